@@ -1,0 +1,108 @@
+#include "app/options.h"
+
+#include <cstdlib>
+
+#include "sim/catalogue.h"
+
+namespace zuna {
+
+namespace {
+bool split(const std::string& arg, const std::string& name, std::string* value)
+{
+    if (arg.rfind(name + "=", 0) == 0) {
+        *value = arg.substr(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+const std::vector<std::string>& known_families()
+{
+    static const std::vector<std::string> f = {"c120", "c220b", "c220", "g13", "g136", "rm3", "rm4", "al3"};
+    return f;
+}
+} // namespace
+
+std::string usage_text()
+{
+    return "Usage : zuna07 [options]\n"
+           "Programmateur de monnayeurs (ZUNA 07).\n\n"
+           "  --simulate[=FAMILLE]  banc simulé (module et monnayeur) au lieu du port parallèle ;\n"
+           "                        FAMILLE : c120, c220b, c220, g13, g136, rm3, rm4, al3\n"
+           "  --sim-fault=LISTE     défauts du banc : no-module, stuck-low, memory-dead, silent,\n"
+           "                        noise, power-cut=N (séparés par des virgules)\n"
+           "  --sim-speed=X         vitesse du PC simulé (1 = PC d'origine)\n"
+           "  --port PERIPHERIQUE   port parallèle : /dev/parportN (ppdev, défaut /dev/parport0)\n"
+           "                        ou io:0x378 (accès direct, CAP_SYS_RAWIO)\n"
+           "  --trace FICHIER       enregistre les lignes du port dans un fichier VCD\n"
+           "  --data-dir DOSSIER    dossier des tables mall7.dbf et calib.dbf pour cette exécution\n"
+           "  --help                cette aide\n";
+}
+
+std::optional<Options> parse_options(const std::vector<std::string>& args, std::string* error)
+{
+    Options o;
+    auto fail = [&](const std::string& msg) -> std::optional<Options> {
+        if (error)
+            *error = msg;
+        return std::nullopt;
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        std::string v;
+        auto take_next = [&](const std::string& name) -> bool {
+            if (split(a, name, &v))
+                return !v.empty();
+            if (a == name && i + 1 < args.size()) {
+                v = args[++i];
+                return !v.empty();
+            }
+            return false;
+        };
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--simulate") {
+            o.simulate = true;
+        } else if (split(a, "--simulate", &v)) {
+            bool known = false;
+            for (const auto& f : known_families())
+                known = known || f == v;
+            if (!known)
+                return fail("Famille de monnayeur inconnue pour --simulate : « " + v + " ».");
+            o.simulate = true;
+            o.sim_family = v;
+        } else if (split(a, "--sim-fault", &v)) {
+            sim::Faults f;
+            std::string msg;
+            if (!sim::parse_faults(v, f, &msg))
+                return fail(msg);
+            o.sim_faults = v;
+        } else if (split(a, "--sim-speed", &v)) {
+            char* end = nullptr;
+            const double s = std::strtod(v.c_str(), &end);
+            if (end == v.c_str() || *end != '\0' || !(s >= 0.1 && s <= 100))
+                return fail("Vitesse simulée invalide : « " + v + " » (de 0.1 à 100).");
+            o.sim_speed = s;
+        } else if (a == "--port" || a.rfind("--port=", 0) == 0) {
+            if (!take_next("--port"))
+                return fail("--port demande un périphérique (par exemple /dev/parport0 ou io:0x378).");
+            o.port = v;
+            o.port_given = true;
+        } else if (a == "--trace" || a.rfind("--trace=", 0) == 0) {
+            if (!take_next("--trace"))
+                return fail("--trace demande un nom de fichier.");
+            o.trace = v;
+        } else if (a == "--data-dir" || a.rfind("--data-dir=", 0) == 0) {
+            if (!take_next("--data-dir"))
+                return fail("--data-dir demande un dossier.");
+            o.data_dir = v;
+        } else {
+            return fail("Option inconnue : « " + a + " ». Voir --help.");
+        }
+    }
+    if (o.simulate && o.port_given)
+        return fail("--simulate et --port s'excluent : choisissez le banc simulé ou le port parallèle.");
+    return o;
+}
+
+} // namespace zuna

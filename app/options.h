@@ -1,0 +1,27 @@
+#pragma once
+// Command line of the station.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zuna {
+
+struct Options {
+    bool help = false;
+    bool simulate = false;
+    std::string sim_family;     // --simulate=FAMILY: that mechanism stays plugged
+    std::string sim_faults;     // --sim-fault=LIST
+    double sim_speed = 1.0;     // --sim-speed=X
+    std::string port = "/dev/parport0";
+    bool port_given = false;
+    std::string trace;          // --trace FILE
+    std::string data_dir;       // --data-dir DIR
+};
+
+// Parses argv (without argv[0]); on a bad command line returns nullopt and
+// sets *error to a French message.
+std::optional<Options> parse_options(const std::vector<std::string>& args, std::string* error);
+
+std::string usage_text();
+
+} // namespace zuna

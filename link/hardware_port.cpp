@@ -1,0 +1,107 @@
+#include "link/hardware_port.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <linux/ppdev.h>
+#include <cstdio>
+#include <cstdlib>
+
+namespace zuna {
+
+namespace {
+std::string sys_error(int err) { return std::strerror(err); }
+} // namespace
+
+void spin_steps(uint64_t steps)
+{
+    volatile uint64_t counter = 0;
+    for (uint64_t i = 0; i < steps; ++i)
+        counter = counter + 1;
+}
+
+PpdevPort::PpdevPort(const std::string& device, SysCalls& sys, RealtimeGuard::Notice notice)
+    : sys_(sys), device_(device), guard_(std::move(notice))
+{
+    fd_ = sys_.open(device.c_str(), O_RDWR);
+    if (fd_ < 0) {
+        const int err = errno;
+        std::string hint;
+        if (err == EACCES)
+            hint = " Ajoutez l'utilisateur au groupe « lp » (ou une règle udev), sans lancer le programme en root.";
+        else if (err == ENOENT || err == ENODEV || err == ENXIO)
+            hint = " Aucun port parallèle ici : chargez le module ppdev (modprobe ppdev) ou lancez le banc simulé "
+                   "avec --simulate.";
+        throw PortError("Impossible d'ouvrir le port " + device + " : " + sys_error(err) + "." + hint);
+    }
+    if (sys_.ioctl(fd_, PPCLAIM, nullptr) != 0) {
+        const int err = errno;
+        release();
+        throw PortError("Le port " + device + " est occupé ou refusé (PPCLAIM) : " + sys_error(err) + ".");
+    }
+    claimed_ = true;
+}
+
+PpdevPort::~PpdevPort() { release(); }
+
+void PpdevPort::release()
+{
+    if (claimed_) {
+        sys_.ioctl(fd_, PPRELEASE, nullptr);
+        claimed_ = false;
+    }
+    if (fd_ >= 0) {
+        sys_.close(fd_);
+        fd_ = -1;
+    }
+}
+
+void PpdevPort::write_data_port(uint8_t value)
+{
+    unsigned char v = value;
+    if (sys_.ioctl(fd_, PPWDATA, &v) != 0 && last_error_.empty())
+        last_error_ = "Écriture refusée sur " + device_ + " : " + sys_error(errno);
+}
+
+uint8_t PpdevPort::read_status_port()
+{
+    unsigned char v = 0;
+    if (sys_.ioctl(fd_, PPRSTATUS, &v) != 0 && last_error_.empty())
+        last_error_ = "Lecture refusée sur " + device_ + " : " + sys_error(errno);
+    return v;
+}
+
+void PpdevPort::idle(uint64_t loop_steps) { spin_steps(loop_steps); }
+
+DirectPort::DirectPort(uint16_t base, SysCalls& sys, RealtimeGuard::Notice notice)
+    : sys_(sys), base_(base), guard_(std::move(notice))
+{
+    if (sys_.ioperm(base_, 3, 1) != 0) {
+        const int err = errno;
+        throw PortError("Accès direct au port 0x" + [&] {
+            char b[8];
+            std::snprintf(b, sizeof b, "%X", base_);
+            return std::string(b);
+        }() + " refusé : " + sys_error(err) + ". Il faut la capacité CAP_SYS_RAWIO ; préférez --port /dev/parport0.");
+    }
+}
+
+DirectPort::~DirectPort() { sys_.ioperm(base_, 3, 0); }
+
+void DirectPort::idle(uint64_t loop_steps) { spin_steps(loop_steps); }
+
+std::unique_ptr<Port> open_hardware_port(const std::string& spec, RealtimeGuard::Notice notice)
+{
+    if (spec.rfind("io:", 0) == 0) {
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long base = std::strtoul(spec.c_str() + 3, &end, 0);
+        if (errno != 0 || end == spec.c_str() + 3 || *end != '\0' || base == 0 || base > 0xFFFC)
+            throw PortError("Adresse de port invalide : « " + spec + " » (exemple : io:0x378).");
+        return std::make_unique<DirectPort>(uint16_t(base), real_syscalls(), std::move(notice));
+    }
+    return std::make_unique<PpdevPort>(spec, real_syscalls(), std::move(notice));
+}
+
+} // namespace zuna

@@ -1,0 +1,31 @@
+#pragma once
+// The two parallel-port registers every exchange goes through. Backends:
+// PpdevPort (Linux ppdev), DirectPort (ioperm/outb), sim::Bench (simulated
+// module and mechanism), TracePort (wraps any of them and writes a VCD).
+#include <cstdint>
+
+namespace zuna {
+
+class Port {
+public:
+    virtual ~Port() = default;
+    virtual void write_data_port(uint8_t value) = 0;  // one write to 0x378
+    virtual uint8_t read_status_port() = 0;           // one read of 0x379
+    virtual void mask_interrupts() = 0;               // start of a time-critical transfer
+    virtual void unmask_interrupts() = 0;
+    virtual void idle(uint64_t loop_steps) = 0;       // an empty counted loop (pauses)
+};
+
+// Masks interrupts for the lifetime of the object, so every exit path unmasks.
+class MaskedSection {
+public:
+    explicit MaskedSection(Port& port) : port_(port) { port_.mask_interrupts(); }
+    ~MaskedSection() { port_.unmask_interrupts(); }
+    MaskedSection(const MaskedSection&) = delete;
+    MaskedSection& operator=(const MaskedSection&) = delete;
+
+private:
+    Port& port_;
+};
+
+} // namespace zuna

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what the station needs to build, run and test on Debian 12.
+# Skips apt-get when everything is already there.
+set -euo pipefail
+pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev libjpeg62-turbo-dev
+      libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth imagemagick sigrok-cli python3-dbf dbview)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installation : ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

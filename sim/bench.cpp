@@ -1,0 +1,137 @@
+#include "sim/bench.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zuna::sim {
+
+Bench::Bench(double speed) : speed_(speed > 0 ? speed : 1.0) { recompute_status(); }
+
+Bench::~Bench()
+{
+    for (Device* d : devices_)
+        d->bench_ = nullptr;
+}
+
+uint64_t Bench::ticks(double microseconds) const
+{
+    const double t = std::llround(microseconds * speed_);
+    return t < 1 ? 1 : uint64_t(t);
+}
+
+void Bench::idle(uint64_t loop_steps)
+{
+    const uint64_t target = now_ + loop_steps;
+    while (next_ <= target) {
+        now_ = next_;
+        run_due();
+    }
+    now_ = target;
+}
+
+void Bench::plug(Device& d)
+{
+    if (std::find(devices_.begin(), devices_.end(), &d) == devices_.end())
+        devices_.push_back(&d);
+    d.bench_ = this;
+    recompute_status();
+    recompute_next();
+}
+
+void Bench::unplug(Device& d)
+{
+    devices_.erase(std::remove(devices_.begin(), devices_.end(), &d), devices_.end());
+    d.bench_ = nullptr;
+    recompute_status();
+    recompute_next();
+}
+
+void Bench::wake_at(Device& d, uint64_t tick)
+{
+    d.wake_ = tick;
+    if (tick < next_)
+        next_ = tick;
+    else
+        recompute_next();
+}
+
+void Bench::drive(Device& d, uint8_t mask, uint8_t bits)
+{
+    d.drive_mask_ = mask;
+    d.drive_bits_ = bits & mask;
+    recompute_status();
+}
+
+void Bench::force_status(uint8_t mask, uint8_t bits)
+{
+    force_mask_ = mask;
+    force_bits_ = bits & mask;
+    recompute_status();
+}
+
+void Bench::run_due()
+{
+    // Wake every device whose tick has come; a device may ask again for the
+    // same tick (zero-length step), so bound the rounds.
+    for (int round = 0; round < 64; ++round) {
+        bool any = false;
+        for (std::size_t i = 0; i < devices_.size(); ++i) {
+            Device* d = devices_[i];
+            if (d->wake_ <= now_) {
+                const uint64_t at = d->wake_;
+                d->wake_ = kNever;
+                d->on_wake(std::max(at, now_));
+                any = true;
+            }
+        }
+        if (!any)
+            break;
+    }
+    recompute_next();
+}
+
+void Bench::recompute_next()
+{
+    uint64_t n = kNever;
+    for (Device* d : devices_)
+        n = std::min(n, d->wake_);
+    next_ = n;
+}
+
+void Bench::recompute_status()
+{
+    uint8_t s = kIdleStatus;
+    for (Device* d : devices_)
+        s = uint8_t((s & ~d->drive_mask_) | d->drive_bits_);
+    status_ = uint8_t((s & ~force_mask_) | force_bits_);
+}
+
+NoiseFault::NoiseFault(uint8_t mask, uint64_t mean_gap_ticks, uint32_t seed)
+    : mask_(mask), mean_gap_(mean_gap_ticks ? mean_gap_ticks : 1), rng_(seed)
+{
+}
+
+void NoiseFault::start()
+{
+    if (bench_)
+        bench_->wake_at(*this, bench_->now() + 1 + rng_() % (2 * mean_gap_));
+}
+
+void NoiseFault::on_wake(uint64_t now)
+{
+    if (!bench_)
+        return;
+    // A glitch: force the bit to the opposite of what it reads for 1 to 3 ticks.
+    if (!on_) {
+        const uint8_t current = bench_->status() & mask_;
+        bench_->force_status(mask_, uint8_t(~current));
+        on_ = true;
+        bench_->wake_at(*this, now + 1 + rng_() % 3);
+    } else {
+        bench_->force_status(0, 0);
+        on_ = false;
+        bench_->wake_at(*this, now + 1 + rng_() % (2 * mean_gap_));
+    }
+}
+
+} // namespace zuna::sim

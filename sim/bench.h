@@ -1,0 +1,107 @@
+#pragma once
+// The simulated bench: a Port whose time is virtual (one port access is one
+// tick; an idle loop step is one tick too). The module and one mechanism are
+// Devices plugged into it. The hot path (a status read with nothing due) is an
+// increment, one comparison and a load.
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "link/port.h"
+#include "sim/device.h"
+
+namespace zuna::sim {
+
+class Bench : public Port {
+public:
+    // speed: port accesses per microsecond of the simulated PC (1 = the PCs
+    // the station was made for). Devices convert their timings with ticks().
+    explicit Bench(double speed = 1.0);
+    ~Bench() override;
+
+    // Port
+    void write_data_port(uint8_t value) override
+    {
+        if (++now_ >= next_)
+            run_due();
+        if (value != data_) {
+            const uint8_t old = data_;
+            data_ = value;
+            ++data_changes_;
+            for (Device* d : devices_)
+                d->on_data(now_, old, value);
+        }
+        ++writes_;
+    }
+    uint8_t read_status_port() override
+    {
+        if (++now_ >= next_)
+            run_due();
+        return status_;
+    }
+    void mask_interrupts() override { ++mask_depth_; }
+    void unmask_interrupts() override
+    {
+        if (mask_depth_ > 0)
+            --mask_depth_;
+    }
+    void idle(uint64_t loop_steps) override;
+
+    // Devices (not owned). A device plugged drives its bits from then on.
+    void plug(Device& d);
+    void unplug(Device& d);
+
+    // Called by devices.
+    void wake_at(Device& d, uint64_t tick);
+    void drive(Device& d, uint8_t mask, uint8_t bits);
+
+    // Faults on status lines, applied over what devices drive.
+    void force_status(uint8_t mask, uint8_t bits);
+
+    double speed() const { return speed_; }
+    uint64_t ticks(double microseconds) const;
+    uint64_t now() const { return now_; }
+    uint8_t data() const { return data_; }
+    uint8_t status() const { return status_; }
+    uint64_t writes() const { return writes_; }
+    uint64_t data_changes() const { return data_changes_; }
+    int mask_depth() const { return mask_depth_; }
+
+private:
+    void run_due();
+    void recompute_next();
+    void recompute_status();
+
+    uint64_t now_ = 0;
+    uint64_t next_ = kNever;
+    uint8_t data_ = 0;
+    uint8_t status_ = 0;
+    uint8_t force_mask_ = 0;
+    uint8_t force_bits_ = 0;
+    uint64_t writes_ = 0;
+    uint64_t data_changes_ = 0;
+    int mask_depth_ = 0;
+    double speed_;
+    std::vector<Device*> devices_;
+};
+
+// Status bits that no device drives read as this (nError inactive high,
+// module memory data line pulled up).
+constexpr uint8_t kIdleStatus = 0x48;
+
+// Flips a status bit for a tick or two at random moments: a noisy reply line.
+class NoiseFault : public Device {
+public:
+    NoiseFault(uint8_t mask, uint64_t mean_gap_ticks, uint32_t seed = 1);
+    void on_data(uint64_t, uint8_t, uint8_t) override {}
+    void on_wake(uint64_t now) override;
+    void start();
+
+private:
+    uint8_t mask_;
+    uint64_t mean_gap_;
+    bool on_ = false;
+    std::mt19937 rng_;
+};
+
+} // namespace zuna::sim

@@ -1,0 +1,79 @@
+#pragma once
+// The whole simulated bench as the program starts it: bench, module, and the
+// mechanism of one family at a time (plugged when its window opens, or fixed
+// with --simulate=FAMILY), with the faults chosen for the run.
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/bench.h"
+#include "sim/module_sim.h"
+
+namespace zuna::sim {
+
+// Faults selectable per run ("--sim-fault=NAME[,NAME]").
+struct Faults {
+    bool no_module = false;     // square wave stuck at 1
+    bool wave_stuck_low = false;
+    bool memory_dead = false;   // module memory answers 0xFF everywhere
+    bool silent = false;        // no mechanism answers
+    bool noise = false;         // glitches on the reply line (status bit 7)
+    int power_cut_after = 0;    // mechanism loses power after its N-th word write (0: never)
+};
+
+// Parses "no-module,stuck-low,memory-dead,silent,noise,power-cut=N"; false
+// with a message for anything else.
+bool parse_faults(const std::string& text, Faults& out, std::string* error);
+
+// A simulated mechanism: a Device that can also be told about power cuts.
+class Mechanism : public Device {
+public:
+    virtual void start() {}                       // after plugging
+    virtual void set_power_cut_after(int writes) { power_cut_after_ = writes; }
+
+protected:
+    int power_cut_after_ = 0;
+};
+
+using MechanismFactory = std::function<std::unique_ptr<Mechanism>(Bench&)>;
+
+// Families known to the bench: name -> factory. Each simulated mechanism
+// file registers itself in catalogue.cpp.
+const std::map<std::string, MechanismFactory>& mechanism_factories();
+std::vector<std::string> family_names();
+
+class SimSetup {
+public:
+    SimSetup(double speed, const Faults& faults, std::string module_file);
+    ~SimSetup();
+
+    Bench& bench() { return bench_; }
+    ModuleSim& module() { return module_; }
+    Mechanism* mechanism() { return mechanism_.get(); }
+    const std::string& family() const { return family_; }
+
+    // Plugs the mechanism of a family (unplugging the previous one); unknown
+    // or faulted-silent families leave the line silent. Returns the mechanism.
+    Mechanism* plug(const std::string& family);
+    // With --simulate=FAMILY the family is fixed: window openings do not change it.
+    void fix_family(const std::string& family);
+    // Called when a programmer window opens.
+    void window_opened(const std::string& family);
+
+    // Set when the module file could not be read (factory content used instead).
+    const std::string& load_warning() const { return load_warning_; }
+
+private:
+    Bench bench_;
+    ModuleSim module_;
+    Faults faults_;
+    std::unique_ptr<Mechanism> mechanism_;
+    std::unique_ptr<NoiseFault> noise_;
+    std::string family_;
+    bool fixed_ = false;
+    std::string load_warning_;
+};
+
+} // namespace zuna::sim

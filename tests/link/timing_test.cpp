@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include "link/rounding.h"
+#include "link/timing.h"
+#include "tests/common/counting_port.h"
+
+using namespace zuna;
+
+TEST(Rounding, HalvesGoToEven)
+{
+    struct Case { int64_t a, b, want; } cases[] = {
+        {5, 2, 2}, {7, 2, 4}, {1, 2, 0}, {3, 2, 2}, {-5, 2, -2}, {-7, 2, -4}, {10, 4, 2}, {14, 4, 4},
+        {13800, 100, 138}, {0, 7, 0}, {5, 0, 0}, {9, -2, -4},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(div_round_even(c.a, c.b), c.want) << c.a << "/" << c.b;
+    EXPECT_EQ(round_even(2.5), 2);
+    EXPECT_EQ(round_even(3.5), 4);
+    EXPECT_EQ(round_even(-0.5), 0);
+}
+
+TEST(Timing, RepeatCountsOfEveryForm)
+{
+    struct Case { int32_t delay; int64_t bit_writes, once_reads, wait200_reads; } cases[] = {
+        {0, 1, 1, 1},
+        {-1, 0, 0, 0},
+        {-5, 0, 0, 0},
+        {3, 4, 4, 601},
+        {138, 139, 139, 27601},
+    };
+    for (const auto& c : cases) {
+        test::CountingPort p;
+        hold_bit(p, c.delay, 0x61);
+        EXPECT_EQ(p.writes, c.bit_writes) << "delay " << c.delay;
+        EXPECT_EQ(p.reads, 0);
+        p = {};
+        hold_bit_write_once(p, c.delay, 0x61);
+        EXPECT_EQ(p.writes, 1);
+        EXPECT_EQ(p.reads, c.once_reads) << "delay " << c.delay;
+        p = {};
+        wait_status_reads(p, c.delay, 200);
+        EXPECT_EQ(p.reads, c.wait200_reads) << "delay " << c.delay;
+        EXPECT_EQ(p.writes, 0);
+    }
+}
+
+TEST(Timing, PausesAreCountedLoops)
+{
+    test::CountingPort p;
+    module_short_pause(p);
+    EXPECT_EQ(p.idle_steps, 201u);
+    p = {};
+    module_long_pause(p);
+    EXPECT_EQ(p.idle_steps, 4u * 100001u);
+    EXPECT_EQ(p.idle_calls, 4);
+}
+
+TEST(Timing, DelayChangeAppliesToTheNextBit)
+{
+    // The caller reads the count at each call: a change between two bits shows at once.
+    test::CountingPort p;
+    int32_t delay = 2;
+    hold_bit(p, delay, 0x60);
+    delay = 5;
+    hold_bit(p, delay, 0x61);
+    EXPECT_EQ(p.writes, 3 + 6);
+}

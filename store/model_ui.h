@@ -1,0 +1,25 @@
+#pragma once
+// The two model operations every programmer window calls.
+#include <QWidget>
+#include <optional>
+#include <string>
+
+#include "store/model_library.h"
+
+namespace zuna {
+class Shell;
+}
+
+namespace zuna::store {
+
+// Sets the family's filter ("type = 'C120'"), shows the family's browser
+// (Tm_c120, Tfichier or TM_g13_6000) modally and returns the chosen record
+// when the operator pressed OK on a record; nullopt otherwise (Abort, empty
+// set, no table).
+std::optional<ModelRecord> choose_model(Shell& shell, QWidget* parent, const std::string& type_code);
+
+// Appends the record to the library; on refusal shows the French message
+// over parent and returns false (nothing written).
+bool store_model(Shell& shell, QWidget* parent, const ModelRecord& record);
+
+} // namespace zuna::store

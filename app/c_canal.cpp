@@ -12,10 +12,12 @@ TC_canal::TC_canal(QWidget* parent) : QDialog(parent)
 {
     setObjectName("C_canal");
     setWindowTitle("C_canal");
+    // A prompt to answer, not to close: no title-bar buttons.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     auto* label = new QLabel("Canal :", this);
     label->setObjectName("Label1");
     canal_ = new QSpinBox(this);
-    canal_->setObjectName("canal");
+    canal_->setObjectName("c");
     canal_->setRange(1, 12);
     canal_->setValue(1);
     ok_ = new QPushButton("OK", this);

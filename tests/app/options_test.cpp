@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include "app/options.h"
+
+using namespace zuna;
+
+TEST(Options, GoodCommandLines)
+{
+    std::string err;
+    auto o = parse_options({"--simulate"}, &err);
+    ASSERT_TRUE(o);
+    EXPECT_TRUE(o->simulate);
+    EXPECT_TRUE(o->sim_family.empty());
+
+    o = parse_options({"--simulate=c120", "--trace", "t.vcd", "--data-dir=/tmp/x"}, &err);
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->sim_family, "c120");
+    EXPECT_EQ(o->trace, "t.vcd");
+    EXPECT_EQ(o->data_dir, "/tmp/x");
+
+    o = parse_options({"--port", "io:0x378"}, &err);
+    ASSERT_TRUE(o);
+    EXPECT_FALSE(o->simulate);
+    EXPECT_EQ(o->port, "io:0x378");
+
+    o = parse_options({}, &err);
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->port, "/dev/parport0");
+    EXPECT_FALSE(o->simulate); // never a silent fall-back to the bench
+}
+
+TEST(Options, BadCommandLinesSayWhy)
+{
+    struct Case { std::vector<std::string> args; const char* words; } cases[] = {
+        {{"--frobnicate"}, "Option inconnue"},
+        {{"--simulate=zz"}, "Famille de monnayeur inconnue"},
+        {{"--port"}, "--port demande"},
+        {{"--trace"}, "--trace demande"},
+        {{"--data-dir"}, "--data-dir demande"},
+        {{"--simulate", "--port", "/dev/parport0"}, "s'excluent"},
+        {{"--sim-fault=fire"}, "Défaut simulé inconnu"},
+        {{"--sim-fault=power-cut=0"}, "power-cut"},
+        {{"--sim-speed=0"}, "Vitesse simulée invalide"},
+    };
+    for (const auto& c : cases) {
+        std::string err;
+        EXPECT_FALSE(parse_options(c.args, &err));
+        EXPECT_NE(err.find(c.words), std::string::npos) << err;
+    }
+}

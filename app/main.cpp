@@ -62,7 +62,9 @@ int main(int argc, char** argv)
             });
         } catch (const PortError& e) {
             std::fprintf(stderr, "zuna07 : %s\n", e.what());
-            QMessageBox::critical(nullptr, "ZUNA 07", QString::fromUtf8(e.what()));
+            // Started from a desktop there is no terminal to read: say it in a box too.
+            if (QGuiApplication::platformName() != "offscreen" && QGuiApplication::platformName() != "minimal")
+                QMessageBox::critical(nullptr, "ZUNA 07", QString::fromUtf8(e.what()));
             return 1;
         }
         port = hardware.get();

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QStandardPaths>
+#include <QTimer>
 #include <cstdio>
 #include <memory>
 
@@ -57,8 +58,10 @@ int main(int argc, char** argv)
         port = &bench->bench();
     } else {
         try {
-            hardware = open_hardware_port(opt.port, [&notices](const std::string& m) {
-                notices << QString::fromStdString(m);
+            // The realtime guard speaks during a transfer: show its word once the transfer is over.
+            hardware = open_hardware_port(opt.port, [](const std::string& m) {
+                const QString text = QString::fromStdString(m);
+                QTimer::singleShot(0, [text] { QMessageBox::warning(nullptr, "ZUNA 07", text); });
             });
         } catch (const PortError& e) {
             std::fprintf(stderr, "zuna07 : %s\n", e.what());
@@ -84,6 +87,8 @@ int main(int argc, char** argv)
     Station station(*port);
     Shell shell(station);
     shell.simulated = opt.simulate;
+    if (auto* ppdev = dynamic_cast<PpdevPort*>(hardware.get()))
+        shell.port_problem = [ppdev] { return ppdev->take_error(); };
     TForm1 form(shell, settings);
     if (bench)
         form.on_window_opening = [&](const std::string& family) { bench->window_opened(family); };

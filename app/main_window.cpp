@@ -132,6 +132,11 @@ bool TForm1::FormActivate()
 {
     Station& s = shell_.station;
     s.c120_read_timeout = kC120ReadTimeout;
+    if (shell_.port_problem) {
+        const std::string problem = shell_.port_problem();
+        if (!problem.empty())
+            show_message(QString::fromStdString(problem) + "\nLes valeurs lues peuvent être fausses.");
+    }
 
     // The picture: anything that is not a readable JPEG clears it.
     const QImage picture = load_jpeg("nri.jpg");

@@ -22,6 +22,9 @@ public:
     store::ModelLibrary* models = nullptr;      // null when mall7.dbf could not be opened
     store::FrequencyTable* frequencies = nullptr; // null when calib.dbf could not be opened
     bool simulated = false;
+    // A failure of the port seen during the last transfers ("" when none); the
+    // main window reports it when a window returns.
+    std::function<std::string()> port_problem;
 
     // Shared dialogs, in their creation order.
     template <class T> T* dialog() const

@@ -5,6 +5,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "link/port.h"
 #include "link/realtime_guard.h"
@@ -35,6 +36,7 @@ public:
     // Set when an ioctl failed during a transfer (the transfer goes on; the
     // window reports it once it is over).
     const std::string& last_error() const { return last_error_; }
+    std::string take_error() { return std::exchange(last_error_, {}); }
 
 private:
     void release();

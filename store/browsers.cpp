@@ -54,6 +54,7 @@ ModelBrowser::ModelBrowser(Shell& shell, QWidget* parent, const QString& name, c
 {
     setObjectName(name);
     setWindowTitle(shell.title(caption));
+    setMinimumWidth(320); // room for the caption in the title bar
     confirm_delete = [](QWidget* over) {
         return QMessageBox::question(over, "Confirmation", "Supprimer l'enregistrement ?",
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;

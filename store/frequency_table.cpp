@@ -55,7 +55,16 @@ bool FrequencyTable::append(const FrequencyRecord& r, std::string* error)
 
 bool FrequencyTable::update_current(const FrequencyRecord& r, std::string* error)
 {
-    return cursor_.update_current(values_of(r), error);
+    const auto rec = cursor_.current_record();
+    if (!rec)
+        return cursor_.update_current(values_of(r), error); // refused: no current record
+    // Columns the station does not know stay as they are.
+    DbfFile::Values v = cursor_.file().values(*rec);
+    const DbfFile::Values mine = values_of(r);
+    for (int i : col_)
+        if (i >= 0)
+            v[i] = mine[i];
+    return cursor_.update_current(v, error);
 }
 
 std::optional<FrequencyRecord> FrequencyTable::current() const

@@ -1,6 +1,7 @@
 // Files read and written by peers nobody here wrote: python3-dbf and dbview.
 #include <gtest/gtest.h>
 
+#include "store/frequency_table.h"
 #include "store/model_table.h"
 #include "store_test_util.h"
 
@@ -181,6 +182,44 @@ TEST(Interop, RefusedValueAndKilledAppendLeaveOnlyWholeOldRecords)
     out = python(dir, kDump, &status);
     ASSERT_EQ(status, 0) << out;
     EXPECT_NE(out.find("count 2\n" + dumped(kept) + "\n" + dumped(next) + "\n"), std::string::npos) << out;
+}
+
+TEST(Interop, ColumnsTheStationDoesNotKnowSurviveItsEdits)
+{
+    REQUIRE_PYTHON_DBF();
+    ScratchDir dir;
+    int status = 0;
+    std::string out = python(dir, R"(
+import dbf
+t = dbf.Table('calib.dbf', 'APPAREIL C(25); NOTE C(10); C120 N(6,0); C220 N(6,0); C220B N(6,0); G13 N(6,0); '
+              'G136 N(6,0); RM3 N(6,0); RM4 N(6,0); ALB N(6,0); OP N(6,0)', dbf_type='db3', codepage='cp1252')
+t.open(dbf.READ_WRITE)
+t.append({'appareil': 'ATELIER', 'note': 'garder', 'c120': 138, 'alb': 68})
+t.close()
+)",
+                             &status);
+    ASSERT_EQ(status, 0) << out;
+    std::string error, notice;
+    auto t = open_frequency_table(dir.path(), &error, &notice);
+    ASSERT_TRUE(t) << error;
+    ASSERT_TRUE(t->first());
+    FrequencyRecord r = *t->current();
+    EXPECT_EQ(r.c120, 138);
+    EXPECT_EQ(r.alb, 68);
+    r.c120 = 140;
+    ASSERT_TRUE(t->update_current(r, &error)) << error;
+    ASSERT_TRUE(t->append({"BUREAU", 1, 2, 3, 4, 5, 6, 7, std::nullopt, std::nullopt}, &error)) << error;
+    out = python(dir, R"(
+import dbf
+t = dbf.Table('calib.dbf')
+t.open(dbf.READ_ONLY)
+for r in t:
+    print(r.appareil.rstrip(), (r.note or '').rstrip(), r.c120, r.rm4, r.alb)
+t.close()
+)",
+                 &status);
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_EQ(out, "ATELIER garder 140 None 68\nBUREAU  1 7 None\n");
 }
 
 } // namespace

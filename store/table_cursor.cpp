@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 
 namespace zuna::store {
 
@@ -79,14 +80,26 @@ bool TableCursor::matches(uint32_t rec) const
 void TableCursor::rebuild(std::optional<uint32_t> stay_on)
 {
     const uint32_t n = file_->record_count();
+    // Key then record number: records taken in file order into one bucket
+    // per key value, buckets in key order. The model library has a handful
+    // of distinct types, so this is close to a single pass.
+    std::map<std::string_view, std::vector<uint32_t>> buckets;
+    std::vector<uint32_t>* last_bucket = nullptr;
+    std::string_view last_key;
+    for (uint32_t r = 0; r < n; ++r) {
+        if (file_->deleted(r))
+            continue;
+        const std::string_view key = key_ >= 0 ? file_->raw(r, key_) : std::string_view();
+        if (!last_bucket || key != last_key) {
+            last_bucket = &buckets[key];
+            last_key = key;
+        }
+        last_bucket->push_back(r);
+    }
     order_.clear();
     order_.reserve(n);
-    for (uint32_t r = 0; r < n; ++r)
-        if (!file_->deleted(r))
-            order_.push_back(r);
-    if (key_ >= 0)
-        std::stable_sort(order_.begin(), order_.end(),
-                         [this](uint32_t a, uint32_t b) { return file_->raw(a, key_) < file_->raw(b, key_); });
+    for (const auto& [key, records] : buckets)
+        order_.insert(order_.end(), records.begin(), records.end());
     view_.clear();
     for (uint32_t r : order_)
         if (matches(r))

@@ -103,9 +103,9 @@ TEST(Interop, PythonDbfTableIsReadByTheStationAndStaysReadableAfterAnAppend)
     int status = 0;
     std::string out = python(dir, R"(
 import dbf
-spec = 'TYPE C(4); ' + '; '.join('C%d N(6,0)' % i for i in range(1, 9)) + '; PIECE C(15); ' + \
+columns = 'TYPE C(4); ' + '; '.join('C%d N(6,0)' % i for i in range(1, 9)) + '; PIECE C(15); ' + \
        '; '.join('C%d N(6,0)' % i for i in range(9, 13)) + '; ' + '; '.join('T%d N(6,0)' % i for i in range(1, 7))
-t = dbf.Table('mall7.dbf', spec, dbf_type='db3', codepage='cp1252')
+t = dbf.Table('mall7.dbf', columns, dbf_type='db3', codepage='cp1252')
 t.open(dbf.READ_WRITE)
 t.append({'type': 'C120', 'piece': 'FRANC SUISSE', 'c1': 10, 'c2': 20})
 t.append({'type': 'C120', 'piece': 'Pièce usée', 'c1': -1})

@@ -2,6 +2,7 @@
 
 #include "app/c_canal.h"
 #include "app/shell.h"
+#include "store/browsers.h"
 
 namespace zuna {
 
@@ -12,6 +13,9 @@ void create_start_windows(Shell& shell, QWidget* parent)
     // Tvalid_nri_g136, TM_g13_6000, Tm_c120, Tcalibre_c220_o, Tcalibre_rm3,
     // Tsauve_pc, Tlire_pc, Tcalibre_rm4, Tcalibrate, Taide_alber.
     shell.add_dialog(new TC_canal(parent));
+    shell.add_dialog(new store::Tfichier(shell, parent));
+    shell.add_dialog(new store::TM_g13_6000(shell, parent));
+    shell.add_dialog(new store::Tm_c120(shell, parent));
 }
 
 const std::vector<SpeedItem>& speed_items()

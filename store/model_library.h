@@ -38,6 +38,17 @@ public:
     virtual std::optional<ModelRecord> current() const = 0;
     virtual bool delete_current(std::string* error) = 0;
     virtual int visible_count() const = 0;
+
+    // Edits the current record and posts it (checked as a whole like append).
+    virtual bool update_current(const ModelRecord& r, std::string* error)
+    {
+        (void)r;
+        if (error)
+            *error = "La table des modèles ne permet pas de modifier une fiche.";
+        return false;
+    }
+    // Position of the current record among the visible ones (-1 for none).
+    virtual int position() const { return has_current() ? 0 : -1; }
 };
 
 } // namespace zuna::store

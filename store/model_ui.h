@@ -1,6 +1,8 @@
 #pragma once
 // The two model operations every programmer window calls.
+#include <QString>
 #include <QWidget>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -21,5 +23,12 @@ std::optional<ModelRecord> choose_model(Shell& shell, QWidget* parent, const std
 // Appends the record to the library; on refusal shows the French message
 // over parent and returns false (nothing written).
 bool store_model(Shell& shell, QWidget* parent, const ModelRecord& record);
+
+// Where choose_model and store_model show their messages (a warning box by
+// default); tests replace it. An empty function restores the default.
+void set_model_message_handler(std::function<void(QWidget*, const QString&)> handler);
+
+// The browser a type code is shown in: "Tm_c120", "Tfichier" or "TM_g13_6000".
+const char* browser_for(const std::string& type_code);
 
 } // namespace zuna::store

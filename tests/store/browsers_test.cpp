@@ -1,0 +1,305 @@
+// The model browsers and the two model operations, on a real mall7.dbf.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QToolButton>
+
+#include "app/c_canal.h"
+#include "app/shell.h"
+#include "app/windows.h"
+#include "common/counting_port.h"
+#include "store/browsers.h"
+#include "store/frequency_table.h"
+#include "store/model_table.h"
+#include "store/model_ui.h"
+#include "store/tables.h"
+#include "store_test_util.h"
+
+namespace zuna::store {
+namespace {
+
+using testing::ScratchDir;
+
+// Runs act on the next modal dialog, once it is shown (bounded wait).
+void on_next_modal(std::function<void(QDialog*)> act, int tries = 200)
+{
+    QTimer::singleShot(5, [act, tries] {
+        if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget()); d && d->isVisible())
+            act(d);
+        else if (tries > 0)
+            on_next_modal(act, tries - 1);
+    });
+}
+
+void click(QDialog* d, const char* name)
+{
+    auto* b = d->findChild<QAbstractButton*>(name);
+    ASSERT_TRUE(b) << name;
+    b->click();
+}
+
+class Browsers : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error, notice;
+        auto t = open_model_table(dir.path(), &error, &notice);
+        ASSERT_TRUE(t) << error;
+        table = t.get();
+        owned = std::move(t);
+        shell.models = table;
+        for (const ModelRecord& r : {model("C120", "UN EURO", 100), model("C22B", "DEUX EUROS", 200),
+                                     model("C120", "CINQ FRANCS", 300), model("NRI2", "JETON", 400),
+                                     model("rm4", "DIX CENTS", 500)})
+            ASSERT_TRUE(table->append(r, &error)) << error;
+        create_start_windows(shell, &parent);
+        set_model_message_handler([this](QWidget*, const QString& m) { messages << m; });
+    }
+    void TearDown() override { set_model_message_handler({}); }
+
+    static ModelRecord model(const std::string& type, const std::string& piece, int base)
+    {
+        ModelRecord r;
+        r.type = type;
+        r.piece = piece;
+        for (int i = 0; i < 12; ++i)
+            r.c[i] = base + i + 1;
+        for (int i = 0; i < 6; ++i)
+            r.t[i] = 'A' + i;
+        return r;
+    }
+
+    ScratchDir dir;
+    test::CountingPort port;
+    Station station{port};
+    Shell shell{station};
+    QWidget parent;
+    std::unique_ptr<ModelTable> owned;
+    ModelTable* table = nullptr;
+    QStringList messages;
+};
+
+TEST_F(Browsers, AreCreatedAtStartUpInTheirOrderWithTheirCaptions)
+{
+    const auto& d = shell.dialogs();
+    ASSERT_EQ(d.size(), 4u);
+    EXPECT_TRUE(qobject_cast<TC_canal*>(d[0]));
+    EXPECT_TRUE(qobject_cast<Tfichier*>(d[1]));
+    EXPECT_TRUE(qobject_cast<TM_g13_6000*>(d[2]));
+    EXPECT_TRUE(qobject_cast<Tm_c120*>(d[3]));
+    EXPECT_EQ(shell.dialog<Tfichier>()->windowTitle(), "Modèles de programation");
+    EXPECT_EQ(shell.dialog<TM_g13_6000>()->windowTitle(), "Modèle sde programation");
+    EXPECT_EQ(shell.dialog<Tm_c120>()->windowTitle(), "Modèles de programation");
+}
+
+TEST_F(Browsers, ShowTheirColumnsButtonsAndHints)
+{
+    struct Case {
+        ModelBrowser* browser;
+        QString ok;
+        QStringList top, bottom, hints;
+        bool piece_caption;
+    };
+    const QStringList plain = {"Premier enregistrement", "Enregistrement précédent", "Enregistrement suivant",
+                               "Dernier enregistrement", "Supprimer l'enregistrement"};
+    const Case cases[] = {
+        {shell.dialog<Tm_c120>(), "Ok", {"C1", "C3", "C5"}, {"C2", "C4", "C6"}, plain, true},
+        {shell.dialog<Tfichier>(),
+         "OK",
+         {"C1", "C3", "C5", "C7"},
+         {"C2", "C4", "C6", "C8"},
+         {"première fiche", "une fiche arrière", "une fiche avant", "dernière fiche", "suprimez une fiche"},
+         false},
+        {shell.dialog<TM_g13_6000>(),
+         "Ok",
+         {"C1", "C3", "C5", "C7", "C9", "C11"},
+         {"C2", "C4", "C6", "C8", "C10", "C12"},
+         plain,
+         false},
+    };
+    for (const auto& c : cases) {
+        ModelBrowser* b = c.browser;
+        SCOPED_TRACE(b->objectName().toStdString());
+        b->show();
+        EXPECT_EQ(b->findChild<QPushButton*>("BitBtn1")->text(), c.ok);
+        EXPECT_EQ(b->findChild<QPushButton*>("BitBtn2")->text(), "Abandon");
+        const char* nav[] = {"nbFirst", "nbPrior", "nbNext", "nbLast", "nbDelete"};
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(b->navigator_button(nav[i])->toolTip(), c.hints[i]);
+        ASSERT_TRUE(b->field_label("PIECE"));
+        EXPECT_EQ(bool(b->findChild<QLabel*>("Label1")), c.piece_caption);
+        for (int i = 0; i < c.top.size(); ++i) {
+            QLabel* up = b->field_label(c.top[i]);
+            QLabel* down = b->field_label(c.bottom[i]);
+            ASSERT_TRUE(up && down);
+            EXPECT_EQ(up->x(), down->x());
+            EXPECT_LT(up->y(), down->y());
+            if (i > 0) {
+                EXPECT_LT(b->field_label(c.top[i - 1])->x(), up->x());
+            }
+        }
+        // Only the columns of that browser.
+        const int shown = int(b->findChildren<QLabel*>(QRegularExpression("^C\\d+$")).size());
+        EXPECT_EQ(shown, c.top.size() * 2);
+        b->hide();
+    }
+}
+
+TEST_F(Browsers, NavigatorMovesTheSharedCursorAndRefreshesTheLabels)
+{
+    std::string error;
+    ASSERT_TRUE(table->set_filter("type = 'C120'", &error));
+    auto* b = shell.dialog<Tm_c120>();
+    b->show();
+    EXPECT_EQ(b->field_label("PIECE")->text(), "UN EURO");
+    EXPECT_EQ(b->field_label("C5")->text(), "105");
+    EXPECT_FALSE(b->navigator_button("nbPrior")->isEnabled());
+    b->navigator_button("nbNext")->click();
+    EXPECT_EQ(b->field_label("PIECE")->text(), "CINQ FRANCS");
+    EXPECT_EQ(b->field_label("C2")->text(), "302");
+    EXPECT_EQ(table->current()->piece, "CINQ FRANCS");
+    EXPECT_FALSE(b->navigator_button("nbNext")->isEnabled());
+    b->navigator_button("nbFirst")->click();
+    EXPECT_EQ(b->field_label("PIECE")->text(), "UN EURO");
+
+    // Delete asks first; "no" keeps the record.
+    int asked = 0;
+    b->confirm_delete = [&](QWidget*) { return ++asked == 2; };
+    b->navigator_button("nbDelete")->click();
+    EXPECT_EQ(table->visible_count(), 2);
+    b->navigator_button("nbDelete")->click();
+    EXPECT_EQ(table->visible_count(), 1);
+    EXPECT_EQ(b->field_label("PIECE")->text(), "CINQ FRANCS");
+    b->hide();
+}
+
+TEST_F(Browsers, G13BrowserShowsTheTColumnsAsCharacters)
+{
+    std::string error;
+    ModelRecord r = model("NRI2", "SPÉCIAL", 0);
+    r.t = {int('x'), 0xE9, std::nullopt, 0, 300, int('7')};
+    ASSERT_TRUE(table->append(r, &error)) << error;
+    ASSERT_TRUE(table->set_filter("type = 'NRI2'", &error));
+    auto* b = shell.dialog<TM_g13_6000>();
+    b->show();
+    const auto t = [&](int n) { return b->findChild<QLabel*>(QString("t%1t").arg(n))->text(); };
+    EXPECT_EQ(t(1), "A");
+    EXPECT_EQ(t(6), "F");
+    b->navigator_button("nbLast")->click();
+    EXPECT_EQ(b->field_label("PIECE")->text(), "SPÉCIAL");
+    EXPECT_EQ(t(1), "x");
+    EXPECT_EQ(t(2), "é");
+    EXPECT_EQ(t(3), "");
+    EXPECT_EQ(t(4), "");
+    EXPECT_EQ(t(5), "");
+    EXPECT_EQ(t(6), "7");
+    // Refreshed when shown again after another window moved the cursor.
+    b->hide();
+    table->first();
+    b->show();
+    EXPECT_EQ(t(1), "A");
+    b->hide();
+}
+
+TEST_F(Browsers, ChooseModelShowsTheFamilyBrowserAndReturnsTheRecordOnOk)
+{
+    const std::vector<std::pair<std::string, const char*>> cases = {
+        {"C120", "m_c120"},     {"C22B", "m_c120"},  {"RM3", "m_c120"},      {"C220", "m_c120"},
+        {"rm4", "fichier"},     {"NRI1", "fichier"}, {"NRI2", "M_g13_6000"}, {"ALB3", "M_g13_6000"},
+    };
+    for (const auto& [code, browser] : cases) {
+        SCOPED_TRACE(code);
+        QString shown;
+        on_next_modal([&](QDialog* d) {
+            shown = d->objectName();
+            click(d, "BitBtn1");
+        });
+        const auto chosen = choose_model(shell, &parent, code);
+        EXPECT_EQ(shown, browser);
+        EXPECT_EQ(table->cursor().filter_text(), "type = '" + code + "'");
+        if (table->visible_count() > 0) {
+            ASSERT_TRUE(chosen);
+            EXPECT_EQ(chosen->type, code);
+        } else {
+            EXPECT_FALSE(chosen);
+        }
+    }
+}
+
+TEST_F(Browsers, ChooseModelTakesTheRecordTheOperatorMovedTo)
+{
+    on_next_modal([&](QDialog* d) {
+        click(d, "nbNext");
+        click(d, "BitBtn1");
+    });
+    const auto chosen = choose_model(shell, &parent, "C120");
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(chosen->piece, "CINQ FRANCS");
+    EXPECT_EQ(chosen->c[0], 301);
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(Browsers, AbortEmptySetAndMissingTableChooseNothing)
+{
+    on_next_modal([&](QDialog* d) { click(d, "BitBtn2"); });
+    EXPECT_FALSE(choose_model(shell, &parent, "C120"));
+    EXPECT_EQ(shell.dialog<Tm_c120>()->result(), ModelBrowser::AbortResult);
+    EXPECT_TRUE(messages.isEmpty());
+
+    on_next_modal([&](QDialog* d) { click(d, "BitBtn1"); });
+    EXPECT_FALSE(choose_model(shell, &parent, "ALB3"));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], "Aucun modèle n'a été choisi : il n'y a pas de modèle enregistré pour ce monnayeur.");
+
+    shell.models = nullptr;
+    EXPECT_FALSE(choose_model(shell, &parent, "C120"));
+    EXPECT_FALSE(store_model(shell, &parent, model("C120", "X", 0)));
+    ASSERT_EQ(messages.size(), 3);
+    EXPECT_NE(messages[1].indexOf("mall7.dbf"), -1);
+}
+
+TEST_F(Browsers, StoreModelRefusesABadRecordAndSaysWhy)
+{
+    ModelRecord bad = model("C120", "TROP GRAND", 0);
+    bad.c[2] = 40000;
+    EXPECT_FALSE(store_model(shell, &parent, bad));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], "40000 n'est pas une valeur correcte pour le champ 'C3'. Les valeurs doivent être "
+                           "comprises entre -32768 et 32767");
+    EXPECT_TRUE(store_model(shell, &parent, model("C120", "", 0)));
+    EXPECT_EQ(table->current()->piece, "");
+}
+
+TEST(OpenTables, CreatesBothTablesAndGoesOnWithoutADamagedOne)
+{
+    ScratchDir dir;
+    test::CountingPort port;
+    Station station(port);
+    Shell shell(station);
+    QStringList messages;
+    auto tables = open_tables(shell, QString::fromStdString(dir.path()), &messages);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("\n").toStdString();
+    EXPECT_TRUE(shell.models && shell.frequencies);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("mall7.dbf")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("calib.dbf")));
+    tables.reset();
+
+    std::string bytes = testing::read_bytes(dir.file("mall7.dbf"));
+    bytes[0] = 0x04;
+    testing::write_bytes(dir.file("mall7.dbf"), bytes);
+    tables = open_tables(shell, QString::fromStdString(dir.path()), &messages);
+    EXPECT_FALSE(shell.models);
+    EXPECT_TRUE(shell.frequencies);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(QString::fromStdString(dir.file("mall7.dbf"))));
+    EXPECT_TRUE(messages[0].contains("niveau 7"));
+    EXPECT_TRUE(messages[0].contains("Les modèles ne seront pas disponibles"));
+    EXPECT_EQ(testing::read_bytes(dir.file("mall7.dbf")), bytes);
+}
+
+} // namespace
+} // namespace zuna::store

@@ -1,0 +1,413 @@
+// The dBase III file layer: refusal of damaged files, checks before any
+// write, torn-tail repair, code pages, header bytes kept.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "store/dbf.h"
+#include "store/frequency_table.h"
+#include "store/model_table.h"
+#include "store_test_util.h"
+
+namespace zuna::store {
+namespace {
+
+using testing::read_bytes;
+using testing::ScratchDir;
+using testing::write_bytes;
+
+ModelRecord sample(const std::string& type, const std::string& piece, int base)
+{
+    ModelRecord r;
+    r.type = type;
+    r.piece = piece;
+    for (int i = 0; i < 6; ++i)
+        r.c[i] = base + i;
+    r.t[0] = 'A';
+    return r;
+}
+
+// A station-made mall7.dbf with two records; returns its bytes.
+std::string make_sample_file(const ScratchDir& dir)
+{
+    std::string error, notice;
+    auto t = open_model_table(dir.path(), &error, &notice);
+    EXPECT_TRUE(t) << error;
+    EXPECT_TRUE(t->append(sample("C120", "PIECE 1", 10), &error)) << error;
+    EXPECT_TRUE(t->append(sample("RM3", "PIECE 2", 20), &error)) << error;
+    return read_bytes(dir.file("mall7.dbf"));
+}
+
+TEST(DbfFile, CreatesTheStationColumnsAsDbaseIII)
+{
+    ScratchDir dir;
+    const std::string bytes = make_sample_file(dir);
+    ASSERT_GT(bytes.size(), 32u);
+    EXPECT_EQ(uint8_t(bytes[0]), 0x03);
+    EXPECT_EQ(uint8_t(bytes[29]), 0x57);
+    std::string error;
+    auto f = DbfFile::open(dir.file("mall7.dbf"), &error);
+    ASSERT_TRUE(f) << error;
+    ASSERT_EQ(f->fields().size(), model_columns().size());
+    for (size_t i = 0; i < model_columns().size(); ++i) {
+        EXPECT_EQ(f->fields()[i].name, model_columns()[i].name);
+        EXPECT_EQ(f->fields()[i].type, model_columns()[i].type);
+        EXPECT_EQ(f->fields()[i].length, model_columns()[i].length);
+    }
+    EXPECT_EQ(f->record_count(), 2u);
+    EXPECT_EQ(f->header_length(), 32 + 32 * 20 + 1);
+    EXPECT_EQ(f->record_length(), 1 + 4 + 15 + 18 * 6);
+    EXPECT_EQ(bytes.size(), size_t(f->header_length() + 2 * f->record_length() + 1));
+    EXPECT_EQ(uint8_t(bytes.back()), 0x1A);
+}
+
+struct Damage {
+    const char* name;
+    std::function<void(std::string&)> apply;
+    const char* message; // fragment of the refusal
+};
+
+TEST(DbfFile, RefusesDamagedFilesWithAMessageNamingTheFile)
+{
+    ScratchDir dir;
+    const std::string good = make_sample_file(dir);
+    const auto put16 = [](std::string& b, size_t at, int v) {
+        b[at] = char(v & 0xFF);
+        b[at + 1] = char(v >> 8);
+    };
+    const std::vector<Damage> cases = {
+        {"empty", [](std::string& b) { b.clear(); }, "trop court"},
+        {"cut in the header", [](std::string& b) { b.resize(20); }, "trop court"},
+        {"cut in the field list", [](std::string& b) { b.resize(100); }, "longueur d'en-tête"},
+        {"count beyond the end", [](std::string& b) { b[4] = 50; }, "tronqué"},
+        {"cut in the records", [](std::string& b) { b.resize(b.size() - 30); }, "tronqué"},
+        {"field lengths do not add up", [&](std::string& b) { put16(b, 10, 200); }, "longueur des enregistrements"},
+        {"no header terminator", [](std::string& b) { b[32 + 32 * 20] = ' '; }, "0x0D"},
+        {"level 7", [](std::string& b) { b[0] = 0x04; }, "niveau 7"},
+        {"FoxPro", [](std::string& b) { b[0] = 0x30; }, "version"},
+        {"zero-length field", [](std::string& b) { b[32 + 16] = 0; }, "mal décrit"},
+        {"header length beyond the file", [&](std::string& b) { put16(b, 8, 0xFFFF); }, "longueur d'en-tête"},
+        {"header length too small", [&](std::string& b) { put16(b, 8, 10); }, "longueur d'en-tête"},
+        {"garbage",
+         [](std::string& b) {
+             std::mt19937 rng(7);
+             for (char& c : b)
+                 c = char(rng());
+         },
+         "dBase"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string bytes = good;
+        c.apply(bytes);
+        const std::string path = dir.file("damaged.dbf");
+        write_bytes(path, bytes);
+        std::string error;
+        EXPECT_FALSE(DbfFile::open(path, &error));
+        EXPECT_NE(error.find(path), std::string::npos) << error;
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+        EXPECT_EQ(read_bytes(path), bytes) << "a refused file is left alone";
+    }
+}
+
+TEST(DbfFile, EveryTruncationIsRefusedOrReadWithoutCrash)
+{
+    ScratchDir dir;
+    const std::string good = make_sample_file(dir);
+    const std::string path = dir.file("cut.dbf");
+    for (size_t n = 0; n <= good.size(); ++n) {
+        write_bytes(path, good.substr(0, n));
+        std::string error;
+        auto f = DbfFile::open(path, &error);
+        // Only the whole file, with or without its end mark, is a table.
+        EXPECT_EQ(bool(f), n >= good.size() - 1) << n << ": " << error;
+    }
+}
+
+TEST(DbfFile, AcceptsAFileWithoutEndMarkAndWritesOneOnAppend)
+{
+    ScratchDir dir;
+    std::string bytes = make_sample_file(dir);
+    bytes.pop_back();
+    write_bytes(dir.file("mall7.dbf"), bytes);
+    std::string error, notice;
+    auto t = open_model_table(dir.path(), &error, &notice);
+    ASSERT_TRUE(t) << error;
+    EXPECT_TRUE(notice.empty()) << notice;
+    EXPECT_EQ(t->visible_count(), 2);
+    ASSERT_TRUE(t->append(sample("C220", "X", 1), &error)) << error;
+    const std::string after = read_bytes(dir.file("mall7.dbf"));
+    EXPECT_EQ(uint8_t(after.back()), 0x1A);
+    EXPECT_EQ(after.size(), bytes.size() + t->file().record_length() + 1);
+}
+
+struct BadValue {
+    const char* name;
+    std::function<void(ModelRecord&)> change;
+    const char* message; // exact message, or "" when the record is accepted
+};
+
+TEST(ModelTable, ChecksTheWholeRecordBeforeWriting)
+{
+    const std::vector<BadValue> cases = {
+        {"40000", [](ModelRecord& r) { r.c[0] = 40000; },
+         "40000 n'est pas une valeur correcte pour le champ 'C1'. Les valeurs doivent être comprises entre -32768 "
+         "et 32767"},
+        {"-40000 in the last column", [](ModelRecord& r) { r.t[5] = -40000; },
+         "-40000 n'est pas une valeur correcte pour le champ 'T6'. Les valeurs doivent être comprises entre -32768 "
+         "et 32767"},
+        {"32768", [](ModelRecord& r) { r.c[11] = 32768; },
+         "32768 n'est pas une valeur correcte pour le champ 'C12'. Les valeurs doivent être comprises entre -32768 "
+         "et 32767"},
+        {"1234567 printed as %g", [](ModelRecord& r) { r.c[3] = 1234567; },
+         "1.23457e+06 n'est pas une valeur correcte pour le champ 'C4'. Les valeurs doivent être comprises entre "
+         "-32768 et 32767"},
+        {"limits", [](ModelRecord& r) { r.c[0] = 32767, r.c[1] = -32768; }, ""},
+        {"16 characters", [](ModelRecord& r) { r.piece = "ABCDEFGHIJKLMNOP"; },
+         "Le texte « ABCDEFGHIJKLMNOP » est trop long pour le champ 'PIECE' : 15 caractères au plus."},
+        {"15 accented letters", [](ModelRecord& r) { r.piece = "ÉÈÊËÀÂÄÎÏÔÖÙÛÜÇ"; }, ""},
+        {"16 accented letters", [](ModelRecord& r) { r.piece = "ÉÈÊËÀÂÄÎÏÔÖÙÛÜÇé"; },
+         "Le texte « ÉÈÊËÀÂÄÎÏÔÖÙÛÜÇé » est trop long pour le champ 'PIECE' : 15 caractères au plus."},
+        {"empty coin name", [](ModelRecord& r) { r.piece.clear(); }, ""},
+        {"euro sign", [](ModelRecord& r) { r.piece = "2 €"; }, ""},
+        {"character without code", [](ModelRecord& r) { r.piece = "日本"; },
+         "Le texte « 日本 » du champ 'PIECE' contient un caractère que la table ne peut pas enregistrer."},
+        {"broken UTF-8", [](ModelRecord& r) { r.piece = "A\xff"; },
+         "Le texte « A\xff » du champ 'PIECE' contient un caractère que la table ne peut pas enregistrer."},
+        {"type too long", [](ModelRecord& r) { r.type = "C1200"; },
+         "Le texte « C1200 » est trop long pour le champ 'TYPE' : 4 caractères au plus."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        const std::string before = make_sample_file(dir);
+        std::string error, notice;
+        auto t = open_model_table(dir.path(), &error, &notice);
+        ASSERT_TRUE(t) << error;
+        ModelRecord r = sample("C120", "NOUVELLE", 5);
+        c.change(r);
+        error.clear();
+        const bool ok = t->append(r, &error);
+        if (*c.message) {
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(error, c.message);
+            EXPECT_EQ(read_bytes(dir.file("mall7.dbf")), before) << "file changed by a refused append";
+            // An edit of an existing record is checked the same way.
+            ASSERT_TRUE(t->first());
+            EXPECT_FALSE(t->update_current(r, &error));
+            EXPECT_EQ(read_bytes(dir.file("mall7.dbf")), before) << "file changed by a refused edit";
+        } else {
+            EXPECT_TRUE(ok) << error;
+            auto back = open_model_table(dir.path(), &error, &notice);
+            ASSERT_TRUE(back) << error;
+            back->set_filter("type = 'C120'", &error);
+            ASSERT_TRUE(back->last());
+            EXPECT_EQ(back->current()->piece, r.piece);
+            EXPECT_EQ(back->current()->c, r.c);
+            EXPECT_EQ(back->current()->t, r.t);
+        }
+    }
+}
+
+TEST(DbfFile, RefusesTextThatIsNotANumberInANumberColumn)
+{
+    ScratchDir dir;
+    const std::string before = make_sample_file(dir);
+    std::string error;
+    auto f = DbfFile::open(dir.file("mall7.dbf"), &error);
+    ASSERT_TRUE(f) << error;
+    for (const char* bad : {"abc", "12.5", "1e5", "--3", "0x10", "."}) {
+        SCOPED_TRACE(bad);
+        DbfFile::Values v(f->fields().size());
+        v[0] = "C120";
+        v[1] = bad;
+        EXPECT_FALSE(f->append(v, &error));
+        EXPECT_EQ(error, std::string("'") + bad + "' n'est pas un nombre entier correct pour le champ 'C1'.");
+        EXPECT_FALSE(f->update(0, v, &error));
+    }
+    DbfFile::Values short_row(3);
+    EXPECT_FALSE(f->append(short_row, &error));
+    EXPECT_EQ(read_bytes(dir.file("mall7.dbf")), before);
+}
+
+TEST(DbfFile, CutsATornTailLeftByAnInterruptedAppend)
+{
+    ScratchDir dir;
+    const std::string before = make_sample_file(dir);
+    std::string error, notice;
+    {
+        auto f = DbfFile::open(dir.file("mall7.dbf"), &error);
+        ASSERT_TRUE(f);
+        f->set_fault(DbfFault::after_record);
+        DbfFile::Values v(f->fields().size());
+        v[0] = "C120";
+        EXPECT_FALSE(f->append(v, &error));
+    }
+    const std::string torn = read_bytes(dir.file("mall7.dbf"));
+    EXPECT_EQ(torn.substr(0, 8), before.substr(0, 8)) << "count written before the record was whole";
+    EXPECT_GT(torn.size(), before.size());
+    auto f = DbfFile::open(dir.file("mall7.dbf"), &error, &notice);
+    ASSERT_TRUE(f) << error;
+    EXPECT_NE(notice.find("incomplet"), std::string::npos) << notice;
+    EXPECT_EQ(f->record_count(), 2u);
+    EXPECT_EQ(read_bytes(dir.file("mall7.dbf")), before);
+}
+
+TEST(DbfFile, KeepsHeaderBytes12To31ThroughEveryWrite)
+{
+    ScratchDir dir;
+    std::string bytes = make_sample_file(dir);
+    for (int i = 12; i < 32; ++i)
+        bytes[i] = char(0xA0 + i); // byte 29 too: an unknown driver reads as cp1252
+    write_bytes(dir.file("mall7.dbf"), bytes);
+    const std::string kept = bytes.substr(12, 20);
+    std::string error, notice;
+    auto t = open_model_table(dir.path(), &error, &notice);
+    ASSERT_TRUE(t) << error;
+    const auto check = [&](const char* step) {
+        EXPECT_EQ(read_bytes(dir.file("mall7.dbf")).substr(12, 20), kept) << step;
+    };
+    ASSERT_TRUE(t->append(sample("C220", "A", 1), &error));
+    check("append");
+    ASSERT_TRUE(t->first());
+    ASSERT_TRUE(t->update_current(sample("C120", "B", 2), &error));
+    check("edit");
+    ASSERT_TRUE(t->delete_current(&error));
+    check("delete");
+    ASSERT_TRUE(t->file().pack(&error)) << error;
+    check("pack");
+    EXPECT_EQ(t->file().record_count(), 2u);
+}
+
+TEST(DbfFile, DecodesTheCodePageOfTheLanguageDriver)
+{
+    struct Case {
+        uint8_t driver;
+        uint8_t byte;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0x00, 0x82, "é"}, {0x01, 0x82, "é"}, {0x01, 0x9B, "¢"}, {0x02, 0x9B, "ø"},
+        {0x03, 0xE9, "é"}, {0x57, 0xE9, "é"}, {0x57, 0x80, "€"}, {0x57, 0x81, "\u0081"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.driver) * 1000 + c.byte);
+        ScratchDir dir;
+        std::string bytes = make_sample_file(dir);
+        bytes[29] = char(c.driver);
+        const size_t piece = 32 + 32 * 20 + 1 + 1 + 4 + 8 * 6;
+        bytes[piece] = char(c.byte);
+        write_bytes(dir.file("mall7.dbf"), bytes);
+        std::string error;
+        auto f = DbfFile::open(dir.file("mall7.dbf"), &error);
+        ASSERT_TRUE(f) << error;
+        EXPECT_EQ(f->text(0, f->field_index("piece")), std::string(c.text) + "IECE 1");
+        // Writing it back gives the same byte.
+        ASSERT_TRUE(f->update(0, f->values(0), &error)) << error;
+        EXPECT_EQ(read_bytes(dir.file("mall7.dbf"))[piece], char(c.byte));
+    }
+}
+
+TEST(OpenTable, FindsAnUpperCaseFileAndRefusesMissingColumns)
+{
+    ScratchDir dir;
+    const std::string bytes = make_sample_file(dir);
+    std::filesystem::rename(dir.file("mall7.dbf"), dir.file("MALL7.DBF"));
+    std::string error, notice;
+    auto t = open_model_table(dir.path(), &error, &notice);
+    ASSERT_TRUE(t) << error;
+    EXPECT_EQ(t->file().path(), dir.file("MALL7.DBF"));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("mall7.dbf")));
+    // The models file is not a frequency table.
+    std::filesystem::rename(dir.file("MALL7.DBF"), dir.file("calib.dbf"));
+    EXPECT_FALSE(open_frequency_table(dir.path(), &error, &notice));
+    EXPECT_NE(error.find("colonne APPAREIL"), std::string::npos) << error;
+}
+
+// Runs body as an ordinary user (the tests may run as root, whom file
+// permissions do not stop); returns what it printed.
+std::string as_nobody(const std::function<std::string()>& body)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return "pipe";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(2);
+        const std::string out = body();
+        if (::write(fds[1], out.data(), out.size()) < 0)
+            ::_exit(3);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string out;
+    char buf[512];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
+        out.append(buf, size_t(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return out;
+}
+
+TEST(OpenTable, ReadOnlyDataFolder)
+{
+    ScratchDir dir;
+    make_sample_file(dir); // mall7.dbf exists, calib.dbf does not
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0555));
+    std::filesystem::permissions(dir.file("mall7.dbf"), std::filesystem::perms(0444));
+    const std::string out = as_nobody([&] {
+        std::string error, notice, out;
+        auto models = open_model_table(dir.path(), &error, &notice);
+        out += models ? "models:" + notice + "\n" : "no models:" + error + "\n";
+        if (models && !models->append(sample("C120", "X", 1), &error))
+            out += "append:" + error + "\n";
+        error.clear();
+        auto freq = open_frequency_table(dir.path(), &error, &notice);
+        out += freq ? "freq\n" : "no freq:" + error + "\n";
+        return out;
+    });
+    EXPECT_NE(out.find("models:La table " + dir.file("mall7.dbf") + " est en lecture seule"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("append:La table " + dir.file("mall7.dbf") + " est en lecture seule"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("no freq:Le dossier de données " + dir.path() + " est en lecture seule : la table calib.dbf"),
+              std::string::npos)
+        << out;
+}
+
+TEST(FrequencyTable, StoresAndReadsBackAPcSet)
+{
+    ScratchDir dir;
+    std::string error, notice;
+    auto t = open_frequency_table(dir.path(), &error, &notice);
+    ASSERT_TRUE(t) << error;
+    FrequencyRecord r{"ATELIER", 138, 90, 138, 2200, 138, 68, 68, std::nullopt, std::nullopt};
+    ASSERT_TRUE(t->append(r, &error)) << error;
+    ASSERT_TRUE(t->append({"BUREAU", 1, 2, 3, 4, 5, 6, 7, 8, 9}, &error)) << error;
+    FrequencyRecord bad = r;
+    bad.g13 = 40000;
+    EXPECT_FALSE(t->append(bad, &error));
+    EXPECT_EQ(error, "40000 n'est pas une valeur correcte pour le champ 'G13'. Les valeurs doivent être comprises "
+                     "entre -32768 et 32767");
+    auto back = open_frequency_table(dir.path(), &error, &notice);
+    ASSERT_TRUE(back);
+    const auto all = back->records();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].appareil, "ATELIER");
+    EXPECT_EQ(all[0].g13, 2200);
+    EXPECT_EQ(all[0].alb, std::nullopt);
+    EXPECT_EQ(all[1].op, 9);
+    ASSERT_TRUE(back->go_to(1));
+    ASSERT_TRUE(back->delete_current(&error));
+    EXPECT_EQ(back->visible_count(), 1);
+    EXPECT_EQ(back->current()->appareil, "ATELIER");
+}
+
+} // namespace
+} // namespace zuna::store

@@ -96,6 +96,7 @@ TEST(G13RunLists, DecodeToTheListedCharacters)
         {"V5", cmd_channel_read(5), 15, "V5", 16},
         {"V8", cmd_channel_read(8), 11, "V8", 12},
         {"D3", cmd_channel_select(3), 11, "D3", 12},
+        {"D5", cmd_channel_select(5), 13, "D5", 14},
         {"values", cmd_values({120, 80, 300, -4}), 0, "120080255000\r", 0},
         {"date", cmd_date(12, 7, 2026), 0, "E12/07/26\r", 0},
         {"W", cmd_coin_test(), 7, "W", 8},
@@ -389,7 +390,8 @@ TEST(G13OnBench, ChannelReadAndWrite)
     EXPECT_EQ(channel_line(b.s.symbols, 0), "150  104  183  058  ");
     EXPECT_EQ(channel_line(b.s.symbols, 12), "137  091  170  047  ");
 
-    ecrir_octet_s(b.s, cmd_channel_select(5), 11);
+    const RunList select = cmd_channel_select(5);
+    ecrir_octet_s(b.s, select, select.last());
     const RunList up = cmd_values({201, 9, 0, 255});
     ecrir_octet_s(b.s, up, up.last());
     const RunList down = cmd_values({190, 1, 0, 240});

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "common/counting_port.h"
 #include "link/module.h"
+#include "link/trace_port.h"
 #include "nri/g13_link.h"
 #include "sim/catalogue.h"
 #include "sim/g13_mech.h"
@@ -431,4 +435,46 @@ TEST(G13OnBench, SilentAndNoisyLinesNeverHang)
             EXPECT_EQ(text, "000  000  000  000");
         }
     }
+}
+
+// The line as sigrok's own UART decoder sees it: the host's "V5" on D0 and
+// the mechanism's reply on S7 (inverted: status bit 7 set = level 0).
+TEST(G13Trace, ChannelReadDecodesWithSigrok)
+{
+    if (std::system("sigrok-cli --version > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "sigrok-cli not installed";
+    G13Bench b;
+    const std::string vcd = std::string(ZUNA_BINARY_DIR) + "/g13_channel_read.vcd";
+    {
+        TracePort trace(b.setup.bench(), vcd);
+        b.s.port = &trace;
+        b.s.delay.g13 = b.mech->nominal_count();
+        reset(b.s);
+        ecrir_octet_b(b.s, cmd_channel_read(5), 15);
+        b.s.port = &b.setup.bench();
+    }
+    set_fast(b.s);
+    const int baud = int(std::lround(1e6 / (fast_units(b.s) + 1)));
+    auto run = [&](const std::string& decoder) {
+        const std::string cmd = "sigrok-cli -I vcd -i " + vcd + " -P " + decoder + " 2>&1";
+        std::string out;
+        if (FILE* p = popen(cmd.c_str(), "r")) {
+            char buf[512];
+            while (fgets(buf, sizeof buf, p))
+                out += buf;
+            pclose(p);
+        }
+        return out;
+    };
+    const std::string sent = run("uart:rx=D0:baudrate=" + std::to_string(baud) + ":format=ascii -A uart=rx-data");
+    std::string host;
+    for (size_t p = 0; (p = sent.find("uart-1: ", p)) != std::string::npos; p += 8)
+        host += sent.substr(p + 8, sent.find('\n', p) - p - 8) + "|";
+    EXPECT_NE(host.find("V|5|"), std::string::npos) << sent;
+    const std::string reply_out =
+        run("uart:tx=S7:invert_tx=yes:baudrate=" + std::to_string(baud) + ":format=ascii -A uart=tx-data");
+    std::string reply;
+    for (size_t p = 0; (p = reply_out.find("uart-1: ", p)) != std::string::npos; p += 8)
+        reply += reply_out.substr(p + 8, 1);
+    EXPECT_EQ(reply, "000000000000000000000000=") << reply_out;
 }

@@ -339,11 +339,11 @@ void ecrir_octet_b(Station& s, const RunList& list, int last)
     send(s, list, last, last);
 }
 
-void ecrir_octet_b_a(Station& s, const RunList& list, int last)
+bool ecrir_octet_b_a(Station& s, const RunList& list, int last)
 {
     MaskedSection masked(*s.port);
     send(s, list, 0, last);
-    lit_g13(s);
+    return lit_g13(s);
 }
 
 bool lit_g13(Station& s)
@@ -511,11 +511,13 @@ std::string Ajust(Station& s)
     return coin_text(s.symbols);
 }
 
-std::string Ajust_a(Station& s)
+std::string Ajust_a(Station& s, bool* answered)
 {
     set_fast(s);
     const RunList t = cmd_coin_teach();
-    ecrir_octet_b_a(s, t, 6);
+    const bool got = ecrir_octet_b_a(s, t, 6);
+    if (answered)
+        *answered = got;
     decode_nb_g13(s);
     return coin_text(s.symbols);
 }

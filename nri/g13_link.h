@@ -71,7 +71,8 @@ void ecrir_bit(Station& s, uint8_t value);
 void ecrir_octet_s(Station& s, const RunList& list, int last);
 void ecrir_octet(Station& s, const RunList& list, int last);
 void ecrir_octet_b(Station& s, const RunList& list, int last);
-void ecrir_octet_b_a(Station& s, const RunList& list, int last);
+// True when a reply was captured (the tables are not cleared before).
+bool ecrir_octet_b_a(Station& s, const RunList& list, int last);
 
 // Captures; true when a reply started before the wait gave up.
 bool lit_g13(Station& s);
@@ -96,7 +97,9 @@ int32_t test_v(Station& s, Progress* progress = nullptr);
 
 // Coin measurement reads: "W" (test) and "T" (teach); the text of four groups.
 std::string Ajust(Station& s);
-std::string Ajust_a(Station& s);
+// *answered tells whether a coin was measured; when none came within the wait
+// the text is that of the previous capture, since the tables are not cleared.
+std::string Ajust_a(Station& s, bool* answered = nullptr);
 
 // Text of symbols first..first+11 in groups of three, each group followed by
 // two spaces (a channel line), or without the last two spaces cut at 19 (a

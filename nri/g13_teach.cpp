@@ -177,7 +177,14 @@ void Tcalibration_nri_g13::BitBtn1Click()
         // The capture waits for the coin: say which one is expected.
         attente->setText(QString("Introduisez la pièce %1 sur %2").arg(i).arg(n));
         attente->repaint();
-        const std::array<int, 4> v = nri::parse_values(nri::Ajust_a(shell_.station));
+        bool coin = false;
+        const std::array<int, 4> v = nri::parse_values(nri::Ajust_a(shell_.station, &coin));
+        if (!coin) {
+            // No coin within the wait: the symbols are those of an older
+            // reply, not a measurement. Stop rather than count them.
+            attente->setText(QString("Pas de pièce reçue : lecture arrêtée après %1 pièce(s).").arg(i - 1));
+            break;
+        }
         auto hi = largest();
         auto lo = smallest();
         for (size_t k = 0; k < 4; ++k) {
@@ -194,8 +201,8 @@ void Tcalibration_nri_g13::BitBtn1Click()
         }
         nb_piece->setValue(i);
         nb_piece->repaint();
+        attente->setText("");
     }
-    attente->setText("");
     nb_piece->setValue(n);
     an->setEnabled(true);
     ok->setEnabled(true);

@@ -336,3 +336,38 @@ TEST(G13Window, TeachLimits)
         EXPECT_EQ(TValid_nri_g13::minima(c.smallest, c.tol), c.min);
     }
 }
+
+TEST(G13Window, TeachWithoutCoinCountsNothing)
+{
+    G13Station st;
+    st.open();
+    st.click("Button1"); // leaves the read-back of channel 6 in the tables
+    st.setup.plug("none");
+    auto* teach = st.shell.dialog<Tcalibration_nri_g13>();
+    with_modal(
+        [&](QWidget*) {
+            teach->findChild<QSpinBox*>("nb_piece")->setValue(3);
+            teach->findChild<QPushButton*>("BitBtn1")->click();
+            EXPECT_EQ(teach->findChild<QLabel*>("m1")->text(), "  0");
+            EXPECT_EQ(teach->findChild<QLabel*>("b1")->text(), "255");
+            EXPECT_TRUE(teach->findChild<QLabel*>("attente")->text().startsWith("Pas de pièce"));
+            EXPECT_EQ(teach->findChild<QSpinBox*>("nb_piece")->value(), 3);
+            EXPECT_TRUE(teach->findChild<QPushButton*>("ok")->isEnabled());
+            teach->findChild<QPushButton*>("an")->click();
+        },
+        [&] { st.click("Button5"); });
+}
+
+TEST(G13Window, SpeedBarItemOpensTheWindow)
+{
+    G13Station st;
+    st.shell.simulated = true;
+    std::unique_ptr<QDialog> w = make_device_window("nrig130000b", st.shell, &st.parent);
+    ASSERT_NE(qobject_cast<Tnrig130000*>(w.get()), nullptr);
+    EXPECT_EQ(w->windowTitle(), "NRI G13.0000 - SIMULATION");
+    for (const char* name : {"Button1", "Button2", "Button3", "Button4", "Button5", "Button6", "Button7", "c1", "c66",
+                             "q58", "l1", "l2", "l3", "mo_me", "Label13", "progresse", "a1", "p1", "P2", "ajustement",
+                             "aj8", "ok", "ab", "Panel1", "me", "choix_c", "canal", "piece", "vers_c", "canal_v", "f_p",
+                             "BitBtn1", "BitBtn6"})
+        EXPECT_NE(w->findChild<QWidget*>(name), nullptr) << name;
+}

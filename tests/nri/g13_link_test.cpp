@@ -478,3 +478,23 @@ TEST(G13Trace, ChannelReadDecodesWithSigrok)
         reply += reply_out.substr(p + 8, 1);
     EXPECT_EQ(reply, "000000000000000000000000=") << reply_out;
 }
+
+// The PC speed scales the mechanism's bit times with the module's time base:
+// the default count computed at speed 2 still reads the channels.
+TEST(G13OnBench, FasterPcDefaultCountStillReads)
+{
+    sim::SimSetup setup(2.0, {}, "");
+    auto* mech = static_cast<sim::G13Mechanism*>(setup.plug("g13"));
+    Station s(setup.bench());
+    s.measured_module_count = measure_module(*s.port);
+    load_delay_counts(s);
+    EXPECT_EQ(s.delay.g13, 3819);
+    EXPECT_EQ(mech->nominal_count(), 3901);
+    reset(s);
+    ouverture(s);
+    decode_nb_g13_13(s);
+    EXPECT_TRUE(opening_answered(s));
+    set_fast(s);
+    ecrir_octet_b(s, cmd_channel_read(1), 13);
+    EXPECT_EQ(channel_line(s.symbols, 0), "125  085  205  040  ");
+}

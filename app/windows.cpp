@@ -2,6 +2,8 @@
 
 #include "app/c_canal.h"
 #include "app/shell.h"
+#include "nri/g13_teach.h"
+#include "nri/g13_window.h"
 #include "store/browsers.h"
 
 namespace zuna {
@@ -13,6 +15,9 @@ void create_start_windows(Shell& shell, QWidget* parent)
     // Tvalid_nri_g136, TM_g13_6000, Tm_c120, Tcalibre_c220_o, Tcalibre_rm3,
     // Tsauve_pc, Tlire_pc, Tcalibre_rm4, Tcalibrate, Taide_alber.
     shell.add_dialog(new TC_canal(parent));
+    // After Tvalid_c220 and Tcalibrate_c220:
+    shell.add_dialog(new Tcalibration_nri_g13(shell, parent));
+    shell.add_dialog(new TValid_nri_g13(parent));
     shell.add_dialog(new store::Tfichier(shell, parent));
     shell.add_dialog(new store::TM_g13_6000(shell, parent));
     shell.add_dialog(new store::Tm_c120(shell, parent));
@@ -36,16 +41,14 @@ const std::vector<SpeedItem>& speed_items()
 
 std::unique_ptr<QDialog> make_device_window(const QString& item, Shell& shell, QWidget* parent)
 {
-    (void)item;
-    (void)shell;
-    (void)parent;
+    if (item == "nrig130000b")
+        return std::make_unique<Tnrig130000>(shell, parent);
     return nullptr;
 }
 
 bool device_window_available(const QString& item)
 {
-    (void)item;
-    return false;
+    return item == "nrig130000b";
 }
 
 } // namespace zuna

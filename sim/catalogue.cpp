@@ -2,12 +2,15 @@
 
 #include <sstream>
 
+#include "sim/g13_mech.h"
+
 namespace zuna::sim {
 
 // One line per simulated mechanism.
 const std::map<std::string, MechanismFactory>& mechanism_factories()
 {
     static const std::map<std::string, MechanismFactory> factories = {
+        {"g13", [](Bench& b) { return std::make_unique<G13Mechanism>(b); }},
     };
     return factories;
 }

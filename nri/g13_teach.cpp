@@ -1,0 +1,221 @@
+#include "nri/g13_teach.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/shell.h"
+#include "nri/g13_link.h"
+#include "nri/g13_window.h"
+
+namespace zuna {
+
+namespace {
+QLabel* make_label(QWidget* parent, const QString& name, const QString& text)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    return l;
+}
+} // namespace
+
+// ---- Validation -----------------------------------------------------------
+
+TValid_nri_g13::TValid_nri_g13(QWidget* parent) : QDialog(parent)
+{
+    setObjectName("Valid_nri_g13");
+    setWindowTitle("VALIDATION");
+    canal = new QSpinBox(this);
+    canal->setObjectName("canal");
+    canal->setRange(1, 6);
+    canal->setValue(1);
+    toler = new QSpinBox(this);
+    toler->setObjectName("toler");
+    toler->setRange(0, 20);
+    toler->setValue(0);
+    BitBtn1 = new QPushButton("OK", this);
+    BitBtn1->setObjectName("BitBtn1");
+    BitBtn1->setDefault(true);
+    BitBtn2 = new QPushButton("Annuler", this);
+    BitBtn2->setObjectName("BitBtn2");
+    connect(BitBtn1, &QPushButton::clicked, this, &TValid_nri_g13::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* g = new QGridLayout(this);
+    g->addWidget(make_label(this, "Label1", "CHOIX DU CANAL :"), 0, 0);
+    g->addWidget(canal, 0, 1);
+    g->addWidget(make_label(this, "Label2", "Tolérance :"), 1, 0);
+    g->addWidget(toler, 1, 1);
+    g->addWidget(BitBtn1, 2, 0);
+    g->addWidget(BitBtn2, 2, 1);
+}
+
+void TValid_nri_g13::prepare(Tnrig130000* window, const std::array<int, 4>& largest,
+                             const std::array<int, 4>& smallest)
+{
+    window_ = window;
+    largest_ = largest;
+    smallest_ = smallest;
+}
+
+std::array<int, 4> TValid_nri_g13::maxima(const std::array<int, 4>& largest, int tolerance)
+{
+    std::array<int, 4> v{};
+    for (size_t k = 0; k < 4; ++k)
+        v[k] = std::clamp(largest[k] + tolerance, 0, 255);
+    return v;
+}
+
+std::array<int, 4> TValid_nri_g13::minima(const std::array<int, 4>& smallest, int tolerance)
+{
+    std::array<int, 4> v{};
+    for (size_t k = 0; k < 4; ++k)
+        v[k] = std::clamp(smallest[k] - tolerance, 0, 255);
+    return v;
+}
+
+void TValid_nri_g13::BitBtn1Click()
+{
+    if (window_)
+        window_->write_channel(canal->value(), maxima(largest_, toler->value()), minima(smallest_, toler->value()),
+                               nri::fast_units(window_->shell_station()));
+    accept();
+}
+
+// ---- Coin teach -----------------------------------------------------------
+
+Tcalibration_nri_g13::Tcalibration_nri_g13(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shell)
+{
+    setObjectName("calibration_nri_g13");
+    setWindowTitle("CALIBRATION G13.0000");
+    auto* g = new QGridLayout;
+    g->addWidget(new QLabel("Maxi", this), 0, 1);
+    g->addWidget(new QLabel("Mini", this), 0, 2);
+    g->addWidget(new QLabel("Pièce", this), 0, 3);
+    for (int k = 1; k <= 4; ++k) {
+        g->addWidget(new QLabel(QString("Mesure %1").arg(k), this), k, 0);
+        m_[size_t(k - 1)] = make_label(this, QString("m%1").arg(k), "  0");
+        b_[size_t(k - 1)] = make_label(this, QString("b%1").arg(k), "255");
+        d_[size_t(k - 1)] = make_label(this, QString("d%1").arg(k), "");
+        g->addWidget(m_[size_t(k - 1)], k, 1);
+        g->addWidget(b_[size_t(k - 1)], k, 2);
+        g->addWidget(d_[size_t(k - 1)], k, 3);
+    }
+    nb_piece = new QSpinBox(this);
+    nb_piece->setObjectName("nb_piece");
+    nb_piece->setRange(1, 20);
+    nb_piece->setValue(15);
+    auto* count = new QHBoxLayout;
+    count->addWidget(make_label(this, "Label5", "Nb de pieces"));
+    count->addWidget(nb_piece);
+    attente = make_label(this, "attente", "");
+    BitBtn1 = new QPushButton("LECTURE", this);
+    BitBtn1->setObjectName("BitBtn1");
+    ok = new QPushButton("OK", this);
+    ok->setObjectName("ok");
+    an = new QPushButton("Annuler", this);
+    an->setObjectName("an");
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(BitBtn1);
+    buttons->addWidget(ok);
+    buttons->addWidget(an);
+    auto* col = new QVBoxLayout(this);
+    col->addLayout(g);
+    col->addLayout(count);
+    col->addWidget(attente);
+    col->addLayout(buttons);
+
+    connect(BitBtn1, &QPushButton::clicked, this, &Tcalibration_nri_g13::BitBtn1Click);
+    connect(ok, &QPushButton::clicked, this, &Tcalibration_nri_g13::okClick);
+    connect(an, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void Tcalibration_nri_g13::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    FormActivate();
+}
+
+void Tcalibration_nri_g13::FormActivate()
+{
+    for (QLabel* l : m_)
+        l->setText("  0");
+    for (QLabel* l : b_)
+        l->setText("255");
+    for (QLabel* l : d_)
+        l->setText("");
+    attente->setText("");
+    nb_piece->setValue(15);
+}
+
+std::array<int, 4> Tcalibration_nri_g13::largest() const
+{
+    std::array<int, 4> v{};
+    for (size_t k = 0; k < 4; ++k)
+        v[k] = m_[k]->text().trimmed().toInt();
+    return v;
+}
+
+std::array<int, 4> Tcalibration_nri_g13::smallest() const
+{
+    std::array<int, 4> v{};
+    for (size_t k = 0; k < 4; ++k)
+        v[k] = b_[k]->text().trimmed().toInt();
+    return v;
+}
+
+void Tcalibration_nri_g13::BitBtn1Click()
+{
+    ok->setEnabled(false);
+    an->setEnabled(false);
+    const int n = nb_piece->value();
+    for (int i = 1; i <= n; ++i) {
+        // The capture waits for the coin: say which one is expected.
+        attente->setText(QString("Introduisez la pièce %1 sur %2").arg(i).arg(n));
+        attente->repaint();
+        bool coin = false;
+        const std::array<int, 4> v = nri::parse_values(nri::Ajust_a(shell_.station, &coin));
+        if (!coin) {
+            // No coin within the wait: the symbols are those of an older
+            // reply, not a measurement. Stop rather than count them.
+            attente->setText(QString("Pas de pièce reçue : lecture arrêtée après %1 pièce(s).").arg(i - 1));
+            break;
+        }
+        auto hi = largest();
+        auto lo = smallest();
+        for (size_t k = 0; k < 4; ++k) {
+            hi[k] = std::max(hi[k], v[k]);
+            lo[k] = std::min(lo[k], v[k]);
+            m_[k]->setText(QString("%1").arg(hi[k], 3));
+            b_[k]->setText(QString("%1").arg(lo[k], 3));
+            d_[k]->setText(QString("%1").arg(v[k], 3));
+        }
+        for (size_t k = 0; k < 4; ++k) {
+            m_[k]->repaint();
+            b_[k]->repaint();
+            d_[k]->repaint();
+        }
+        nb_piece->setValue(i);
+        nb_piece->repaint();
+        attente->setText("");
+    }
+    nb_piece->setValue(n);
+    an->setEnabled(true);
+    ok->setEnabled(true);
+}
+
+void Tcalibration_nri_g13::okClick()
+{
+    if (auto* valid = shell_.dialog<TValid_nri_g13>()) {
+        valid->prepare(window_, largest(), smallest());
+        valid->exec();
+        valid->prepare(nullptr, {}, {});
+    }
+    accept();
+}
+
+} // namespace zuna

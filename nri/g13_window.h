@@ -1,0 +1,118 @@
+#pragma once
+// Tnrig130000: the NRI G13.0000 window. Reads identity, measuring mode and
+// the six channels; coin test, manual adjustment, measuring mode change,
+// model store and model write. The channel line labels are the working copy
+// of the channel records.
+#include <QDate>
+#include <QDialog>
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "store/model_library.h"
+
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+
+namespace zuna {
+class Shell;
+struct Station;
+
+class Tnrig130000 : public QDialog {
+    Q_OBJECT
+public:
+    Tnrig130000(Shell& shell, QWidget* parent = nullptr);
+
+    // The PC clock (tests set a fixed day).
+    std::function<QDate()> today = [] { return QDate::currentDate(); };
+    // Modal message box; tests replace it.
+    std::function<void(const QString&)> show_message;
+
+    // Writes a channel record: "D" and the digit (channel 1..6 only), the two
+    // lines of values, the date, the "Z" read (shown in l3) and the read-back
+    // of the channel at the fast rate. `units` is the unit count of the
+    // writing part.
+    void write_channel(int channel, const std::array<int, 4>& maxima, const std::array<int, 4>& minima,
+                       int32_t units);
+
+    Station& shell_station() { return station(); }
+
+    // The channel's values as shown in its two line labels.
+    std::array<int, 4> maxima(int channel) const;
+    std::array<int, 4> minima(int channel) const;
+
+    void FormActivate();
+    void Button1Click(); // LECTURE
+    void Button4Click(); // Test
+    void Button5Click(); // Calib. piece
+    void Button6Click(); // AJUST
+    void okClick();
+    void abClick();
+    void Button7Click(); // Mode mesure
+    void BitBtn5Click();
+    void BitBtn6Click();
+    void Button2Click(); // Enr. Modèle
+    void BitBtn1Click();
+    void BitBtn2Click();
+    void Button3Click(); // Voir modèle
+    void BitBtn3Click();
+    void BitBtn4Click();
+
+    QLabel* upper(int channel) const { return upper_[size_t(channel - 1)]; }
+    QLabel* lower(int channel) const { return lower_[size_t(channel - 1)]; }
+    QLabel* result(int channel, int k) const { return q_[size_t(channel - 1)][size_t(k - 1)]; }
+
+protected:
+    bool event(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+
+public:
+    void done(int r) override;
+
+private:
+    void build();
+    void reset_results();
+    void show_mode();
+    void show_identity();
+    void show_reprogramming();
+    void read_channel(int channel);
+    void step();
+    Station& station();
+
+    Shell& shell_;
+    bool activated_ = false;
+    bool busy_ = false;
+    bool tuning_tried_ = false;
+    int adjust_channel_ = 1;
+    std::optional<store::ModelRecord> model_;
+
+    QPushButton *Button1, *Button2, *Button3, *Button4, *Button5, *Button6, *Button7;
+    std::array<QLabel*, 6> upper_{};
+    std::array<QLabel*, 6> lower_{};
+    std::array<std::array<QLabel*, 8>, 6> q_{};
+    QLabel *l1, *l2, *l3, *Label9, *mo_me, *Label13, *a1;
+    QProgressBar* progresse;
+    QGroupBox *p1, *P2;
+    QFrame* ajustement;
+    std::array<QSpinBox*, 8> aj_{};
+    QPushButton *ok, *ab;
+    QGroupBox* Panel1;
+    QSpinBox* me;
+    QPushButton *BitBtn5, *BitBtn6;
+    QGroupBox* choix_c;
+    QSpinBox* canal;
+    QLineEdit* piece;
+    QPushButton *BitBtn1, *BitBtn2;
+    QGroupBox* vers_c;
+    QSpinBox* canal_v;
+    QLabel* f_p;
+    QPushButton *BitBtn3, *BitBtn4;
+};
+
+} // namespace zuna

@@ -1,0 +1,500 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/counting_port.h"
+#include "link/module.h"
+#include "link/trace_port.h"
+#include "nri/g13_link.h"
+#include "sim/catalogue.h"
+#include "sim/g13_mech.h"
+
+using namespace zuna;
+using namespace zuna::nri;
+
+namespace {
+
+// Independent reading of a run list as 10-unit characters: expand to units,
+// then start bit 0, eight data bits LSB first, stop bit 1, back to back. The
+// units after the last whole character (the hold) go to *tail.
+std::string chars_of(const RunList& l, int last, std::vector<int>* tail = nullptr)
+{
+    std::vector<int> units;
+    for (int j = 0; j <= last; ++j)
+        for (int u = 0; u < l.e[size_t(j)]; ++u)
+            units.push_back(j % 2);
+    std::string out;
+    size_t p = 0;
+    while (p + 10 <= units.size() && units[p] == 0 && units[p + 9] == 1) {
+        uint8_t c = 0;
+        for (int b = 0; b < 8; ++b)
+            c |= uint8_t(units[p + 1 + size_t(b)] << b);
+        out += char(c);
+        p += 10;
+    }
+    if (tail)
+        tail->assign(units.begin() + long(p), units.end());
+    return out;
+}
+
+// Independent encoder: characters back to back at `unit` units per bit, then
+// an idle stretch of `idle` units, as a capture would store them.
+std::array<int32_t, kRunTableSize> runs_of(const std::string& text, int32_t idle = 100000)
+{
+    std::vector<int> bits;
+    for (unsigned char c : text) {
+        bits.push_back(0);
+        for (int b = 0; b < 8; ++b)
+            bits.push_back((c >> b) & 1);
+        bits.push_back(1);
+    }
+    std::array<int32_t, kRunTableSize> runs{};
+    int j = 0;
+    int level = 0;
+    for (int b : bits) {
+        if (b != level) {
+            ++j;
+            level = b;
+        }
+        ++runs[size_t(j)];
+    }
+    runs[size_t(j)] += idle;
+    if (runs[size_t(j)] > 100000)
+        runs[size_t(j)] = 100000;
+    return runs;
+}
+
+std::string symbols_of(const std::array<uint8_t, kSymbolBufferSize>& s, int n)
+{
+    std::string t;
+    for (int i = 0; i < n; ++i)
+        t += (i ? "," : "") + std::to_string(s[size_t(i)]);
+    return t;
+}
+
+} // namespace
+
+TEST(G13RunLists, DecodeToTheListedCharacters)
+{
+    struct Case {
+        const char* what;
+        RunList list;
+        int last;
+        std::string chars;
+        int entries;
+    };
+    const Case cases[] = {
+        {"reset", cmd_reset(), 11, "A\x16", 12},
+        {"probe 39", cmd_open_probe(39), 7, "I", 8},
+        {"open", cmd_open(), 7, "I", 8},
+        {"mode read", cmd_mode_read(), 9, "U", 10},
+        {"identity", cmd_identity(), 7, "Z", 8},
+        {"end of identification", cmd_end_identification(), 9, "A\x18", 10},
+        {"mode write 07", cmd_mode_write(7), 0, "J07", 0},
+        {"V1", cmd_channel_read(1), 13, "V1", 14},
+        {"V5", cmd_channel_read(5), 15, "V5", 16},
+        {"V8", cmd_channel_read(8), 11, "V8", 12},
+        {"D3", cmd_channel_select(3), 11, "D3", 12},
+        {"D5", cmd_channel_select(5), 13, "D5", 14},
+        {"values", cmd_values({120, 80, 300, -4}), 0, "120080255000\r", 0},
+        {"date", cmd_date(12, 7, 2026), 0, "E12/07/26\r", 0},
+        {"W", cmd_coin_test(), 7, "W", 8},
+    };
+    for (const Case& c : cases) {
+        const int last = c.entries ? c.last : c.list.last();
+        if (c.entries) {
+            EXPECT_EQ(c.list.size, c.entries) << c.what;
+        }
+        std::vector<int> tail;
+        EXPECT_EQ(chars_of(c.list, last, &tail), c.chars) << c.what;
+    }
+    // Holds: the line stays at level 1 for N units after the last data bit.
+    struct Hold {
+        RunList list;
+        int units;
+        int level;
+    };
+    const Hold holds[] = {
+        {cmd_reset(), 254, 1},       {cmd_open_probe(18), 17, 1}, {cmd_channel_select(2), 89, 1},
+        {cmd_values({1, 2, 3, 4}), 59, 1}, {cmd_date(1, 2, 3), 254, 1}, {cmd_mode_write(5), 60, 0},
+    };
+    for (const Hold& h : holds) {
+        std::vector<int> tail;
+        chars_of(h.list, h.list.last(), &tail);
+        ASSERT_EQ(int(tail.size()), h.units) << h.units;
+        for (int v : tail)
+            EXPECT_EQ(v, h.level);
+    }
+    // "T" ends on its last data bit; the listening start adds the stop bit.
+    RunList t = cmd_coin_teach();
+    EXPECT_EQ(t.size, 7);
+    t.push(1);
+    EXPECT_EQ(chars_of(t, 7), "T");
+    // The channel read of "5" is the one with 16 entries.
+    EXPECT_EQ(cmd_channel_read(5).last(), 15);
+}
+
+TEST(G13Send, UnitsAndRates)
+{
+    test::CountingPort port;
+    Station s(port);
+    port.record = true;
+    RunList l;
+    l.push(2);
+    l.push(0); // nothing sent: the two level-0 stretches are not separated
+    l.push(1);
+    l.push(1);
+    s.measured_module_count = 2;
+    ecrir_octet_s(s, l, l.last());
+    EXPECT_EQ(port.written, (std::vector<uint8_t>{0x70, 0x70, 0x70, 0x70, 0x70, 0x70, 0x70, 0x70, 0x70, 0x71, 0x71, 0x71}));
+    EXPECT_EQ(port.masks, 1);
+    EXPECT_EQ(port.unmasks, 1);
+
+    struct Rate {
+        int32_t g13, slow, fast;
+    } rates[] = {{1, 1, 0}, {2, 2, 0}, {6, 6, 2}, {1900, 1900, 475}, {1902, 1902, 476}};
+    for (const Rate& r : rates) {
+        s.delay.g13 = r.g13;
+        EXPECT_EQ(slow_units(s), r.slow);
+        EXPECT_EQ(fast_units(s), r.fast) << r.g13;
+    }
+    s.delay.g13 = 1900;
+    EXPECT_EQ(model_write_units(s), 475 - 10);
+    // A negative unit count writes nothing.
+    port.written.clear();
+    s.measured_module_count = -1;
+    ecrir_bit_2(s, 0x71);
+    EXPECT_TRUE(port.written.empty());
+}
+
+TEST(G13Decode, Replies)
+{
+    std::array<uint8_t, kSymbolBufferSize> sym{};
+    struct Case {
+        std::string reply;
+        bool keep13;
+        std::string symbols;
+        int n;
+    } cases[] = {
+        {"0=", true, "0,13,0", 3},
+        {"0=", false, "0,0", 2},
+        {"0123456789=", false, "0,1,2,3,4,5,6,7,8,9,0", 11},
+        {"03/15/19=", false, "0,3,15,1,5,15,1,9,0", 9},
+        {"9/8=", true, "9,15,8,13,0", 5},
+        {"125085205040=", false, "1,2,5,0,8,5,2,0,5,0,4,0,0", 13},
+    };
+    for (const Case& c : cases) {
+        const auto runs = runs_of(c.reply);
+        sym.fill(7);
+        if (c.keep13)
+            decode_nb_g13_13(runs, sym);
+        else
+            decode_nb_g13(runs, sym);
+        EXPECT_EQ(symbols_of(sym, c.n), c.symbols) << c.reply;
+        EXPECT_EQ(sym[301], 7) << "nothing above entry 300 is written";
+    }
+    // Decoding ends at a "=" followed by a long pause, not at a short one.
+    auto runs = runs_of("1=");
+    const auto more = runs_of("2=");
+    int j = 0;
+    while (runs[size_t(j)] != 100000)
+        ++j;
+    runs[size_t(j)] = 50; // short pause, then "2="
+    for (int k = 0; more[size_t(k)] != 0; ++k)
+        runs[size_t(j + 1 + k)] = more[size_t(k)];
+    decode_nb_g13(runs, sym);
+    EXPECT_EQ(symbols_of(sym, 3), "1,2,0");
+}
+
+TEST(G13Decode, SyncSearchIsBounded)
+{
+    std::array<int32_t, kRunTableSize> runs{};
+    EXPECT_EQ(cherche_sync(runs), 0); // empty capture
+    runs.fill(3);                      // never the pattern: ones give 0xFF
+    EXPECT_EQ(cherche_sync(runs), 0);
+    runs.fill(0);
+    for (int k = 0; k < kRunTableSize; k += 2)
+        runs[size_t(k)] = 100000; // only level 0, to the end of the table
+    runs[1] = 1;
+    EXPECT_EQ(cherche_sync(runs), 0);
+    runs.fill(-5); // negative stretches never reach 0
+    EXPECT_EQ(cherche_sync(runs), 0);
+    std::array<uint8_t, kSymbolBufferSize> sym{};
+    decode_nb_g13_13(runs, sym);
+    runs.fill(INT32_MIN);
+    decode_nb_g13_13(runs, sym);
+    runs.fill(INT32_MAX);
+    decode_nb_g13(runs, sym);
+}
+
+TEST(G13Text, LinesAndValues)
+{
+    std::array<uint8_t, kSymbolBufferSize> sym{};
+    const uint8_t v[] = {1, 2, 0, 0, 8, 0, 2, 0, 0, 0, 3, 5};
+    std::copy(std::begin(v), std::end(v), sym.begin());
+    EXPECT_EQ(channel_line(sym, 0), "120  080  200  035  ");
+    EXPECT_EQ(coin_text(sym), "120  080  200  035");
+    sym[4] = 15;
+    EXPECT_EQ(coin_text(sym), "120  0150  200  035"); // 19 characters
+    sym[7] = 15;
+    EXPECT_EQ(coin_text(sym), "120  0150  2150  03"); // cut at 19
+
+    struct Case {
+        std::string text;
+        std::array<int, 4> values;
+    } cases[] = {
+        {"000  000  000  000", {0, 0, 0, 0}},
+        {"120  080  200  035  ", {120, 80, 200, 35}},
+        {"120  0150  200  035  ", {120, 150, 200, 35}},
+        {"120  1155  200  035  ", {120, 255, 200, 35}},
+        {"120  0150  2150  03", {120, 150, 255, 3}},
+        {"", {0, 0, 0, 0}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parse_values(c.text), c.values) << c.text;
+}
+
+// A port whose status bit 7 follows a script of (level, reads) pairs.
+struct ScriptPort : test::CountingPort {
+    std::vector<std::pair<bool, int64_t>> script;
+    size_t at = 0;
+    int64_t left = -1;
+    uint8_t read_status_port() override
+    {
+        ++reads;
+        while (at < script.size() && left == 0) {
+            ++at;
+            left = at < script.size() ? script[at].second : -1;
+        }
+        if (at >= script.size())
+            return 0;
+        if (left > 0)
+            --left;
+        return script[at].first ? 0x80 : 0;
+    }
+};
+
+TEST(G13Capture, StretchesAndLimits)
+{
+    ScriptPort port;
+    Station s(port);
+    s.measured_module_count = 10;
+    // Listening start (11 reads at idle), then 51 reads of level 0, 29 of level 1, 100000 of level 0.
+    port.script = {{false, 20}, {true, 51}, {false, 29}, {true, 200000}};
+    port.left = port.script[0].second;
+    clear_tables(s);
+    EXPECT_TRUE(lit_g13_r(s));
+    EXPECT_EQ(s.run_table[0], 5);
+    EXPECT_EQ(s.run_table[1], 3);
+    EXPECT_EQ(s.run_table[2], 100000); // not divided
+    EXPECT_EQ(s.run_table[3], 0);
+
+    // Nothing within the short wait: the table is left as it was.
+    ScriptPort silent;
+    Station q(silent);
+    q.measured_module_count = 10;
+    q.run_table[0] = 77;
+    EXPECT_FALSE(lit_g13_r(q));
+    EXPECT_EQ(q.run_table[0], 77);
+    EXPECT_EQ(silent.reads, 11 + 100000);
+
+    // A unit count of 0 counts reads as units instead of dividing by zero.
+    ScriptPort zero;
+    Station z(zero);
+    z.measured_module_count = 0;
+    zero.script = {{false, 5}, {true, 7}, {false, 200000}};
+    zero.left = zero.script[0].second;
+    EXPECT_TRUE(lit_g13_rt(z));
+    EXPECT_EQ(z.run_table[0], 6); // the read that ends the wait is not counted
+}
+
+// ---- On the simulated bench ----------------------------------------------
+
+namespace {
+struct G13Bench {
+    sim::SimSetup setup{1.0, {}, ""};
+    sim::G13Mechanism* mech;
+    Station s{setup.bench()};
+    G13Bench()
+    {
+        mech = static_cast<sim::G13Mechanism*>(setup.plug("g13"));
+        s.measured_module_count = measure_module(*s.port);
+        load_delay_counts(s);
+    }
+};
+} // namespace
+
+TEST(G13OnBench, NominalCountBand)
+{
+    G13Bench b;
+    EXPECT_EQ(b.mech->nominal_count(), 1950);
+    EXPECT_EQ(b.s.delay.g13, 1900);
+    // The opening is answered around the nominal count and not far from it.
+    struct Case {
+        int32_t g13;
+        bool answered;
+    } cases[] = {{1900, true}, {1950, true}, {2040, true}, {1700, false}, {2200, false}};
+    for (const Case& c : cases) {
+        b.s.delay.g13 = c.g13;
+        reset(b.s);
+        ouverture(b.s);
+        decode_nb_g13_13(b.s);
+        EXPECT_EQ(opening_answered(b.s) && b.s.symbols[0] == 0, c.answered) << c.g13;
+    }
+}
+
+TEST(G13OnBench, TuningFromBelowLandsInTheMiddleOfTheBand)
+{
+    G13Bench b;
+    const int32_t nominal = b.mech->nominal_count();
+    b.s.delay.g13 = nominal - 300;
+    const uint64_t t0 = b.setup.bench().now();
+    const int32_t g = test_v(b.s);
+    EXPECT_NEAR(g, nominal, nominal * 0.02);
+    EXPECT_EQ(b.s.delay.g13, g);
+    EXPECT_EQ(b.setup.bench().mask_depth(), 0);
+    RecordProperty("accesses", std::to_string(b.setup.bench().now() - t0));
+}
+
+TEST(G13OnBench, TuningFromAnAnsweringCount)
+{
+    G13Bench b;
+    b.s.delay.g13 = 1900; // answers at once: lo = 1900, then down from 2240
+    const int32_t g = test_v(b.s);
+    EXPECT_GT(g, 1900 + 50);
+    EXPECT_LT(g, 1900 + 170);
+    EXPECT_EQ((g * 2 - 1900) % 10, 0);
+}
+
+TEST(G13OnBench, SilentMechanismTunesToZero)
+{
+    sim::Faults f;
+    f.silent = true;
+    sim::SimSetup setup(1.0, f, "");
+    EXPECT_EQ(setup.plug("g13"), nullptr);
+    Station s(setup.bench());
+    s.delay.g13 = 3150;
+    EXPECT_EQ(test_v(s), 0);
+    EXPECT_EQ(s.delay.g13, 0);
+}
+
+TEST(G13OnBench, ChannelReadAndWrite)
+{
+    G13Bench b;
+    b.s.delay.g13 = b.mech->nominal_count();
+    reset(b.s);
+    ecrir_octet_b(b.s, cmd_channel_read(5), 15);
+    EXPECT_EQ(channel_line(b.s.symbols, 0), "000  000  000  000  ");
+    ecrir_octet_b(b.s, cmd_channel_read(2), 13);
+    EXPECT_EQ(channel_line(b.s.symbols, 0), "150  104  183  058  ");
+    EXPECT_EQ(channel_line(b.s.symbols, 12), "137  091  170  047  ");
+
+    const RunList select = cmd_channel_select(5);
+    ecrir_octet_s(b.s, select, select.last());
+    const RunList up = cmd_values({201, 9, 0, 255});
+    ecrir_octet_s(b.s, up, up.last());
+    const RunList down = cmd_values({190, 1, 0, 240});
+    ecrir_octet_s(b.s, down, down.last());
+    const RunList date = cmd_date(12, 7, 26);
+    ecrir_octet_s(b.s, date, date.last());
+    EXPECT_EQ(b.mech->channels()[4].max, (std::array<int, 4>{201, 9, 0, 255}));
+    EXPECT_EQ(b.mech->channels()[4].min, (std::array<int, 4>{190, 1, 0, 240}));
+    EXPECT_EQ(b.mech->reprogramming_date, "12/07/26");
+    ecrir_octet_b(b.s, cmd_channel_read(5), 15);
+    EXPECT_EQ(channel_line(b.s.symbols, 0), "201  009  000  255  ");
+
+    b.mech->push_coin({120, 80, 200, 35});
+    EXPECT_EQ(Ajust(b.s), "120  080  200  035");
+    b.mech->push_coin({1, 2, 3, 4});
+    EXPECT_EQ(Ajust_a(b.s), "001  002  003  004");
+}
+
+TEST(G13OnBench, SilentAndNoisyLinesNeverHang)
+{
+    for (const char* fault : {"silent", "noise"}) {
+        sim::Faults f;
+        ASSERT_TRUE(sim::parse_faults(fault, f, nullptr));
+        sim::SimSetup setup(1.0, f, "");
+        setup.plug("g13");
+        Station s(setup.bench());
+        s.delay.g13 = 1950;
+        reset(s);
+        ouverture(s);
+        decode_nb_g13_13(s);
+        set_fast(s);
+        ecrir_octet_b(s, cmd_channel_read(1), 13);
+        const std::string text = Ajust(s);
+        EXPECT_LE(text.size(), 19u) << fault;
+        if (std::string(fault) == "silent") {
+            EXPECT_FALSE(opening_answered(s));
+            EXPECT_EQ(text, "000  000  000  000");
+        }
+    }
+}
+
+// The line as sigrok's own UART decoder sees it: the host's "V5" on D0 and
+// the mechanism's reply on S7 (inverted: status bit 7 set = level 0).
+TEST(G13Trace, ChannelReadDecodesWithSigrok)
+{
+    if (std::system("sigrok-cli --version > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "sigrok-cli not installed";
+    G13Bench b;
+    const std::string vcd = std::string(ZUNA_BINARY_DIR) + "/g13_channel_read.vcd";
+    {
+        TracePort trace(b.setup.bench(), vcd);
+        b.s.port = &trace;
+        b.s.delay.g13 = b.mech->nominal_count();
+        reset(b.s);
+        ecrir_octet_b(b.s, cmd_channel_read(5), 15);
+        b.s.port = &b.setup.bench();
+    }
+    set_fast(b.s);
+    const int baud = int(std::lround(1e6 / (fast_units(b.s) + 1)));
+    auto run = [&](const std::string& decoder) {
+        const std::string cmd = "sigrok-cli -I vcd -i " + vcd + " -P " + decoder + " 2>&1";
+        std::string out;
+        if (FILE* p = popen(cmd.c_str(), "r")) {
+            char buf[512];
+            while (fgets(buf, sizeof buf, p))
+                out += buf;
+            pclose(p);
+        }
+        return out;
+    };
+    const std::string sent = run("uart:rx=D0:baudrate=" + std::to_string(baud) + ":format=ascii -A uart=rx-data");
+    std::string host;
+    for (size_t p = 0; (p = sent.find("uart-1: ", p)) != std::string::npos; p += 8)
+        host += sent.substr(p + 8, sent.find('\n', p) - p - 8) + "|";
+    EXPECT_NE(host.find("V|5|"), std::string::npos) << sent;
+    const std::string reply_out =
+        run("uart:tx=S7:invert_tx=yes:baudrate=" + std::to_string(baud) + ":format=ascii -A uart=tx-data");
+    std::string reply;
+    for (size_t p = 0; (p = reply_out.find("uart-1: ", p)) != std::string::npos; p += 8)
+        reply += reply_out.substr(p + 8, 1);
+    EXPECT_EQ(reply, "000000000000000000000000=") << reply_out;
+}
+
+// The PC speed scales the mechanism's bit times with the module's time base:
+// the default count computed at speed 2 still reads the channels.
+TEST(G13OnBench, FasterPcDefaultCountStillReads)
+{
+    sim::SimSetup setup(2.0, {}, "");
+    auto* mech = static_cast<sim::G13Mechanism*>(setup.plug("g13"));
+    Station s(setup.bench());
+    s.measured_module_count = measure_module(*s.port);
+    load_delay_counts(s);
+    EXPECT_EQ(s.delay.g13, 3819);
+    EXPECT_EQ(mech->nominal_count(), 3901);
+    reset(s);
+    ouverture(s);
+    decode_nb_g13_13(s);
+    EXPECT_TRUE(opening_answered(s));
+    set_fast(s);
+    ecrir_octet_b(s, cmd_channel_read(1), 13);
+    EXPECT_EQ(channel_line(s.symbols, 0), "125  085  205  040  ");
+}

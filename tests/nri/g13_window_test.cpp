@@ -1,0 +1,373 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+
+#include "app/c_canal.h"
+#include "app/shell.h"
+#include "app/windows.h"
+#include "link/module.h"
+#include "nri/g13_link.h"
+#include "nri/g13_teach.h"
+#include "nri/g13_window.h"
+#include "sim/catalogue.h"
+#include "common/counting_port.h"
+#include "sim/g13_mech.h"
+#include "store/model_library.h"
+#include "store/tables.h"
+
+using namespace zuna;
+
+namespace {
+
+struct G13Station {
+    QTemporaryDir dir;
+    sim::SimSetup setup;
+    sim::G13Mechanism* mech = nullptr;
+    Station s{setup.bench()};
+    Shell shell{s};
+    std::unique_ptr<store::Tables> tables;
+    QWidget parent;
+    std::unique_ptr<Tnrig130000> w;
+    QStringList messages;
+
+    explicit G13Station(const sim::Faults& f = {}, int32_t stored = 1950) : setup(1.0, f, "")
+    {
+        mech = static_cast<sim::G13Mechanism*>(setup.plug("g13"));
+        s.measured_module_count = measure_module(*s.port);
+        load_delay_counts(s);
+        s.g13_stored = stored;
+        if (stored)
+            s.delay.g13 = stored;
+        tables = store::open_tables(shell, dir.path(), nullptr);
+        create_start_windows(shell, &parent);
+    }
+    Tnrig130000& open()
+    {
+        w = std::make_unique<Tnrig130000>(shell, &parent);
+        w->today = [] { return QDate(2026, 12, 7); };
+        w->show_message = [this](const QString& m) { messages << m; };
+        w->show();
+        for (int i = 0; i < 5; ++i)
+            QApplication::processEvents(); // the first activation
+        return *w;
+    }
+
+    template <class T = QWidget> T* find(const char* name) const
+    {
+        T* c = w->findChild<T*>(name);
+        EXPECT_NE(c, nullptr) << name;
+        return c;
+    }
+    QString text(const char* name) const { return find<QLabel>(name)->text(); }
+    void click(const char* name) const { find<QPushButton>(name)->click(); }
+};
+
+// Runs `answer` on the next modal dialog that shows up during `action`.
+void with_modal(const std::function<void(QWidget*)>& answer, const std::function<void()>& action)
+{
+    QTimer t;
+    bool done = false;
+    QWidget* start = QApplication::activeModalWidget();
+    QObject::connect(&t, &QTimer::timeout, [&] {
+        QWidget* m = QApplication::activeModalWidget();
+        if (!done && m && m != start) {
+            done = true;
+            answer(m);
+        }
+    });
+    t.start(5);
+    action();
+    t.stop();
+}
+
+std::string line(const std::array<int, 4>& v)
+{
+    std::string t;
+    for (int x : v) {
+        char b[8];
+        std::snprintf(b, sizeof b, "%03d  ", x);
+        t += b;
+    }
+    return t;
+}
+
+} // namespace
+
+TEST(G13Window, StartUpOrderAndSpeedItem)
+{
+    Station s(*new test::CountingPort);
+    Shell shell(s);
+    QWidget parent;
+    create_start_windows(shell, &parent);
+    std::vector<QString> names;
+    for (QDialog* d : shell.dialogs())
+        names.push_back(d->metaObject()->className());
+    const auto c = std::find(names.begin(), names.end(), "zuna::TC_canal");
+    ASSERT_NE(c, names.end());
+    const auto t = std::find(names.begin(), names.end(), "zuna::Tcalibration_nri_g13");
+    ASSERT_NE(t, names.end());
+    EXPECT_LT(c, t);
+    ASSERT_NE(t + 1, names.end());
+    EXPECT_EQ(*(t + 1), "zuna::TValid_nri_g13");
+    EXPECT_TRUE(device_window_available("nrig130000b"));
+    EXPECT_EQ(shell.dialog<Tcalibration_nri_g13>()->windowTitle(), "CALIBRATION G13.0000");
+    EXPECT_EQ(shell.dialog<TValid_nri_g13>()->windowTitle(), "VALIDATION");
+}
+
+TEST(G13Window, OpeningWithoutStoredCountTunesAndStoresIt)
+{
+    G13Station st({}, 0);
+    st.s.delay.g13 = st.mech->nominal_count() - 300;
+    Tnrig130000& w = st.open();
+    const int32_t nominal = st.mech->nominal_count();
+    EXPECT_NEAR(st.s.g13_stored, nominal, nominal * 0.02);
+    EXPECT_EQ(st.s.delay.g13, st.s.g13_stored);
+    EXPECT_EQ(zone0_g13(st.setup.module().zone0()), st.s.g13_stored);
+    EXPECT_TRUE(st.messages.isEmpty());
+    EXPECT_EQ(w.windowTitle(), "NRI G13.0000");
+    EXPECT_FALSE(st.find<QProgressBar>("progresse")->isVisible());
+}
+
+TEST(G13Window, SilentMechanismIsReportedAndTheCountKept)
+{
+    sim::Faults f;
+    f.silent = true;
+    G13Station st(f, 0);
+    st.s.delay.g13 = 3150;
+    st.open();
+    ASSERT_EQ(st.messages.size(), 1);
+    EXPECT_TRUE(st.messages[0].contains("ne répond pas"));
+    EXPECT_EQ(st.s.delay.g13, 3150);
+    EXPECT_EQ(st.s.g13_stored, 0);
+    // A reading then stops at the opening and changes nothing.
+    st.click("Button1");
+    EXPECT_EQ(st.text("c1"), "000  000  000  000");
+    EXPECT_EQ(st.text("mo_me"), "00");
+}
+
+TEST(G13Window, ReadingShowsIdentityModeAndChannels)
+{
+    G13Station st;
+    Tnrig130000& w = st.open();
+    st.click("Button1");
+    EXPECT_EQ(st.text("l2"), "15/03/19"); // day first
+    EXPECT_EQ(st.text("l1"), "204518 0031277 16302");
+    EXPECT_EQ(st.text("l3"), "02/01/20");
+    EXPECT_EQ(st.text("mo_me"), "03");
+    for (int n = 1; n <= 6; ++n) {
+        EXPECT_EQ(w.upper(n)->text().toStdString(), line(st.mech->channels()[size_t(n - 1)].max)) << n;
+        EXPECT_EQ(w.lower(n)->text().toStdString(), line(st.mech->channels()[size_t(n - 1)].min)) << n;
+    }
+    EXPECT_FALSE(st.find<QLabel>("Label13")->isVisible());
+    if (qEnvironmentVariableIsSet("ZUNA_SHOTS")) {
+        st.click("Button4");
+        w.grab().save(qEnvironmentVariable("ZUNA_SHOTS") + "/g13_window.png");
+    }
+
+    // A reading that is not answered keeps the labels of the previous one.
+    const std::string before = line(st.mech->channels()[1].max);
+    st.setup.plug("none");
+    st.click("Button1");
+    EXPECT_EQ(w.upper(2)->text().toStdString(), before);
+    EXPECT_EQ(st.text("l2"), "15/03/19");
+}
+
+TEST(G13Window, AdjustmentWritesTheChannelAndReadsItBack)
+{
+    G13Station st;
+    Tnrig130000& w = st.open();
+    st.click("Button1");
+    with_modal(
+        [](QWidget* m) {
+            auto* prompt = qobject_cast<TC_canal*>(m);
+            ASSERT_NE(prompt, nullptr);
+            EXPECT_EQ(prompt->canal()->maximum(), 6);
+            prompt->canal()->setValue(3);
+            prompt->accept();
+        },
+        [&] { st.click("Button6"); });
+    EXPECT_TRUE(st.find<QWidget>("ajustement")->isVisible());
+    EXPECT_EQ(st.find<QSpinBox>("aj1")->value(), 102); // channel 3 as read
+    EXPECT_EQ(st.find<QSpinBox>("aj8")->value(), 24);
+    const int values[8] = {130, 90, 210, 45, 100, 60, 190, 20};
+    for (int k = 1; k <= 8; ++k)
+        st.find<QSpinBox>(qPrintable(QString("aj%1").arg(k)))->setValue(values[k - 1]);
+    st.click("ok");
+    EXPECT_EQ(st.mech->channels()[2].max, (std::array<int, 4>{130, 90, 210, 45}));
+    EXPECT_EQ(st.mech->channels()[2].min, (std::array<int, 4>{100, 60, 190, 20}));
+    EXPECT_EQ(w.upper(3)->text(), "130  090  210  045  ");
+    EXPECT_EQ(w.lower(3)->text(), "100  060  190  020  ");
+    EXPECT_EQ(st.mech->reprogramming_date, "12/07/26");
+    EXPECT_EQ(st.text("l3"), "07/12/26");
+    EXPECT_FALSE(st.find<QWidget>("ajustement")->isVisible());
+}
+
+TEST(G13Window, ModelsAreStoredAndWritten)
+{
+    G13Station st;
+    Tnrig130000& w = st.open();
+    st.click("Button1");
+    // Store channel 2 as a model.
+    st.click("Button2");
+    st.find<QSpinBox>("canal")->setValue(2);
+    st.find<QLineEdit>("piece")->setText("2 EUROS");
+    st.click("BitBtn1");
+    ASSERT_NE(st.shell.models, nullptr);
+    ASSERT_TRUE(st.shell.models->set_filter("type = 'NRI1'", nullptr));
+    ASSERT_TRUE(st.shell.models->first());
+    const store::ModelRecord r = *st.shell.models->current();
+    EXPECT_EQ(r.piece, "2 EUROS");
+    const int expect[8] = {150, 137, 104, 91, 183, 170, 58, 47};
+    for (int k = 0; k < 8; ++k)
+        EXPECT_EQ(r.c[size_t(k)].value_or(-1), expect[k]) << "C" << k + 1;
+
+    // Write it into channel 5, with one value out of range.
+    store::ModelRecord big = r;
+    big.piece = "JETON";
+    big.c[0] = 300;
+    st.shell.models->delete_current(nullptr);
+    ASSERT_TRUE(st.shell.models->append(big, nullptr));
+    with_modal([](QWidget* m) { qobject_cast<QDialog*>(m)->accept(); }, [&] { st.click("Button3"); });
+    ASSERT_TRUE(st.find<QWidget>("vers_c")->isVisible());
+    EXPECT_EQ(st.text("f_p"), "JETON");
+    st.find<QSpinBox>("canal_v")->setValue(5);
+    st.click("BitBtn3");
+    EXPECT_EQ(st.mech->channels()[4].max, (std::array<int, 4>{255, 104, 183, 58}));
+    EXPECT_EQ(st.mech->channels()[4].min, (std::array<int, 4>{137, 91, 170, 47}));
+    EXPECT_EQ(w.upper(5)->text(), "255  104  183  058  ");
+    EXPECT_FALSE(st.find<QWidget>("vers_c")->isVisible());
+}
+
+TEST(G13Window, CoinTestColoursThePairsThatHoldTheCoin)
+{
+    G13Station st;
+    Tnrig130000& w = st.open();
+    st.mech->channels()[0] = {{110, 110, 110, 110}, {90, 90, 90, 90}};
+    st.click("Button1");
+    st.mech->push_coin({100, 89, 111, 110});
+    st.click("Button4");
+    EXPECT_EQ(st.text("a1"), "100  089  111  110");
+    const bool inside[4] = {true, false, false, true};
+    for (int k = 1; k <= 4; ++k) {
+        const bool yellow = w.result(1, k)->palette().color(QPalette::Window) == QColor(Qt::yellow);
+        EXPECT_EQ(yellow, inside[k - 1]) << k;
+        EXPECT_EQ(w.result(1, k + 4)->palette().color(QPalette::Window), w.result(1, k)->palette().color(QPalette::Window));
+    }
+    EXPECT_EQ(st.text("q1"), "110");
+    EXPECT_EQ(st.text("q5"), "090");
+    EXPECT_EQ(st.text("q51"), "255"); // channel 6
+}
+
+TEST(G13Window, MeasuringModeIsWrittenAndReadBack)
+{
+    G13Station st;
+    st.open();
+    st.click("Button1");
+    st.click("Button7");
+    st.find<QSpinBox>("me")->setValue(7);
+    st.click("BitBtn5");
+    EXPECT_EQ(st.mech->mode, 7);
+    EXPECT_EQ(st.text("mo_me"), "07");
+    // The link is left at the fast rate: a coin test still works.
+    st.mech->push_coin({1, 2, 3, 4});
+    st.click("Button4");
+    EXPECT_EQ(st.text("a1"), "001  002  003  004");
+}
+
+TEST(G13Window, TeachOneCoinAndValidate)
+{
+    G13Station st;
+    Tnrig130000& w = st.open();
+    st.click("Button1");
+    st.mech->push_coin({120, 80, 200, 35});
+    auto* teach = st.shell.dialog<Tcalibration_nri_g13>();
+    auto* valid = st.shell.dialog<TValid_nri_g13>();
+    with_modal(
+        [&](QWidget* m) {
+            ASSERT_EQ(m, teach);
+            EXPECT_EQ(teach->findChild<QLabel*>("m1")->text(), "  0");
+            EXPECT_EQ(teach->findChild<QLabel*>("b4")->text(), "255");
+            EXPECT_EQ(teach->findChild<QSpinBox*>("nb_piece")->value(), 15);
+            teach->findChild<QSpinBox*>("nb_piece")->setValue(1);
+            teach->findChild<QPushButton*>("BitBtn1")->click();
+            EXPECT_EQ(teach->findChild<QLabel*>("d1")->text(), "120");
+            EXPECT_EQ(teach->findChild<QSpinBox*>("nb_piece")->value(), 1);
+            if (qEnvironmentVariableIsSet("ZUNA_SHOTS"))
+                teach->grab().save(qEnvironmentVariable("ZUNA_SHOTS") + "/g13_teach.png");
+            with_modal(
+                [&](QWidget* v) {
+                    ASSERT_EQ(v, valid);
+                    valid->findChild<QSpinBox*>("canal")->setValue(4);
+                    valid->findChild<QSpinBox*>("toler")->setValue(5);
+                    if (qEnvironmentVariableIsSet("ZUNA_SHOTS"))
+                        valid->grab().save(qEnvironmentVariable("ZUNA_SHOTS") + "/g13_valid.png");
+                    valid->findChild<QPushButton*>("BitBtn1")->click();
+                },
+                [&] { teach->findChild<QPushButton*>("ok")->click(); });
+        },
+        [&] { st.click("Button5"); });
+    EXPECT_EQ(st.mech->channels()[3].max, (std::array<int, 4>{125, 85, 205, 40}));
+    EXPECT_EQ(st.mech->channels()[3].min, (std::array<int, 4>{115, 75, 195, 30}));
+    EXPECT_EQ(w.upper(4)->text(), "125  085  205  040  ");
+    EXPECT_EQ(w.lower(4)->text(), "115  075  195  030  ");
+}
+
+TEST(G13Window, TeachLimits)
+{
+    struct Case {
+        std::array<int, 4> largest, smallest;
+        int tol;
+        std::array<int, 4> max, min;
+    } cases[] = {
+        {{120, 80, 200, 35}, {120, 80, 200, 35}, 5, {125, 85, 205, 40}, {115, 75, 195, 30}},
+        {{255, 0, 250, 3}, {255, 0, 250, 3}, 20, {255, 20, 255, 23}, {235, 0, 230, 0}},
+        {{0, 0, 0, 0}, {255, 255, 255, 255}, 0, {0, 0, 0, 0}, {255, 255, 255, 255}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(TValid_nri_g13::maxima(c.largest, c.tol), c.max);
+        EXPECT_EQ(TValid_nri_g13::minima(c.smallest, c.tol), c.min);
+    }
+}
+
+TEST(G13Window, TeachWithoutCoinCountsNothing)
+{
+    G13Station st;
+    st.open();
+    st.click("Button1"); // leaves the read-back of channel 6 in the tables
+    st.setup.plug("none");
+    auto* teach = st.shell.dialog<Tcalibration_nri_g13>();
+    with_modal(
+        [&](QWidget*) {
+            teach->findChild<QSpinBox*>("nb_piece")->setValue(3);
+            teach->findChild<QPushButton*>("BitBtn1")->click();
+            EXPECT_EQ(teach->findChild<QLabel*>("m1")->text(), "  0");
+            EXPECT_EQ(teach->findChild<QLabel*>("b1")->text(), "255");
+            EXPECT_TRUE(teach->findChild<QLabel*>("attente")->text().startsWith("Pas de pièce"));
+            EXPECT_EQ(teach->findChild<QSpinBox*>("nb_piece")->value(), 3);
+            EXPECT_TRUE(teach->findChild<QPushButton*>("ok")->isEnabled());
+            teach->findChild<QPushButton*>("an")->click();
+        },
+        [&] { st.click("Button5"); });
+}
+
+TEST(G13Window, SpeedBarItemOpensTheWindow)
+{
+    G13Station st;
+    st.shell.simulated = true;
+    std::unique_ptr<QDialog> w = make_device_window("nrig130000b", st.shell, &st.parent);
+    ASSERT_NE(qobject_cast<Tnrig130000*>(w.get()), nullptr);
+    EXPECT_EQ(w->windowTitle(), "NRI G13.0000 - SIMULATION");
+    for (const char* name : {"Button1", "Button2", "Button3", "Button4", "Button5", "Button6", "Button7", "c1", "c66",
+                             "q58", "l1", "l2", "l3", "mo_me", "Label13", "progresse", "a1", "p1", "P2", "ajustement",
+                             "aj8", "ok", "ab", "Panel1", "me", "choix_c", "canal", "piece", "vers_c", "canal_v", "f_p",
+                             "BitBtn1", "BitBtn6"})
+        EXPECT_NE(w->findChild<QWidget*>(name), nullptr) << name;
+}

@@ -207,3 +207,25 @@ TEST(MainWindow, ChannelPromptKeepsItsChannelWhateverCloses)
     prompt->canal()->setRange(1, 12); // a caller with fewer channels clamps it
     EXPECT_EQ(prompt->canal()->value(), 12);
 }
+
+TEST(MainWindow, SharedDialogsAreCreatedInTheirStartUpOrder)
+{
+    const QStringList order = {"Tvalid_c120", "TC_canal", "Tvalid_c220", "Tcalibrate_c220",
+                               "Tcalibration_nri_g13", "TValid_nri_g13", "Tfichier", "Tcalibration_nri_g136",
+                               "Tvalid_nri_g136", "TM_g13_6000", "Tm_c120", "Tcalibre_c220_o", "Tcalibre_rm3",
+                               "Tsauve_pc", "Tlire_pc", "Tcalibre_rm4", "Tcalibrate", "Taide_alber"};
+    Rig rig;
+    rig.make();
+    int last = -1;
+    QStringList made;
+    for (QDialog* d : rig.shell.dialogs()) {
+        const QString name = QString(d->metaObject()->className()).section("::", -1);
+        made << name;
+        const int at = order.indexOf(name);
+        EXPECT_GE(at, 0) << name.toStdString() << " is not a shared dialog";
+        EXPECT_GT(at, last) << name.toStdString() << " created out of order";
+        last = std::max(last, at);
+    }
+    for (const char* must : {"TC_canal", "Tfichier", "TM_g13_6000", "Tm_c120"})
+        EXPECT_TRUE(made.contains(must)) << must;
+}

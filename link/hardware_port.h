@@ -72,6 +72,6 @@ private:
 void spin_steps(uint64_t steps);
 
 // "--port" text: a ppdev path, or "io:0x378" for direct access.
-std::unique_ptr<Port> open_hardware_port(const std::string& spec, RealtimeGuard::Notice notice = {});
+std::unique_ptr<Port> open_hardware_port(const std::string& where, RealtimeGuard::Notice notice = {});
 
 } // namespace zuna

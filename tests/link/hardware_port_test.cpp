@@ -136,8 +136,8 @@ TEST(DirectPort, RefusedAccessSaysWhatIsNeeded)
 
 TEST(HardwarePort, BadPortTextsAreRefused)
 {
-    for (const char* spec : {"io:", "io:zz", "io:0", "io:0x10000", "io:0x378junk"}) {
-        EXPECT_THROW(open_hardware_port(spec), PortError) << spec;
+    for (const char* where : {"io:", "io:zz", "io:0", "io:0x10000", "io:0x378junk"}) {
+        EXPECT_THROW(open_hardware_port(where), PortError) << where;
     }
     EXPECT_THROW(open_hardware_port("/nonexistent/parport9"), PortError);
 }

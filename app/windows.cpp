@@ -2,6 +2,8 @@
 
 #include "app/c_canal.h"
 #include "app/shell.h"
+#include "c120/c_120.h"
+#include "c120/calibrate.h"
 
 namespace zuna {
 
@@ -11,7 +13,9 @@ void create_start_windows(Shell& shell, QWidget* parent)
     // Tcalibration_nri_g13, TValid_nri_g13, Tfichier, Tcalibration_nri_g136,
     // Tvalid_nri_g136, TM_g13_6000, Tm_c120, Tcalibre_c220_o, Tcalibre_rm3,
     // Tsauve_pc, Tlire_pc, Tcalibre_rm4, Tcalibrate, Taide_alber.
+    shell.add_dialog(new Tvalid_c120(shell, parent));
     shell.add_dialog(new TC_canal(parent));
+    shell.add_dialog(new Tcalibrate(shell, parent));
 }
 
 const std::vector<SpeedItem>& speed_items()
@@ -32,16 +36,14 @@ const std::vector<SpeedItem>& speed_items()
 
 std::unique_ptr<QDialog> make_device_window(const QString& item, Shell& shell, QWidget* parent)
 {
-    (void)item;
-    (void)shell;
-    (void)parent;
+    if (item == "SpeedItem1")
+        return std::make_unique<Tc_120>(shell, parent);
     return nullptr;
 }
 
 bool device_window_available(const QString& item)
 {
-    (void)item;
-    return false;
+    return item == "SpeedItem1";
 }
 
 } // namespace zuna

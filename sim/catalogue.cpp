@@ -1,5 +1,7 @@
 #include "sim/catalogue.h"
 
+#include "sim/c120_mech.h"
+
 #include <sstream>
 
 namespace zuna::sim {
@@ -8,6 +10,7 @@ namespace zuna::sim {
 const std::map<std::string, MechanismFactory>& mechanism_factories()
 {
     static const std::map<std::string, MechanismFactory> factories = {
+        {"c120", [](Bench& b) { return std::make_unique<C120Mech>(b); }},
     };
     return factories;
 }

@@ -70,12 +70,6 @@ Tc_120::Tc_120(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shell), 
     show_message = default_sink(this, "C 120");
 
     auto* table = new QGridLayout;
-    const char* heads[] = {"P1 haut", "P1 bas", "P2 haut", "P2 bas", "P3 haut", "P3 bas", "Sortie"};
-    for (int col = 0; col < 7; ++col) {
-        auto* h = new QLabel(heads[col], this);
-        h->setAlignment(Qt::AlignCenter);
-        table->addWidget(h, 0, col + 1);
-    }
     for (int c = 1; c <= 12; ++c) {
         auto* title = new QLabel(QString("Canal %1 :").arg(c), this);
         title->setObjectName(QString("Label%1").arg(c));

@@ -211,6 +211,22 @@ TEST_F(C120Window, TeachThreeCoinsThenValidateWritesTheWidenedWindows)
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 }
 
+TEST_F(C120Window, TeachWithoutCoinsEndsAndChangesNothing)
+{
+    auto* cal = shell.dialog<Tcalibrate>();
+    cal->show();
+    child<QSpinBox>(cal, "nb_piece")->setValue(2);
+    mech->set_coins(false);
+    const uint64_t t0 = bench().now();
+    cal->BitBtn1Click();
+    EXPECT_LT(bench().now() - t0, uint64_t(3 * kTimeoutTeach)); // two coins at most the time-out each
+    EXPECT_EQ(child<QLabel>(cal, "m1")->text(), "0");
+    EXPECT_EQ(child<QLabel>(cal, "b1")->text(), "255");
+    EXPECT_TRUE(child<QPushButton>(cal, "ok")->isVisible());
+    EXPECT_EQ(station.c120_read_timeout, kTimeoutNormal);
+    EXPECT_EQ(bench().data(), kTeachEnd);
+}
+
 TEST_F(C120Window, ValidationBoundsAreHeldIn0To255)
 {
     click("Button5");

@@ -84,9 +84,9 @@ void SerialMech::on_wake(uint64_t now)
     schedule();
 }
 
-int SerialMech::command_length(uint8_t first) const
+int SerialMech::command_length(const std::vector<uint8_t>& begun) const
 {
-    switch (first) {
+    switch (begun.empty() ? 0 : begun[0]) {
     case 0x05: // open, close, read word
     case 0x7F: // measure coin
         return 4;
@@ -117,19 +117,15 @@ void SerialMech::sample(uint64_t now)
     case Rx::Data:
         rx_byte_ = uint8_t(rx_byte_ >> 1 | (level ? 0x80 : 0));
         if (++rx_bit_ == 8) {
-            const uint8_t first = command_.empty() ? rx_byte_ : command_[0];
-            const int length = command_length(first);
-            // The last byte of a command is acted on at its eighth data bit:
-            // the station listens right after it and holds the line there.
-            if (length > 0 && int(command_.size()) + 1 == length) {
+            command_.push_back(rx_byte_);
+            const int length = command_length(command_);
+            const bool last = length > 0 && int(command_.size()) == length;
+            command_.pop_back();
+            // The C120 acts on the last byte of a command at its eighth data
+            // bit: the station listens right after it and holds the line there.
+            if (last && acts_before_stop()) {
                 command_.push_back(rx_byte_);
-                commands_.push_back(command_);
-                const std::vector<uint8_t> c = command_;
-                command_.clear();
-                rx_ = Rx::Idle;
-                rx_next_ = kNever;
-                last_byte_end_ = now;
-                execute(c, now);
+                finish_command(now);
                 return;
             }
             rx_ = Rx::Stop;
@@ -144,12 +140,29 @@ void SerialMech::sample(uint64_t now)
             command_.clear();
             return;
         }
-        if (!command_.empty() || command_length(rx_byte_) > 0)
-            command_.push_back(rx_byte_);
+        command_.push_back(rx_byte_);
+        {
+            const int length = command_length(command_);
+            if (length == 0)
+                command_.clear(); // not the start of a command
+            else if (int(command_.size()) == length)
+                finish_command(now);
+        }
         return;
     }
     const int index = rx_ == Rx::Stop ? 9 : rx_bit_ + 1;
     rx_next_ = rx_start_ + uint64_t(index) * bit_ticks_ + bit_ticks_ / 2;
+}
+
+void SerialMech::finish_command(uint64_t now)
+{
+    commands_.push_back(command_);
+    const std::vector<uint8_t> c = command_;
+    command_.clear();
+    rx_ = Rx::Idle;
+    rx_next_ = kNever;
+    last_byte_end_ = now;
+    execute(c, now);
 }
 
 void SerialMech::reply(const std::vector<uint8_t>& bytes, int delay_bits, int pause_bits)
@@ -238,8 +251,10 @@ void SerialMech::execute(const std::vector<uint8_t>& c, uint64_t now)
         arm_coin(now);
     } else if (c[0] == 0x7A && c[1] < 128 && c[4] == uint8_t(c[0] + c[1] + c[2] + c[3])) {
         disarm_coin();
-        memory_[2 * c[1]] = c[2];
-        memory_[2 * c[1] + 1] = c[3];
+        if (c[1] != lost_address_) {
+            memory_[2 * c[1]] = c[2];
+            memory_[2 * c[1] + 1] = c[3];
+        }
         ++word_writes_;
         if (power_cut_after_ > 0 && word_writes_ >= power_cut_after_) {
             power_off();

@@ -55,13 +55,18 @@ public:
     void set_coins(bool on) { coins_on_ = on; }
     int coins_dropped() const { return coins_dropped_; }
 
+    // Writes to this word address are acknowledged but not kept (-1: none).
+    void lose_writes_to(int address) { lost_address_ = address; }
     // The next n word-read replies carry a wrong check byte (a bad line).
     void spoil_reads(int n) { spoiled_ = n; }
     int word_reads() const { return word_reads_; }
 
 protected:
-    // Number of bytes of the command starting with this byte (0: not a command).
-    virtual int command_length(uint8_t first) const;
+    // Number of bytes of the command begun by these bytes (0: not a command).
+    virtual int command_length(const std::vector<uint8_t>& begun) const;
+    // The C120 acts on a command's last byte at its eighth data bit (the
+    // station listens right after it); the C220B waits for its stop bit.
+    virtual bool acts_before_stop() const { return true; }
     // A whole command has come in; now is the tick its last data bit was sampled.
     virtual void execute(const std::vector<uint8_t>& c, uint64_t now);
     // The line the receiver watches.
@@ -81,10 +86,12 @@ protected:
     int word_writes_ = 0;
     int word_reads_ = 0;
     int spoiled_ = 0;
+    int lost_address_ = -1;
 
 private:
     void schedule();
     void sample(uint64_t now);
+    void finish_command(uint64_t now);
     void send_next(uint64_t now);
     void drop_coin(uint64_t now);
 

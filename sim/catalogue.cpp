@@ -1,6 +1,7 @@
 #include "sim/catalogue.h"
 
 #include "sim/c120_mech.h"
+#include "sim/c220b_mech.h"
 
 #include <sstream>
 
@@ -11,6 +12,7 @@ const std::map<std::string, MechanismFactory>& mechanism_factories()
 {
     static const std::map<std::string, MechanismFactory> factories = {
         {"c120", [](Bench& b) { return std::make_unique<C120Mech>(b); }},
+        {"c220b", [](Bench& b) { return std::make_unique<C220BMech>(b); }},
     };
     return factories;
 }

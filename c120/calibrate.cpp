@@ -15,9 +15,9 @@ namespace zuna {
 
 using namespace c120;
 
-Tcalibrate::Tcalibrate(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shell)
+TeachWindow::TeachWindow(Shell& shell, const char* object_name, QWidget* parent) : QDialog(parent), shell_(shell)
 {
-    setObjectName("calibrate");
+    setObjectName(object_name);
     setWindowTitle(shell.title("CALIBRATION"));
     show_message = default_sink(this, "CALIBRATION");
     auto* grid = new QGridLayout;
@@ -38,42 +38,36 @@ Tcalibrate::Tcalibrate(Shell& shell, QWidget* parent) : QDialog(parent), shell_(
     nb_piece->setObjectName("nb_piece");
     nb_piece->setRange(1, 20);
     nb_piece->setValue(15);
-    BitBtn1 = new QPushButton("LECTURE", this);
-    BitBtn1->setObjectName("BitBtn1");
-    ok = new QPushButton("OK", this);
-    ok->setObjectName("ok");
-    ab = new QPushButton("Abandon", this);
-    ab->setObjectName("ab");
-    for (QPushButton* b : {BitBtn1, ok, ab})
-        b->setAutoDefault(false);
-    ok->hide();
-    ab->hide();
 
     auto* count = new QHBoxLayout;
     count->addWidget(new QLabel("Nb de pieces", this));
     count->addWidget(nb_piece);
     count->addStretch();
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(BitBtn1);
-    buttons->addWidget(ok);
-    buttons->addWidget(ab);
+    buttons_ = new QHBoxLayout;
+    BitBtn1 = add_button("BitBtn1", "LECTURE");
     auto* col = new QVBoxLayout(this);
     col->addLayout(grid);
     col->addLayout(count);
-    col->addLayout(buttons);
-
-    connect(BitBtn1, &QPushButton::clicked, this, &Tcalibrate::BitBtn1Click);
-    connect(ok, &QPushButton::clicked, this, &Tcalibrate::okClick);
-    connect(ab, &QPushButton::clicked, this, &QDialog::reject);
+    col->addLayout(buttons_);
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
 }
 
-void Tcalibrate::showEvent(QShowEvent* e)
+QPushButton* TeachWindow::add_button(const char* name, const QString& caption)
+{
+    auto* b = new QPushButton(caption, this);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    buttons_->addWidget(b);
+    return b;
+}
+
+void TeachWindow::showEvent(QShowEvent* e)
 {
     QDialog::showEvent(e);
     FormActivate();
 }
 
-void Tcalibrate::FormActivate()
+void TeachWindow::FormActivate()
 {
     for (int p = 0; p < 3; ++p) {
         m_[p]->setText("0");
@@ -81,14 +75,36 @@ void Tcalibrate::FormActivate()
     }
 }
 
-std::array<int, 3> Tcalibrate::highest() const
+std::array<int, 3> TeachWindow::highest() const { return {label_int(m_[0]), label_int(m_[1]), label_int(m_[2])}; }
+
+std::array<int, 3> TeachWindow::lowest() const { return {label_int(b_[0]), label_int(b_[1]), label_int(b_[2])}; }
+
+void TeachWindow::count_coin(int i)
 {
-    return {label_int(m_[0]), label_int(m_[1]), label_int(m_[2])};
+    nb_piece->setValue(i);
+    nb_piece->repaint();
 }
 
-std::array<int, 3> Tcalibrate::lowest() const
+void TeachWindow::take(const uint8_t (&v)[3])
 {
-    return {label_int(b_[0]), label_int(b_[1]), label_int(b_[2])};
+    for (int p = 0; p < 3; ++p) {
+        if (v[p] > label_int(m_[p]))
+            m_[p]->setText(QString::number(v[p]));
+        if (v[p] < label_int(b_[p]))
+            b_[p]->setText(QString::number(v[p]));
+        m_[p]->repaint();
+        b_[p]->repaint();
+    }
+}
+
+Tcalibrate::Tcalibrate(Shell& shell, QWidget* parent) : TeachWindow(shell, "calibrate", parent)
+{
+    ok = add_button("ok", "OK");
+    ab = add_button("ab", "Abandon");
+    ok->hide();
+    ab->hide();
+    connect(ok, &QPushButton::clicked, this, &Tcalibrate::okClick);
+    connect(ab, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void Tcalibrate::BitBtn1Click()
@@ -107,23 +123,15 @@ void Tcalibrate::BitBtn1Click()
         s.c120_read_timeout = kTimeoutTeach;
     }
     for (int i = 1; i <= coins; ++i) {
-        nb_piece->setValue(i);
-        nb_piece->repaint();
+        count_coin(i);
         CoinReply r;
         {
             MaskedSection masked(*s.port);
             r = measure_coin(s, false);
         }
-        if (!r.measured) // not acknowledged or no coin came: counted all the same
-            continue;
-        const uint8_t v[3] = {s.symbols[3], s.symbols[6], s.symbols[9]};
-        for (int p = 0; p < 3; ++p) {
-            if (v[p] > label_int(m_[p]))
-                m_[p]->setText(QString::number(v[p]));
-            if (v[p] < label_int(b_[p]))
-                b_[p]->setText(QString::number(v[p]));
-            m_[p]->repaint();
-            b_[p]->repaint();
+        if (r.measured) { // not acknowledged or no coin came: counted all the same
+            const uint8_t v[3] = {s.symbols[3], s.symbols[6], s.symbols[9]};
+            take(v);
         }
     }
     ecrir_bit(s, kTeachEnd);
@@ -141,14 +149,15 @@ void Tcalibrate::okClick()
     accept();
 }
 
-Tvalid_c120::Tvalid_c120(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shell)
+ValidWindow::ValidWindow(Shell& shell, const char* object_name, int channels, QWidget* parent)
+    : QDialog(parent), shell_(shell)
 {
-    setObjectName("valid_c120");
+    setObjectName(object_name);
     setWindowTitle(shell.title("VALIDATION"));
     show_message = default_sink(this, "VALIDATION");
     canal = new QSpinBox(this);
     canal->setObjectName("canal");
-    canal->setRange(1, 12);
+    canal->setRange(1, channels);
     toler = new QSpinBox(this);
     toler->setObjectName("toler");
     toler->setRange(0, 20);
@@ -170,34 +179,40 @@ Tvalid_c120::Tvalid_c120(Shell& shell, QWidget* parent) : QDialog(parent), shell
     auto* col = new QVBoxLayout(this);
     col->addLayout(grid);
     col->addLayout(buttons);
-    connect(BitBtn1, &QPushButton::clicked, this, &Tvalid_c120::BitBtn1Click);
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
     connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void Tvalid_c120::set_teach(const std::array<int, 3>& highest, const std::array<int, 3>& lowest)
+void ValidWindow::set_teach(const std::array<int, 3>& highest, const std::array<int, 3>& lowest)
 {
     m_ = highest;
     b_ = lowest;
 }
 
-void Tvalid_c120::BitBtn1Click()
+std::array<uint8_t, 6> ValidWindow::widened() const
 {
-    Station& s = shell_.station;
-    if (!delay_usable(s.delay.c120, "C120", show_message) || !image_usable(s, show_message))
-        return;
-    const int c = canal->value();
     const int t = toler->value();
     std::array<uint8_t, 6> bounds{};
     for (int k = 0; k < 3; ++k) {
         bounds[2 * k] = widen_upper(m_[k], t);
         bounds[2 * k + 1] = widen_lower(b_[k], t);
     }
+    return bounds;
+}
+
+Tvalid_c120::Tvalid_c120(Shell& shell, QWidget* parent) : ValidWindow(shell, "valid_c120", 12, parent) {}
+
+void Tvalid_c120::BitBtn1Click()
+{
+    Station& s = shell_.station;
+    if (!delay_usable(s.delay.c120, "C120", show_message) || !image_usable(s, show_message))
+        return;
     WriteOutcome o;
     {
         MaskedSection masked(*s.port);
         ecrir_bit(s, kValidLine);
         ecrir_bit(s, kValidLine);
-        o = ecrit_words(s, window_words(c, bounds));
+        o = ecrit_words(s, window_words(canal->value(), widened()));
         ecrir_bit(s, kValidLine);
         send_only(s, kClose);
         ecrir_bit(s, kValidLine);

@@ -3,6 +3,7 @@
 #include "app/c_canal.h"
 #include "app/shell.h"
 #include "c120/c_120.h"
+#include "c120/c220b.h"
 #include "c120/calibrate.h"
 
 namespace zuna {
@@ -15,6 +16,8 @@ void create_start_windows(Shell& shell, QWidget* parent)
     // Tsauve_pc, Tlire_pc, Tcalibre_rm4, Tcalibrate, Taide_alber.
     shell.add_dialog(new Tvalid_c120(shell, parent));
     shell.add_dialog(new TC_canal(parent));
+    shell.add_dialog(new Tvalid_c220(shell, parent));
+    shell.add_dialog(new Tcalibrate_c220(shell, parent));
     shell.add_dialog(new Tcalibrate(shell, parent));
 }
 
@@ -38,12 +41,14 @@ std::unique_ptr<QDialog> make_device_window(const QString& item, Shell& shell, Q
 {
     if (item == "SpeedItem1")
         return std::make_unique<Tc_120>(shell, parent);
+    if (item == "SpeedItem2")
+        return std::make_unique<Tc220b>(shell, parent);
     return nullptr;
 }
 
 bool device_window_available(const QString& item)
 {
-    return item == "SpeedItem1";
+    return item == "SpeedItem1" || item == "SpeedItem2";
 }
 
 } // namespace zuna

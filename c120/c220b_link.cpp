@@ -213,6 +213,18 @@ WriteResult ecrit_data_c220(Station& s, int address, uint8_t first, uint8_t seco
     return WriteResult::Unverified;
 }
 
+c120::CoinReply measure_coin_c220(Station& s)
+{
+    c120::CoinReply r;
+    r.acknowledged = send_table(s, kMeasureCoin, kWinMeasure) == c120::kAck;
+    std::fill(s.run_table.begin(), s.run_table.begin() + c120::kLocalRuns, 0);
+    const int n = c120::lecture_monayeur(s, s.run_table.data(), kRunTableSize);
+    c120::decode_table(s.run_table.data(), n, s.symbols.data(), kSymbolBufferSize);
+    // Nothing (time-out) or a glitch taken for an answer must not pass for a coin.
+    r.measured = n > 0 && s.symbols[0] == c120::kAck;
+    return r;
+}
+
 // --- Memory map ---------------------------------------------------------------
 
 std::array<uint8_t, 6> channel_bounds(const c120::Image& image, int c)

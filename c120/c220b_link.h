@@ -77,6 +77,11 @@ int lecture_c220(Station& s, Progress* progress);
 // and the checksum byte reads back as the one sent.
 c120::WriteResult ecrit_data_c220(Station& s, int address, uint8_t first, uint8_t second);
 
+// Measure coin (window 200) into the run table and symbol buffer, then the
+// coin's answer with the C120 reader (C120 delay count and read time-out):
+// symbols[3], [6], [9] are the values when `measured`.
+c120::CoinReply measure_coin_c220(Station& s);
+
 // --- Memory map -----------------------------------------------------------
 // Word address of channel c's window for parameter k.
 constexpr int window_address(int c, int k) { return c + 8 + 16 * (k - 1); }

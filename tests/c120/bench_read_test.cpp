@@ -2,8 +2,6 @@
 // coins, and the faults of the bench.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "c120/c120_link.h"
 #include "c120/c120_memory.h"
 #include "sim/c120_mech.h"
@@ -145,5 +143,26 @@ TEST_F(Noisy, NoWrongValueIsTakenForARead)
             EXPECT_TRUE(mech->checksum_holds());
         }
     }
-    std::printf("noisy read: %d words\n", words);
+    EXPECT_GT(words, 0); // the recorder takes the glitches for what they are
+}
+
+TEST_F(C120Bench, WriteThatDoesNotHoldIsReportedAndTheImageFollowsTheMechanism)
+{
+    struct Case { const char* what; int lost; WriteResult result; int writes; } cases[] = {
+        {"correct write", -1, WriteResult::Verified, 2},
+        {"word not kept", 22, WriteResult::Unverified, 2 * kWriteRounds},
+        {"checksum not kept", 127, WriteResult::Unverified, 2 * kWriteRounds},
+    };
+    for (const Case& c : cases) {
+        mech->memory() = sim::C120Mech::factory_memory();
+        ASSERT_EQ(lecture(station, nullptr), 128) << c.what;
+        mech->lose_writes_to(c.lost);
+        const int before = mech->word_writes();
+        EXPECT_EQ(ecrit_data(station, 23, 200, 150), c.result) << c.what;
+        EXPECT_EQ(mech->word_writes() - before, c.writes) << c.what;
+        for (int m : {44, 45, 254, 255})
+            EXPECT_EQ(station.memory_image[m + 1], mech->memory()[m]) << c.what << " byte " << m;
+        EXPECT_EQ(station.memory_image[0], 1) << c.what; // read back: still known
+        mech->lose_writes_to(-1);
+    }
 }

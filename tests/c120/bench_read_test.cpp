@@ -4,6 +4,7 @@
 
 #include "c120/c120_link.h"
 #include "c120/c120_memory.h"
+#include "link/module.h"
 #include "sim/c120_mech.h"
 #include "tests/c120/c120_fixture.h"
 
@@ -164,5 +165,25 @@ TEST_F(C120Bench, WriteThatDoesNotHoldIsReportedAndTheImageFollowsTheMechanism)
             EXPECT_EQ(station.memory_image[m + 1], mech->memory()[m]) << c.what << " byte " << m;
         EXPECT_EQ(station.memory_image[0], 1) << c.what; // read back: still known
         mech->lose_writes_to(-1);
+    }
+}
+
+// The simulated mechanism samples mid-bit from the start edge: it understands
+// a delay count a few percent off its own bit time, not more.
+TEST(C120Timing, MechanismAcceptsAFewPercentOfBitTime)
+{
+    struct Case { double speed; int32_t delay_delta; bool understood; } cases[] = {
+        {1.0, 0, true}, {1.0, -4, true}, {1.0, +4, true}, {1.0, -14, false}, {1.0, +14, false}, {2.0, 0, true},
+    };
+    for (const Case& c : cases) {
+        sim::SimSetup setup(c.speed, {}, "");
+        auto* mech = static_cast<sim::SerialMech*>(setup.plug("c120"));
+        Station s(setup.bench());
+        s.measured_module_count = measure_module(*s.port);
+        load_delay_counts(s);
+        s.delay.c120 += c.delay_delta;
+        const int reads = mech->word_reads();
+        EXPECT_EQ(lect_mem_mech(s, 1), c.understood) << c.speed << " " << c.delay_delta;
+        EXPECT_EQ(mech->word_reads() > reads, c.understood) << c.speed << " " << c.delay_delta;
     }
 }

@@ -316,6 +316,18 @@ TEST_F(C120Window, WritesWaitForAWholeRead)
     EXPECT_TRUE(messages[0].contains("lecture"));
 }
 
+TEST_F(C120Window, ClosingTheWindowClosesTheLink)
+{
+    click("Button5");
+    const size_t before = mech->commands().size();
+    w->reject();
+    const auto& cmds = mech->commands();
+    ASSERT_EQ(cmds.size(), before + 2);
+    EXPECT_EQ(cmds[before], (std::vector<uint8_t>{0x05, 0x79, 0x79, 0xFF}));
+    EXPECT_EQ(cmds[before + 1], (std::vector<uint8_t>{0x05, 0x7B, 0x7F, 0xFA}));
+    EXPECT_EQ(bench().data(), kRest);
+}
+
 TEST_F(C120Window, UnknownOutputByteIsShownAsSuch)
 {
     mech->memory()[167] = 24; // channel 2

@@ -77,8 +77,8 @@ struct C220BWindow : C120Bench {
     void answer_prompt(int channel)
     {
         on_modal([channel](QWidget* d) {
-            d->findChild<QSpinBox*>("canal")->setValue(channel);
-            d->findChild<QPushButton*>("BitBtn1")->click();
+            qobject_cast<TC_canal*>(d)->canal()->setValue(channel);
+            qobject_cast<QDialog*>(d)->accept();
         });
     }
 

@@ -132,8 +132,8 @@ TEST_F(C120Window, AjustWritesTheThreeWindowsAndTheChecksum)
 {
     click("Button5");
     on_modal([](QWidget* d) {
-        d->findChild<QSpinBox*>("canal")->setValue(3);
-        d->findChild<QPushButton*>("BitBtn2")->click(); // Abandon still gives the channel
+        qobject_cast<TC_canal*>(d)->canal()->setValue(3);
+        qobject_cast<QDialog*>(d)->reject(); // Abandon still gives the channel
     });
     click("Button3");
     EXPECT_TRUE(child<QWidget>(w.get(), "ajust")->isVisible());
@@ -307,7 +307,7 @@ TEST_F(C120Window, TestLightsTheWindowsTheCoinFallsInto)
 TEST_F(C120Window, WritesWaitForAWholeRead)
 {
     // The window opens with the image cleared: a checksum computed now would be wrong.
-    on_modal([](QWidget* d) { d->findChild<QPushButton*>("BitBtn1")->click(); });
+    on_modal([](QWidget* d) { qobject_cast<QDialog*>(d)->accept(); });
     click("Button3");
     const int writes = mech->word_writes();
     click("ok");
@@ -361,7 +361,7 @@ TEST_F(SilentWindow, LectureSaysSoAndLeavesTheTable)
 TEST_F(PowerCutWindow, AWriteThatCannotBeVerifiedIsReported)
 {
     click("Button5");
-    on_modal([](QWidget* d) { d->findChild<QPushButton*>("BitBtn1")->click(); });
+    on_modal([](QWidget* d) { qobject_cast<QDialog*>(d)->accept(); });
     click("Button3");
     child<QSpinBox>(w.get(), "l1")->setValue(1);
     click("ok");

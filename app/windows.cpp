@@ -2,6 +2,9 @@
 
 #include "app/c_canal.h"
 #include "app/shell.h"
+#include "c120/c_120.h"
+#include "c120/c220b.h"
+#include "c120/calibrate.h"
 #include "nri/g13_teach.h"
 #include "nri/g13_window.h"
 #include "store/browsers.h"
@@ -14,13 +17,16 @@ void create_start_windows(Shell& shell, QWidget* parent)
     // Tcalibration_nri_g13, TValid_nri_g13, Tfichier, Tcalibration_nri_g136,
     // Tvalid_nri_g136, TM_g13_6000, Tm_c120, Tcalibre_c220_o, Tcalibre_rm3,
     // Tsauve_pc, Tlire_pc, Tcalibre_rm4, Tcalibrate, Taide_alber.
+    shell.add_dialog(new Tvalid_c120(shell, parent));
     shell.add_dialog(new TC_canal(parent));
-    // After Tvalid_c220 and Tcalibrate_c220:
+    shell.add_dialog(new Tvalid_c220(shell, parent));
+    shell.add_dialog(new Tcalibrate_c220(shell, parent));
     shell.add_dialog(new Tcalibration_nri_g13(shell, parent));
     shell.add_dialog(new TValid_nri_g13(parent));
     shell.add_dialog(new store::Tfichier(shell, parent));
     shell.add_dialog(new store::TM_g13_6000(shell, parent));
     shell.add_dialog(new store::Tm_c120(shell, parent));
+    shell.add_dialog(new Tcalibrate(shell, parent));
 }
 
 const std::vector<SpeedItem>& speed_items()
@@ -41,6 +47,10 @@ const std::vector<SpeedItem>& speed_items()
 
 std::unique_ptr<QDialog> make_device_window(const QString& item, Shell& shell, QWidget* parent)
 {
+    if (item == "SpeedItem1")
+        return std::make_unique<Tc_120>(shell, parent);
+    if (item == "SpeedItem2")
+        return std::make_unique<Tc220b>(shell, parent);
     if (item == "nrig130000b")
         return std::make_unique<Tnrig130000>(shell, parent);
     return nullptr;
@@ -48,7 +58,7 @@ std::unique_ptr<QDialog> make_device_window(const QString& item, Shell& shell, Q
 
 bool device_window_available(const QString& item)
 {
-    return item == "nrig130000b";
+    return item == "SpeedItem1" || item == "SpeedItem2" || item == "nrig130000b";
 }
 
 } // namespace zuna

@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+#include "sim/c120_mech.h"
+#include "sim/c220b_mech.h"
 #include "sim/g13_mech.h"
 
 namespace zuna::sim {
@@ -10,6 +12,8 @@ namespace zuna::sim {
 const std::map<std::string, MechanismFactory>& mechanism_factories()
 {
     static const std::map<std::string, MechanismFactory> factories = {
+        {"c120", [](Bench& b) { return std::make_unique<C120Mech>(b); }},
+        {"c220b", [](Bench& b) { return std::make_unique<C220BMech>(b); }},
         {"g13", [](Bench& b) { return std::make_unique<G13Mechanism>(b); }},
     };
     return factories;

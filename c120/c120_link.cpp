@@ -1,0 +1,401 @@
+#include "c120/c120_link.h"
+
+#include <algorithm>
+
+#include "c120/c120_memory.h"
+#include "link/rounding.h"
+#include "link/timing.h"
+
+namespace zuna::c120 {
+
+Command4 read_word_command(int address)
+{
+    const uint8_t a = uint8_t(address);
+    return {0x05, 0x7B, a, uint8_t(0x7B + a)};
+}
+
+Command5 write_word_command(int address, uint8_t first, uint8_t second)
+{
+    const uint8_t a = uint8_t(address);
+    return {0x7A, a, first, second, uint8_t(0x7A + a + first + second)};
+}
+
+// --- Byte layer -------------------------------------------------------------
+
+void ecrir_bit(Station& s, uint8_t value) { hold_bit(*s.port, s.delay.c120, value); }
+
+void ecrir_octet_f(Station& s, uint8_t byte)
+{
+    for (int i = 0; i < 8; ++i)
+        ecrir_bit(s, (byte >> i) & 1 ? kBit1 : kBit0);
+}
+
+void ecrir_octet(Station& s, uint8_t byte)
+{
+    ecrir_octet_f(s, byte);
+    for (int i = 0; i < 5; ++i)
+        ecrir_bit(s, kBit1);
+    ecrir_bit(s, kBit0);
+}
+
+void ecrir_instruction(Station& s, const Command4& c)
+{
+    ecrir_bit(s, kBit0);
+    for (int i = 0; i < 3; ++i)
+        ecrir_octet(s, c[i]);
+    ecrir_octet_f(s, c[3]);
+}
+
+void ecrir_instruction_e(Station& s, const Command5& c)
+{
+    ecrir_bit(s, kBit0);
+    for (int i = 0; i < 4; ++i)
+        ecrir_octet(s, c[i]);
+    ecrir_octet_f(s, c[4]);
+}
+
+void wake_up(Station& s)
+{
+    ecrir_bit(s, kRest);
+    module_long_pause(*s.port);
+    ecrir_bit(s, kBit1);
+}
+
+int lecture_monayeur(Station& s, int32_t* runs, int capacity)
+{
+    Port& port = *s.port;
+    const int64_t timeout = s.c120_read_timeout;
+    const int64_t unit = std::max<int32_t>(s.delay.c120, 1);
+    // A level shorter than half a bit time is a glitch on the line, not a bit:
+    // the mechanism never sends one, and counting it as a run would shift
+    // every bit after it.
+    const int64_t half = unit / 2;
+    // Wait for the reply's first level change.
+    int64_t n = 0;
+    int64_t run = 0;
+    for (;;) {
+        while ((port.read_status_port() & kReplyMask) == 0 && n <= timeout)
+            ++n;
+        if (n >= timeout)
+            return 0;
+        run = count_while(port, kReplyMask, true, half);
+        if (run >= half)
+            break;
+        n += run + 1;
+    }
+    int count = 0;
+    bool level = true;
+    while (count < capacity) {
+        run += count_while(port, kReplyMask, level, kRunEnd - run);
+        if (run >= kRunEnd) {
+            runs[count++] = kRunEnd;
+            break;
+        }
+        const int64_t next = count_while(port, kReplyMask, !level, half);
+        if (next < half) { // a glitch: the level goes on
+            run += next + 2;
+            continue;
+        }
+        runs[count++] = int32_t(div_round_even(run, unit));
+        level = !level;
+        run = next;
+    }
+    return count;
+}
+
+void decode_table(const int32_t* runs, int run_count, uint8_t* out, int capacity)
+{
+    std::fill(out, out + std::min(capacity, kDecodedCleared), uint8_t(0));
+    const int limit = std::min(run_count, kDecodeEntries);
+    int idx = -1;      // current entry
+    int64_t left = 0;  // bit times left of it
+    int bits = 0;
+    uint8_t byte = 0;
+    int o = 0;
+    bool expect_start = true;
+    auto take = [&]() {
+        if (++idx >= limit)
+            return false;
+        left = std::max<int32_t>(runs[idx], 0);
+        return true;
+    };
+    while (o < capacity) {
+        if (left == 0) {
+            if (!take())
+                break;
+            if (expect_start) {
+                // Idle level (odd entries) and empty entries before a start bit
+                // carry no data: a glitch in a pause must not shift the bits.
+                if ((idx & 1) || left == 0) {
+                    left = 0;
+                    continue;
+                }
+                --left;
+                expect_start = false;
+                if (left == 0)
+                    continue;
+            }
+        }
+        const uint8_t top = (idx & 1) ? 0x80 : 0x00; // odd entries are data bits 1
+        const int64_t k = std::min<int64_t>(left, 8 - bits);
+        for (int64_t i = 0; i < k; ++i)
+            byte = uint8_t((byte >> 1) | top);
+        bits += int(k);
+        left -= k;
+        if (bits < 8)
+            continue;
+        out[o++] = byte;
+        bits = 0;
+        byte = 0;
+        if (o >= capacity)
+            break;
+        if (left == 0 && !take())
+            break;
+        const int64_t stop = left; // the stop level
+        if (stop >= 99996)
+            break;
+        if (stop > 4) { // a pause: the next byte lands two places further
+            left = 0;
+            o += 2;
+            expect_start = true;
+        } else { // the next byte follows at once; its first bit time is the start bit
+            if (!take())
+                break;
+            left = std::max<int64_t>(left - 1, 0);
+            expect_start = false;
+        }
+    }
+}
+
+namespace {
+
+void clear_runs(Station& s) { std::fill(s.run_table.begin(), s.run_table.begin() + kLocalRuns, 0); }
+
+int record(Station& s)
+{
+    clear_runs(s);
+    return lecture_monayeur(s, s.run_table.data(), kRunTableSize);
+}
+
+// One reply into a local buffer; decoded byte 0 (or 0 when nothing came).
+template <class Send>
+uint8_t exchange_local(Station& s, Send send, std::array<uint8_t, kLocalDecoded>& dec)
+{
+    std::array<int32_t, kLocalRuns> runs{};
+    send();
+    const int n = lecture_monayeur(s, runs.data(), kLocalRuns);
+    decode_table(runs.data(), n, dec.data(), kLocalDecoded);
+    return dec[0];
+}
+
+} // namespace
+
+void send_only(Station& s, const Command4& c) { ecrir_instruction(s, c); }
+
+void send_record(Station& s, const Command4& c)
+{
+    ecrir_instruction(s, c);
+    record(s);
+}
+
+uint8_t send_decode(Station& s, const Command4& c)
+{
+    ecrir_instruction(s, c);
+    const int n = record(s);
+    decode_table(s.run_table.data(), n, s.symbols.data(), kSymbolBufferSize);
+    return s.symbols[0];
+}
+
+// --- Word operations ----------------------------------------------------------
+
+bool read_word_once(Station& s, int address, uint8_t* first, uint8_t* second)
+{
+    std::array<uint8_t, kLocalDecoded> dec{};
+    exchange_local(s, [&] { ecrir_instruction(s, read_word_command(address)); }, dec);
+    if (uint8_t(dec[12] - dec[6] - dec[9]) != 0x3B)
+        dec[0] = 4;
+    if (dec[0] != kAck)
+        return false;
+    if (first)
+        *first = dec[6];
+    if (second)
+        *second = dec[9];
+    return true;
+}
+
+namespace {
+// A read retried while the reply is not acknowledged or fails its check.
+bool read_word_tries(Station& s, int address, uint8_t* first, uint8_t* second)
+{
+    for (int t = 0; t < kWordTries; ++t)
+        if (read_word_once(s, address, first, second))
+            return true;
+    return false;
+}
+} // namespace
+
+bool lect_mem_mech(Station& s, int n)
+{
+    uint8_t first = 0, second = 0;
+    const bool ok = read_word_tries(s, n - 1, &first, &second);
+    ecrir_bit(s, kAfterRead);
+    wait_status_reads(*s.port, s.delay.c120, 200);
+    if (ok) {
+        s.memory_image[word_index(n - 1)] = first;
+        s.memory_image[word_index(n - 1) + 1] = second;
+    }
+    return ok;
+}
+
+int lecture(Station& s, Progress* progress)
+{
+    if (progress)
+        progress->start(kWordCount);
+    std::fill(s.run_table.begin(), s.run_table.begin() + 101, 0);
+    s.memory_image.fill(0);
+    int words = 0;
+    {
+        MaskedSection masked(*s.port);
+        wake_up(s);
+        const uint8_t ack = send_decode(s, kOpen);
+        module_long_pause(*s.port);
+        if (ack == kAck)
+            s.memory_image[0] = 1;
+        if (s.memory_image[0] == 1) {
+            for (int n = 1; n <= kWordCount; ++n) {
+                if (!lect_mem_mech(s, n))
+                    break;
+                ++words;
+                module_long_pause(*s.port);
+                if (progress)
+                    progress->step();
+            }
+        }
+        send_only(s, kClose);
+        if (progress)
+            progress->finish();
+        ecrir_bit(s, kRest);
+    }
+    return words;
+}
+
+namespace {
+
+void exchange_write(Station& s, const Command5& c)
+{
+    std::array<uint8_t, kLocalDecoded> dec{};
+    exchange_local(s, [&] { ecrir_instruction_e(s, c); }, dec);
+}
+
+// The common body of both word writes; the image already holds the new word.
+WriteResult write_verified(Station& s, int address, uint8_t first, uint8_t second, uint8_t sum,
+                           int64_t open_wait, const std::array<uint8_t, 2>& previous)
+{
+    const uint8_t b255 = s.memory_image[word_index(kChecksumWord) + 1];
+    send_only(s, kOpen);
+    wake_up(s);
+    read_word_once(s, address, nullptr, nullptr);
+    read_word_once(s, kChecksumWord, nullptr, nullptr);
+    ecrir_instruction(s, kOpen);
+    if (open_wait)
+        wait_status_reads(*s.port, s.delay.c120, open_wait);
+    record(s);
+
+    uint8_t got_first = 0, got_second = 0, got_sum = 0, got_b255 = 0;
+    bool word_known = false, sum_known = false;
+    for (int round = 0; round < kWriteRounds; ++round) {
+        exchange_write(s, write_word_command(address, first, second));
+        ecrir_bit(s, kRest);
+        wait_status_reads(*s.port, s.delay.c120, 200);
+        ecrir_bit(s, kBit1);
+        exchange_write(s, write_word_command(kChecksumWord, sum, b255));
+        send_record(s, kClose);
+        wake_up(s);
+        word_known = read_word_tries(s, address, &got_first, &got_second);
+        sum_known = false;
+        if (word_known && got_first == first) {
+            sum_known = read_word_tries(s, kChecksumWord, &got_sum, &got_b255);
+            if (sum_known && got_sum == sum) {
+                s.memory_image[word_index(address)] = first;
+                s.memory_image[word_index(address) + 1] = second;
+                s.memory_image[word_index(kChecksumWord)] = sum; // the image follows the mechanism
+                return WriteResult::Verified;
+            }
+        }
+        send_record(s, kOpen);
+    }
+    // Given up: the image keeps only what the mechanism was seen to hold.
+    if (!sum_known)
+        sum_known = read_word_tries(s, kChecksumWord, &got_sum, &got_b255);
+    uint8_t* w = &s.memory_image[word_index(address)];
+    uint8_t* c = &s.memory_image[word_index(kChecksumWord)];
+    if (word_known) {
+        w[0] = got_first;
+        w[1] = got_second;
+    } else {
+        w[0] = previous[0];
+        w[1] = previous[1];
+    }
+    if (sum_known) {
+        c[0] = got_sum;
+        c[1] = got_b255;
+    }
+    if (!word_known || !sum_known) {
+        s.memory_image[0] = 0; // what the mechanism holds is not known any more
+        return WriteResult::NoAnswer;
+    }
+    return WriteResult::Unverified;
+}
+
+} // namespace
+
+WriteResult ecrit_data(Station& s, int n, uint8_t first, uint8_t second)
+{
+    MaskedSection masked(*s.port);
+    wake_up(s);
+    const int a = n - 1;
+    uint8_t* w = &s.memory_image[word_index(a)];
+    const std::array<uint8_t, 2> previous = {w[0], w[1]};
+    w[0] = first;
+    w[1] = second;
+    const uint8_t sum = checksum(s.memory_image);
+    return write_verified(s, a, first, second, sum, 0, previous);
+}
+
+WriteResult ecrit_data_1(Station& s, int n, uint8_t sum)
+{
+    MaskedSection masked(*s.port);
+    wake_up(s);
+    const int a = n - 1;
+    const uint8_t* w = &s.memory_image[word_index(a)];
+    const std::array<uint8_t, 2> previous = {w[0], w[1]};
+    return write_verified(s, a, w[0], w[1], sum, 400, previous);
+}
+
+void close_link(Station& s)
+{
+    ecrir_bit(s, kBit1);
+    send_record(s, kClose);
+    send_record(s, read_word_command(kChecksumWord));
+    ecrir_bit(s, kRest);
+}
+
+CoinReply measure_coin(Station& s, bool twice)
+{
+    CoinReply r;
+    ecrir_instruction(s, kMeasureCoin);
+    if (twice)
+        ecrir_instruction(s, kMeasureCoin);
+    int n = record(s);
+    decode_table(s.run_table.data(), n, s.symbols.data(), kSymbolBufferSize);
+    if (s.symbols[0] != kAck)
+        return r;
+    r.acknowledged = true;
+    n = record(s);
+    decode_table(s.run_table.data(), n, s.symbols.data(), kSymbolBufferSize);
+    // Nothing (time-out) or a glitch taken for a reply must not pass for a coin.
+    r.measured = n > 0 && s.symbols[0] == kAck;
+    return r;
+}
+
+} // namespace zuna::c120

@@ -1,0 +1,85 @@
+#include "c120/c120_ui.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPalette>
+
+namespace zuna::c120 {
+
+void BarProgress::start(int maximum)
+{
+    bar_->setRange(0, maximum);
+    bar_->setValue(0);
+    bar_->show();
+    bar_->repaint();
+}
+
+void BarProgress::step()
+{
+    bar_->setValue(bar_->value() + 1);
+    bar_->repaint();
+}
+
+void BarProgress::finish() { bar_->hide(); }
+
+MessageSink default_sink(QWidget* parent, const QString& caption)
+{
+    return [parent, caption](const QString& text) { QMessageBox::warning(parent, caption, text); };
+}
+
+bool delay_usable(int32_t delay, const char* family, const MessageSink& tell)
+{
+    if (delay >= 1)
+        return true;
+    tell(QString("Le compte de délai %1 vaut %2 : il faut le calibrer (ZUNA07) avant de dialoguer avec le monayeur.")
+             .arg(family)
+             .arg(delay));
+    return false;
+}
+
+bool image_usable(const Station& s, const MessageSink& tell)
+{
+    if (s.memory_image[0] == 1)
+        return true;
+    tell("Faites d'abord une lecture complète du monayeur : la somme de contrôle est calculée sur sa mémoire.");
+    return false;
+}
+
+QString write_message(WriteResult r, int word)
+{
+    switch (r) {
+    case WriteResult::Verified:
+        return {};
+    case WriteResult::Unverified:
+        return QString("Le mot %1 n'a pas pu être vérifié dans le monayeur : le tableau montre ce qu'il contient.")
+            .arg(word);
+    case WriteResult::NoAnswer:
+        break;
+    }
+    return QString("Le monayeur ne répond plus : le mot %1 n'a pas pu être vérifié. "
+                   "Vérifiez le branchement et refaites une lecture.")
+        .arg(word);
+}
+
+int label_int(const QLabel* l)
+{
+    bool ok = false;
+    const int v = l->text().trimmed().toInt(&ok);
+    return ok ? v : 0;
+}
+
+void highlight(QLabel* upper, QLabel* lower, int v)
+{
+    const bool lit = label_int(lower) <= v && v <= label_int(upper);
+    for (QLabel* l : {upper, lower}) {
+        QPalette p = l->palette();
+        p.setColor(QPalette::Window, lit ? QColor(Qt::yellow) : QApplication::palette().color(QPalette::Button));
+        l->setAutoFillBackground(true);
+        l->setPalette(p);
+        l->setProperty("allume", lit);
+    }
+}
+
+bool highlighted(const QLabel* l) { return l->property("allume").toBool(); }
+
+} // namespace zuna::c120

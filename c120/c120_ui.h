@@ -1,0 +1,46 @@
+#pragma once
+// Pieces the C120 and C220B windows share: the progress adapter, the
+// operator messages of the link results, the highlighting of a window pair.
+#include <QLabel>
+#include <QProgressBar>
+#include <QString>
+#include <functional>
+
+#include "c120/c120_link.h"
+#include "link/progress.h"
+
+namespace zuna::c120 {
+
+class BarProgress : public Progress {
+public:
+    explicit BarProgress(QProgressBar* bar) : bar_(bar) {}
+    void start(int maximum) override;
+    void step() override;
+    void finish() override;
+
+private:
+    QProgressBar* bar_;
+};
+
+// How a window tells the operator something (tests replace it).
+using MessageSink = std::function<void(const QString&)>;
+MessageSink default_sink(QWidget* parent, const QString& caption);
+
+// Transfers on a delay count below 1 are refused: a count of 0 divides the
+// recorded reads by zero, a negative one sends nothing at all.
+bool delay_usable(int32_t delay, const char* family, const MessageSink& tell);
+// The image must hold a whole read before anything is written: the checksum
+// word is computed over it.
+bool image_usable(const Station& s, const MessageSink& tell);
+// Message for a word that could not be verified (empty when it was).
+QString write_message(WriteResult r, int word);
+
+// Paints both labels yellow when lower <= v <= upper (texts read as
+// integers), else in the button-face colour.
+void highlight(QLabel* upper, QLabel* lower, int v);
+bool highlighted(const QLabel* l);
+
+// Reads a label text as an integer (0 when it is not one).
+int label_int(const QLabel* l);
+
+} // namespace zuna::c120

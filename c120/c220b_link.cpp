@@ -1,0 +1,294 @@
+#include "c120/c220b_link.h"
+
+#include <algorithm>
+
+#include "link/rounding.h"
+#include "link/timing.h"
+
+namespace zuna::c220b {
+
+using c120::WriteResult;
+
+std::array<uint8_t, 4> read_word_command(int address)
+{
+    const uint8_t a = uint8_t(address);
+    return {0x05, 0x7B, a, uint8_t(0x7B + a)};
+}
+
+std::array<uint8_t, 5> write_word_command(int address, uint8_t first, uint8_t second)
+{
+    const uint8_t a = uint8_t(address);
+    return {0x7A, a, first, second, uint8_t(0x7A + a + first + second)};
+}
+
+std::array<uint8_t, 5> write_checksum_command(uint8_t sum) { return {0x7A, 0x7F, sum, 0x00, uint8_t(sum + 0xF9)}; }
+
+void ecrir_bit(Station& s, uint8_t value) { hold_bit(*s.port, s.delay.c220b, value); }
+
+int64_t listen_reads(int32_t delay, int window) { return int64_t(window - 1) * delay; }
+
+int ecrir_instruction_c220(Station& s, const uint8_t* bytes, int n, int window, int32_t* runs, int capacity)
+{
+    Port& port = *s.port;
+    const int64_t unit = std::max<int32_t>(s.delay.c220b, 1);
+    const int64_t half = unit / 2; // shorter levels are glitches, as on the C120 reader
+    const int64_t total = listen_reads(s.delay.c220b, window);
+
+    ecrir_bit(s, kBit0);
+    for (int i = 0; i < n; ++i) {
+        for (int b = 0; b < 8; ++b)
+            ecrir_bit(s, (bytes[i] >> b) & 1 ? kBit1 : kBit0);
+        if (i + 1 < n) {
+            for (int k = 0; k < 5; ++k)
+                ecrir_bit(s, kBit1);
+            ecrir_bit(s, kBit0);
+        } else {
+            ecrir_bit(s, kBit1); // one stop bit, then listen at once
+        }
+    }
+
+    // Every read of the answer counts against the listening window.
+    int64_t used = 0;
+    bool changed = false;
+    auto count = [&](bool level, int64_t limit) {
+        const int64_t k = count_while(port, c120::kReplyMask, level, limit);
+        changed = k < limit; // the read that saw the other level is one more
+        used += k + (changed ? 1 : 0);
+        return k;
+    };
+    int64_t run = 0;
+    for (;;) { // wait for the answer's first level 1
+        if (total - used <= 0)
+            return 0;
+        count(false, total - used);
+        if (!changed)
+            return 0;
+        run = count(true, std::min(half, total - used));
+        if (!changed || run >= half)
+            break;
+    }
+    int entries = 0;
+    bool level = true;
+    while (entries < capacity) {
+        if (total - used <= 0) { // the window is used up: the run so far
+            runs[entries++] = int32_t(div_round_even(run, unit));
+            break;
+        }
+        run += count(level, total - used);
+        if (!changed) {
+            runs[entries++] = int32_t(div_round_even(run, unit));
+            break;
+        }
+        const int64_t next = count(!level, std::min(half, total - used));
+        if (changed && next < half) { // a glitch: the level goes on
+            run += next + 2;
+            continue;
+        }
+        runs[entries++] = int32_t(div_round_even(run, unit));
+        level = !level;
+        run = next;
+    }
+    return entries;
+}
+
+uint8_t send_table(Station& s, const uint8_t* bytes, int n, int window)
+{
+    std::fill(s.run_table.begin(), s.run_table.begin() + c120::kLocalRuns, 0);
+    const int runs = ecrir_instruction_c220(s, bytes, n, window, s.run_table.data(), c120::kLocalRuns);
+    c120::decode_table(s.run_table.data(), runs, s.symbols.data(), kSymbolBufferSize);
+    return s.symbols[0];
+}
+
+namespace {
+
+// One exchange into local buffers; returns whether it was acknowledged and
+// its check byte holds (for word reads).
+template <std::size_t N>
+bool read_local(Station& s, const std::array<uint8_t, N>& c, int window, std::array<uint8_t, c120::kLocalDecoded>& dec)
+{
+    std::array<int32_t, c120::kLocalRuns> runs{};
+    const int n = ecrir_instruction_c220(s, c, window, runs.data(), c120::kLocalRuns);
+    c120::decode_table(runs.data(), n, dec.data(), kReadDecoded);
+    if (uint8_t(dec[12] - dec[6] - dec[9]) != 0x3B)
+        dec[0] = 4;
+    return dec[0] == c120::kAck;
+}
+
+} // namespace
+
+bool lect_mem_mech_c220(Station& s, int n)
+{
+    std::array<uint8_t, c120::kLocalDecoded> dec{};
+    bool ok = false;
+    for (int t = 0; t < c120::kWordTries && !ok; ++t)
+        ok = read_local(s, read_word_command(n - 1), kWinRead, dec);
+    if (ok) {
+        s.memory_image[c120::word_index(n - 1)] = dec[6];
+        s.memory_image[c120::word_index(n - 1) + 1] = dec[9];
+    }
+    return ok;
+}
+
+int lecture_c220(Station& s, Progress* progress)
+{
+    if (progress)
+        progress->start(c120::kWordCount);
+    std::fill(s.run_table.begin(), s.run_table.begin() + 101, 0);
+    s.memory_image.fill(0);
+    int words = 0;
+    {
+        MaskedSection masked(*s.port);
+        c120::ecrir_bit(s, kBefore);
+        if (send_table(s, kOpen, kWinOpenClose) == c120::kAck)
+            s.memory_image[0] = 1;
+        if (s.memory_image[0] == 1) {
+            for (int n = 1; n <= c120::kWordCount; ++n) {
+                if (!lect_mem_mech_c220(s, n))
+                    break;
+                ++words;
+                if (progress)
+                    progress->step();
+            }
+        }
+        send_table(s, kClose, kWinOpenClose);
+        send_table(s, kClose, kWinOpenClose);
+        if (progress)
+            progress->finish();
+        c120::ecrir_bit(s, kRest);
+    }
+    return words;
+}
+
+WriteResult ecrit_data_c220(Station& s, int address, uint8_t first, uint8_t second)
+{
+    using c120::word_index;
+    uint8_t* w = &s.memory_image[word_index(address)];
+    uint8_t* cw = &s.memory_image[word_index(c120::kChecksumWord)];
+    const std::array<uint8_t, 2> previous = {w[0], w[1]};
+    std::array<uint8_t, c120::kLocalDecoded> dec{};
+    std::array<uint8_t, c120::kLocalDecoded> dec_sum{};
+    std::array<int32_t, c120::kLocalRuns> runs{};
+    bool word_known = false, sum_known = false;
+    for (int round = 0; round < kWriteRounds; ++round) {
+        w[0] = first;
+        w[1] = second;
+        cw[1] = 0; // byte 255 is written as 0 with the checksum: the sum counts it so
+        runs.fill(0);
+        dec.fill(0);
+        read_local(s, read_word_command(address), 700, dec);
+        read_local(s, read_word_command(c120::kChecksumWord), 600, dec);
+        ecrir_instruction_c220(s, kOpen, 600, runs.data(), c120::kLocalRuns);
+        const uint8_t sum = c120::checksum(s.memory_image);
+        ecrir_instruction_c220(s, write_word_command(address, first, second), 550, runs.data(), c120::kLocalRuns);
+        ecrir_instruction_c220(s, write_checksum_command(sum), 550, runs.data(), c120::kLocalRuns);
+        ecrir_instruction_c220(s, kOpen, 650, runs.data(), c120::kLocalRuns);
+        ecrir_instruction_c220(s, kClose, 650, runs.data(), c120::kLocalRuns);
+        word_known = read_local(s, read_word_command(address), 550, dec);
+        ecrir_instruction_c220(s, read_word_command(3), 550, runs.data(), c120::kLocalRuns);
+        sum_known = read_local(s, read_word_command(c120::kChecksumWord), 550, dec_sum);
+        // A write counts when the word and the checksum byte read back as sent.
+        if (word_known && sum_known && dec[6] == first && dec[9] == second && dec_sum[6] == sum) {
+            cw[0] = sum;
+            send_table(s, kClose, kWinOpenClose);
+            return WriteResult::Verified;
+        }
+    }
+    send_table(s, kClose, kWinOpenClose);
+    // Given up: the image keeps only what the mechanism was seen to hold.
+    if (word_known) {
+        w[0] = dec[6];
+        w[1] = dec[9];
+    } else {
+        w[0] = previous[0];
+        w[1] = previous[1];
+    }
+    if (sum_known) {
+        cw[0] = dec_sum[6];
+        cw[1] = dec_sum[9];
+    }
+    if (!word_known || !sum_known) {
+        s.memory_image[0] = 0;
+        return WriteResult::NoAnswer;
+    }
+    return WriteResult::Unverified;
+}
+
+c120::CoinReply measure_coin_c220(Station& s)
+{
+    c120::CoinReply r;
+    r.acknowledged = send_table(s, kMeasureCoin, kWinMeasure) == c120::kAck;
+    std::fill(s.run_table.begin(), s.run_table.begin() + c120::kLocalRuns, 0);
+    const int n = c120::lecture_monayeur(s, s.run_table.data(), kRunTableSize);
+    c120::decode_table(s.run_table.data(), n, s.symbols.data(), kSymbolBufferSize);
+    // Nothing (time-out) or a glitch taken for an answer must not pass for a coin.
+    r.measured = n > 0 && s.symbols[0] == c120::kAck;
+    return r;
+}
+
+// --- Memory map ---------------------------------------------------------------
+
+std::array<uint8_t, 6> channel_bounds(const c120::Image& image, int c)
+{
+    std::array<uint8_t, 6> b{};
+    for (int k = 1; k <= 3; ++k) {
+        b[2 * (k - 1)] = image[upper_index(c, k)];
+        b[2 * (k - 1) + 1] = image[upper_index(c, k) + 1];
+    }
+    return b;
+}
+
+int output_spin(uint8_t stored)
+{
+    if (stored == 255)
+        return 0;
+    return stored <= 5 ? stored + 1 : 0;
+}
+
+std::string output_text(uint8_t stored)
+{
+    if (stored == 255 || stored <= 5)
+        return std::to_string(output_spin(stored));
+    return "?" + std::to_string(stored);
+}
+
+namespace {
+uint8_t stored(int spin) { return uint8_t(spin - 1); }
+} // namespace
+
+std::array<AddressValue, 9> output_words(const c120::Image& image, const std::array<int, kChannels>& v)
+{
+    auto o = [&](int c) { return stored(v[c - 1]); };
+    return {{{118, o(1), image[237 + 1]},
+             {119, o(3), o(2)},
+             {120, o(5), o(4)},
+             {121, o(7), o(6)},
+             {122, o(9), o(8)},
+             {123, o(11), o(10)},
+             {124, o(13), o(12)},
+             {125, o(15), o(14)},
+             {126, o(16), o(16)}}};
+}
+
+void store_outputs(c120::Image& image, const std::array<int, kChannels>& spins)
+{
+    for (int c = 1; c <= kChannels; ++c)
+        image[output_byte(c) + 1] = stored(spins[c - 1]);
+    image[252 + 1] = stored(spins[15]);
+}
+
+std::array<AddressValue, 3> window_words(int c, const std::array<uint8_t, 6>& b)
+{
+    return {{{window_address(c, 1), b[0], b[1]}, {window_address(c, 2), b[2], b[3]}, {window_address(c, 3), b[4], b[5]}}};
+}
+
+c120::WriteOutcome ecrit_words(Station& s, const AddressValue* words, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const WriteResult r = ecrit_data_c220(s, words[i].address, words[i].first, words[i].second);
+        if (r != WriteResult::Verified)
+            return {r, words[i].address + 1};
+    }
+    return {};
+}
+
+} // namespace zuna::c220b

@@ -1,0 +1,89 @@
+#pragma once
+// The coin-teach and validation windows. A teach passes samples through the
+// mechanism and keeps the highest and lowest value seen of each measurement;
+// its validation writes them, widened by a tolerance, as a channel's windows.
+// The C120 and C220B windows share the layouts and the bookkeeping here.
+#include <QDialog>
+#include <array>
+
+#include "c120/c120_ui.h"
+
+class QHBoxLayout;
+class QLabel;
+class QPushButton;
+class QSpinBox;
+
+namespace zuna {
+class Shell;
+
+class TeachWindow : public QDialog {
+    Q_OBJECT
+public:
+    c120::MessageSink show_message;
+
+    void FormActivate(); // labels back to "0" and "255"
+    virtual void BitBtn1Click() = 0; // LECTURE: pass the coins
+
+    std::array<int, 3> highest() const;
+    std::array<int, 3> lowest() const;
+
+protected:
+    TeachWindow(Shell& shell, const char* object_name, QWidget* parent);
+    void showEvent(QShowEvent* e) override;
+    // Shows the coin number while the coins pass.
+    void count_coin(int i);
+    // Takes a measured coin into the highest and lowest values, repainted at once.
+    void take(const uint8_t (&v)[3]);
+    QPushButton* add_button(const char* name, const QString& caption);
+
+    Shell& shell_;
+    std::array<QLabel*, 3> m_{};
+    std::array<QLabel*, 3> b_{};
+    QSpinBox* nb_piece;
+    QPushButton* BitBtn1;
+    QHBoxLayout* buttons_;
+};
+
+// The C120 teach: OK (to the validation) and Abort appear after a teach.
+class Tcalibrate : public TeachWindow {
+    Q_OBJECT
+public:
+    explicit Tcalibrate(Shell& shell, QWidget* parent = nullptr);
+    void BitBtn1Click() override;
+    void okClick();
+
+private:
+    QPushButton* ok;
+    QPushButton* ab;
+};
+
+class ValidWindow : public QDialog {
+    Q_OBJECT
+public:
+    c120::MessageSink show_message;
+
+    // The values of the teach the next OK writes.
+    void set_teach(const std::array<int, 3>& highest, const std::array<int, 3>& lowest);
+    virtual void BitBtn1Click() = 0;
+
+protected:
+    ValidWindow(Shell& shell, const char* object_name, int channels, QWidget* parent);
+    // Upper and lower bounds of parameters 1 to 3, widened and held in 0..255.
+    std::array<uint8_t, 6> widened() const;
+
+    Shell& shell_;
+    QSpinBox* canal;
+    QSpinBox* toler;
+    std::array<int, 3> m_{};
+    std::array<int, 3> b_{255, 255, 255};
+};
+
+// Tvalid_c120: channel 1 to 12.
+class Tvalid_c120 : public ValidWindow {
+    Q_OBJECT
+public:
+    explicit Tvalid_c120(Shell& shell, QWidget* parent = nullptr);
+    void BitBtn1Click() override;
+};
+
+} // namespace zuna

@@ -1,0 +1,364 @@
+#include "c120/channel_window.h"
+
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSpinBox>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/c_canal.h"
+#include "app/shell.h"
+#include "c120/c120_memory.h"
+#include "store/model_ui.h"
+
+namespace zuna {
+
+using namespace c120;
+
+namespace {
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, const QString& hint = {})
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setToolTip(hint);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QSpinBox* spin(QWidget* parent, const QString& name, int lo, int hi)
+{
+    auto* s = new QSpinBox(parent);
+    s->setObjectName(name);
+    s->setRange(lo, hi);
+    return s;
+}
+
+QFrame* panel(QWidget* parent, const char* name, bool yellow)
+{
+    auto* f = new QFrame(parent);
+    f->setObjectName(name);
+    f->setFrameShape(QFrame::Panel);
+    f->setFrameShadow(QFrame::Raised);
+    if (yellow) {
+        f->setAutoFillBackground(true);
+        QPalette p = f->palette();
+        p.setColor(QPalette::Window, Qt::yellow);
+        f->setPalette(p);
+    }
+    f->hide();
+    return f;
+}
+
+} // namespace
+
+ChannelWindow::ChannelWindow(Shell& shell, const ChannelWindowLook& look, const char* model_type, QWidget* parent)
+    : QDialog(parent), shell_(shell), s_(shell.station), channels_(look.channels), model_type_(model_type),
+      cells_(look.channels)
+{
+    setObjectName(look.object_name);
+    setWindowTitle(shell.title(look.caption));
+    show_message = default_sink(this, look.caption);
+
+    auto* table = new QGridLayout;
+    for (int c = 1; c <= channels_; ++c) {
+        auto* title = new QLabel(QString("Canal %1 :").arg(c), this);
+        title->setObjectName(QString("Label%1").arg(c));
+        table->addWidget(title, c, 0);
+        for (int col = 1; col <= 7; ++col) {
+            auto* l = new QLabel("0", this);
+            l->setObjectName(QString("c%1%2").arg(c).arg(col));
+            l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            l->setMinimumWidth(48);
+            l->setFrameShape(QFrame::StyledPanel);
+            cells_[c - 1][col - 1] = l;
+            table->addWidget(l, c, col);
+        }
+        auto* o = spin(this, QString("cc%1").arg(c), 0, 6);
+        o->hide();
+        cc_.push_back(o);
+        table->addWidget(o, c, 8);
+    }
+    cc_ok = button(this, "cc_ok", "OK");
+    cc_ab = button(this, "cc_ab", "Abandon");
+    cc_ok->hide();
+    cc_ab->hide();
+    table->addWidget(cc_ok, channels_ + 1, 8);
+    table->addWidget(cc_ab, channels_ + 2, 8);
+
+    Button5 = button(this, "Button5", look.read_caption, "Lecture des infos du monayeur");
+    Button2 = button(this, "Button2", "Tester", look.test_hint);
+    Button1 = button(this, "Button1", "Calib. Piece", "Calibration d'une pièce avec le monayeur");
+    Button3 = button(this, "Button3", "AJUST", "ajuster un canal manuellement");
+    Button4 = button(this, "Button4", "SORTIES", "Programmer les cannaux de sorties");
+    Button6 = button(this, "Button6", "Enr. Modèle", look.store_hint);
+    Button7 = button(this, "Button7", "Voir modèle", "Lire un modéle de pièce");
+    if (look.checksum_repair) {
+        SpeedButton1 = new QToolButton(this);
+        SpeedButton1->setObjectName("SpeedButton1");
+        SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    }
+    auto* buttons = new QVBoxLayout;
+    for (QWidget* b : {static_cast<QWidget*>(Button5), static_cast<QWidget*>(Button2), static_cast<QWidget*>(Button1),
+                       static_cast<QWidget*>(Button3), static_cast<QWidget*>(Button4), static_cast<QWidget*>(Button6),
+                       static_cast<QWidget*>(Button7)})
+        buttons->addWidget(b);
+    if (SpeedButton1)
+        buttons->addWidget(SpeedButton1, 0, Qt::AlignLeft);
+    buttons->addStretch();
+
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(look.progress_name);
+    progress_->setRange(0, 128);
+    progress_->hide();
+
+    teste = panel(this, "teste", false);
+    t1 = new QLabel("0", teste);
+    t2 = new QLabel("0", teste);
+    t3 = new QLabel("0", teste);
+    t1->setObjectName("t1");
+    t2->setObjectName("t2");
+    t3->setObjectName("t3");
+    auto* tl = new QHBoxLayout(teste);
+    for (QLabel* t : {t1, t2, t3}) {
+        t->setMinimumWidth(40);
+        tl->addWidget(t);
+    }
+
+    ajust = panel(this, "ajust", false);
+    auto* al = new QHBoxLayout(ajust);
+    for (int i = 0; i < 6; ++i) {
+        l_[i] = spin(ajust, QString("l%1").arg(i + 1), 0, 255);
+        al->addWidget(l_[i]);
+    }
+    ok = button(this, "ok", "OK");
+    ab = button(this, "ab", "Abandon");
+    ok->hide();
+    ab->hide();
+
+    choix_c = panel(this, "choix_c", true);
+    canal = spin(choix_c, "canal", 1, channels_);
+    piece = new QLineEdit("PIECE", choix_c);
+    piece->setObjectName("piece");
+    piece->setMaxLength(15);
+    connect(piece, &QLineEdit::textEdited, this, [this](const QString& t) {
+        const int pos = piece->cursorPosition();
+        piece->setText(t.toUpper());
+        piece->setCursorPosition(pos);
+    });
+    auto* BitBtn1 = button(choix_c, "BitBtn1", "OK");
+    auto* BitBtn2 = button(choix_c, "BitBtn2", "Abandon");
+    auto* cl = new QHBoxLayout(choix_c);
+    cl->addWidget(new QLabel("CANAL :", choix_c));
+    cl->addWidget(canal);
+    cl->addWidget(new QLabel("Piéce", choix_c));
+    cl->addWidget(piece);
+    cl->addWidget(BitBtn1);
+    cl->addWidget(BitBtn2);
+
+    vers_c = panel(this, "vers_c", true);
+    f_p = new QLabel(vers_c);
+    f_p->setObjectName("f_p");
+    canal_v = spin(vers_c, "canal_v", 1, channels_);
+    auto* BitBtn3 = button(vers_c, "BitBtn3", "OK");
+    auto* BitBtn4 = button(vers_c, "BitBtn4", "Abandon");
+    auto* vl = new QHBoxLayout(vers_c);
+    vl->addWidget(new QLabel("CANAL :", vers_c));
+    vl->addWidget(f_p);
+    vl->addWidget(new QLabel("Vers", vers_c));
+    vl->addWidget(canal_v);
+    vl->addWidget(BitBtn3);
+    vl->addWidget(BitBtn4);
+
+    auto* top = new QHBoxLayout;
+    top->addLayout(table);
+    top->addLayout(buttons);
+    auto* edit_row = new QHBoxLayout;
+    edit_row->addWidget(ajust);
+    edit_row->addWidget(ok);
+    edit_row->addWidget(ab);
+    edit_row->addStretch();
+    auto* col = new QVBoxLayout(this);
+    col->addLayout(top);
+    col->addWidget(progress_);
+    col->addWidget(teste, 0, Qt::AlignLeft);
+    col->addLayout(edit_row);
+    col->addWidget(choix_c);
+    col->addWidget(vers_c);
+
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+    connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
+    connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(); });
+    connect(Button6, &QPushButton::clicked, this, &ChannelWindow::Button6Click);
+    connect(Button7, &QPushButton::clicked, this, &ChannelWindow::Button7Click);
+    if (SpeedButton1)
+        connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
+    connect(ok, &QPushButton::clicked, this, [this] { okClick(); });
+    connect(ab, &QPushButton::clicked, this, &ChannelWindow::abClick);
+    connect(cc_ok, &QPushButton::clicked, this, [this] { cc_okClick(); });
+    connect(cc_ab, &QPushButton::clicked, this, &ChannelWindow::cc_abClick);
+    connect(BitBtn1, &QPushButton::clicked, this, &ChannelWindow::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &ChannelWindow::BitBtn2Click);
+    connect(BitBtn3, &QPushButton::clicked, this, [this] { BitBtn3Click(); });
+    connect(BitBtn4, &QPushButton::clicked, this, &ChannelWindow::BitBtn4Click);
+}
+
+void ChannelWindow::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    FormActivate();
+}
+
+void ChannelWindow::highlight_all(int p1, int p2, int p3)
+{
+    const int v[3] = {p1, p2, p3};
+    for (int c = 1; c <= channels_; ++c)
+        for (int k = 0; k < 3; ++k)
+            highlight(cell(c, 2 * k + 1), cell(c, 2 * k + 2), v[k]);
+}
+
+void ChannelWindow::lit_mem_mech()
+{
+    if (s_.memory_image[0] != 1)
+        return;
+    for (int c = 1; c <= channels_; ++c) {
+        const auto b = bounds(c);
+        for (int i = 0; i < 6; ++i)
+            cell(c, i + 1)->setText(QString::number(b[i]));
+        QLabel* o = cell(c, 7);
+        o->setText(output_label(c));
+        o->setToolTip(output_known(c) ? QString() : QString("Octet de sortie inconnu : %1").arg(output_label(c).mid(1)));
+    }
+}
+
+void ChannelWindow::show_unknown()
+{
+    for (auto& row : cells_)
+        for (QLabel* l : row)
+            l->setText("?");
+}
+
+void ChannelWindow::show_test(bool measured)
+{
+    if (measured) {
+        t1->setText(QString::number(s_.symbols[3]));
+        t2->setText(QString::number(s_.symbols[6]));
+        t3->setText(QString::number(s_.symbols[9]));
+        highlight_all(s_.symbols[3], s_.symbols[6], s_.symbols[9]);
+    } else { // no coin measured: nothing shown as read, nothing lit
+        for (QLabel* t : {t1, t2, t3})
+            t->setText("-");
+        highlight_all(-1, -1, -1);
+    }
+}
+
+bool ChannelWindow::report(const WriteOutcome& o)
+{
+    if (o.result == WriteResult::Verified)
+        return true;
+    show_message(write_message(o.result, o.failed));
+    if (s_.memory_image[0] != 1)
+        show_unknown();
+    return false;
+}
+
+void ChannelWindow::show_ajust(int c)
+{
+    teste->hide();
+    ajust->show();
+    ok->show();
+    ab->show();
+    const auto b = bounds(c);
+    for (int i = 0; i < 6; ++i)
+        l_[i]->setValue(b[i]);
+}
+
+std::array<uint8_t, 6> ChannelWindow::ajust_bounds() const
+{
+    std::array<uint8_t, 6> b{};
+    for (int i = 0; i < 6; ++i)
+        b[i] = uint8_t(l_[i]->value());
+    return b;
+}
+
+void ChannelWindow::abClick()
+{
+    ajust->hide();
+    ok->hide();
+    ab->hide();
+}
+
+void ChannelWindow::show_outputs(bool visible)
+{
+    for (int c = 1; c <= channels_; ++c) {
+        if (visible)
+            cc_[c - 1]->setValue(label_int(cell(c, 7)));
+        cc_[c - 1]->setVisible(visible);
+    }
+    cc_ok->setVisible(visible);
+    cc_ab->setVisible(visible);
+}
+
+std::vector<int> ChannelWindow::output_spins() const
+{
+    std::vector<int> v;
+    for (QSpinBox* s : cc_)
+        v.push_back(s->value());
+    return v;
+}
+
+void ChannelWindow::cc_abClick() { show_outputs(false); }
+
+void ChannelWindow::Button6Click()
+{
+    teste->hide();
+    canal->setMaximum(channels_);
+    choix_c->show();
+}
+
+void ChannelWindow::BitBtn1Click()
+{
+    store::ModelRecord r;
+    r.type = model_type_;
+    r.piece = piece->text().toStdString();
+    const auto b = bounds(canal->value());
+    for (int i = 0; i < 6; ++i)
+        r.c[i] = b[i];
+    store::store_model(shell_, this, r);
+    choix_c->hide();
+}
+
+void ChannelWindow::BitBtn2Click() { choix_c->hide(); }
+
+void ChannelWindow::Button7Click()
+{
+    teste->hide();
+    canal_v->setMaximum(channels_);
+    model_ = store::choose_model(shell_, this, model_type_);
+    if (!model_)
+        return;
+    f_p->setText(QString::fromStdString(model_->piece));
+    vers_c->show();
+}
+
+std::array<uint8_t, 6> ChannelWindow::model_bounds() const
+{
+    std::array<uint8_t, 6> b{};
+    for (int i = 0; i < 6; ++i) // a blank or out-of-range column is held in 0..255
+        b[i] = uint8_t(std::clamp(model_ ? model_->c[i].value_or(0) : 0, 0, 255));
+    return b;
+}
+
+void ChannelWindow::BitBtn4Click() { vers_c->hide(); }
+
+} // namespace zuna

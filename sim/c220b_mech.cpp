@@ -1,0 +1,70 @@
+#include "sim/c220b_mech.h"
+
+#include "sim/bench.h"
+
+namespace zuna::sim {
+
+C220BMech::C220BMech(Bench& bench) : SerialMech(bench, 139.0) { memory_ = factory_memory(); }
+
+int C220BMech::command_length(const std::vector<uint8_t>& begun) const
+{
+    switch (begun.empty() ? 0 : begun[0]) {
+    case 0x05: // open and close: 3 bytes; read word: 4
+        return begun.size() >= 2 && (begun[1] == 0x78 || begun[1] == 0x79) ? 3 : 4;
+    case 0x7A: // write word
+        return 5;
+    case 0xFF: // measure coin
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+void C220BMech::execute(const std::vector<uint8_t>& c, uint64_t now)
+{
+    if (c.size() == 3 && c[0] == 0x05 && (c[1] == 0x78 || c[1] == 0x79) && c[2] == c[1]) { // open, close
+        disarm_coin();
+        reply({5});
+    } else if (c.size() == 2 && c[0] == 0xFF && c[1] == 0xFF) { // measure coin
+        reply({5});
+        arm_coin(now);
+    } else if (c.size() >= 4) {
+        SerialMech::execute(c, now); // read and write words as the C120
+    }
+}
+
+std::array<uint8_t, 256> C220BMech::factory_memory()
+{
+    std::array<uint8_t, 256> m{};
+    for (int i = 0; i < 18; ++i)
+        m[i] = uint8_t(0x40 + i);
+    for (int i = 114; i < 236; ++i)
+        m[i] = uint8_t(i * 5);
+    const auto& cat = coin_catalogue();
+    for (int c = 1; c <= 16; ++c) {
+        for (int k = 0; k < 3; ++k) {
+            const int at = 18 + 2 * (c - 1) + 32 * k;
+            if (c <= int(cat.size())) {
+                const int mean = int(cat[c - 1].mean[k]);
+                m[at] = uint8_t(mean + 5);
+                m[at + 1] = uint8_t(mean - 5);
+            } else {
+                m[at] = 0;
+                m[at + 1] = 255;
+            }
+        }
+        const int out = c == 16 ? 253 : ((236 + c) ^ 1);
+        m[out] = uint8_t((c - 1) % 4);
+    }
+    m[237] = 0x11; // kept as it stands when outputs are written
+    m[252] = m[253];
+    m[255] = 0;
+    unsigned sum = 0;
+    for (int i = 0; i < 256; ++i)
+        if (i != 1 && i != 254)
+            sum += m[i];
+    m[254] = uint8_t(-sum);
+    return m;
+}
+
+} // namespace zuna::sim

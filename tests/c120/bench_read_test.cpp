@@ -1,0 +1,189 @@
+// The C120 link against the simulated mechanism: whole reads, word writes,
+// coins, and the faults of the bench.
+#include <gtest/gtest.h>
+
+#include "c120/c120_link.h"
+#include "c120/c120_memory.h"
+#include "link/module.h"
+#include "sim/c120_mech.h"
+#include "tests/c120/c120_fixture.h"
+
+using namespace zuna;
+using namespace zuna::c120;
+
+TEST_F(C120Bench, LectureFillsTheImageWithTheMechanismMemory)
+{
+    EXPECT_EQ(lecture(station, nullptr), 128);
+    EXPECT_EQ(station.memory_image[0], 1);
+    for (int m = 0; m < 256; ++m)
+        ASSERT_EQ(station.memory_image[m + 1], mech->memory()[m]) << "byte " << m;
+    EXPECT_EQ(framing_errors(), 0);
+    EXPECT_EQ(bench().mask_depth(), 0);
+}
+
+TEST_F(C120Bench, WordReadRetriesUpToThirtyTries)
+{
+    struct Case {
+        int spoiled;
+        bool ok;
+        int reads;
+    } cases[] = {{0, true, 1}, {1, true, 2}, {29, true, 30}, {30, false, 30}};
+    for (const Case& c : cases) {
+        const int before = mech->word_reads();
+        mech->spoil_reads(c.spoiled);
+        station.memory_image.fill(0);
+        EXPECT_EQ(lect_mem_mech(station, 12), c.ok) << c.spoiled;
+        EXPECT_EQ(mech->word_reads() - before, c.reads) << c.spoiled;
+        EXPECT_EQ(station.memory_image[word_index(11)], c.ok ? mech->memory()[22] : 0) << c.spoiled;
+        mech->spoil_reads(0);
+    }
+}
+
+TEST_F(C120Bench, LectureStopsAtTheFirstWordThatFails)
+{
+    mech->spoil_reads(30);
+    EXPECT_EQ(lecture(station, nullptr), 0);
+    EXPECT_EQ(station.memory_image[0], 1); // the open was acknowledged
+    EXPECT_EQ(station.memory_image[1], 0);
+}
+
+TEST_F(C120Bench, WordWriteChangesTheMechanismAndKeepsItsChecksum)
+{
+    ASSERT_EQ(lecture(station, nullptr), 128);
+    // Channel 1, parameter 2: word 23 (bytes 44 and 45).
+    EXPECT_EQ(ecrit_data(station, 23, 200, 150), WriteResult::Verified);
+    EXPECT_EQ(mech->memory()[44], 200);
+    EXPECT_EQ(mech->memory()[45], 150);
+    EXPECT_TRUE(mech->checksum_holds());
+    EXPECT_TRUE(checksum_holds(station.memory_image));
+    for (int m = 0; m < 256; ++m)
+        ASSERT_EQ(station.memory_image[m + 1], mech->memory()[m]) << m;
+    EXPECT_EQ(bench().mask_depth(), 0);
+}
+
+TEST_F(C120Bench, ChecksumRepairMakesTheChecksumHold)
+{
+    mech->memory()[254] ^= 0x5A; // a memory whose checksum does not hold
+    ASSERT_FALSE(mech->checksum_holds());
+    ASSERT_EQ(lecture(station, nullptr), 128);
+    const auto before = mech->memory();
+    EXPECT_EQ(ecrit_data_1(station, 113, checksum(station.memory_image)), WriteResult::Verified);
+    EXPECT_TRUE(mech->checksum_holds());
+    for (int m = 0; m < 254; ++m) // only the checksum byte changed
+        ASSERT_EQ(mech->memory()[m], before[m]) << m;
+    EXPECT_TRUE(checksum_holds(station.memory_image));
+}
+
+TEST_F(C120Bench, CoinMeasurement)
+{
+    mech->queue_coin(120, 131, 77);
+    station.c120_read_timeout = kTimeoutTest;
+    CoinReply r = measure_coin(station, true);
+    EXPECT_TRUE(r.acknowledged);
+    EXPECT_TRUE(r.measured);
+    EXPECT_EQ(station.symbols[3], 120);
+    EXPECT_EQ(station.symbols[6], 131);
+    EXPECT_EQ(station.symbols[9], 77);
+
+    // Nobody passes a coin: bounded by the read time-out, nothing measured.
+    mech->set_coins(false);
+    const uint64_t t0 = bench().now();
+    r = measure_coin(station, false);
+    EXPECT_TRUE(r.acknowledged);
+    EXPECT_FALSE(r.measured);
+    EXPECT_LT(bench().now() - t0, uint64_t(kTimeoutTest + 200000));
+}
+
+namespace {
+struct PowerCut : C120Bench {
+    PowerCut() : C120Bench("power-cut=1") {}
+};
+struct Silent : C120Bench {
+    Silent() : C120Bench("silent") {}
+};
+struct Noisy : C120Bench {
+    Noisy() : C120Bench("noise") {}
+};
+} // namespace
+
+TEST_F(PowerCut, WriteGivesUpAndTheImageClaimsNothing)
+{
+    ASSERT_EQ(lecture(station, nullptr), 128);
+    const uint8_t old_first = station.memory_image[word_index(22)];
+    EXPECT_EQ(ecrit_data(station, 23, 200, 150), WriteResult::NoAnswer);
+    EXPECT_FALSE(mech->powered());
+    EXPECT_EQ(mech->word_writes(), 1);
+    EXPECT_EQ(station.memory_image[0], 0); // not trusted any more
+    EXPECT_EQ(station.memory_image[word_index(22)], old_first);
+    EXPECT_EQ(bench().mask_depth(), 0);
+}
+
+TEST_F(Silent, NothingIsReadAndNothingBlocks)
+{
+    ASSERT_EQ(mech, nullptr);
+    EXPECT_EQ(lecture(station, nullptr), 0);
+    EXPECT_EQ(station.memory_image[0], 0);
+    station.memory_image[0] = 1;
+    EXPECT_EQ(ecrit_data(station, 14, 1, 2), WriteResult::NoAnswer);
+    station.c120_read_timeout = kTimeoutTeach;
+    EXPECT_FALSE(measure_coin(station, false).acknowledged);
+    EXPECT_EQ(bench().mask_depth(), 0);
+}
+
+TEST_F(Noisy, NoWrongValueIsTakenForARead)
+{
+    const int words = lecture(station, nullptr);
+    for (int w = 0; w < words; ++w) {
+        ASSERT_EQ(station.memory_image[word_index(w)], mech->memory()[2 * w]) << w;
+        ASSERT_EQ(station.memory_image[word_index(w) + 1], mech->memory()[2 * w + 1]) << w;
+    }
+    if (words == 128) {
+        const WriteResult r = ecrit_data(station, 23, 201, 151);
+        if (r == WriteResult::Verified) {
+            EXPECT_EQ(mech->memory()[44], 201);
+            EXPECT_TRUE(mech->checksum_holds());
+        }
+    }
+    EXPECT_GT(words, 0); // the recorder takes the glitches for what they are
+}
+
+TEST_F(C120Bench, WriteThatDoesNotHoldIsReportedAndTheImageFollowsTheMechanism)
+{
+    struct Case { const char* what; int lost; WriteResult result; int writes; } cases[] = {
+        {"correct write", -1, WriteResult::Verified, 2},
+        {"word not kept", 22, WriteResult::Unverified, 2 * kWriteRounds},
+        {"checksum not kept", 127, WriteResult::Unverified, 2 * kWriteRounds},
+    };
+    for (const Case& c : cases) {
+        mech->memory() = sim::C120Mech::factory_memory();
+        ASSERT_EQ(lecture(station, nullptr), 128) << c.what;
+        mech->lose_writes_to(c.lost);
+        const int before = mech->word_writes();
+        EXPECT_EQ(ecrit_data(station, 23, 200, 150), c.result) << c.what;
+        EXPECT_EQ(mech->word_writes() - before, c.writes) << c.what;
+        for (int m : {44, 45, 254, 255})
+            EXPECT_EQ(station.memory_image[m + 1], mech->memory()[m]) << c.what << " byte " << m;
+        EXPECT_EQ(station.memory_image[0], 1) << c.what; // read back: still known
+        mech->lose_writes_to(-1);
+    }
+}
+
+// The simulated mechanism samples mid-bit from the start edge: it understands
+// a delay count a few percent off its own bit time, not more.
+TEST(C120Timing, MechanismAcceptsAFewPercentOfBitTime)
+{
+    struct Case { double speed; int32_t delay_delta; bool understood; } cases[] = {
+        {1.0, 0, true}, {1.0, -4, true}, {1.0, +4, true}, {1.0, -14, false}, {1.0, +14, false}, {2.0, 0, true},
+    };
+    for (const Case& c : cases) {
+        sim::SimSetup setup(c.speed, {}, "");
+        auto* mech = static_cast<sim::SerialMech*>(setup.plug("c120"));
+        Station s(setup.bench());
+        s.measured_module_count = measure_module(*s.port);
+        load_delay_counts(s);
+        s.delay.c120 += c.delay_delta;
+        const int reads = mech->word_reads();
+        EXPECT_EQ(lect_mem_mech(s, 1), c.understood) << c.speed << " " << c.delay_delta;
+        EXPECT_EQ(mech->word_reads() > reads, c.understood) << c.speed << " " << c.delay_delta;
+    }
+}

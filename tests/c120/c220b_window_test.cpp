@@ -1,0 +1,330 @@
+// The C220B windows on the simulated bench.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+
+#include "app/c_canal.h"
+#include "app/shell.h"
+#include "app/windows.h"
+#include "c120/c220b.h"
+#include "c120/c220b_link.h"
+#include "c120/c_120.h"
+#include "sim/c220b_mech.h"
+#include "store/model_library.h"
+#include "store/tables.h"
+#include "tests/c120/c120_fixture.h"
+#include "tests/common/counting_port.h"
+
+using namespace zuna;
+namespace b = zuna::c220b;
+
+namespace {
+
+void on_modal(std::function<void(QWidget*)> f)
+{
+    QTimer::singleShot(0, [f] {
+        QWidget* w = QApplication::activeModalWidget();
+        ASSERT_NE(w, nullptr);
+        f(w);
+    });
+}
+
+template <class T> T* child(QWidget* w, const char* name)
+{
+    T* c = w->findChild<T*>(name);
+    EXPECT_NE(c, nullptr) << name;
+    return c;
+}
+
+struct C220BWindow : C120Bench {
+    explicit C220BWindow(const char* faults = "") : C120Bench(faults), shell(station)
+    {
+        mech = static_cast<sim::SerialMech*>(setup.plug("c220b"));
+        tables = store::open_tables(shell, dir.path(), nullptr);
+        create_start_windows(shell, nullptr);
+        w = std::make_unique<Tc220b>(shell);
+        w->show_message = [this](const QString& m) { messages << m; };
+        shell.dialog<Tvalid_c220>()->show_message = w->show_message;
+        shell.dialog<Tcalibrate_c220>()->show_message = w->show_message;
+        w->show();
+    }
+    ~C220BWindow() override
+    {
+        w.reset();
+        for (QDialog* d : shell.dialogs())
+            delete d;
+    }
+    void click(const char* name) { child<QPushButton>(w.get(), name)->click(); }
+    QString text(int c, int col) { return w->cell(c, col)->text(); }
+    int mem(int byte) { return mech->memory()[byte]; }
+    void expect_table_is_memory()
+    {
+        for (int c = 1; c <= 16; ++c) {
+            for (int k = 1; k <= 3; ++k) {
+                EXPECT_EQ(text(c, 2 * k - 1).toInt(), mem(2 * b::window_address(c, k))) << c << "/" << k;
+                EXPECT_EQ(text(c, 2 * k).toInt(), mem(2 * b::window_address(c, k) + 1)) << c << "/" << k;
+            }
+            EXPECT_EQ(text(c, 7).toStdString(), b::output_text(mem(b::output_byte(c)))) << c;
+        }
+    }
+    void answer_prompt(int channel)
+    {
+        on_modal([channel](QWidget* d) {
+            qobject_cast<TC_canal*>(d)->canal()->setValue(channel);
+            qobject_cast<QDialog*>(d)->accept();
+        });
+    }
+
+    QTemporaryDir dir;
+    Shell shell;
+    std::unique_ptr<store::Tables> tables;
+    std::unique_ptr<Tc220b> w;
+    QStringList messages;
+};
+
+struct C220BSilentWindow : C220BWindow {
+    C220BSilentWindow() : C220BWindow("silent") {}
+};
+struct C220BPowerCutWindow : C220BWindow {
+    C220BPowerCutWindow() : C220BWindow("power-cut=1") {}
+};
+
+} // namespace
+
+TEST(C220BWindows, StartUpOrderAndSpeedBar)
+{
+    test::CountingPort port;
+    Station s(port);
+    Shell shell(s);
+    create_start_windows(shell, nullptr);
+    const auto& d = shell.dialogs();
+    ASSERT_GE(d.size(), 4u);
+    EXPECT_NE(qobject_cast<TC_canal*>(d[1]), nullptr);
+    EXPECT_NE(qobject_cast<Tvalid_c220*>(d[2]), nullptr);
+    EXPECT_NE(qobject_cast<Tcalibrate_c220*>(d[3]), nullptr);
+    EXPECT_NE(qobject_cast<Tcalibrate*>(d.back()), nullptr);
+    EXPECT_TRUE(device_window_available("SpeedItem2"));
+    auto w = make_device_window("SpeedItem2", shell, nullptr);
+    ASSERT_NE(qobject_cast<Tc220b*>(w.get()), nullptr);
+    EXPECT_EQ(w->windowTitle(), "c220b");
+    EXPECT_EQ(child<QPushButton>(w.get(), "Button5")->text(), "lecture");
+    EXPECT_EQ(w->findChild<QWidget*>("SpeedButton1"), nullptr);
+    EXPECT_NE(w->findChild<QWidget*>("Progresse"), nullptr);
+    EXPECT_NE(w->findChild<QWidget*>("c167"), nullptr);
+    EXPECT_EQ(child<QSpinBox>(d[2], "canal")->maximum(), 16);
+    // OK and Abort of the teach are there from the start.
+    d[3]->show();
+    EXPECT_TRUE(child<QPushButton>(d[3], "BitBtn4")->isVisible());
+    EXPECT_TRUE(child<QPushButton>(d[3], "BitBtn3")->isVisible());
+    for (QDialog* x : d)
+        delete x;
+}
+
+TEST_F(C220BWindow, ReadShowsTheSixteenChannels)
+{
+    click("Button5");
+    expect_table_is_memory();
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    EXPECT_EQ(bench().data(), b::kRest);
+}
+
+TEST_F(C220BWindow, AjustOfChannel16WritesWords24_40_56)
+{
+    click("Button5");
+    answer_prompt(16);
+    click("Button3");
+    const int values[6] = {200, 150, 90, 80, 70, 60};
+    for (int i = 0; i < 6; ++i)
+        child<QSpinBox>(w.get(), QString("l%1").arg(i + 1).toLatin1())->setValue(values[i]);
+    const size_t before = mech->commands().size();
+    click("ok");
+    std::vector<int> written;
+    for (size_t i = before; i < mech->commands().size(); ++i)
+        if (mech->commands()[i][0] == 0x7A)
+            written.push_back(mech->commands()[i][1]);
+    EXPECT_EQ(written, (std::vector<int>{24, 127, 40, 127, 56, 127}));
+    EXPECT_EQ(mem(112), 70);
+    EXPECT_EQ(mem(113), 60);
+    EXPECT_EQ(mem(48), 200);
+    EXPECT_EQ(mem(81), 80);
+    EXPECT_TRUE(mech->checksum_holds());
+    EXPECT_EQ(text(16, 1), "200");
+    click("Button5");
+    expect_table_is_memory();
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+}
+
+TEST_F(C220BWindow, OutputsAreWrittenMinusOne)
+{
+    click("Button5");
+    const int byte237 = mem(237);
+    click("Button4");
+    for (int c = 1; c <= 16; ++c)
+        child<QSpinBox>(w.get(), QString("cc%1").arg(c).toLatin1())->setValue(1 + (c % 4));
+    child<QSpinBox>(w.get(), "cc1")->setValue(4);
+    child<QSpinBox>(w.get(), "cc16")->setValue(2);
+    click("cc_ok");
+    EXPECT_EQ(mem(236), 3); // output 4 on channel 1
+    EXPECT_EQ(mem(237), byte237);
+    EXPECT_EQ(mem(253), 1);
+    EXPECT_EQ(mem(252), 1);
+    for (int c = 2; c <= 15; ++c)
+        EXPECT_EQ(mem(b::output_byte(c)), c % 4) << c;
+    EXPECT_EQ(text(1, 7), "4");
+    EXPECT_TRUE(mech->checksum_holds());
+    EXPECT_TRUE(child<QSpinBox>(w.get(), "cc1")->isHidden());
+}
+
+TEST_F(C220BWindow, OutputsAbandonHidesTheGroup)
+{
+    click("Button4");
+    EXPECT_TRUE(child<QSpinBox>(w.get(), "cc16")->isVisible());
+    const int writes = mech->word_writes();
+    click("cc_ab");
+    EXPECT_TRUE(child<QSpinBox>(w.get(), "cc16")->isHidden());
+    EXPECT_EQ(mech->word_writes(), writes);
+}
+
+TEST_F(C220BWindow, TeachAndValidationWriteTheWidenedWindows)
+{
+    click("Button5");
+    auto* cal = shell.dialog<Tcalibrate_c220>();
+    cal->show();
+    child<QSpinBox>(cal, "nb_piece")->setValue(3);
+    mech->queue_coin(120, 60, 200);
+    mech->queue_coin(118, 64, 210);
+    mech->queue_coin(125, 61, 198);
+    cal->BitBtn1Click();
+    EXPECT_EQ(child<QLabel>(cal, "m1")->text(), "125");
+    EXPECT_EQ(child<QLabel>(cal, "b1")->text(), "118");
+    EXPECT_EQ(station.c120_read_timeout, c120::kTimeoutNormal);
+    on_modal([](QWidget* v) {
+        v->findChild<QSpinBox*>("canal")->setValue(16);
+        v->findChild<QSpinBox*>("toler")->setValue(0);
+        v->findChild<QPushButton*>("BitBtn1")->click();
+    });
+    cal->BitBtn4Click();
+    EXPECT_EQ(mem(48), 125);
+    EXPECT_EQ(mem(49), 118);
+    EXPECT_EQ(mem(80), 64);
+    EXPECT_EQ(mem(81), 60);
+    EXPECT_EQ(mem(112), 210);
+    EXPECT_EQ(mem(113), 198);
+    EXPECT_TRUE(mech->checksum_holds());
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+}
+
+TEST_F(C220BWindow, TeachWithoutCoinsTakesNothing)
+{
+    auto* cal = shell.dialog<Tcalibrate_c220>();
+    cal->show();
+    child<QSpinBox>(cal, "nb_piece")->setValue(2);
+    mech->set_coins(false);
+    cal->BitBtn1Click();
+    EXPECT_EQ(child<QLabel>(cal, "b1")->text(), "255"); // not 0 from an empty answer
+    EXPECT_EQ(child<QLabel>(cal, "m1")->text(), "0");
+}
+
+TEST_F(C220BWindow, TestShowsTheCoinAndLightsItsWindows)
+{
+    click("Button5");
+    const auto bd = b::channel_bounds(station.memory_image, 2);
+    mech->queue_coin(bd[0], bd[3], bd[5]); // upper, lower, lower: all on a bound
+    click("Button2");
+    EXPECT_EQ(child<QLabel>(w.get(), "t1")->text().toInt(), bd[0]);
+    for (int col = 1; col <= 6; ++col)
+        EXPECT_TRUE(c120::highlighted(w->cell(2, col))) << col;
+    EXPECT_EQ(station.c120_read_timeout, c120::kTimeoutAfterTest);
+}
+
+TEST_F(C220BWindow, ModelsRoundTripAndStayInTheirFamily)
+{
+    click("Button5");
+    click("Button6");
+    child<QSpinBox>(w.get(), "canal")->setValue(3);
+    child<QLineEdit>(w.get(), "piece")->setText("JETON");
+    child<QPushButton>(w.get(), "BitBtn1")->click();
+    ASSERT_TRUE(shell.models->set_filter("type = 'C22B'", nullptr));
+    ASSERT_EQ(shell.models->visible_count(), 1);
+    EXPECT_EQ(shell.models->current()->type, "C22B");
+
+    click("Button7");
+    ASSERT_TRUE(child<QWidget>(w.get(), "vers_c")->isVisible());
+    child<QSpinBox>(w.get(), "canal_v")->setValue(16);
+    child<QPushButton>(w.get(), "BitBtn3")->click();
+    for (int k = 1; k <= 3; ++k) {
+        EXPECT_EQ(mem(2 * b::window_address(16, k)), mem(2 * b::window_address(3, k))) << k;
+        EXPECT_EQ(mem(2 * b::window_address(16, k) + 1), mem(2 * b::window_address(3, k) + 1)) << k;
+    }
+    EXPECT_TRUE(mech->checksum_holds());
+
+    // Only C22B models in this window, only C120 models in the C120 window.
+    store::ModelRecord c120_model;
+    c120_model.type = "C120";
+    c120_model.piece = "AUTRE";
+    ASSERT_TRUE(shell.models->append(c120_model, nullptr));
+    click("Button7");
+    EXPECT_EQ(shell.models->current()->type, "C22B");
+    EXPECT_EQ(child<QLabel>(w.get(), "f_p")->text(), "JETON");
+    Tc_120 other(shell);
+    other.Button7Click();
+    EXPECT_EQ(child<QLabel>(&other, "f_p")->text(), "AUTRE");
+    other.findChild<QPushButton*>("BitBtn4")->click();
+}
+
+TEST_F(C220BWindow, AReadThatStopsLeavesTheTableAsItWas)
+{
+    click("Button5");
+    const QString shown = text(5, 1);
+    mech->memory()[2 * b::window_address(5, 1)] ^= 0xFF;
+    mech->spoil_reads(30);
+    click("Button5");
+    EXPECT_EQ(text(5, 1), shown);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("interrompue au mot 1")) << messages[0].toStdString();
+    // Nothing is written from an image that is not whole.
+    answer_prompt(5);
+    click("Button3");
+    const int writes = mech->word_writes();
+    click("ok");
+    EXPECT_EQ(mech->word_writes(), writes);
+}
+
+TEST_F(C220BSilentWindow, ReadSaysSoAndNothingBlocks)
+{
+    click("Button5");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], "Le monayeur ne répond pas.");
+    click("Button2");
+    EXPECT_EQ(child<QLabel>(w.get(), "t1")->text(), "-");
+}
+
+TEST_F(C220BPowerCutWindow, AWriteThatGivesUpSaysSo)
+{
+    click("Button5");
+    answer_prompt(1);
+    click("Button3");
+    child<QSpinBox>(w.get(), "l1")->setValue(1);
+    click("ok");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("ne répond plus")) << messages[0].toStdString();
+    EXPECT_EQ(mech->word_writes(), 1);
+}
+
+// With ZUNA_SHOT_DIR set, saves a picture of the window after a read.
+TEST_F(C220BWindow, Screenshot)
+{
+    const QString dir = qEnvironmentVariable("ZUNA_SHOT_DIR");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "ZUNA_SHOT_DIR not set";
+    click("Button5");
+    w->adjustSize();
+    w->grab().save(dir + "/c220b.png");
+}

@@ -1,0 +1,194 @@
+// Reply decoding and recording of the C120 link, on runs built by hand and on
+// a port that plays a scripted reply line.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "c120/c120_link.h"
+#include "link/station.h"
+
+using namespace zuna;
+using namespace zuna::c120;
+
+namespace {
+
+// Runs of a reply: each byte as start bit (level 1), inverted data bits LSB
+// first, then its stop level (level 0) of the given length; the last stop is
+// the 10000-read end. Consecutive equal levels merge as the recorder sees them.
+std::vector<int32_t> runs_of(const std::vector<std::pair<uint8_t, int>>& bytes)
+{
+    std::vector<int> levels; // one per bit time: 1 or 0
+    for (auto [b, stop] : bytes) {
+        levels.push_back(1);
+        for (int i = 0; i < 8; ++i)
+            levels.push_back((b >> i) & 1 ? 0 : 1);
+        for (int i = 0; i < stop; ++i)
+            levels.push_back(0);
+    }
+    std::vector<int32_t> runs;
+    int current = 1, length = 0;
+    for (int l : levels) {
+        if (l != current) {
+            runs.push_back(length);
+            current = l;
+            length = 0;
+        }
+        ++length;
+    }
+    runs.push_back(kRunEnd); // the line stays at 0: the end of the reply
+    return runs;
+}
+
+std::vector<uint8_t> decode(const std::vector<int32_t>& runs, int capacity = 22)
+{
+    std::vector<uint8_t> out(capacity + 8, 0xEE); // guard bytes past capacity
+    decode_table(runs.data(), int(runs.size()), out.data(), capacity);
+    return out;
+}
+
+} // namespace
+
+TEST(C120Decode, BytesLandWhereTheirStopsPutThem)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::pair<uint8_t, int>> bytes;
+        std::vector<std::pair<int, uint8_t>> expect; // index -> byte
+    } cases[] = {
+        {"long pauses: every third place",
+         {{5, 8}, {0x21, 8}, {0xC8, 8}, {0x96, 8}, {0x99, 8}},
+         {{0, 5}, {1, 0}, {2, 0}, {3, 0x21}, {6, 0xC8}, {9, 0x96}, {12, 0x99}}},
+        {"stop of 3: consecutive", {{0x12, 3}, {0x34, 8}}, {{0, 0x12}, {1, 0x34}, {2, 0}}},
+        {"stop of 4 is still short", {{0xF0, 4}, {0x0F, 8}}, {{0, 0xF0}, {1, 0x0F}}},
+        {"stop of 5 is a pause", {{0xF0, 5}, {0x0F, 8}}, {{0, 0xF0}, {1, 0}, {3, 0x0F}}},
+        {"all-zero and all-one bytes", {{0x00, 6}, {0xFF, 6}, {0x80, 6}}, {{0, 0x00}, {3, 0xFF}, {6, 0x80}}},
+        {"short stop before a byte starting with 1", {{0x01, 2}, {0x01, 9}}, {{0, 1}, {1, 1}}},
+    };
+    for (const Case& c : cases) {
+        const auto out = decode(runs_of(c.bytes));
+        for (auto [i, b] : c.expect)
+            EXPECT_EQ(out[i], b) << c.what << " index " << i;
+    }
+}
+
+TEST(C120Decode, EndsAndBounds)
+{
+    // A stop of 99996 or more ends the decoding: what follows is not decoded.
+    std::vector<int32_t> runs = runs_of({{0x12, 8}});
+    runs.back() = 99996;
+    runs.insert(runs.end(), {1, 2, 3});
+    auto out = decode(runs);
+    EXPECT_EQ(out[0], 0x12);
+    EXPECT_EQ(out[3], 0);
+
+    // The output never grows past its capacity, however long the reply.
+    std::vector<std::pair<uint8_t, int>> many(40, {0xA5, 1});
+    out = decode(runs_of(many), 21);
+    EXPECT_EQ(out[20], 0xA5);
+    for (int i = 21; i < 29; ++i)
+        EXPECT_EQ(out[i], 0xEE) << i;
+
+    // Only the first 200 entries count.
+    std::vector<int32_t> long_runs(300, 1);
+    out = decode(long_runs, 21);
+    EXPECT_EQ(out[21], 0xEE);
+
+    // Nothing recorded: zeros.
+    out = decode({});
+    EXPECT_EQ(out[0], 0);
+}
+
+TEST(C120Decode, GlitchInAPauseDoesNotShiftTheBytes)
+{
+    // A 1-tick glitch late in a pause records as an empty level-1 run between
+    // two level-0 runs; the byte after it must still land at index 3.
+    std::vector<int32_t> runs = runs_of({{5, 8}, {0x40, 8}});
+    const std::vector<int32_t> clean = runs;
+    for (size_t i = 1; i < runs.size(); i += 2)
+        if (runs[i] >= 8) { // the pause after the first byte
+            const int32_t pause = runs[i];
+            runs[i] = 6;
+            runs.insert(runs.begin() + i + 1, {0, pause - 6});
+            break;
+        }
+    EXPECT_EQ(decode(runs)[0], decode(clean)[0]);
+    EXPECT_EQ(decode(runs)[3], 0x40);
+    EXPECT_EQ(decode(clean)[3], 0x40);
+}
+
+namespace {
+
+// Status reads follow a script of (level of bit 7, number of reads); after
+// the script the line stays at 0.
+struct ScriptPort : Port {
+    std::vector<std::pair<bool, int64_t>> script;
+    size_t at = 0;
+    int64_t used = 0;
+    int64_t reads = 0;
+    void write_data_port(uint8_t) override {}
+    uint8_t read_status_port() override
+    {
+        ++reads;
+        while (at < script.size() && used >= script[at].second) {
+            ++at;
+            used = 0;
+        }
+        if (at >= script.size())
+            return 0;
+        ++used;
+        return script[at].first ? 0x80 : 0;
+    }
+    void mask_interrupts() override {}
+    void unmask_interrupts() override {}
+    void idle(uint64_t) override {}
+};
+
+} // namespace
+
+TEST(C120Record, RunsTimeOutAndEnd)
+{
+    struct Case {
+        const char* what;
+        int32_t delay;
+        int64_t timeout;
+        std::vector<std::pair<bool, int64_t>> script;
+        std::vector<int32_t> expect;
+    } cases[] = {
+        // The read that sees a level change is counted in neither run.
+        {"bits rounded", 100, 1000, {{false, 10}, {true, 101}, {false, 301}, {true, 351}}, {1, 3, 4, kRunEnd}},
+        {"halves to even", 100, 1000, {{true, 251}, {false, 351}, {true, 101}}, {2, 4, 1, kRunEnd}},
+        {"exactly 10000 reads end", 138, 1000, {{false, 3}, {true, 10001}}, {kRunEnd}},
+        {"9999 reads are a run", 138, 1000, {{false, 3}, {true, 10000}}, {72, kRunEnd}},
+        {"a glitch inside a level is no run", 100, 1000,
+         {{true, 150}, {false, 3}, {true, 150}, {false, 301}, {true, 101}}, {3, 3, 1, kRunEnd}},
+        {"a glitch before the reply is no start", 100, 1000, {{false, 10}, {true, 2}, {false, 10}, {true, 101}},
+         {1, kRunEnd}},
+        {"a glitch as long as the time-out allows", 100, 30, {{false, 10}, {true, 2}, {false, 30}, {true, 101}}, {}},
+        {"time-out: nothing", 138, 1000, {{false, 1000}, {true, 500}}, {}},
+        {"just inside the time-out", 138, 1000, {{false, 999}, {true, 139}}, {1, kRunEnd}},
+        {"delay 0 counts as 1", 0, 1000, {{true, 4}, {false, 3}, {true, 2}}, {3, 2, 1, kRunEnd}},
+    };
+    for (const Case& c : cases) {
+        ScriptPort port;
+        port.script = c.script;
+        Station s(port);
+        s.delay.c120 = c.delay;
+        s.c120_read_timeout = c.timeout;
+        std::vector<int32_t> runs(50, -7);
+        const int n = lecture_monayeur(s, runs.data(), 50);
+        runs.resize(n);
+        EXPECT_EQ(runs, c.expect) << c.what;
+    }
+}
+
+TEST(C120Record, StopsWhenTheRunsAreFull)
+{
+    ScriptPort port;
+    for (int i = 0; i < 20; ++i)
+        port.script.push_back({i % 2 == 0, 100});
+    Station s(port);
+    s.delay.c120 = 100;
+    std::array<int32_t, 6> runs{};
+    EXPECT_EQ(lecture_monayeur(s, runs.data(), 5), 5);
+    EXPECT_EQ(runs[5], 0);
+}

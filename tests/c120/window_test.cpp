@@ -1,0 +1,394 @@
+// The C120 windows on the simulated bench, driven as an operator would.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+
+#include "app/c_canal.h"
+#include "app/shell.h"
+#include "app/windows.h"
+#include "c120/c120_memory.h"
+#include "c120/c_120.h"
+#include "c120/calibrate.h"
+#include "store/model_library.h"
+#include "store/tables.h"
+#include "tests/c120/c120_fixture.h"
+#include "tests/common/counting_port.h"
+
+using namespace zuna;
+using namespace zuna::c120;
+
+namespace {
+
+// Runs f on the next modal dialog as soon as it shows.
+void on_modal(std::function<void(QWidget*)> f)
+{
+    QTimer::singleShot(0, [f] {
+        QWidget* w = QApplication::activeModalWidget();
+        ASSERT_NE(w, nullptr);
+        f(w);
+    });
+}
+
+template <class T> T* child(QWidget* w, const char* name)
+{
+    T* c = w->findChild<T*>(name);
+    EXPECT_NE(c, nullptr) << name;
+    return c;
+}
+
+struct C120Window : C120Bench {
+    explicit C120Window(const char* faults = "") : C120Bench(faults), shell(station)
+    {
+        tables = store::open_tables(shell, dir.path(), nullptr);
+        create_start_windows(shell, nullptr);
+        w = std::make_unique<Tc_120>(shell);
+        w->show_message = [this](const QString& m) { messages << m; };
+        for (QDialog* d : shell.dialogs()) {
+            if (auto* v = qobject_cast<Tvalid_c120*>(d))
+                v->show_message = w->show_message;
+            if (auto* c = qobject_cast<Tcalibrate*>(d))
+                c->show_message = w->show_message;
+        }
+        w->show();
+    }
+    ~C120Window() override
+    {
+        w.reset();
+        for (QDialog* d : shell.dialogs())
+            delete d;
+    }
+    void click(const char* name) { child<QPushButton>(w.get(), name)->click(); }
+    QString text(int c, int col) { return w->cell(c, col)->text(); }
+    int mem_word_first(int word) { return mech->memory()[2 * (word - 1)]; }
+    int mem_word_second(int word) { return mech->memory()[2 * (word - 1) + 1]; }
+    void expect_table_is_memory()
+    {
+        for (int c = 1; c <= 12; ++c) {
+            for (int k = 1; k <= 3; ++k) {
+                EXPECT_EQ(text(c, 2 * k - 1).toInt(), mem_word_first(window_word(c, k))) << c << " " << k;
+                EXPECT_EQ(text(c, 2 * k).toInt(), mem_word_second(window_word(c, k))) << c << " " << k;
+            }
+            EXPECT_EQ(text(c, 7).toStdString(), output_text(mech->memory()[output_index(c) - 1])) << c;
+        }
+    }
+
+    QTemporaryDir dir;
+    Shell shell;
+    std::unique_ptr<store::Tables> tables;
+    std::unique_ptr<Tc_120> w;
+    QStringList messages;
+};
+
+struct SilentWindow : C120Window {
+    SilentWindow() : C120Window("silent") {}
+};
+struct PowerCutWindow : C120Window {
+    PowerCutWindow() : C120Window("power-cut=1") {}
+};
+
+} // namespace
+
+TEST(C120Windows, CreatedInStartUpOrderAndOpenedFromTheSpeedBar)
+{
+    test::CountingPort port;
+    Station s(port);
+    Shell shell(s);
+    create_start_windows(shell, nullptr);
+    const auto& d = shell.dialogs();
+    ASSERT_GE(d.size(), 3u);
+    EXPECT_NE(qobject_cast<Tvalid_c120*>(d.front()), nullptr);
+    EXPECT_NE(qobject_cast<TC_canal*>(d[1]), nullptr);
+    EXPECT_EQ(d.front()->windowTitle(), "VALIDATION");
+    EXPECT_EQ(shell.dialog<Tcalibrate>()->windowTitle(), "CALIBRATION");
+    EXPECT_TRUE(device_window_available("SpeedItem1"));
+    auto w = make_device_window("SpeedItem1", shell, nullptr);
+    ASSERT_NE(qobject_cast<Tc_120*>(w.get()), nullptr);
+    EXPECT_EQ(w->windowTitle(), "C 120");
+    shell.simulated = true;
+    EXPECT_EQ(make_device_window("SpeedItem1", shell, nullptr)->windowTitle(), "C 120 - SIMULATION");
+    for (QDialog* x : d)
+        delete x;
+}
+
+TEST_F(C120Window, LectureShowsTheMechanismMemory)
+{
+    click("Button5");
+    expect_table_is_memory();
+    EXPECT_TRUE(child<QProgressBar>(w.get(), "progresse")->isHidden());
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    EXPECT_EQ(bench().data(), kRest);
+    EXPECT_EQ(bench().mask_depth(), 0);
+}
+
+TEST_F(C120Window, AjustWritesTheThreeWindowsAndTheChecksum)
+{
+    click("Button5");
+    on_modal([](QWidget* d) {
+        qobject_cast<TC_canal*>(d)->canal()->setValue(3);
+        qobject_cast<QDialog*>(d)->reject(); // Abandon still gives the channel
+    });
+    click("Button3");
+    EXPECT_TRUE(child<QWidget>(w.get(), "ajust")->isVisible());
+    EXPECT_EQ(child<QSpinBox>(w.get(), "l1")->value(), mem_word_first(window_word(3, 1)));
+    const int values[6] = {200, 150, 180, 170, 99, 88};
+    for (int i = 0; i < 6; ++i)
+        child<QSpinBox>(w.get(), QString("l%1").arg(i + 1).toLatin1())->setValue(values[i]);
+    const int writes = mech->word_writes();
+    click("ok");
+    EXPECT_EQ(mech->word_writes() - writes, 6); // three words, each with its checksum word
+    for (int k = 1; k <= 3; ++k) {
+        EXPECT_EQ(mem_word_first(window_word(3, k)), values[2 * k - 2]);
+        EXPECT_EQ(mem_word_second(window_word(3, k)), values[2 * k - 1]);
+    }
+    EXPECT_TRUE(mech->checksum_holds());
+    EXPECT_EQ(text(3, 1), "200");
+    EXPECT_TRUE(child<QWidget>(w.get(), "ajust")->isHidden());
+    click("Button5"); // a second read shows the same
+    expect_table_is_memory();
+    EXPECT_EQ(text(3, 5), "99");
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+}
+
+TEST_F(C120Window, SortiesWritesWords83To89WithTheMasks)
+{
+    click("Button5");
+    click("Button4");
+    const int outputs[12] = {1, 3, 0, 6, 5, 4, 2, 1, 0, 6, 3, 2};
+    for (int c = 1; c <= 12; ++c)
+        child<QSpinBox>(w.get(), QString("cc%1").arg(c).toLatin1())->setValue(outputs[c - 1]);
+    const int writes = mech->word_writes();
+    click("cc_ok");
+    EXPECT_EQ(mech->word_writes() - writes, 14);
+    for (int c = 1; c <= 12; ++c) {
+        EXPECT_EQ(mech->memory()[output_index(c) - 1], output_mask(outputs[c - 1])) << c;
+        EXPECT_EQ(text(c, 7).toInt(), outputs[c - 1]) << c;
+    }
+    EXPECT_EQ(mech->memory()[165], 4);
+    EXPECT_EQ(mech->memory()[176], 0);
+    EXPECT_EQ(mem_word_first(84), 0); // channel 3 output 0, channel 2 output 3
+    EXPECT_EQ(mem_word_second(84), 4);
+    EXPECT_TRUE(mech->checksum_holds());
+    EXPECT_TRUE(child<QSpinBox>(w.get(), "cc1")->isHidden());
+}
+
+TEST_F(C120Window, TeachThreeCoinsThenValidateWritesTheWidenedWindows)
+{
+    click("Button5");
+    auto* cal = shell.dialog<Tcalibrate>();
+    cal->show();
+    child<QSpinBox>(cal, "nb_piece")->setValue(3);
+    mech->queue_coin(120, 60, 200);
+    mech->queue_coin(118, 64, 210);
+    mech->queue_coin(125, 61, 198);
+    cal->BitBtn1Click();
+    EXPECT_EQ(child<QLabel>(cal, "m1")->text(), "125");
+    EXPECT_EQ(child<QLabel>(cal, "b1")->text(), "118");
+    EXPECT_EQ(child<QLabel>(cal, "m3")->text(), "210");
+    EXPECT_EQ(child<QLabel>(cal, "b2")->text(), "60");
+    EXPECT_TRUE(child<QPushButton>(cal, "ok")->isVisible());
+    EXPECT_EQ(station.c120_read_timeout, kTimeoutNormal);
+    on_modal([](QWidget* v) {
+        v->findChild<QSpinBox*>("canal")->setValue(4);
+        v->findChild<QSpinBox*>("toler")->setValue(5);
+        v->findChild<QPushButton*>("BitBtn1")->click();
+    });
+    cal->okClick();
+    EXPECT_EQ(mem_word_first(14), 130);
+    EXPECT_EQ(mem_word_second(14), 113);
+    EXPECT_EQ(mem_word_first(26), 69);
+    EXPECT_EQ(mem_word_second(26), 55);
+    EXPECT_EQ(mem_word_first(38), 215);
+    EXPECT_EQ(mem_word_second(38), 193);
+    EXPECT_TRUE(mech->checksum_holds());
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+}
+
+TEST_F(C120Window, TeachWithoutCoinsEndsAndChangesNothing)
+{
+    auto* cal = shell.dialog<Tcalibrate>();
+    cal->show();
+    child<QSpinBox>(cal, "nb_piece")->setValue(2);
+    mech->set_coins(false);
+    const uint64_t t0 = bench().now();
+    cal->BitBtn1Click();
+    EXPECT_LT(bench().now() - t0, uint64_t(3 * kTimeoutTeach)); // two coins at most the time-out each
+    EXPECT_EQ(child<QLabel>(cal, "m1")->text(), "0");
+    EXPECT_EQ(child<QLabel>(cal, "b1")->text(), "255");
+    EXPECT_TRUE(child<QPushButton>(cal, "ok")->isVisible());
+    EXPECT_EQ(station.c120_read_timeout, kTimeoutNormal);
+    EXPECT_EQ(bench().data(), kTeachEnd);
+}
+
+TEST_F(C120Window, ValidationBoundsAreHeldIn0To255)
+{
+    click("Button5");
+    auto* v = shell.dialog<Tvalid_c120>();
+    struct Case { int m, b, t, upper, lower; } cases[] = {
+        {253, 2, 5, 255, 0}, {255, 0, 20, 255, 0}, {250, 5, 5, 255, 0}, {100, 90, 0, 100, 90},
+    };
+    for (const Case& c : cases) {
+        v->set_teach({c.m, c.m, c.m}, {c.b, c.b, c.b});
+        child<QSpinBox>(v, "canal")->setValue(7);
+        child<QSpinBox>(v, "toler")->setValue(c.t);
+        v->BitBtn1Click();
+        EXPECT_EQ(mem_word_first(window_word(7, 2)), c.upper) << c.m << "+" << c.t;
+        EXPECT_EQ(mem_word_second(window_word(7, 2)), c.lower) << c.b << "-" << c.t;
+    }
+}
+
+TEST_F(C120Window, ModelStoredFromOneChannelLoadsIntoAnother)
+{
+    click("Button5");
+    click("Button6");
+    child<QSpinBox>(w.get(), "canal")->setValue(2);
+    child<QLineEdit>(w.get(), "piece")->setText("EURO");
+    child<QPushButton>(w.get(), "BitBtn1")->click();
+    EXPECT_TRUE(child<QWidget>(w.get(), "choix_c")->isHidden());
+    ASSERT_NE(shell.models, nullptr);
+    ASSERT_TRUE(shell.models->set_filter("type = 'C120'", nullptr));
+    ASSERT_EQ(shell.models->visible_count(), 1);
+    const auto rec = *shell.models->current();
+    EXPECT_EQ(rec.piece, "EURO");
+    EXPECT_EQ(rec.c[0], mem_word_first(window_word(2, 1)));
+    EXPECT_EQ(rec.c[5], mem_word_second(window_word(2, 3)));
+
+    click("Button7");
+    ASSERT_TRUE(child<QWidget>(w.get(), "vers_c")->isVisible());
+    EXPECT_EQ(child<QLabel>(w.get(), "f_p")->text(), "EURO");
+    child<QSpinBox>(w.get(), "canal_v")->setValue(12);
+    child<QPushButton>(w.get(), "BitBtn3")->click();
+    for (int k = 1; k <= 3; ++k) { // words 22, 34, 46
+        EXPECT_EQ(mem_word_first(10 + 12 * k), *rec.c[2 * k - 2]);
+        EXPECT_EQ(mem_word_second(10 + 12 * k), *rec.c[2 * k - 1]);
+        EXPECT_EQ(text(12, 2 * k - 1), text(2, 2 * k - 1));
+    }
+    EXPECT_TRUE(mech->checksum_holds());
+}
+
+TEST_F(C120Window, ChecksumRepairLeavesAMemoryWhoseChecksumHolds)
+{
+    mech->memory()[254] += 17;
+    click("Button5");
+    child<QWidget>(w.get(), "SpeedButton1")->metaObject()->invokeMethod(
+        child<QWidget>(w.get(), "SpeedButton1"), "click");
+    EXPECT_TRUE(mech->checksum_holds());
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+}
+
+TEST_F(C120Window, TestLightsTheWindowsTheCoinFallsInto)
+{
+    click("Button5");
+    // On the lower bound of channel 1 parameter 1, the upper bound of its
+    // parameter 2, inside its parameter 3.
+    const auto b = channel_bounds(station.memory_image, 1);
+    mech->queue_coin(b[1], b[2], uint8_t((b[4] + b[5]) / 2));
+    click("Button2");
+    EXPECT_EQ(child<QLabel>(w.get(), "t1")->text().toInt(), b[1]);
+    for (int col = 1; col <= 6; ++col)
+        EXPECT_TRUE(highlighted(w->cell(1, col))) << col;
+    EXPECT_FALSE(highlighted(w->cell(6, 1))); // the token's channel is far away
+    EXPECT_EQ(station.c120_read_timeout, kTimeoutAfterTest);
+
+    // No coin: nothing shown as measured, nothing lit.
+    mech->set_coins(false);
+    click("Button2");
+    EXPECT_EQ(child<QLabel>(w.get(), "t1")->text(), "-");
+    EXPECT_FALSE(highlighted(w->cell(1, 1)));
+}
+
+TEST_F(C120Window, WritesWaitForAWholeRead)
+{
+    // The window opens with the image cleared: a checksum computed now would be wrong.
+    on_modal([](QWidget* d) { qobject_cast<QDialog*>(d)->accept(); });
+    click("Button3");
+    const int writes = mech->word_writes();
+    click("ok");
+    EXPECT_EQ(mech->word_writes(), writes);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("lecture"));
+}
+
+TEST_F(C120Window, ClosingTheWindowClosesTheLink)
+{
+    click("Button5");
+    const size_t before = mech->commands().size();
+    w->reject();
+    const auto& cmds = mech->commands();
+    ASSERT_EQ(cmds.size(), before + 2);
+    EXPECT_EQ(cmds[before], (std::vector<uint8_t>{0x05, 0x79, 0x79, 0xFF}));
+    EXPECT_EQ(cmds[before + 1], (std::vector<uint8_t>{0x05, 0x7B, 0x7F, 0xFA}));
+    EXPECT_EQ(bench().data(), kRest);
+}
+
+TEST_F(C120Window, UnknownOutputByteIsShownAsSuch)
+{
+    mech->memory()[167] = 24; // channel 2
+    mech->fix_checksum();
+    click("Button5");
+    EXPECT_EQ(text(2, 7), "?24");
+}
+
+TEST_F(C120Window, DelayCountZeroIsRefused)
+{
+    station.delay.c120 = 0;
+    const uint64_t writes = bench().writes();
+    click("Button5");
+    click("Button2");
+    EXPECT_EQ(bench().writes(), writes);
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_TRUE(messages[0].contains("délai C120"));
+}
+
+TEST_F(SilentWindow, LectureSaysSoAndLeavesTheTable)
+{
+    w->cell(5, 5)->setText("42");
+    click("Button5");
+    EXPECT_EQ(text(5, 5), "42");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], "Le monayeur ne répond pas.");
+    click("Button2");
+    EXPECT_EQ(child<QLabel>(w.get(), "t1")->text(), "-");
+}
+
+TEST_F(PowerCutWindow, AWriteThatCannotBeVerifiedIsReported)
+{
+    click("Button5");
+    on_modal([](QWidget* d) { qobject_cast<QDialog*>(d)->accept(); });
+    click("Button3");
+    child<QSpinBox>(w.get(), "l1")->setValue(1);
+    click("ok");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("ne répond plus")) << messages[0].toStdString();
+    EXPECT_EQ(mech->word_writes(), 1); // gave up after the first word
+    EXPECT_EQ(text(1, 1), "?");
+    EXPECT_EQ(station.memory_image[0], 0);
+}
+
+// With ZUNA_SHOT_DIR set, saves pictures of the three windows for a look.
+TEST_F(C120Window, Screenshots)
+{
+    const QString dir = qEnvironmentVariable("ZUNA_SHOT_DIR");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "ZUNA_SHOT_DIR not set";
+    click("Button5");
+    mech->queue_coin(96, 142, 60);
+    click("Button2");
+    w->adjustSize();
+    w->grab().save(dir + "/c120.png");
+    auto* cal = shell.dialog<Tcalibrate>();
+    cal->show();
+    child<QSpinBox>(cal, "nb_piece")->setValue(3);
+    cal->BitBtn1Click();
+    cal->grab().save(dir + "/calibrate.png");
+    auto* v = shell.dialog<Tvalid_c120>();
+    v->show();
+    v->grab().save(dir + "/valid_c120.png");
+}

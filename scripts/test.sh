@@ -8,4 +8,4 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 cd build
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" --timeout 600
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" --timeout 300

@@ -255,6 +255,7 @@ TEST_F(C220BWindow, ModelsRoundTripAndStayInTheirFamily)
     ASSERT_EQ(shell.models->visible_count(), 1);
     EXPECT_EQ(shell.models->current()->type, "C22B");
 
+    on_modal([](QWidget* browser) { qobject_cast<QDialog*>(browser)->accept(); });
     click("Button7");
     ASSERT_TRUE(child<QWidget>(w.get(), "vers_c")->isVisible());
     child<QSpinBox>(w.get(), "canal_v")->setValue(16);
@@ -270,11 +271,19 @@ TEST_F(C220BWindow, ModelsRoundTripAndStayInTheirFamily)
     c120_model.type = "C120";
     c120_model.piece = "AUTRE";
     ASSERT_TRUE(shell.models->append(c120_model, nullptr));
+    auto only_one_offered = [](QWidget* browser) {
+        EXPECT_EQ(browser->objectName(), "m_c120");
+        qobject_cast<QDialog*>(browser)->accept();
+    };
+    on_modal(only_one_offered);
     click("Button7");
+    EXPECT_EQ(shell.models->visible_count(), 1);
     EXPECT_EQ(shell.models->current()->type, "C22B");
     EXPECT_EQ(child<QLabel>(w.get(), "f_p")->text(), "JETON");
     Tc_120 other(shell);
+    on_modal(only_one_offered);
     other.Button7Click();
+    EXPECT_EQ(shell.models->visible_count(), 1);
     EXPECT_EQ(child<QLabel>(&other, "f_p")->text(), "AUTRE");
     other.findChild<QPushButton*>("BitBtn4")->click();
 }

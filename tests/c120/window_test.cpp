@@ -260,6 +260,10 @@ TEST_F(C120Window, ModelStoredFromOneChannelLoadsIntoAnother)
     EXPECT_EQ(rec.c[0], mem_word_first(window_word(2, 1)));
     EXPECT_EQ(rec.c[5], mem_word_second(window_word(2, 3)));
 
+    on_modal([](QWidget* browser) { // the model browser: OK on the record shown
+        EXPECT_EQ(browser->objectName(), "m_c120");
+        qobject_cast<QDialog*>(browser)->accept();
+    });
     click("Button7");
     ASSERT_TRUE(child<QWidget>(w.get(), "vers_c")->isVisible());
     EXPECT_EQ(child<QLabel>(w.get(), "f_p")->text(), "EURO");

@@ -44,14 +44,16 @@ bool SerialMech::checksum_holds() const
     return uint8_t(sum) == 0;
 }
 
-void SerialMech::fix_checksum()
+void seal_checksum(std::array<uint8_t, 256>& m)
 {
     unsigned sum = 0;
     for (int i = 0; i < 256; ++i)
         if (i != 1 && i != 254)
-            sum += memory_[i];
-    memory_[254] = uint8_t(-sum);
+            sum += m[i];
+    m[254] = uint8_t(-sum);
 }
+
+void SerialMech::fix_checksum() { seal_checksum(memory_); }
 
 void SerialMech::schedule()
 {
@@ -295,11 +297,7 @@ std::array<uint8_t, 256> C120Mech::factory_memory()
     }
     m[165] = 4;
     m[176] = 0;
-    unsigned sum = 0;
-    for (int i = 0; i < 256; ++i)
-        if (i != 1 && i != 254)
-            sum += m[i];
-    m[254] = uint8_t(-sum);
+    seal_checksum(m);
     return m;
 }
 

@@ -16,6 +16,10 @@
 
 namespace zuna::sim {
 
+// Sets byte 254 so that the 8-bit sum of all bytes but byte 1 is 0.
+void seal_checksum(std::array<uint8_t, 256>& memory);
+
+
 // A coin of the catalogue: mean and spread of its three measured values.
 struct CoinModel {
     const char* name;

@@ -59,11 +59,7 @@ std::array<uint8_t, 256> C220BMech::factory_memory()
     m[237] = 0x11; // kept as it stands when outputs are written
     m[252] = m[253];
     m[255] = 0;
-    unsigned sum = 0;
-    for (int i = 0; i < 256; ++i)
-        if (i != 1 && i != 254)
-            sum += m[i];
-    m[254] = uint8_t(-sum);
+    seal_checksum(m);
     return m;
 }
 

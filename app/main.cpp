@@ -45,14 +45,7 @@ int main(int argc, char** argv)
     if (opt.simulate) {
         sim::Faults faults;
         sim::parse_faults(opt.sim_faults, faults, nullptr);
-        QString dir = settings.data_dir;
-        if (dir.isEmpty())
-            dir = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).filePath("zuna07");
-        QDir().mkpath(dir);
-        bench = std::make_unique<sim::SimSetup>(opt.sim_speed, faults,
-                                                QDir(dir).filePath("module-simule.bin").toStdString());
-        if (!bench->load_warning().empty())
-            notices << QString::fromStdString(bench->load_warning());
+        bench = std::make_unique<sim::SimSetup>(opt.sim_speed, faults, "");
         if (!opt.sim_family.empty())
             bench->fix_family(opt.sim_family);
         port = &bench->bench();
@@ -90,8 +83,14 @@ int main(int argc, char** argv)
     if (auto* ppdev = dynamic_cast<PpdevPort*>(hardware.get()))
         shell.port_problem = [ppdev] { return ppdev->take_error(); };
     TForm1 form(shell, settings);
-    if (bench)
+    if (bench) {
+        // The simulated module keeps its memory in the data folder, as a real one keeps it in its chip.
+        const std::string warning =
+            bench->attach_module_file(QDir(form.data_dir()).filePath("module-simule.bin").toStdString());
+        if (!warning.empty())
+            notices << QString::fromStdString(warning);
         form.on_window_opening = [&](const std::string& family) { bench->window_opened(family); };
+    }
     form.show();
     for (const QString& m : form.startup_messages() + notices)
         QMessageBox::warning(&form, "ZUNA 07", m);

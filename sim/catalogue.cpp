@@ -68,12 +68,8 @@ bool parse_faults(const std::string& text, Faults& out, std::string* error)
 SimSetup::SimSetup(double speed, const Faults& faults, std::string module_file)
     : bench_(speed), faults_(faults)
 {
-    if (!module_file.empty()) {
-        std::string warning;
-        if (!module_.load(module_file, &warning))
-            load_warning_ = warning;
-        module_.set_persist_path(module_file);
-    }
+    if (!module_file.empty())
+        attach_module_file(module_file);
     module_.set_memory_dead(faults.memory_dead);
     bench_.plug(module_);
     module_.start();
@@ -119,6 +115,14 @@ Mechanism* SimSetup::plug(const std::string& family)
         noise_->start();
     }
     return mechanism_.get();
+}
+
+std::string SimSetup::attach_module_file(const std::string& path)
+{
+    std::string warning;
+    module_.load(path, &warning);
+    module_.set_persist_path(path);
+    return warning;
 }
 
 void SimSetup::fix_family(const std::string& family)

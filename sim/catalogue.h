@@ -62,8 +62,10 @@ public:
     // Called when a programmer window opens.
     void window_opened(const std::string& family);
 
-    // Set when the module file could not be read (factory content used instead).
-    const std::string& load_warning() const { return load_warning_; }
+    // Keeps the module memory in a file of the data folder from now on
+    // (read now if it exists). Returns "" or a warning when the file could
+    // not be read and the factory content is used.
+    std::string attach_module_file(const std::string& path);
 
 private:
     Bench bench_;
@@ -73,7 +75,6 @@ private:
     std::unique_ptr<NoiseFault> noise_;
     std::string family_;
     bool fixed_ = false;
-    std::string load_warning_;
 };
 
 } // namespace zuna::sim

@@ -311,10 +311,12 @@ WriteResult write_verified(Station& s, int address, uint8_t first, uint8_t secon
         exchange_write(s, write_word_command(kChecksumWord, sum, b255));
         send_record(s, kClose);
         wake_up(s);
-        word_known = read_word_tries(s, address, &got_first, &got_second);
+        // One read of each word per round: a reply that does not come back
+        // right sends the round again, the write with it.
+        word_known = read_word_once(s, address, &got_first, &got_second);
         sum_known = false;
         if (word_known && got_first == first) {
-            sum_known = read_word_tries(s, kChecksumWord, &got_sum, &got_b255);
+            sum_known = read_word_once(s, kChecksumWord, &got_sum, &got_b255);
             if (sum_known && got_sum == sum) {
                 s.memory_image[word_index(address)] = first;
                 s.memory_image[word_index(address) + 1] = second;
@@ -325,6 +327,8 @@ WriteResult write_verified(Station& s, int address, uint8_t first, uint8_t secon
         send_record(s, kOpen);
     }
     // Given up: the image keeps only what the mechanism was seen to hold.
+    if (!word_known)
+        word_known = read_word_tries(s, address, &got_first, &got_second);
     if (!sum_known)
         sum_known = read_word_tries(s, kChecksumWord, &got_sum, &got_b255);
     uint8_t* w = &s.memory_image[word_index(address)];

@@ -243,7 +243,10 @@ void Tcalibrate_c220::BitBtn1Click()
             take(v);
         }
     }
-    c120::ecrir_bit(s, b::kTeachEnd);
+    {
+        MaskedSection masked(*s.port); // the end of the teach is part of the transfer
+        c120::ecrir_bit(s, b::kTeachEnd);
+    }
     s.c120_read_timeout = c120::kTimeoutNormal;
 }
 

@@ -28,6 +28,7 @@ protected:
     std::array<uint8_t, 6> bounds(int c) const override;
     QString output_label(int c) const override;
     bool output_known(int c) const override;
+    void hide_other_groups() override { hide_groups(); }
 
 private:
     void init_c();

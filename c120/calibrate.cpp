@@ -134,7 +134,10 @@ void Tcalibrate::BitBtn1Click()
             take(v);
         }
     }
-    ecrir_bit(s, kTeachEnd);
+    {
+        MaskedSection masked(*s.port); // the end of the teach is part of the transfer
+        ecrir_bit(s, kTeachEnd);
+    }
     ok->show();
     ab->show();
     s.c120_read_timeout = kTimeoutNormal;

@@ -321,6 +321,7 @@ void ChannelWindow::cc_abClick() { show_outputs(false); }
 
 void ChannelWindow::Button6Click()
 {
+    hide_other_groups();
     teste->hide();
     canal->setMaximum(channels_);
     choix_c->show();
@@ -342,6 +343,7 @@ void ChannelWindow::BitBtn2Click() { choix_c->hide(); }
 
 void ChannelWindow::Button7Click()
 {
+    hide_other_groups();
     teste->hide();
     canal_v->setMaximum(channels_);
     model_ = store::choose_model(shell_, this, model_type_);

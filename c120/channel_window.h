@@ -73,6 +73,8 @@ protected:
     virtual std::array<uint8_t, 6> bounds(int c) const = 0;
     virtual QString output_label(int c) const = 0;
     virtual bool output_known(int c) const = 0;
+    // Before Enr. Modèle / Voir modèle show their panel (the C220B hides its other groups).
+    virtual void hide_other_groups() {}
 
     void highlight_all(int p1, int p2, int p3);
     void show_test(bool measured);

@@ -192,6 +192,16 @@ TEST_F(C220BWindow, OutputsAbandonHidesTheGroup)
     EXPECT_EQ(mech->word_writes(), writes);
 }
 
+TEST_F(C220BWindow, StoreModelPanelHidesTheOtherGroups)
+{
+    click("Button4");
+    ASSERT_TRUE(child<QSpinBox>(w.get(), "cc1")->isVisible());
+    click("Button6");
+    EXPECT_TRUE(child<QWidget>(w.get(), "choix_c")->isVisible());
+    for (const char* name : {"cc1", "cc16", "cc_ok", "cc_ab", "ajust", "ok", "ab", "vers_c"})
+        EXPECT_TRUE(child<QWidget>(w.get(), name)->isHidden()) << name;
+}
+
 TEST_F(C220BWindow, TeachAndValidationWriteTheWidenedWindows)
 {
     click("Button5");

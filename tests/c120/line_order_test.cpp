@@ -1,0 +1,453 @@
+// What the C120 and C220B operations put on the line, in order: a recording
+// port turns the port accesses into tokens (line values held one bit time,
+// decoded commands, status-read counts, long pauses, masked spans) that are
+// compared with the expected sequence of each operation.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/shell.h"
+#include "app/windows.h"
+#include "c120/c120_link.h"
+#include "c120/c120_memory.h"
+#include "c120/c220b.h"
+#include "c120/c220b_link.h"
+#include "c120/c_120.h"
+#include "c120/calibrate.h"
+#include "link/timing.h"
+#include "tests/c120/c120_fixture.h"
+#include "tests/common/counting_port.h"
+
+using namespace zuna;
+using Tokens = std::vector<std::string>;
+
+namespace {
+
+// Forwards every access to another port and keeps them, runs of the same
+// access merged.
+struct RecordingPort : Port {
+    enum Kind { Write, Read, Idle, Mask, Unmask };
+    struct Event {
+        Kind kind;
+        uint8_t value;
+        int64_t count;
+    };
+    explicit RecordingPort(Port& inner) : inner_(inner) {}
+    void write_data_port(uint8_t v) override
+    {
+        add(Write, v, 1);
+        inner_.write_data_port(v);
+    }
+    uint8_t read_status_port() override
+    {
+        add(Read, 0, 1);
+        return inner_.read_status_port();
+    }
+    void mask_interrupts() override
+    {
+        events.push_back({Mask, 0, 1});
+        inner_.mask_interrupts();
+    }
+    void unmask_interrupts() override
+    {
+        events.push_back({Unmask, 0, 1});
+        inner_.unmask_interrupts();
+    }
+    void idle(uint64_t n) override
+    {
+        add(Idle, 0, int64_t(n));
+        inner_.idle(n);
+    }
+    void add(Kind k, uint8_t v, int64_t n)
+    {
+        if (!events.empty() && events.back().kind == k && events.back().value == v && k != Mask && k != Unmask)
+            events.back().count += n;
+        else
+            events.push_back({k, v, n});
+    }
+    std::vector<Event> events;
+
+private:
+    Port& inner_;
+};
+
+std::string hex(uint8_t v)
+{
+    char b[4];
+    std::snprintf(b, sizeof b, "%02X", v);
+    return b;
+}
+
+std::string command_name(const std::vector<uint8_t>& c)
+{
+    const size_t n = c.size();
+    if (n >= 3 && c[0] == 0x05 && (c[1] == 0x78 || c[1] == 0x79) && c[2] == c[1] && (n == 3 || (n == 4 && c[3] == 0xFF)))
+        return std::string(c[1] == 0x78 ? "open" : "close") + "/" + std::to_string(n);
+    if ((n == 4 && c == std::vector<uint8_t>{0x7F, 0x1F, 0x9E, 0xFF}) || (n == 2 && c[0] == 0xFF && c[1] == 0xFF))
+        return "measure/" + std::to_string(n);
+    if (n == 4 && c[0] == 0x05 && c[1] == 0x7B && c[3] == uint8_t(0x7B + c[2]))
+        return "read " + std::to_string(c[2]);
+    if (n == 5 && c[0] == 0x7A && c[4] == uint8_t(0x7A + c[1] + c[2] + c[3]))
+        return "write " + std::to_string(c[1]) + " " + std::to_string(c[2]) + " " + std::to_string(c[3]);
+    std::string s = "?";
+    for (uint8_t b : c)
+        s += " " + hex(b);
+    return s;
+}
+
+// How a family frames its commands: data values, writes per command bit,
+// writes per other line value, stop bits after the last byte.
+struct Framing {
+    uint8_t bit0, bit1;
+    int64_t unit_cmd, unit_other;
+    int stops_after_last;
+};
+
+Tokens tokens(const std::vector<RecordingPort::Event>& ev, const Framing& f)
+{
+    Tokens out;
+    size_t i = 0;
+    int64_t rem = ev.empty() ? 0 : ev[0].count;
+    auto advance = [&] {
+        ++i;
+        rem = i < ev.size() ? ev[i].count : 0;
+    };
+    // One command bit time: the value held, or -1 when the writes do not make one.
+    auto take = [&]() -> int {
+        if (i >= ev.size() || ev[i].kind != RecordingPort::Write || rem < f.unit_cmd)
+            return -1;
+        const int v = ev[i].value;
+        rem -= f.unit_cmd;
+        if (rem == 0)
+            advance();
+        return v;
+    };
+    while (i < ev.size()) {
+        const auto& e = ev[i];
+        switch (e.kind) {
+        case RecordingPort::Read:
+            out.push_back("R" + std::to_string(rem));
+            advance();
+            continue;
+        case RecordingPort::Idle:
+            out.push_back(rem == 4 * int64_t(kLongPauseSteps) ? "P" : "I" + std::to_string(rem));
+            advance();
+            continue;
+        case RecordingPort::Mask:
+            out.push_back("[");
+            advance();
+            continue;
+        case RecordingPort::Unmask:
+            out.push_back("]");
+            advance();
+            continue;
+        case RecordingPort::Write:
+            break;
+        }
+        if (e.value == f.bit0 && rem >= f.unit_cmd) { // a start bit: a command
+            take();
+            std::vector<uint8_t> bytes;
+            bool bad = false;
+            for (;;) {
+                uint8_t byte = 0;
+                for (int b = 0; b < 8 && !bad; ++b) {
+                    const int v = take();
+                    bad = v != f.bit0 && v != f.bit1;
+                    if (v == f.bit1)
+                        byte |= uint8_t(1u << b);
+                }
+                if (bad)
+                    break;
+                bytes.push_back(byte);
+                const size_t si = i;
+                const int64_t srem = rem;
+                int stops = 0;
+                while (stops < 5 && take() == f.bit1)
+                    ++stops;
+                if (stops == 5 && take() == f.bit0)
+                    continue; // five stop bits and the next start bit: the command goes on
+                i = si;
+                rem = srem;
+                for (int k = 0; k < f.stops_after_last && !bad; ++k)
+                    bad = take() != f.bit1;
+                break;
+            }
+            out.push_back(bad ? "?" + command_name(bytes) : command_name(bytes));
+            continue;
+        }
+        // Another line value: one token per bit time.
+        if (rem % f.unit_other == 0) {
+            for (int64_t k = 0; k < rem / f.unit_other; ++k)
+                out.push_back(hex(e.value));
+        } else {
+            out.push_back(hex(e.value) + "*" + std::to_string(rem));
+        }
+        advance();
+    }
+    return out;
+}
+
+// Replies vary in length: the reads right after a command become "R".
+Tokens replies_as_r(Tokens t)
+{
+    for (size_t k = 1; k < t.size(); ++k) {
+        const std::string& p = t[k - 1];
+        if (t[k][0] == 'R' && (p.rfind("open", 0) == 0 || p.rfind("close", 0) == 0 || p.rfind("read", 0) == 0 ||
+                                p.rfind("write", 0) == 0 || p.rfind("measure", 0) == 0))
+            t[k] = "R";
+    }
+    return t;
+}
+
+Tokens cat(std::initializer_list<Tokens> parts)
+{
+    Tokens t;
+    for (const Tokens& p : parts)
+        t.insert(t.end(), p.begin(), p.end());
+    return t;
+}
+
+std::string join(const Tokens& t)
+{
+    std::string s;
+    for (const std::string& x : t)
+        s += x + " | ";
+    return s;
+}
+
+#define EXPECT_TOKENS(got, want) EXPECT_EQ(join(got), join(want))
+
+// --- C120 on the simulated bench -----------------------------------------------
+
+struct C120Line : C120Bench {
+    C120Line() : rec(bench())
+    {
+        station.port = &rec;
+        d = station.delay.c120;
+    }
+    Tokens take_tokens()
+    {
+        Tokens t = replies_as_r(tokens(rec.events, {0x60, 0x61, d + 1, d + 1, 0}));
+        rec.events.clear();
+        return t;
+    }
+    std::string wait200() const { return "R" + std::to_string(int64_t(d) * 200 + 1); }
+    Tokens wake() const { return {"63", "P", "61"}; }
+    RecordingPort rec;
+    int32_t d = 0;
+};
+
+TEST_F(C120Line, WholeReadIsWakeOpenWordsThenClose)
+{
+    c120::lecture(station, nullptr);
+    Tokens want = cat({{"["}, wake(), {"open/4", "R", "P"}});
+    for (int a = 0; a < 128; ++a)
+        want = cat({want, {"read " + std::to_string(a), "R", "71", wait200(), "P"}});
+    want = cat({want, {"close/4", "63", "]"}});
+    EXPECT_TOKENS(take_tokens(), want);
+}
+
+TEST_F(C120Line, WordWriteAndChecksumRepair)
+{
+    c120::lecture(station, nullptr);
+    take_tokens();
+    const uint8_t b255 = station.memory_image[256];
+    const uint8_t old13 = station.memory_image[c120::word_index(13)];
+    const uint8_t old13b = station.memory_image[c120::word_index(13) + 1];
+
+    struct Case {
+        const char* what;
+        int word;
+        uint8_t first, second;
+        bool repair; // ecrit_data_1 with the image's own checksum
+    };
+    const Case cases[] = {{"ecrit_data", 14, 130, 113, false}, {"ecrit_data_1", 113, 0, 0, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int a = c.word - 1;
+        uint8_t first = c.first, second = c.second;
+        uint8_t sum;
+        if (c.repair) {
+            first = station.memory_image[c120::word_index(a)];
+            second = station.memory_image[c120::word_index(a) + 1];
+            sum = c120::checksum(station.memory_image);
+            ASSERT_EQ(c120::ecrit_data_1(station, c.word, sum), c120::WriteResult::Verified);
+        } else {
+            c120::Image img = station.memory_image;
+            img[c120::word_index(a)] = first;
+            img[c120::word_index(a) + 1] = second;
+            sum = c120::checksum(img);
+            ASSERT_EQ(c120::ecrit_data(station, c.word, first, second), c120::WriteResult::Verified);
+        }
+        const std::string w = "write " + std::to_string(a) + " " + std::to_string(first) + " " + std::to_string(second);
+        const std::string ws = "write 127 " + std::to_string(sum) + " " + std::to_string(b255);
+        const Tokens want = cat({{"["}, wake(), {"open/4"}, wake(),
+                                 {"read " + std::to_string(a), "R", "read 127", "R", "open/4", "R"},
+                                 {w, "R", "63", wait200(), "61", ws, "R", "close/4", "R"}, wake(),
+                                 {"read " + std::to_string(a), "R", "read 127", "R", "]"}});
+        EXPECT_TOKENS(take_tokens(), want);
+    }
+    // Put word 14 back as it was, for the memory's sake.
+    c120::ecrit_data(station, 14, old13, old13b);
+}
+
+TEST_F(C120Line, LinkClose)
+{
+    c120::close_link(station);
+    EXPECT_TOKENS(take_tokens(), (Tokens{"61", "close/4", "R", "read 127", "R", "63"}));
+}
+
+// --- Silent line: time-outs and listening windows are read counts -------------
+
+struct SilentLine : ::testing::Test {
+    SilentLine() : rec(port), station(rec), shell(station)
+    {
+        station.delay.c120 = 10;
+        station.delay.c220b = 7; // another count, so each value shows whose bit time it holds
+        create_start_windows(shell, nullptr);
+    }
+    ~SilentLine() override
+    {
+        for (QDialog* dlg : shell.dialogs())
+            delete dlg;
+    }
+    Tokens c120_tokens()
+    {
+        Tokens t = tokens(rec.events, {0x60, 0x61, 11, 11, 0});
+        rec.events.clear();
+        return t;
+    }
+    Tokens c220b_tokens()
+    {
+        Tokens t = tokens(rec.events, {0x70, 0x71, 8, 11, 1});
+        rec.events.clear();
+        return t;
+    }
+    // A C120 record that times out after t: (t + 2) reads.
+    static std::string timed_out(int64_t t) { return "R" + std::to_string(t + 2); }
+    // A C220B command listened to for w bit times.
+    static std::string window(int w) { return "R" + std::to_string(int64_t(w - 1) * 7); }
+
+    test::CountingPort port; // status 0: nothing ever answers
+    RecordingPort rec;
+    Station station;
+    Shell shell;
+};
+
+TEST_F(SilentLine, C120TestTeachAndTheShortTimeOutAfterATest)
+{
+    Tc_120 w(shell);
+    w.show_message = [](const QString&) {};
+    w.Button2Click(); // Tester
+    const std::string t90 = timed_out(900000), t59 = timed_out(5900000);
+    EXPECT_TOKENS(c120_tokens(), (Tokens{"[", "61", "read 127", t90, "open/4", t90, "measure/4", "measure/4", t59,
+                                         "read 127", t59, "61", "read 127", t59, "close/4", t59, "P", "read 127", t59,
+                                         "read 127", t59, "63", "]", "63"}));
+    EXPECT_EQ(station.c120_read_timeout, 90000);
+    w.Button5Click(); // Lecture right after: the open waits 90000 only
+    EXPECT_TOKENS(c120_tokens(), (Tokens{"open/4", "[", "63", "P", "61", "open/4", timed_out(90000), "P", "close/4",
+                                         "63", "]", "61", "close/4", timed_out(90000), "read 127", timed_out(90000),
+                                         "63"}));
+
+    station.c120_read_timeout = c120::kTimeoutNormal;
+    auto* cal = shell.dialog<Tcalibrate>();
+    ASSERT_NE(cal, nullptr);
+    cal->show_message = [](const QString&) {};
+    cal->findChild<QSpinBox*>("nb_piece")->setValue(1);
+    cal->BitBtn1Click();
+    EXPECT_TOKENS(c120_tokens(), (Tokens{"[", "71", "read 127", t90, "open/4", t90, "]", "[", "measure/4",
+                                         timed_out(59000000), "]", "[", "73", "]"}));
+    EXPECT_EQ(station.c120_read_timeout, 900000);
+    w.done(0);
+}
+
+TEST_F(SilentLine, C120ValidationWritesBetween03s)
+{
+    station.memory_image[0] = 1;
+    // A mechanism that answers nothing: the first write gives up after its rounds.
+    auto* v = shell.dialog<Tvalid_c120>();
+    ASSERT_NE(v, nullptr);
+    v->show_message = [](const QString&) {};
+    v->BitBtn1Click();
+    const Tokens t = c120_tokens();
+    ASSERT_GE(t.size(), 8u);
+    EXPECT_TOKENS(Tokens(t.begin(), t.begin() + 4), (Tokens{"[", "03", "03", "["}));
+    EXPECT_TOKENS(Tokens(t.end() - 5, t.end()), (Tokens{"]", "03", "close/4", "03", "]"}));
+    // Each round reads each word back once.
+    int reads14 = 0;
+    for (const std::string& x : t)
+        reads14 += x == "read 10";
+    EXPECT_EQ(reads14, 1 + c120::kWriteRounds + c120::kWordTries);
+}
+
+TEST_F(SilentLine, C220BListeningWindows)
+{
+    c220b::lecture_c220(station, nullptr);
+    const std::string w458 = window(458);
+    EXPECT_TOKENS(c220b_tokens(), (Tokens{"[", "71", "open/3", w458, "close/3", w458, "close/3", w458, "73", "]"}));
+
+    station.memory_image[0] = 1;
+    station.memory_image[256] = 0x5A; // byte 255 goes out as 0 and the checksum counts it so
+    c120::Image img = station.memory_image;
+    img[c120::word_index(56)] = 200;
+    img[c120::word_index(56) + 1] = 150;
+    img[256] = 0;
+    const uint8_t sum = c120::checksum(img);
+    c220b::ecrit_data_c220(station, 56, 200, 150);
+    Tokens round = {"read 56", window(700), "read 127", window(600), "open/3", window(600)};
+    round = cat({round, {"write 56 200 150", window(550), "write 127 " + std::to_string(sum) + " 0", window(550),
+                         "open/3", window(650), "close/3", window(650), "read 56", window(550), "read 3", window(550),
+                         "read 127", window(550)}});
+    EXPECT_TOKENS(c220b_tokens(), cat({round, round, round, round, {"close/3", w458}}));
+}
+
+TEST_F(SilentLine, C220BWindowOperations)
+{
+    Tc220b w(shell);
+    w.show_message = [](const QString&) {};
+    rec.events.clear();
+    const std::string w458 = window(458);
+
+    w.Button2Click(); // Tester: the coin's answer is read with the C120 reader right after the window
+    EXPECT_TOKENS(c220b_tokens(),
+                  (Tokens{"[", "71", "close/3", w458, "open/3", w458, "measure/2",
+                          "R" + std::to_string(199 * 7 + 5900000 + 2), "close/3", w458, "]"}));
+    EXPECT_EQ(station.c120_read_timeout, 90000);
+
+    auto* cal = shell.dialog<Tcalibrate_c220>();
+    ASSERT_NE(cal, nullptr);
+    cal->show_message = [](const QString&) {};
+    cal->findChild<QSpinBox*>("nb_piece")->setValue(1);
+    cal->BitBtn1Click();
+    EXPECT_TOKENS(c220b_tokens(), (Tokens{"[", "01", "open/3", w458, "]", "[", "measure/2",
+                                          "R" + std::to_string(199 * 7 + 59000000 + 2), "]", "[", "03", "]"}));
+    EXPECT_EQ(station.c120_read_timeout, 900000);
+
+    station.memory_image[0] = 1;
+    auto* v = shell.dialog<Tvalid_c220>();
+    v->show_message = [](const QString&) {};
+    v->findChild<QSpinBox*>("canal")->setValue(16);
+    v->BitBtn1Click();
+    Tokens t = c220b_tokens();
+    ASSERT_GE(t.size(), 5u);
+    EXPECT_TOKENS(Tokens(t.begin(), t.begin() + 3), (Tokens{"[", "01", "read 24"}));
+    EXPECT_TOKENS(Tokens(t.end() - 3, t.end()), (Tokens{"close/3", w458, "]"}));
+
+    station.memory_image[0] = 1;
+    w.okClick(); // AJUST OK on channel 1
+    t = c220b_tokens();
+    ASSERT_GE(t.size(), 10u);
+    EXPECT_TOKENS(Tokens(t.begin(), t.begin() + 4), (Tokens{"[", "73", "71", "read 9"}));
+    EXPECT_TOKENS(Tokens(t.end() - 7, t.end()), (Tokens{"close/3", w458, "71", "close/3", w458, "73", "]"}));
+
+    rec.events.clear();
+    w.done(0);
+    EXPECT_TOKENS(c220b_tokens(), (Tokens{"close/3", w458, "73"}));
+}
+
+} // namespace

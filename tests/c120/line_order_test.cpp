@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -383,6 +384,49 @@ TEST_F(SilentLine, C120ValidationWritesBetween03s)
     for (const std::string& x : t)
         reads14 += x == "read 10";
     EXPECT_EQ(reads14, 1 + c120::kWriteRounds + c120::kWordTries);
+}
+
+TEST_F(SilentLine, C120AjustAndOutputsFrameTheirWrites)
+{
+    Tc_120 w(shell);
+    w.show_message = [](const QString&) {};
+    struct Case {
+        const char* what;
+        std::function<void()> click;
+        Tokens head, tail;
+    };
+    const Case cases[] = {
+        {"ok", [&] { w.okClick(); }, {"[", "63", "61", "[", "63", "P", "61", "open/4"},
+         {"]", "61", "close/4", "open/4", "63", "]"}},
+        {"cc_ok", [&] { w.cc_okClick(); }, {"[", "63", "61", "[", "63", "P", "61", "open/4"},
+         {"]", "61", "close/4", "63", "]"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        station.memory_image[0] = 1;
+        rec.events.clear();
+        c.click();
+        const Tokens t = c120_tokens();
+        ASSERT_GE(t.size(), c.head.size() + c.tail.size());
+        EXPECT_TOKENS(Tokens(t.begin(), t.begin() + c.head.size()), c.head);
+        EXPECT_TOKENS(Tokens(t.end() - c.tail.size(), t.end()), c.tail);
+    }
+    w.done(0);
+}
+
+TEST_F(SilentLine, WordReadsTryThirtyTimes)
+{
+    EXPECT_FALSE(c120::lect_mem_mech(station, 5));
+    Tokens want;
+    for (int t = 0; t < 30; ++t)
+        want = cat({want, {"read 4", timed_out(900000)}});
+    EXPECT_TOKENS(c120_tokens(), cat({want, {"71", "R2001"}}));
+
+    EXPECT_FALSE(c220b::lect_mem_mech_c220(station, 5));
+    want.clear();
+    for (int t = 0; t < 30; ++t)
+        want = cat({want, {"read 4", window(426)}});
+    EXPECT_TOKENS(c220b_tokens(), want); // nothing on the lines after the tries
 }
 
 TEST_F(SilentLine, C220BListeningWindows)

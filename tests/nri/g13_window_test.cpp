@@ -556,6 +556,16 @@ TEST(G13Window, FramesAndRatesOfEachAction)
          cat({{"M:D5+90", "M:001002003004<0D>+60", "M:000000000000<0D>+60", "M:E12/07/26<0D>+255", "M:Z", "<"},
               read_back(5)})},
         {"teach read", [&] { st.mech->push_coin({1, 2, 3, 4}); nri::Ajust_a(st.s); }, {"F:T!", "<"}},
+        {"validation",
+         [&] {
+             auto* valid = st.shell.dialog<TValid_nri_g13>();
+             valid->findChild<QSpinBox*>("canal")->setValue(4);
+             valid->findChild<QSpinBox*>("toler")->setValue(5);
+             valid->prepare(st.w.get(), {120, 80, 200, 35}, {120, 80, 200, 3});
+             valid->BitBtn1Click();
+         },
+         cat({{"F:D4+90", "F:125085205040<0D>+60", "F:115075195000<0D>+60", "F:E12/07/26<0D>+255", "F:Z", "<"},
+              read_back(4)})},
     };
     for (const Case& c : cases) {
         rec.take();

@@ -114,8 +114,10 @@ void decode(const std::array<int32_t, kRunTableSize>& runs, std::array<uint8_t, 
 {
     std::fill(sym.begin(), sym.begin() + kG13Symbols, 0);
     // Nothing captured (the tables were cleared and no reply came): only
-    // zeros, not the ones that the empty stretches would read as.
-    if (runs[0] == 0 && runs[1] == 0)
+    // zeros, not the ones that the empty stretches would read as. A reply
+    // whose first stretches round to 0 (a glitch before the start bit) is
+    // still decoded: the sync search skips them.
+    if (std::all_of(runs.begin(), runs.end(), [](int32_t v) { return v == 0; }))
         return;
     int64_t i = 0;
     int64_t r = cherche_sync(runs);

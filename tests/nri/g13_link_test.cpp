@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -497,4 +499,168 @@ TEST(G13OnBench, FasterPcDefaultCountStillReads)
     set_fast(s);
     ecrir_octet_b(s, cmd_channel_read(1), 13);
     EXPECT_EQ(channel_line(s.symbols, 0), "125  085  205  040  ");
+}
+
+// ---- The decoders against a literal reading of their steps ----------------
+
+namespace {
+
+using Runs = std::array<int32_t, kRunTableSize>;
+
+int32_t ref_entry(const Runs& runs, int64_t k) { return k >= 0 && k < kRunTableSize ? runs[size_t(k)] : 0; }
+
+// The synchronisation search step by step; the two places where it would
+// never end (a stretch index past the table, a negative stretch) give 0.
+int ref_sync(const Runs& runs)
+{
+    int64_t k = 1;
+    int64_t r = ref_entry(runs, 1);
+    if (r == 0) {
+        k = 2;
+        r = ref_entry(runs, 2);
+        if (r == 0)
+            return 0;
+    }
+    uint8_t a = 0;
+    for (int t = 0; t < 5; ++t)
+        if (r > 0) {
+            a = uint8_t((a << 1) | (k & 1));
+            --r;
+        }
+    a |= 0xE0;
+    if (a != 0xF9) {
+        for (;;) {
+            if (r == 0) {
+                ++k;
+                if (k >= kRunTableSize)
+                    return 0;
+                r = ref_entry(runs, k);
+            }
+            if (r > 0) {
+                a = uint8_t((a << 1) | (k & 1));
+                --r;
+            } else if (r < 0) {
+                return 0;
+            }
+            a |= 0xE0;
+            if (a == 0xFF)
+                return 0;
+            if (a == 0xF9)
+                break;
+        }
+    }
+    if (r == ref_entry(runs, k))
+        --k;
+    uint8_t c = uint8_t(9 - uint8_t(ref_entry(runs, k)) - uint8_t(ref_entry(runs, k - 1)) -
+                        uint8_t(ref_entry(runs, k - 2)));
+    if (ref_entry(runs, k - 3) < int32_t(c))
+        c = uint8_t(c - uint8_t(ref_entry(runs, k - 3)) - uint8_t(ref_entry(runs, k - 4)));
+    return c;
+}
+
+// The decoding steps 1 to 9; a table without any stretch (nothing captured)
+// gives zeros.
+void ref_decode(const Runs& runs, std::array<uint8_t, kSymbolBufferSize>& sym, bool keep13)
+{
+    for (int j = 0; j <= 300; ++j)
+        sym[size_t(j)] = 0;
+    if (std::all_of(runs.begin(), runs.end(), [](int32_t v) { return v == 0; }))
+        return;
+    int64_t i = 0, r = ref_sync(runs);
+    int n = 0;
+    for (;;) {
+        if (i >= 3000 || n > 300) // step 2
+            return;
+        if (r == 0) // step 3
+            r = ref_entry(runs, ++i);
+        int v = 0; // step 4
+        for (int b = 0; b < 4; ++b) {
+            if (i % 2 == 1)
+                v |= 1 << b;
+            if (--r == 0)
+                r = ref_entry(runs, ++i);
+        }
+        if (keep13 && v == 13) // step 5
+            sym[size_t(n++)] = 13;
+        if (v != 13) { // step 6
+            i += (r > 0 && i % 2 == 1) ? 3 : 4;
+            r = int64_t(ref_entry(runs, i)) - 1;
+        }
+        if (v <= 9 || v == 15) { // step 7
+            sym[size_t(n++)] = uint8_t(v);
+        } else { // step 8
+            for (int b = 0; b < 4; ++b) {
+                if (r == 0)
+                    r = ref_entry(runs, ++i);
+                --r;
+            }
+            if (r == 0)
+                r = ref_entry(runs, ++i);
+            if (r <= 0 || r > 10000 || n > 300)
+                return;
+            r = int64_t(ref_entry(runs, ++i)) - 1;
+        }
+        if (i >= 3000) // step 9
+            return;
+    }
+}
+
+} // namespace
+
+TEST(G13Decode, FollowsTheStepsOnAnyTable)
+{
+    std::mt19937 rng(1307);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    std::array<uint8_t, kSymbolBufferSize> got{}, want{};
+    int compared = 0;
+    auto check = [&](const Runs& runs, const std::string& what) {
+        EXPECT_EQ(cherche_sync(runs), ref_sync(runs)) << what;
+        for (bool keep13 : {false, true}) {
+            got.fill(0xAA);
+            want.fill(0xAA);
+            if (keep13)
+                decode_nb_g13_13(runs, got);
+            else
+                decode_nb_g13(runs, got);
+            ref_decode(runs, want, keep13);
+            EXPECT_EQ(symbols_of(got, 302), symbols_of(want, 302))
+                << what << " keep13 " << keep13 << " starts " << runs[0] << "," << runs[1] << "," << runs[2];
+        }
+        ++compared;
+    };
+    std::string digits = "0123456789/=";
+    for (int t = 0; t < 400; ++t) {
+        // Replies of digits, "/" and "=", with stretches off by one unit here
+        // and there, glitches of length 0 before the first stretch, and the
+        // idle pause short or long.
+        std::string text;
+        for (int c = pick(1, 40); c > 0; --c)
+            text += digits[size_t(pick(0, int(digits.size()) - 1))];
+        Runs runs = runs_of(text, pick(0, 1) ? 100000 : pick(1, 30));
+        for (int e = pick(0, 4); e > 0; --e) {
+            int32_t& v = runs[size_t(pick(0, 60))];
+            if (v > 0 && v < 100000)
+                v += pick(-1, 1);
+        }
+        // Glitches too short to count as a unit: empty stretches first.
+        const int lead = pick(0, 3) == 0 ? 2 * pick(1, 2) : 0;
+        std::rotate(runs.rbegin(), runs.rbegin() + lead, runs.rend());
+        check(runs, text);
+    }
+    for (int t = 0; t < 400; ++t) {
+        // Anything a noisy line could leave: short stretches, some zero, some
+        // at the stretch limit, the table ending anywhere.
+        Runs runs{};
+        const int n = pick(0, 400);
+        for (int k = 0; k < n; ++k)
+            runs[size_t(k)] = pick(0, 30) == 0 ? 100000 : pick(0, 12);
+        check(runs, "random " + std::to_string(t));
+    }
+    // Tables starting with empty stretches.
+    for (int lead = 1; lead <= 3; ++lead) {
+        Runs runs = runs_of("0=");
+        std::rotate(runs.rbegin(), runs.rbegin() + lead, runs.rend());
+        check(runs, "lead " + std::to_string(lead));
+    }
+    EXPECT_EQ(compared, 803);
 }

@@ -371,3 +371,206 @@ TEST(G13Window, SpeedBarItemOpensTheWindow)
                              "BitBtn1", "BitBtn6"})
         EXPECT_NE(w->findChild<QWidget*>(name), nullptr) << name;
 }
+
+// ---- Frames on the line, in order, with the rate of each ------------------
+
+namespace {
+
+// Forwards to the bench and notes each frame the program sends: the writes
+// between two maskings (or two reads), with the unit count of the moment.
+// A single write followed by reads is the listening start of a capture.
+struct FrameRecorder : Port {
+    Port& inner;
+    const Station* s = nullptr;
+    struct Write {
+        uint8_t v;
+        int32_t units;
+    };
+    std::vector<Write> run;
+    std::vector<std::string> frames;
+
+    explicit FrameRecorder(Port& p) : inner(p) {}
+    void write_data_port(uint8_t v) override
+    {
+        run.push_back({v, s->measured_module_count});
+        inner.write_data_port(v);
+    }
+    uint8_t read_status_port() override
+    {
+        if (!run.empty()) {
+            const Write listen = run.back();
+            run.pop_back();
+            flush();
+            frames.push_back(listen.v == 0x71 ? "<" : "?");
+        }
+        return inner.read_status_port();
+    }
+    void mask_interrupts() override
+    {
+        flush();
+        inner.mask_interrupts();
+    }
+    void unmask_interrupts() override { inner.unmask_interrupts(); }
+    void idle(uint64_t n) override { inner.idle(n); }
+
+    std::string rate(int32_t u) const
+    {
+        const int32_t g = s->delay.g13;
+        if (u == g)
+            return "S";
+        if (u == nri::fast_units(*s))
+            return "F";
+        if (u == nri::model_write_units(*s))
+            return "M";
+        return std::to_string(u);
+    }
+    // Writes to units, then characters (start 0, 8 data bits, stop 1):
+    // "+n" a level 1 of n units after a character, "!" no stop bit, "_n" a
+    // level 0 of n units.
+    void flush()
+    {
+        if (run.empty())
+            return;
+        std::vector<int> units;
+        std::string out = rate(run[0].units) + ":";
+        for (size_t p = 0; p < run.size();) {
+            size_t q = p;
+            while (q < run.size() && run[q].v == run[p].v && run[q].units == run[p].units)
+                ++q;
+            const int32_t per = run[p].units + 1;
+            if (run[p].units != run[0].units || (q - p) % size_t(per) != 0) {
+                out += "[bad unit]";
+            }
+            for (size_t k = 0; k < (q - p) / size_t(per); ++k)
+                units.push_back(run[p].v == 0x71 ? 1 : run[p].v == 0x70 ? 0 : 9);
+            p = q;
+        }
+        size_t p = 0;
+        auto ones = [&] {
+            size_t n = 0;
+            while (p < units.size() && units[p] == 1)
+                ++n, ++p;
+            return n;
+        };
+        if (size_t n = ones())
+            out += "+" + std::to_string(n);
+        while (p < units.size()) {
+            size_t z = 0;
+            while (p + z < units.size() && units[p + z] == 0)
+                ++z;
+            if (z >= 10 || p + 9 > units.size()) {
+                out += "_" + std::to_string(z);
+                p += z;
+                continue;
+            }
+            uint8_t c = 0;
+            for (int b = 0; b < 8; ++b)
+                c |= uint8_t((units[p + 1 + size_t(b)] & 1) << b);
+            p += 9;
+            char buf[8];
+            std::snprintf(buf, sizeof buf, c >= 0x20 && c < 0x7F ? "%c" : "<%02X>", c);
+            out += buf;
+            const size_t n = ones();
+            if (n == 0)
+                out += "!";
+            else if (n > 1)
+                out += "+" + std::to_string(n);
+        }
+        frames.push_back(out);
+        run.clear();
+    }
+    std::vector<std::string> take()
+    {
+        flush();
+        std::vector<std::string> f;
+        f.swap(frames);
+        return f;
+    }
+};
+
+std::vector<std::string> cat(std::initializer_list<std::vector<std::string>> parts)
+{
+    std::vector<std::string> all;
+    for (const auto& p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+} // namespace
+
+TEST(G13Window, FramesAndRatesOfEachAction)
+{
+    G13Station st;
+    st.open();
+    FrameRecorder rec(st.setup.bench());
+    rec.s = &st.s;
+    st.s.port = &rec;
+    const std::vector<std::string> reset = {"F:A<16>+255", "F:A<16>+255"};
+    const std::vector<std::string> opening = {"F:I+39", "F:I+18", "F:I", "<", "S:I", "<", "F:A<16>+255",
+                                              "S:I!", "<", "S:+1", "<", "F:A<16>+255"};
+    auto read_back = [](int n) {
+        const std::string d = std::to_string(n);
+        return std::vector<std::string>{"F:V" + d + "!", "<", "F:+1"};
+    };
+    const std::vector<std::string> identity = {"S:I+107", "S:U", "<", "S:I+107", "S:Z", "<", "S:A<18>+255"};
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        std::vector<std::string> frames;
+    };
+    const Case cases[] = {
+        {"LECTURE", [&] { st.click("Button1"); },
+         cat({reset, opening, identity, read_back(1), read_back(2), read_back(3), read_back(4), read_back(5),
+              read_back(6)})},
+        {"Test", [&] { st.mech->push_coin({1, 2, 3, 4}); st.click("Button4"); }, {"F:W!", "<", "F:+1"}},
+        {"Mode mesure", [&] { st.find<QSpinBox>("me")->setValue(4); st.click("BitBtn5"); },
+         cat({reset, {"S:I+107", "S:J04_60"}, reset, {"S:I+107", "S:U", "<", "S:I+107", "S:A<18>+255"}})},
+        {"AJUST OK",
+         [&] {
+             with_modal(
+                 [](QWidget* m) {
+                     qobject_cast<TC_canal*>(m)->canal()->setValue(3);
+                     qobject_cast<QDialog*>(m)->accept();
+                 },
+                 [&] { st.click("Button6"); });
+             const int v[8] = {130, 90, 210, 45, 100, 60, 190, 20};
+             for (int k = 1; k <= 8; ++k)
+                 st.find<QSpinBox>(qPrintable(QString("aj%1").arg(k)))->setValue(v[k - 1]);
+             st.click("ok");
+         },
+         cat({{"F:D3+90", "F:130090210045<0D>+60", "F:100060190020<0D>+60", "F:E12/07/26<0D>+255", "F:Z", "<"},
+              read_back(3)})},
+        {"model write",
+         [&] {
+             store::ModelRecord r;
+             r.type = "NRI1";
+             r.piece = "JETON";
+             const int c[8] = {1, 0, 2, 0, 3, 0, 4, 0};
+             for (int k = 0; k < 8; ++k)
+                 r.c[size_t(k)] = c[k];
+             ASSERT_TRUE(st.shell.models->append(r, nullptr));
+             with_modal([](QWidget* m) { qobject_cast<QDialog*>(m)->accept(); }, [&] { st.click("Button3"); });
+             st.find<QSpinBox>("canal_v")->setValue(5);
+             st.click("BitBtn3");
+         },
+         cat({{"M:D5+90", "M:001002003004<0D>+60", "M:000000000000<0D>+60", "M:E12/07/26<0D>+255", "M:Z", "<"},
+              read_back(5)})},
+        {"teach read", [&] { st.mech->push_coin({1, 2, 3, 4}); nri::Ajust_a(st.s); }, {"F:T!", "<"}},
+        {"validation",
+         [&] {
+             auto* valid = st.shell.dialog<TValid_nri_g13>();
+             valid->findChild<QSpinBox*>("canal")->setValue(4);
+             valid->findChild<QSpinBox*>("toler")->setValue(5);
+             valid->prepare(st.w.get(), {120, 80, 200, 35}, {120, 80, 200, 3});
+             valid->BitBtn1Click();
+         },
+         cat({{"F:D4+90", "F:125085205040<0D>+60", "F:115075195000<0D>+60", "F:E12/07/26<0D>+255", "F:Z", "<"},
+              read_back(4)})},
+    };
+    for (const Case& c : cases) {
+        rec.take();
+        c.act();
+        EXPECT_EQ(rec.take(), c.frames) << c.what;
+    }
+    st.s.port = &st.setup.bench();
+}

@@ -32,7 +32,6 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("ZUNA 07");
-    QApplication::setApplicationDisplayName("ZUNA 07");
 
     // The data folder is needed before the port: the simulated module keeps its memory there.
     StationSettings settings;

@@ -21,27 +21,15 @@
 #include "store/tables.h"
 #include "tests/c120/c120_fixture.h"
 #include "tests/common/counting_port.h"
+#include "tests/common/modal.h"
 
 using namespace zuna;
 namespace b = zuna::c220b;
 
 namespace {
 
-void on_modal(std::function<void(QWidget*)> f)
-{
-    QTimer::singleShot(0, [f] {
-        QWidget* w = QApplication::activeModalWidget();
-        ASSERT_NE(w, nullptr);
-        f(w);
-    });
-}
-
-template <class T> T* child(QWidget* w, const char* name)
-{
-    T* c = w->findChild<T*>(name);
-    EXPECT_NE(c, nullptr) << name;
-    return c;
-}
+using zuna::test::on_modal;
+using zuna::test::child;
 
 struct C220BWindow : C120Bench {
     explicit C220BWindow(const char* faults = "") : C120Bench(faults), shell(station)

@@ -14,28 +14,9 @@
 #include "nri/g13_window.h"
 #include "sim/catalogue.h"
 #include "sim/g13_mech.h"
+#include "tests/common/modal.h"
 
 using namespace zuna;
-
-namespace {
-// Answers the first modal dialog other than the current one.
-void on_next_modal(const std::function<void(QWidget*)>& answer, const std::function<void()>& action)
-{
-    QTimer t;
-    bool done = false;
-    QWidget* start = QApplication::activeModalWidget();
-    QObject::connect(&t, &QTimer::timeout, [&] {
-        QWidget* m = QApplication::activeModalWidget();
-        if (!done && m && m != start) {
-            done = true;
-            answer(m);
-        }
-    });
-    t.start(5);
-    action();
-    t.stop();
-}
-} // namespace
 
 TEST(G13FromMainWindow, TunesOnceAndTheNextStartFindsTheCount)
 {
@@ -54,7 +35,7 @@ TEST(G13FromMainWindow, TunesOnceAndTheNextStartFindsTheCount)
         ASSERT_TRUE(form.FormActivate());
         EXPECT_EQ(s.g13_stored, 0);
         EXPECT_EQ(s.delay.g13, 1900);
-        on_next_modal(
+        zuna::test::with_modal(
             [&](QWidget* m) {
                 auto* w = qobject_cast<Tnrig130000*>(m);
                 ASSERT_NE(w, nullptr);

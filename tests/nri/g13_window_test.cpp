@@ -22,10 +22,13 @@
 #include "sim/g13_mech.h"
 #include "store/model_library.h"
 #include "store/tables.h"
+#include "tests/common/modal.h"
 
 using namespace zuna;
 
 namespace {
+
+using zuna::test::with_modal;
 
 struct G13Station {
     QTemporaryDir dir;
@@ -69,24 +72,6 @@ struct G13Station {
     QString text(const char* name) const { return find<QLabel>(name)->text(); }
     void click(const char* name) const { find<QPushButton>(name)->click(); }
 };
-
-// Runs `answer` on the next modal dialog that shows up during `action`.
-void with_modal(const std::function<void(QWidget*)>& answer, const std::function<void()>& action)
-{
-    QTimer t;
-    bool done = false;
-    QWidget* start = QApplication::activeModalWidget();
-    QObject::connect(&t, &QTimer::timeout, [&] {
-        QWidget* m = QApplication::activeModalWidget();
-        if (!done && m && m != start) {
-            done = true;
-            answer(m);
-        }
-    });
-    t.start(5);
-    action();
-    t.stop();
-}
 
 std::string line(const std::array<int, 4>& v)
 {

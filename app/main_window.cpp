@@ -156,6 +156,11 @@ bool TForm1::FormActivate()
     }
 
     load_delay_counts(s);
+    if (s.module_memory_silent && !memory_warned_) {
+        memory_warned_ = true;
+        show_message("La mémoire du module ne répond pas (tous les octets lus valent 0xFF) : les fréquences "
+                     "enregistrées ne sont pas utilisées, elles sont calculées pour ce PC.");
+    }
     return true;
 }
 

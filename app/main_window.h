@@ -56,6 +56,7 @@ private:
     std::unique_ptr<store::Tables> tables_;
     QLabel* image_ = nullptr;
     int prompts_ = 0;
+    bool memory_warned_ = false;
 };
 
 } // namespace zuna

@@ -157,26 +157,45 @@ int32_t module_reference(const std::array<uint8_t, kZone1Size>& z1)
     return g == 0 ? 1 : g;
 }
 
+bool module_memory_silent(const Station& s)
+{
+    auto all_ones = [](const auto& zone) {
+        for (uint8_t b : zone)
+            if (b != 0xFF)
+                return false;
+        return true;
+    };
+    return all_ones(s.zone0) && all_ones(s.zone1);
+}
+
 void load_delay_counts(Station& s)
 {
     lir_s1(s);
-    auto take = [&](int32_t& count, int32_t stored) {
-        if (stored > 0)
-            count = stored;
-    };
-    DelayCounts& d = s.delay;
-    take(d.alb, zone0_word(s.zone0, kZ0Alb));
-    take(d.rm4, zone0_word(s.zone0, kZ0Rm4));
-    take(d.rm3, zone0_word(s.zone0, kZ0Rm3));
-    take(d.c220, zone0_word(s.zone0, kZ0C220));
-    take(d.c220b, zone0_word(s.zone0, kZ0C220b));
-    take(d.c120, zone0_word(s.zone0, kZ0C120));
-    take(d.g136, zone0_word(s.zone0, kZ0G136));
-    take(d.g13, zone0_g13(s.zone0));
-
     lir_s2(s, kModuleAccessCode);
-    const int32_t g = module_reference(s.zone1);
+    // A memory chip that does not answer reads as ones everywhere: taken
+    // literally that is a delay count of 65535 per family (minutes per
+    // transfer) and a reference of 65535 (computed counts of 0). Nothing is
+    // stored then, and the computed counts use this PC's own measurement.
+    s.module_memory_silent = module_memory_silent(s);
+
+    DelayCounts& d = s.delay;
+    if (!s.module_memory_silent) {
+        auto take = [&](int32_t& count, int32_t stored) {
+            if (stored > 0)
+                count = stored;
+        };
+        take(d.alb, zone0_word(s.zone0, kZ0Alb));
+        take(d.rm4, zone0_word(s.zone0, kZ0Rm4));
+        take(d.rm3, zone0_word(s.zone0, kZ0Rm3));
+        take(d.c220, zone0_word(s.zone0, kZ0C220));
+        take(d.c220b, zone0_word(s.zone0, kZ0C220b));
+        take(d.c120, zone0_word(s.zone0, kZ0C120));
+        take(d.g136, zone0_word(s.zone0, kZ0G136));
+        take(d.g13, zone0_g13(s.zone0));
+    }
+
     const int32_t m = s.measured_module_count;
+    const int32_t g = s.module_memory_silent ? (m > 0 ? m : 1) : module_reference(s.zone1);
     // Products in 32 bits, then a real division rounded halves to even.
     auto scaled = [&](int32_t k) { return int32_t(div_round_even(int64_t(int32_t(uint32_t(m) * uint32_t(k))), g)); };
 

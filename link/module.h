@@ -39,6 +39,9 @@ void set_zone0_g13(std::array<uint8_t, kZone0Size>& z, int32_t value);
 // Module reference count from the zone 1 image (0 taken as 1).
 int32_t module_reference(const std::array<uint8_t, kZone1Size>& z1);
 
+// True when both zones read as ones everywhere: the memory chip did not answer.
+bool module_memory_silent(const Station& s);
+
 // The activate step's default computation: reads both zones, takes the stored
 // counts and computes the missing ones from the measured module count.
 void load_delay_counts(Station& s);

@@ -45,6 +45,7 @@ struct Station {
     std::array<uint8_t, kZone0Size> zone0{};
     std::array<uint8_t, kZone1Size> zone1{};
     uint8_t module_lines = 0;
+    bool module_memory_silent = false; // the last read of both zones gave only ones
 
     // Scratch buffers shared by the links (one programmer window at a time).
     std::array<int32_t, kRunTableSize> run_table{};

@@ -229,3 +229,16 @@ TEST(MainWindow, SharedDialogsAreCreatedInTheirStartUpOrder)
     for (const char* must : {"TC_canal", "Tfichier", "TM_g13_6000", "Tm_c120"})
         EXPECT_TRUE(made.contains(must)) << must;
 }
+
+TEST(MainWindow, SilentModuleMemoryIsSaidOnceAndNotTakenAsCounts)
+{
+    sim::Faults faults;
+    faults.memory_dead = true;
+    Rig rig(faults);
+    TForm1& f = rig.make();
+    EXPECT_TRUE(f.FormActivate());
+    EXPECT_TRUE(f.FormActivate());
+    ASSERT_EQ(rig.messages.size(), 1);
+    EXPECT_TRUE(rig.messages[0].contains("La mémoire du module ne répond pas"));
+    EXPECT_EQ(rig.station.delay.c120, 138);
+}

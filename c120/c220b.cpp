@@ -132,19 +132,26 @@ void Tc220b::okClick()
         ajust_channel_ = prompt->canal()->value();
     if (!c220b_ready(s_, show_message) || !c120::image_usable(s_, show_message))
         return;
-    WriteOutcome o;
-    {
-        MaskedSection masked(*s_.port);
-        c120::ecrir_bit(s_, b::kRest);
-        c120::ecrir_bit(s_, b::kBefore);
-        o = b::ecrit_words(s_, b::window_words(ajust_channel_, ajust_bounds()));
-        c120::ecrir_bit(s_, b::kBefore);
-        b::send_table(s_, b::kClose, b::kWinOpenClose);
-        c120::ecrir_bit(s_, b::kRest);
-    }
+    const WriteOutcome o = write_windows(ajust_channel_, ajust_bounds(), false);
     abClick();
     lit_mem_mech();
     report(o);
+}
+
+// The three window words of channel c, framed as the hand edit and the model
+// load frame them; the model load opens the link again afterwards.
+WriteOutcome Tc220b::write_windows(int c, const std::array<uint8_t, 6>& bounds, bool reopen)
+{
+    MaskedSection masked(*s_.port);
+    c120::ecrir_bit(s_, b::kRest);
+    c120::ecrir_bit(s_, b::kBefore);
+    const WriteOutcome o = b::ecrit_words(s_, b::window_words(c, bounds));
+    c120::ecrir_bit(s_, b::kBefore);
+    b::send_table(s_, b::kClose, b::kWinOpenClose);
+    c120::ecrir_bit(s_, b::kRest);
+    if (reopen)
+        b::send_table(s_, b::kOpen, b::kWinOpenClose);
+    return o;
 }
 
 void Tc220b::Button4Click()
@@ -183,17 +190,7 @@ void Tc220b::BitBtn3Click()
     vers_c->hide();
     if (!model_ || !c220b_ready(s_, show_message) || !c120::image_usable(s_, show_message))
         return;
-    WriteOutcome o;
-    {
-        MaskedSection masked(*s_.port);
-        c120::ecrir_bit(s_, b::kRest);
-        c120::ecrir_bit(s_, b::kBefore);
-        o = b::ecrit_words(s_, b::window_words(canal_v->value(), model_bounds()));
-        c120::ecrir_bit(s_, b::kBefore);
-        b::send_table(s_, b::kClose, b::kWinOpenClose);
-        c120::ecrir_bit(s_, b::kRest);
-        b::send_table(s_, b::kOpen, b::kWinOpenClose);
-    }
+    const WriteOutcome o = write_windows(canal_v->value(), model_bounds(), true);
     lit_mem_mech();
     report(o);
 }

@@ -124,21 +124,25 @@ void Tc_120::okClick()
         ajust_channel_ = prompt->canal()->value();
     if (!ready() || !image_usable(s_, show_message))
         return;
-    const std::array<uint8_t, 6> b = ajust_bounds();
-    WriteOutcome o;
-    {
-        MaskedSection masked(*s_.port);
-        ecrir_bit(s_, kRest);
-        ecrir_bit(s_, kBit1);
-        o = ecrit_words(s_, window_words(ajust_channel_, b));
-        ecrir_bit(s_, kBit1);
-        send_only(s_, kClose);
-        send_only(s_, kOpen);
-        ecrir_bit(s_, kRest);
-    }
+    const WriteOutcome o = write_windows(ajust_channel_, ajust_bounds());
     abClick();
     lit_mem_mech();
     report(o);
+}
+
+// The three window words of channel c, framed as the hand edit and the model
+// load both frame them: rest, line, words, line, close, open, rest.
+WriteOutcome Tc_120::write_windows(int c, const std::array<uint8_t, 6>& bounds)
+{
+    MaskedSection masked(*s_.port);
+    ecrir_bit(s_, kRest);
+    ecrir_bit(s_, kBit1);
+    const WriteOutcome o = ecrit_words(s_, window_words(c, bounds));
+    ecrir_bit(s_, kBit1);
+    send_only(s_, kClose);
+    send_only(s_, kOpen);
+    ecrir_bit(s_, kRest);
+    return o;
 }
 
 void Tc_120::Button4Click()
@@ -176,18 +180,7 @@ void Tc_120::BitBtn3Click()
     vers_c->hide();
     if (!model_ || !ready() || !image_usable(s_, show_message))
         return;
-    const std::array<uint8_t, 6> b = model_bounds();
-    WriteOutcome o;
-    {
-        MaskedSection masked(*s_.port);
-        ecrir_bit(s_, kRest);
-        ecrir_bit(s_, kBit1);
-        o = ecrit_words(s_, window_words(canal_v->value(), b));
-        ecrir_bit(s_, kBit1);
-        send_only(s_, kClose);
-        send_only(s_, kOpen);
-        ecrir_bit(s_, kRest);
-    }
+    const WriteOutcome o = write_windows(canal_v->value(), model_bounds());
     lit_mem_mech();
     report(o);
 }

@@ -31,3 +31,46 @@ struct C120Bench : ::testing::Test {
     zuna::sim::SerialMech* mech = nullptr;
     int framing_before = 0;
 };
+
+// A channel window (Tc_120 or Tc220b) open on that bench, with the tables and
+// the shared dialogs of start-up; messages are collected instead of shown.
+#include <QDialog>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "app/shell.h"
+#include "app/windows.h"
+#include "store/tables.h"
+#include "tests/common/modal.h"
+
+template <class Window, class Valid, class Teach> struct ChannelWindowRig : C120Bench {
+    ChannelWindowRig(const char* faults, const char* family) : C120Bench(faults), shell(station)
+    {
+        if (setup.family() != family) {
+            mech = static_cast<zuna::sim::SerialMech*>(setup.plug(family));
+            framing_before = mech ? mech->framing_errors() : 0;
+        }
+        tables = zuna::store::open_tables(shell, dir.path(), nullptr);
+        zuna::create_start_windows(shell, nullptr);
+        w = std::make_unique<Window>(shell);
+        w->show_message = [this](const QString& m) { messages << m; };
+        shell.dialog<Valid>()->show_message = w->show_message;
+        shell.dialog<Teach>()->show_message = w->show_message;
+        w->show();
+    }
+    ~ChannelWindowRig() override
+    {
+        w.reset();
+        for (QDialog* d : shell.dialogs())
+            delete d;
+    }
+    void click(const char* name) { zuna::test::child<QPushButton>(w.get(), name)->click(); }
+    QString text(int c, int col) { return w->cell(c, col)->text(); }
+
+    QTemporaryDir dir;
+    zuna::Shell shell;
+    std::unique_ptr<zuna::store::Tables> tables;
+    std::unique_ptr<Window> w;
+    QStringList messages;
+};

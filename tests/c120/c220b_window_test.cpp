@@ -31,26 +31,8 @@ namespace {
 using zuna::test::on_modal;
 using zuna::test::child;
 
-struct C220BWindow : C120Bench {
-    explicit C220BWindow(const char* faults = "") : C120Bench(faults), shell(station)
-    {
-        mech = static_cast<sim::SerialMech*>(setup.plug("c220b"));
-        tables = store::open_tables(shell, dir.path(), nullptr);
-        create_start_windows(shell, nullptr);
-        w = std::make_unique<Tc220b>(shell);
-        w->show_message = [this](const QString& m) { messages << m; };
-        shell.dialog<Tvalid_c220>()->show_message = w->show_message;
-        shell.dialog<Tcalibrate_c220>()->show_message = w->show_message;
-        w->show();
-    }
-    ~C220BWindow() override
-    {
-        w.reset();
-        for (QDialog* d : shell.dialogs())
-            delete d;
-    }
-    void click(const char* name) { child<QPushButton>(w.get(), name)->click(); }
-    QString text(int c, int col) { return w->cell(c, col)->text(); }
+struct C220BWindow : ChannelWindowRig<Tc220b, Tvalid_c220, Tcalibrate_c220> {
+    explicit C220BWindow(const char* faults = "") : ChannelWindowRig(faults, "c220b") {}
     int mem(int byte) { return mech->memory()[byte]; }
     void expect_table_is_memory()
     {
@@ -70,11 +52,6 @@ struct C220BWindow : C120Bench {
         });
     }
 
-    QTemporaryDir dir;
-    Shell shell;
-    std::unique_ptr<store::Tables> tables;
-    std::unique_ptr<Tc220b> w;
-    QStringList messages;
 };
 
 struct C220BSilentWindow : C220BWindow {

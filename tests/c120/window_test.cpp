@@ -31,29 +31,8 @@ namespace {
 using zuna::test::on_modal;
 using zuna::test::child;
 
-struct C120Window : C120Bench {
-    explicit C120Window(const char* faults = "") : C120Bench(faults), shell(station)
-    {
-        tables = store::open_tables(shell, dir.path(), nullptr);
-        create_start_windows(shell, nullptr);
-        w = std::make_unique<Tc_120>(shell);
-        w->show_message = [this](const QString& m) { messages << m; };
-        for (QDialog* d : shell.dialogs()) {
-            if (auto* v = qobject_cast<Tvalid_c120*>(d))
-                v->show_message = w->show_message;
-            if (auto* c = qobject_cast<Tcalibrate*>(d))
-                c->show_message = w->show_message;
-        }
-        w->show();
-    }
-    ~C120Window() override
-    {
-        w.reset();
-        for (QDialog* d : shell.dialogs())
-            delete d;
-    }
-    void click(const char* name) { child<QPushButton>(w.get(), name)->click(); }
-    QString text(int c, int col) { return w->cell(c, col)->text(); }
+struct C120Window : ChannelWindowRig<Tc_120, Tvalid_c120, Tcalibrate> {
+    explicit C120Window(const char* faults = "") : ChannelWindowRig(faults, "c120") {}
     int mem_word_first(int word) { return mech->memory()[2 * (word - 1)]; }
     int mem_word_second(int word) { return mech->memory()[2 * (word - 1) + 1]; }
     void expect_table_is_memory()
@@ -67,11 +46,6 @@ struct C120Window : C120Bench {
         }
     }
 
-    QTemporaryDir dir;
-    Shell shell;
-    std::unique_ptr<store::Tables> tables;
-    std::unique_ptr<Tc_120> w;
-    QStringList messages;
 };
 
 struct SilentWindow : C120Window {

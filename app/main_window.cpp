@@ -146,7 +146,6 @@ bool TForm1::FormActivate()
         image_->setPixmap(QPixmap::fromImage(picture));
 
     for (int i = 0; i < kModulePrompts && s.measured_module_count == kNoModule; ++i) {
-        ++prompts_;
         show_message("Connectez le module");
         s.measured_module_count = measure_module(*s.port);
     }

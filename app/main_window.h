@@ -43,7 +43,6 @@ public:
     const QString& data_dir() const { return data_dir_; }
     QStringList startup_messages() const { return startup_messages_; }
     bool picture_loaded() const;
-    int prompts_shown() const { return prompts_; }
 
 private:
     void FormCreate(const StationSettings& settings);
@@ -55,7 +54,6 @@ private:
     QStringList startup_messages_;
     std::unique_ptr<store::Tables> tables_;
     QLabel* image_ = nullptr;
-    int prompts_ = 0;
     bool memory_warned_ = false;
 };
 

@@ -27,7 +27,6 @@ public:
         if (value != data_) {
             const uint8_t old = data_;
             data_ = value;
-            ++data_changes_;
             for (Device* d : devices_)
                 d->on_data(now_, old, value);
         }
@@ -64,7 +63,6 @@ public:
     uint8_t data() const { return data_; }
     uint8_t status() const { return status_; }
     uint64_t writes() const { return writes_; }
-    uint64_t data_changes() const { return data_changes_; }
     int mask_depth() const { return mask_depth_; }
 
 private:
@@ -79,7 +77,6 @@ private:
     uint8_t force_mask_ = 0;
     uint8_t force_bits_ = 0;
     uint64_t writes_ = 0;
-    uint64_t data_changes_ = 0;
     int mask_depth_ = 0;
     double speed_;
     std::vector<Device*> devices_;

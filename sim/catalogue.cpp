@@ -19,14 +19,6 @@ const std::map<std::string, MechanismFactory>& mechanism_factories()
     return factories;
 }
 
-std::vector<std::string> family_names()
-{
-    std::vector<std::string> names;
-    for (const auto& [name, f] : mechanism_factories())
-        names.push_back(name);
-    return names;
-}
-
 bool parse_faults(const std::string& text, Faults& out, std::string* error)
 {
     std::stringstream in(text);

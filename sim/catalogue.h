@@ -42,7 +42,6 @@ using MechanismFactory = std::function<std::unique_ptr<Mechanism>(Bench&)>;
 // Families known to the bench: name -> factory. Each simulated mechanism
 // file registers itself in catalogue.cpp.
 const std::map<std::string, MechanismFactory>& mechanism_factories();
-std::vector<std::string> family_names();
 
 class SimSetup {
 public:

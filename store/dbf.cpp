@@ -52,6 +52,17 @@ uint32_t le32(const std::string& s, size_t at)
     return uint32_t(uint8_t(s[at])) | uint32_t(uint8_t(s[at + 1])) << 8 | uint32_t(uint8_t(s[at + 2])) << 16 |
            uint32_t(uint8_t(s[at + 3])) << 24;
 }
+// Date of last update, header bytes 1 to 3 (year - 1900, month, day).
+void put_today(std::string& h)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm tm {};
+    localtime_r(&now, &tm);
+    h[1] = char(tm.tm_year % 256);
+    h[2] = char(tm.tm_mon + 1);
+    h[3] = char(tm.tm_mday);
+}
+
 void put32(std::string& s, size_t at, uint32_t v)
 {
     for (int i = 0; i < 4; ++i)
@@ -318,12 +329,7 @@ std::unique_ptr<DbfFile> DbfFile::create(const std::string& path, const std::vec
     h[10] = char(record_len & 0xFF);
     h[11] = char(record_len >> 8);
     h[29] = 0x57; // language driver: Windows ANSI (cp1252)
-    const std::time_t now = std::time(nullptr);
-    std::tm tm {};
-    localtime_r(&now, &tm);
-    h[1] = char(tm.tm_year % 256);
-    h[2] = char(tm.tm_mon + 1);
-    h[3] = char(tm.tm_mday);
+    put_today(h);
     if (!replace_file(path, h + char(kEndMark), error))
         return nullptr;
     return open(path, error);
@@ -479,12 +485,7 @@ bool DbfFile::sync(std::string* error)
 
 void DbfFile::stamp_header(uint32_t count)
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm tm {};
-    localtime_r(&now, &tm);
-    header_[1] = char(tm.tm_year % 256);
-    header_[2] = char(tm.tm_mon + 1);
-    header_[3] = char(tm.tm_mday);
+    put_today(header_);
     put32(header_, 4, count);
 }
 

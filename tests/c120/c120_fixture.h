@@ -36,6 +36,7 @@ struct C120Bench : ::testing::Test {
 // the shared dialogs of start-up; messages are collected instead of shown.
 #include <QDialog>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -67,6 +68,15 @@ template <class Window, class Valid, class Teach> struct ChannelWindowRig : C120
     }
     void click(const char* name) { zuna::test::child<QPushButton>(w.get(), name)->click(); }
     QString text(int c, int col) { return w->cell(c, col)->text(); }
+    // Answers the validation dialog about to open: channel, tolerance, OK.
+    static void answer_validation(int canal, int toler)
+    {
+        zuna::test::on_modal([canal, toler](QWidget* v) {
+            v->findChild<QSpinBox*>("canal")->setValue(canal);
+            v->findChild<QSpinBox*>("toler")->setValue(toler);
+            v->findChild<QPushButton*>("BitBtn1")->click();
+        });
+    }
 
     QTemporaryDir dir;
     zuna::Shell shell;

@@ -180,11 +180,7 @@ TEST_F(C220BWindow, TeachAndValidationWriteTheWidenedWindows)
     EXPECT_EQ(child<QLabel>(cal, "m1")->text(), "125");
     EXPECT_EQ(child<QLabel>(cal, "b1")->text(), "118");
     EXPECT_EQ(station.c120_read_timeout, c120::kTimeoutNormal);
-    on_modal([](QWidget* v) {
-        v->findChild<QSpinBox*>("canal")->setValue(16);
-        v->findChild<QSpinBox*>("toler")->setValue(0);
-        v->findChild<QPushButton*>("BitBtn1")->click();
-    });
+    answer_validation(16, 0);
     cal->BitBtn4Click();
     EXPECT_EQ(mem(48), 125);
     EXPECT_EQ(mem(49), 118);

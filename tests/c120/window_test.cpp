@@ -156,11 +156,7 @@ TEST_F(C120Window, TeachThreeCoinsThenValidateWritesTheWidenedWindows)
     EXPECT_EQ(child<QLabel>(cal, "b2")->text(), "60");
     EXPECT_TRUE(child<QPushButton>(cal, "ok")->isVisible());
     EXPECT_EQ(station.c120_read_timeout, kTimeoutNormal);
-    on_modal([](QWidget* v) {
-        v->findChild<QSpinBox*>("canal")->setValue(4);
-        v->findChild<QSpinBox*>("toler")->setValue(5);
-        v->findChild<QPushButton*>("BitBtn1")->click();
-    });
+    answer_validation(4, 5);
     cal->okClick();
     EXPECT_EQ(mem_word_first(14), 130);
     EXPECT_EQ(mem_word_second(14), 113);

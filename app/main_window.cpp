@@ -158,7 +158,8 @@ bool TForm1::FormActivate()
     if (s.module_memory_silent && !memory_warned_) {
         memory_warned_ = true;
         show_message("La mémoire du module ne répond pas (tous les octets lus valent 0xFF) : les fréquences "
-                     "enregistrées ne sont pas utilisées, elles sont calculées pour ce PC.");
+                     "enregistrées ne sont pas utilisées. Les valeurs par défaut du PC d'origine sont prises à "
+                     "leur place : le minutage des liaisons peut être faux sur ce PC.");
     }
     return true;
 }

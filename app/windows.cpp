@@ -18,7 +18,9 @@ void create_start_windows(Shell& shell, QWidget* parent)
     // Tvalid_nri_g136, TM_g13_6000, Tm_c120, Tcalibre_c220_o, Tcalibre_rm3,
     // Tsauve_pc, Tlire_pc, Tcalibre_rm4, Tcalibrate, Taide_alber.
     shell.add_dialog(new Tvalid_c120(shell, parent));
-    shell.add_dialog(new TC_canal(parent));
+    auto* prompt = new TC_canal(parent);
+    prompt->setWindowTitle(shell.title(prompt->windowTitle()));
+    shell.add_dialog(prompt);
     shell.add_dialog(new Tvalid_c220(shell, parent));
     shell.add_dialog(new Tcalibrate_c220(shell, parent));
     shell.add_dialog(new Tcalibration_nri_g13(shell, parent));

@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "link/sys_text.h"
+
 namespace zuna {
 
 namespace {
-std::string sys_error(int err) { return std::strerror(err); }
+std::string sys_error(int err) { return french_error(err); }
 } // namespace
 
 void spin_steps(uint64_t steps)
@@ -79,11 +81,17 @@ DirectPort::DirectPort(uint16_t base, SysCalls& sys, RealtimeGuard::Notice notic
 {
     if (sys_.ioperm(base_, 3, 1) != 0) {
         const int err = errno;
-        throw PortError("Accès direct au port 0x" + [&] {
-            char b[8];
-            std::snprintf(b, sizeof b, "%X", base_);
-            return std::string(b);
-        }() + " refusé : " + sys_error(err) + ". Il faut la capacité CAP_SYS_RAWIO ; préférez --port /dev/parport0.");
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%X", base_);
+        const std::string where = "Accès direct au port 0x" + std::string(hex);
+        // ENOSYS: this kernel or processor has no I/O ports to open, whatever the rights.
+        if (err == ENOSYS)
+            throw PortError(where + " impossible : ce noyau ou ce processeur n'offre pas l'accès direct aux ports "
+                                    "(ioperm). Utilisez --port /dev/parport0 (module ppdev).");
+        std::string hint = ". Préférez --port /dev/parport0.";
+        if (err == EPERM || err == EACCES)
+            hint = ". Il faut la capacité CAP_SYS_RAWIO ; préférez --port /dev/parport0.";
+        throw PortError(where + " refusé : " + sys_error(err) + hint);
     }
 }
 

@@ -175,7 +175,8 @@ void load_delay_counts(Station& s)
     // A memory chip that does not answer reads as ones everywhere: taken
     // literally that is a delay count of 65535 per family (minutes per
     // transfer) and a reference of 65535 (computed counts of 0). Nothing is
-    // stored then, and the computed counts use this PC's own measurement.
+    // stored then, and the reference is this PC's own measurement, which
+    // leaves the original PC's nominal counts.
     s.module_memory_silent = module_memory_silent(s);
 
     DelayCounts& d = s.delay;

@@ -1,5 +1,7 @@
 #include "link/trace_port.h"
 
+#include "link/sys_text.h"
+
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -16,7 +18,7 @@ TracePort::TracePort(Port& inner, const std::string& path) : inner_(inner)
 {
     file_ = std::fopen(path.c_str(), "w");
     if (!file_)
-        throw std::runtime_error("Impossible de créer la trace " + path + " : " + std::strerror(errno));
+        throw std::runtime_error("Impossible de créer la trace " + path + " : " + french_error(errno));
     std::fputs("$date zuna07 $end\n$version zuna07 1.25 $end\n$timescale 1 us $end\n$scope module port $end\n",
                file_);
     for (int b = 0; b < 8; ++b)

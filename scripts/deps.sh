@@ -3,7 +3,8 @@
 # Skips apt-get when everything is already there.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgl-dev libjpeg62-turbo-dev
-      libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth imagemagick sigrok-cli python3-dbf dbview)
+      qt6-translations-l10n libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth imagemagick sigrok-cli
+      python3-dbf dbview)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

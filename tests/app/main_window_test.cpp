@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
+#include <QMessageBox>
+#include <QTimer>
 #include <QFile>
 #include <QLabel>
 #include <QSettings>
@@ -10,9 +13,11 @@
 
 #include "app/c_canal.h"
 #include "app/main_window.h"
+#include "app/station_main.h"
 #include "app/windows.h"
 #include "link/module.h"
 #include "sim/catalogue.h"
+#include "common/modal.h"
 
 using namespace zuna;
 
@@ -215,7 +220,10 @@ TEST(MainWindow, SharedDialogsAreCreatedInTheirStartUpOrder)
                                "Tvalid_nri_g136", "TM_g13_6000", "Tm_c120", "Tcalibre_c220_o", "Tcalibre_rm3",
                                "Tsauve_pc", "Tlire_pc", "Tcalibre_rm4", "Tcalibrate", "Taide_alber"};
     Rig rig;
+    rig.shell.simulated = true;
     rig.make();
+    // On the bench every shared dialog says so in its title, the channel prompt too.
+    EXPECT_EQ(rig.shell.dialog<TC_canal>()->windowTitle(), "C_canal - SIMULATION");
     int last = -1;
     QStringList made;
     for (QDialog* d : rig.shell.dialogs()) {
@@ -240,5 +248,32 @@ TEST(MainWindow, SilentModuleMemoryIsSaidOnceAndNotTakenAsCounts)
     EXPECT_TRUE(f.FormActivate());
     ASSERT_EQ(rig.messages.size(), 1);
     EXPECT_TRUE(rig.messages[0].contains("La mémoire du module ne répond pas"));
+    // The counts taken are the original PC's defaults, not computed for this one.
+    EXPECT_TRUE(rig.messages[0].contains("PC d'origine")) << rig.messages[0].toStdString();
+    EXPECT_TRUE(rig.messages[0].contains("minutage")) << rig.messages[0].toStdString();
+    EXPECT_FALSE(rig.messages[0].contains("calculées pour ce PC")) << rig.messages[0].toStdString();
     EXPECT_EQ(rig.station.delay.c120, 138);
+}
+
+TEST(MainWindow, NoModuleAfterTheSixPromptsEndsTheProgramWithAFailure)
+{
+    QTemporaryDir dir;
+    Options opt;
+    opt.simulate = true;
+    opt.sim_faults = "no-module";
+    opt.data_dir = dir.filePath("data").toStdString();
+    StationSettings settings;
+    settings.settings_file = dir.filePath("zuna07.conf");
+    int prompts = 0;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            test::expect_french_buttons(box);
+            prompts += box->text() == "Connectez le module";
+            box->accept();
+        }
+    });
+    answer.start(2);
+    EXPECT_EQ(run_station(*qApp, opt, settings), 1);
+    EXPECT_EQ(prompts, 6);
 }

@@ -78,11 +78,13 @@ TEST(PpdevPort, EveryOpeningFailureIsAClearMessage)
         int err;
         Calls calls;
         std::string words;
+        std::string cause; // the system's cause, in French
     } cases[] = {
-        {"open", ENOENT, {"open"}, "--simulate"},
-        {"open", EACCES, {"open"}, "groupe « lp »"},
-        {"open", ENXIO, {"open"}, "ppdev"},
-        {"PPCLAIM", EBUSY, {"open", "PPCLAIM", "close"}, "occupé"},
+        {"open", ENOENT, {"open"}, "--simulate", "introuvable"},
+        {"open", EACCES, {"open"}, "groupe « lp »", "permission refusée"},
+        {"open", ENXIO, {"open"}, "ppdev", "périphérique absent"},
+        {"PPCLAIM", EBUSY, {"open", "PPCLAIM", "close"}, "(PPCLAIM)", "occupé par un autre programme"},
+        {"PPCLAIM", ENOTTY, {"open", "PPCLAIM", "close"}, "(PPCLAIM)", "n'est pas un port parallèle"},
     };
     for (const auto& c : cases) {
         FakeSys sys;
@@ -93,6 +95,7 @@ TEST(PpdevPort, EveryOpeningFailureIsAClearMessage)
             ADD_FAILURE() << "no error for " << c.fail_at;
         } catch (const PortError& e) {
             EXPECT_NE(std::string(e.what()).find(c.words), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.cause), std::string::npos) << e.what();
             EXPECT_NE(std::string(e.what()).find("/dev/parport0"), std::string::npos) << e.what();
         }
         EXPECT_EQ(sys.calls, c.calls) << c.fail_at;
@@ -104,8 +107,10 @@ TEST(PpdevPort, AFailingTransferIsRememberedNotIgnored)
     FakeSys sys;
     PpdevPort port("/dev/parport1", sys);
     sys.fail_at = "PPWDATA";
+    sys.fail_errno = EIO;
     port.write_data_port(1);
     EXPECT_NE(port.last_error().find("/dev/parport1"), std::string::npos);
+    EXPECT_NE(port.last_error().find("erreur d'entrée-sortie"), std::string::npos) << port.last_error();
 }
 
 TEST(DirectPort, UsesTheThreeRegistersAndGivesThemBack)
@@ -121,17 +126,30 @@ TEST(DirectPort, UsesTheThreeRegistersAndGivesThemBack)
 
 TEST(DirectPort, RefusedAccessSaysWhatIsNeeded)
 {
-    FakeSys sys;
-    sys.fail_at = "ioperm+";
-    sys.fail_errno = EPERM;
-    try {
-        DirectPort port(0x378, sys);
-        ADD_FAILURE();
-    } catch (const PortError& e) {
-        EXPECT_NE(std::string(e.what()).find("CAP_SYS_RAWIO"), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find("378"), std::string::npos) << e.what();
+    // A missing right and a kernel without I/O ports call for different remedies.
+    struct Case {
+        int err;
+        std::string words;
+        std::string not_words;
+    } cases[] = {
+        {EPERM, "CAP_SYS_RAWIO", "noyau"},
+        {ENOSYS, "n'offre pas l'accès direct", "CAP_SYS_RAWIO"},
+    };
+    for (const auto& c : cases) {
+        FakeSys sys;
+        sys.fail_at = "ioperm+";
+        sys.fail_errno = c.err;
+        try {
+            DirectPort port(0x378, sys);
+            ADD_FAILURE();
+        } catch (const PortError& e) {
+            const std::string what = e.what();
+            EXPECT_NE(what.find(c.words), std::string::npos) << what;
+            EXPECT_EQ(what.find(c.not_words), std::string::npos) << what;
+            EXPECT_NE(what.find("378"), std::string::npos) << what;
+        }
+        EXPECT_EQ(sys.calls, (Calls{"ioperm+"}));
     }
-    EXPECT_EQ(sys.calls, (Calls{"ioperm+"}));
 }
 
 TEST(HardwarePort, BadPortTextsAreRefused)

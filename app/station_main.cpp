@@ -1,0 +1,102 @@
+#include "app/station_main.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QMessageBox>
+#include <QTimer>
+#include <QTranslator>
+#include <cstdio>
+#include <memory>
+
+#include "link/hardware_port.h"
+#include "link/trace_port.h"
+#include "sim/catalogue.h"
+
+namespace zuna {
+
+bool install_french(QApplication& app)
+{
+    QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
+    auto* qt = new QTranslator(&app);
+    if (!qt->load(QLocale(QLocale::French), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete qt;
+        return false;
+    }
+    QApplication::installTranslator(qt);
+    return true;
+}
+
+int run_station(QApplication& app, const Options& opt, StationSettings settings)
+{
+    // The data folder is needed before the port: the simulated module keeps its memory there.
+    if (!opt.data_dir.empty())
+        settings.data_dir = QString::fromStdString(opt.data_dir);
+
+    std::unique_ptr<sim::SimSetup> bench;
+    std::unique_ptr<Port> hardware;
+    Port* port = nullptr;
+    QStringList notices;
+    if (opt.simulate) {
+        sim::Faults faults;
+        sim::parse_faults(opt.sim_faults, faults, nullptr);
+        bench = std::make_unique<sim::SimSetup>(opt.sim_speed, faults, "");
+        if (!opt.sim_family.empty())
+            bench->fix_family(opt.sim_family);
+        port = &bench->bench();
+    } else {
+        try {
+            // The realtime guard speaks during a transfer: show its word once the transfer is over.
+            hardware = open_hardware_port(opt.port, [](const std::string& m) {
+                const QString text = QString::fromStdString(m);
+                QTimer::singleShot(0, [text] { QMessageBox::warning(nullptr, "ZUNA 07", text); });
+            });
+        } catch (const PortError& e) {
+            std::fprintf(stderr, "zuna07 : %s\n", e.what());
+            // Started from a desktop there is no terminal to read: say it in a box too.
+            if (QGuiApplication::platformName() != "offscreen" && QGuiApplication::platformName() != "minimal")
+                QMessageBox::critical(nullptr, "ZUNA 07", QString::fromUtf8(e.what()));
+            return 1;
+        }
+        port = hardware.get();
+    }
+
+    std::unique_ptr<TracePort> trace;
+    if (!opt.trace.empty()) {
+        try {
+            trace = std::make_unique<TracePort>(*port, opt.trace);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "zuna07 : %s\n", e.what());
+            return 1;
+        }
+        port = trace.get();
+    }
+
+    Station station(*port);
+    Shell shell(station);
+    shell.simulated = opt.simulate;
+    if (auto* ppdev = dynamic_cast<PpdevPort*>(hardware.get()))
+        shell.port_problem = [ppdev] { return ppdev->take_error(); };
+    TForm1 form(shell, settings);
+    if (bench) {
+        // The simulated module keeps its memory in the data folder, as a real one keeps it in its chip.
+        const std::string warning =
+            bench->attach_module_file(QDir(form.data_dir()).filePath("module-simule.bin").toStdString());
+        if (!warning.empty())
+            notices << QString::fromStdString(warning);
+        form.on_window_opening = [&](const std::string& family) { bench->window_opened(family); };
+    }
+    form.show();
+    for (const QString& m : form.startup_messages() + notices)
+        QMessageBox::warning(&form, "ZUNA 07", m);
+    // No module after the prompts: the station cannot work, and a script that
+    // started it must see a failure.
+    if (!form.FormActivate()) {
+        std::fputs("zuna07 : aucun module ne répond sur le port.\n", stderr);
+        return 1;
+    }
+    return app.exec();
+}
+
+} // namespace zuna

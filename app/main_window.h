@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/shell.h"
+#include "ui/shell.h"
 
 class QLabel;
 class QToolButton;

@@ -1,7 +1,7 @@
 #include "app/windows.h"
 
-#include "app/c_canal.h"
-#include "app/shell.h"
+#include "ui/c_canal.h"
+#include "ui/shell.h"
 #include "c120/c_120.h"
 #include "c120/c220b.h"
 #include "c120/calibrate.h"
@@ -31,36 +31,49 @@ void create_start_windows(Shell& shell, QWidget* parent)
     shell.add_dialog(new Tcalibrate(shell, parent));
 }
 
+namespace {
+template <class W> std::unique_ptr<QDialog> window(Shell& shell, QWidget* parent)
+{
+    return std::make_unique<W>(shell, parent);
+}
+} // namespace
+
 const std::vector<SpeedItem>& speed_items()
 {
     static const std::vector<SpeedItem> items = {
-        {"SpeedItem1", "C120", "C120", "c120"},
-        {"c220", "C220", "C220 ou SENTINEL", "c220"},
-        {"SpeedItem2", "C220B", "C220B", "c220b"},
-        {"nrig130000b", "NRI\nG13.0", "NRI G13.0", "g13"},
-        {"nrig136000", "NRI\nG13.6", "NRI G13.6", "g136"},
-        {"SpeedItem4", "SECI\nRM3", "SECI RM3", "rm3"},
-        {"RM4menu", "SECI\nRM4", "SECI RM4", "rm4"},
-        {"SpeedItem5", "Alberici\nAL 03.", "Alberici al 03", "al3"},
-        {"SpeedItem3", "ZUNA07", "Calibre le module", ""},
+        {"SpeedItem1", "C120", "C120", "c120", window<Tc_120>},
+        {"c220", "C220", "C220 ou SENTINEL", "c220", nullptr},
+        {"SpeedItem2", "C220B", "C220B", "c220b", window<Tc220b>},
+        {"nrig130000b", "NRI\nG13.0", "NRI G13.0", "g13", window<Tnrig130000>},
+        {"nrig136000", "NRI\nG13.6", "NRI G13.6", "g136", nullptr},
+        {"SpeedItem4", "SECI\nRM3", "SECI RM3", "rm3", nullptr},
+        {"RM4menu", "SECI\nRM4", "SECI RM4", "rm4", nullptr},
+        {"SpeedItem5", "Alberici\nAL 03.", "Alberici al 03", "al3", nullptr},
+        {"SpeedItem3", "ZUNA07", "Calibre le module", "", nullptr},
     };
     return items;
 }
 
+namespace {
+const SpeedItem* find_item(const QString& name)
+{
+    for (const SpeedItem& item : speed_items())
+        if (name == item.name)
+            return &item;
+    return nullptr;
+}
+} // namespace
+
 std::unique_ptr<QDialog> make_device_window(const QString& item, Shell& shell, QWidget* parent)
 {
-    if (item == "SpeedItem1")
-        return std::make_unique<Tc_120>(shell, parent);
-    if (item == "SpeedItem2")
-        return std::make_unique<Tc220b>(shell, parent);
-    if (item == "nrig130000b")
-        return std::make_unique<Tnrig130000>(shell, parent);
-    return nullptr;
+    const SpeedItem* it = find_item(item);
+    return it && it->make ? it->make(shell, parent) : nullptr;
 }
 
 bool device_window_available(const QString& item)
 {
-    return item == "SpeedItem1" || item == "SpeedItem2" || item == "nrig130000b";
+    const SpeedItem* it = find_item(item);
+    return it && it->make;
 }
 
 } // namespace zuna

@@ -1,30 +1,14 @@
 #pragma once
-// Pieces the C120 and C220B windows share: the progress adapter, the
-// operator messages of the link results, the highlighting of a window pair.
+// Pieces the C120 and C220B windows share: the operator messages of the
+// link results, the highlighting of a window pair.
 #include <QLabel>
-#include <QProgressBar>
 #include <QString>
 #include <functional>
 
 #include "c120/c120_link.h"
-#include "link/progress.h"
+#include "ui/feedback.h"
 
 namespace zuna::c120 {
-
-class BarProgress : public Progress {
-public:
-    explicit BarProgress(QProgressBar* bar) : bar_(bar) {}
-    void start(int maximum) override;
-    void step() override;
-    void finish() override;
-
-private:
-    QProgressBar* bar_;
-};
-
-// How a window tells the operator something (tests replace it).
-using MessageSink = std::function<void(const QString&)>;
-MessageSink default_sink(QWidget* parent, const QString& caption);
 
 // Transfers on a delay count below 1 are refused: a count of 0 divides the
 // recorded reads by zero, a negative one sends nothing at all.

@@ -6,8 +6,8 @@
 #include <QSpinBox>
 #include <algorithm>
 
-#include "app/c_canal.h"
-#include "app/shell.h"
+#include "ui/c_canal.h"
+#include "ui/shell.h"
 #include "c120/c220b_link.h"
 #include "link/port.h"
 
@@ -24,7 +24,7 @@ const ChannelWindowLook kLook = {
 };
 } // namespace
 
-bool c220b_ready(const Station& s, const c120::MessageSink& tell)
+bool c220b_ready(const Station& s, const MessageSink& tell)
 {
     return c120::delay_usable(s.delay.c220b, "C220B", tell) && c120::delay_usable(s.delay.c120, "C120", tell);
 }
@@ -68,7 +68,7 @@ void Tc220b::Button5Click()
     init_c();
     cc_abClick();
     teste->hide();
-    c120::BarProgress bar(progress_);
+    BarProgress bar(progress_);
     const int words = b::lecture_c220(s_, &bar);
     const bool opened = s_.memory_image[0] == 1;
     if (words < c120::kWordCount) {

@@ -40,7 +40,7 @@ private:
 
 // Both delay counts are needed: the C220B's for commands, the C120's for the
 // rest states and the coin answers.
-bool c220b_ready(const Station& s, const c120::MessageSink& tell);
+bool c220b_ready(const Station& s, const MessageSink& tell);
 
 class Tcalibrate_c220 : public TeachWindow {
     Q_OBJECT

@@ -5,8 +5,8 @@
 #include <QProgressBar>
 #include <QSpinBox>
 
-#include "app/c_canal.h"
-#include "app/shell.h"
+#include "ui/c_canal.h"
+#include "ui/shell.h"
 #include "c120/calibrate.h"
 #include "link/port.h"
 #include "link/timing.h"

@@ -7,7 +7,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include "app/shell.h"
+#include "ui/shell.h"
 #include "c120/c120_memory.h"
 #include "link/timing.h"
 

@@ -19,7 +19,7 @@ class Shell;
 class TeachWindow : public QDialog {
     Q_OBJECT
 public:
-    c120::MessageSink show_message;
+    MessageSink show_message;
 
     void FormActivate(); // labels back to "0" and "255"
     virtual void BitBtn1Click() = 0; // LECTURE: pass the coins
@@ -60,7 +60,7 @@ private:
 class ValidWindow : public QDialog {
     Q_OBJECT
 public:
-    c120::MessageSink show_message;
+    MessageSink show_message;
 
     // The values of the teach the next OK writes.
     void set_teach(const std::array<int, 3>& highest, const std::array<int, 3>& lowest);

@@ -14,8 +14,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/c_canal.h"
-#include "app/shell.h"
+#include "ui/c_canal.h"
+#include "ui/shell.h"
 #include "c120/c120_memory.h"
 #include "store/model_ui.h"
 

@@ -38,7 +38,7 @@ struct ChannelWindowLook {
 class ChannelWindow : public QDialog {
     Q_OBJECT
 public:
-    c120::MessageSink show_message;
+    MessageSink show_message;
 
     int channels() const { return channels_; }
     // Label of channel c (1-based), column 1..7.

@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/shell.h"
+#include "ui/shell.h"
 #include "nri/g13_link.h"
 #include "nri/g13_window.h"
 

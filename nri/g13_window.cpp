@@ -15,8 +15,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/c_canal.h"
-#include "app/shell.h"
+#include "ui/c_canal.h"
+#include "ui/shell.h"
 #include "link/module.h"
 #include "nri/g13_link.h"
 #include "nri/g13_teach.h"

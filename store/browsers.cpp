@@ -10,7 +10,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/shell.h"
+#include "ui/shell.h"
 #include "store/codepage.h"
 #include "store/model_library.h"
 

@@ -3,7 +3,7 @@
 #include <QMessageBox>
 #include <memory>
 
-#include "app/shell.h"
+#include "ui/shell.h"
 #include "store/browsers.h"
 
 namespace zuna::store {

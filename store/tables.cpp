@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-#include "app/shell.h"
+#include "ui/shell.h"
 #include "store/frequency_table.h"
 #include "store/model_table.h"
 

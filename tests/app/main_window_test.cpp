@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 
-#include "app/c_canal.h"
+#include "ui/c_canal.h"
 #include "app/main_window.h"
 #include "app/station_main.h"
 #include "app/windows.h"

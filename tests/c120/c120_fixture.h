@@ -40,7 +40,7 @@ struct C120Bench : ::testing::Test {
 #include <QTemporaryDir>
 #include <memory>
 
-#include "app/shell.h"
+#include "ui/shell.h"
 #include "app/windows.h"
 #include "store/tables.h"
 #include "tests/common/modal.h"

@@ -10,8 +10,8 @@
 #include <QTimer>
 #include <functional>
 
-#include "app/c_canal.h"
-#include "app/shell.h"
+#include "ui/c_canal.h"
+#include "ui/shell.h"
 #include "app/windows.h"
 #include "c120/c220b.h"
 #include "c120/c220b_link.h"

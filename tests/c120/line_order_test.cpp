@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/shell.h"
+#include "ui/shell.h"
 #include "app/windows.h"
 #include "c120/c120_link.h"
 #include "c120/c120_memory.h"

@@ -11,8 +11,8 @@
 #include <QTimer>
 #include <functional>
 
-#include "app/c_canal.h"
-#include "app/shell.h"
+#include "ui/c_canal.h"
+#include "ui/shell.h"
 #include "app/windows.h"
 #include "c120/c120_memory.h"
 #include "c120/c_120.h"

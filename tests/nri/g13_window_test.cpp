@@ -10,8 +10,8 @@
 #include <QTimer>
 #include <functional>
 
-#include "app/c_canal.h"
-#include "app/shell.h"
+#include "ui/c_canal.h"
+#include "ui/shell.h"
 #include "app/windows.h"
 #include "link/module.h"
 #include "nri/g13_link.h"

@@ -8,8 +8,8 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include "app/c_canal.h"
-#include "app/shell.h"
+#include "ui/c_canal.h"
+#include "ui/shell.h"
 #include "app/windows.h"
 #include "common/counting_port.h"
 #include "store/browsers.h"

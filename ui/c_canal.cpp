@@ -1,4 +1,4 @@
-#include "app/c_canal.h"
+#include "ui/c_canal.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

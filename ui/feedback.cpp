@@ -1,0 +1,29 @@
+#include "ui/feedback.h"
+
+#include <QMessageBox>
+#include <QProgressBar>
+
+namespace zuna {
+
+void BarProgress::start(int maximum)
+{
+    bar_->setRange(0, maximum);
+    bar_->setValue(0);
+    bar_->show();
+    bar_->repaint();
+}
+
+void BarProgress::step()
+{
+    bar_->setValue(bar_->value() + 1);
+    bar_->repaint();
+}
+
+void BarProgress::finish() { bar_->hide(); }
+
+MessageSink default_sink(QWidget* parent, const QString& caption)
+{
+    return [parent, caption](const QString& text) { QMessageBox::warning(parent, caption, text); };
+}
+
+} // namespace zuna

@@ -1,0 +1,31 @@
+#pragma once
+// How a window shows a link operation's progress and tells the operator
+// something; shared by every programmer window.
+#include <QString>
+#include <functional>
+
+#include "link/progress.h"
+
+class QProgressBar;
+class QWidget;
+
+namespace zuna {
+
+// Feeds a window's progress bar from a link operation.
+class BarProgress : public Progress {
+public:
+    explicit BarProgress(QProgressBar* bar) : bar_(bar) {}
+    void start(int maximum) override;
+    void step() override;
+    void finish() override;
+
+private:
+    QProgressBar* bar_;
+};
+
+// How a window tells the operator something (tests replace it).
+using MessageSink = std::function<void(const QString&)>;
+// A warning box over parent with the given caption.
+MessageSink default_sink(QWidget* parent, const QString& caption);
+
+} // namespace zuna

@@ -32,6 +32,8 @@ std::string usage_text()
            "  --sim-fault=LISTE     défauts du banc : no-module, stuck-low, memory-dead, silent,\n"
            "                        noise, power-cut=N (séparés par des virgules)\n"
            "  --sim-speed=X         vitesse du PC simulé (1 = PC d'origine)\n"
+           "  --sim-pace=real       le banc prend au moins 1 µs réelle par accès au port, comme\n"
+           "                        un vrai PC (défaut : fast, aussi vite que possible)\n"
            "  --port PERIPHERIQUE   port parallèle : /dev/parportN (ppdev, défaut /dev/parport0)\n"
            "                        ou io:0x378 (accès direct, CAP_SYS_RAWIO)\n"
            "  --trace FICHIER       enregistre les lignes du port dans un fichier VCD\n"
@@ -77,6 +79,10 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
             if (!sim::parse_faults(v, f, &msg))
                 return fail(msg);
             o.sim_faults = v;
+        } else if (split(a, "--sim-pace", &v)) {
+            if (v != "real" && v != "fast")
+                return fail("Cadence simulée invalide : « " + v + " » (real ou fast).");
+            o.sim_pace_real = v == "real";
         } else if (split(a, "--sim-speed", &v)) {
             char* end = nullptr;
             const double s = std::strtod(v.c_str(), &end);

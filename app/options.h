@@ -12,6 +12,7 @@ struct Options {
     std::string sim_family;     // --simulate=FAMILY: that mechanism stays plugged
     std::string sim_faults;     // --sim-fault=LIST
     double sim_speed = 1.0;     // --sim-speed=X
+    bool sim_pace_real = false; // --sim-pace=real: 1 µs of wall time per port access
     std::string port = "/dev/parport0";
     bool port_given = false;
     std::string trace;          // --trace FILE

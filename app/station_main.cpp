@@ -44,6 +44,8 @@ int run_station(QApplication& app, const Options& opt, StationSettings settings)
         bench = std::make_unique<sim::SimSetup>(opt.sim_speed, faults, "");
         if (!opt.sim_family.empty())
             bench->fix_family(opt.sim_family);
+        if (opt.sim_pace_real)
+            bench->pace_real_time();
         port = &bench->bench();
     } else {
         try {

@@ -1,14 +1,54 @@
 #pragma once
 // What a link operation may do with its window's progress bar, without
-// knowing the window. Windows pass an adapter; tests pass nothing.
+// knowing the window, and how it learns that the operator asked it to stop.
+// Windows pass an adapter; tests pass nothing.
+#include <atomic>
+
 namespace zuna {
 
 class Progress {
 public:
     virtual ~Progress() = default;
     virtual void start(int maximum) = 0; // show at 0
-    virtual void step() = 0;             // one step further, repainted at once
+    virtual void step() = 0;             // one step further
     virtual void finish() = 0;           // hide
+    // The operator pressed "Arrêter". Link operations look at it at safe
+    // points only: between commands, words, coins, tuning steps; never inside
+    // a bit, a byte, a masked span, or between a write and its verification.
+    virtual bool stop_requested() const { return false; }
+};
+
+// Progress moved by the transfer thread and read by the window on a timer:
+// plain atomics, no lock, nothing that can block the link.
+class SharedProgress : public Progress {
+public:
+    void start(int maximum) override
+    {
+        value_.store(0, std::memory_order_relaxed);
+        maximum_.store(maximum, std::memory_order_relaxed);
+        shown_.store(true, std::memory_order_release);
+    }
+    void step() override { value_.fetch_add(1, std::memory_order_relaxed); }
+    void finish() override { shown_.store(false, std::memory_order_release); }
+    bool stop_requested() const override { return stop_.load(std::memory_order_acquire); }
+
+    void request_stop() { stop_.store(true, std::memory_order_release); }
+    void reset()
+    {
+        stop_.store(false);
+        shown_.store(false);
+        value_.store(0);
+        maximum_.store(0);
+    }
+    int value() const { return value_.load(std::memory_order_relaxed); }
+    int maximum() const { return maximum_.load(std::memory_order_relaxed); }
+    bool shown() const { return shown_.load(std::memory_order_acquire); }
+
+private:
+    std::atomic<int> value_{0};
+    std::atomic<int> maximum_{0};
+    std::atomic<bool> shown_{false};
+    std::atomic<bool> stop_{false};
 };
 
 } // namespace zuna

@@ -73,11 +73,22 @@ SimSetup::SimSetup(double speed, const Faults& faults, std::string module_file)
 
 SimSetup::~SimSetup()
 {
+    if (pacer_)
+        bench_.unplug(*pacer_);
     if (noise_)
         bench_.unplug(*noise_);
     if (mechanism_)
         bench_.unplug(*mechanism_);
     bench_.unplug(module_);
+}
+
+void SimSetup::pace_real_time()
+{
+    if (pacer_)
+        return;
+    pacer_ = std::make_unique<Pacer>();
+    bench_.plug(*pacer_);
+    pacer_->start();
 }
 
 Mechanism* SimSetup::plug(const std::string& family)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/bench.h"
+#include "sim/pacer.h"
 #include "sim/module_sim.h"
 
 namespace zuna::sim {
@@ -66,12 +67,16 @@ public:
     // not be read and the factory content is used.
     std::string attach_module_file(const std::string& path);
 
+    // At least 1 µs of wall time per tick from now on (--sim-pace=real).
+    void pace_real_time();
+
 private:
     Bench bench_;
     ModuleSim module_;
     Faults faults_;
     std::unique_ptr<Mechanism> mechanism_;
     std::unique_ptr<NoiseFault> noise_;
+    std::unique_ptr<Pacer> pacer_;
     std::string family_;
     bool fixed_ = false;
 };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "link/station.h"
+#include "link/transfer_thread.h"
 
 namespace zuna {
 namespace store {
@@ -19,6 +20,8 @@ public:
     explicit Shell(Station& s) : station(s) {}
 
     Station& station;
+    // The one thread that touches the port while a link operation runs.
+    TransferThread transfers;
     store::ModelLibrary* models = nullptr;      // null when mall7.dbf could not be opened
     store::FrequencyTable* frequencies = nullptr; // null when calib.dbf could not be opened
     bool simulated = false;

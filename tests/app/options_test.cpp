@@ -23,6 +23,15 @@ TEST(Options, GoodCommandLines)
     EXPECT_FALSE(o->simulate);
     EXPECT_EQ(o->port, "io:0x378");
 
+    for (const char* bound : {"--sim-speed=0.1", "--sim-speed=100"}) {
+        o = parse_options({"--simulate", bound}, &err);
+        EXPECT_TRUE(o) << bound << " " << err;
+    }
+
+    o = parse_options({"--simulate", "--sim-pace=real"}, &err);
+    ASSERT_TRUE(o);
+    EXPECT_TRUE(o->sim_pace_real);
+
     o = parse_options({}, &err);
     ASSERT_TRUE(o);
     EXPECT_EQ(o->port, "/dev/parport0");
@@ -41,6 +50,11 @@ TEST(Options, BadCommandLinesSayWhy)
         {{"--sim-fault=fire"}, "Défaut simulé inconnu"},
         {{"--sim-fault=power-cut=0"}, "power-cut"},
         {{"--sim-speed=0"}, "Vitesse simulée invalide"},
+        {{"--sim-speed=0.09"}, "Vitesse simulée invalide"},
+        {{"--sim-speed=100.5"}, "Vitesse simulée invalide"},
+        {{"--sim-speed=nan"}, "Vitesse simulée invalide"},
+        {{"--sim-speed=2x"}, "Vitesse simulée invalide"},
+        {{"--sim-pace=slow"}, "Cadence simulée invalide"},
     };
     for (const auto& c : cases) {
         std::string err;

@@ -10,6 +10,18 @@ namespace zuna::nri {
 
 namespace {
 
+// What an exchange took and whether anything came back: port accesses (one
+// tick of port time each), and whether a capture saw a start bit.
+struct Exchange {
+    bool heard = false;
+    uint64_t accesses = 0;
+    void add(const Exchange& o)
+    {
+        heard = heard || o.heard;
+        accesses += o.accesses;
+    }
+};
+
 struct CharRow {
     uint8_t c;
     uint8_t n;
@@ -74,35 +86,52 @@ void append_digits(RunList& l, int value, int digits)
 int limit_byte(int v) { return std::clamp(v, 0, 255); }
 
 // Sends entries first..last of a run list, one unit at a time; the unit count
-// is read at each unit so a rate change applies at once.
-void send(Station& s, const RunList& list, int first, int last)
+// is read at each unit so a rate change applies at once. Returns the number of
+// port accesses made.
+uint64_t send(Station& s, const RunList& list, int first, int last)
 {
+    uint64_t accesses = 0;
     last = std::min(last, list.size - 1);
     for (int j = std::max(first, 0); j <= last; ++j) {
         const uint8_t level = (j % 2 == 0) ? kG13Level0 : kG13Level1;
-        for (int u = 0; u < list.e[j]; ++u)
+        for (int u = 0; u < list.e[j]; ++u) {
             ecrir_bit_2(s, level);
+            accesses += uint64_t(std::max<int64_t>(0, int64_t(s.measured_module_count) + 1));
+        }
     }
+    return accesses;
 }
 
 // The listening start, the wait for the start bit and the stretch counts.
-bool capture(Station& s, int64_t first_wait)
+// A capture also stops before a new stretch once the reply has lasted
+// kG13ReplyUnits: no reply of this link is that long, so only a noisy line
+// gets there.
+Exchange capture(Station& s, int64_t first_wait)
 {
     Port& port = *s.port;
+    Exchange x;
     ecrir_bit(s, kG13Level1);
-    if (count_while(port, kG13Reply, false, first_wait) >= first_wait)
-        return false;
+    x.accesses = 2 + uint64_t(std::max<int64_t>(0, s.measured_module_count));
+    const int64_t waited = count_while(port, kG13Reply, false, first_wait);
+    x.accesses += uint64_t(waited) + 1;
+    if (waited >= first_wait)
+        return x;
+    x.heard = true;
     // A unit count of 0 or less would divide by zero: take it as one read per unit.
     const int64_t unit = s.measured_module_count > 0 ? s.measured_module_count : 1;
-    for (int j = 0; j < kRunTableSize - 1; ++j) {
+    const int64_t longest = unit * kG13ReplyUnits;
+    int64_t total = 0;
+    for (int j = 0; j < kRunTableSize - 1 && total < longest; ++j) {
         const int64_t n = count_while(port, kG13Reply, j % 2 == 0, kG13StretchLimit);
+        total += n + 1;
         if (n >= kG13StretchLimit) {
             s.run_table[j] = kG13StretchLimit;
             break;
         }
         s.run_table[j] = int32_t(div_round_even(n, unit));
     }
-    return true;
+    x.accesses += uint64_t(total);
+    return x;
 }
 
 inline int32_t entry(const std::array<int32_t, kRunTableSize>& runs, int64_t k)
@@ -318,28 +347,86 @@ void clear_tables(Station& s)
     s.symbols.fill(0);
 }
 
-void ecrir_octet_s(Station& s, const RunList& list, int last)
+namespace {
+
+uint64_t send_masked(Station& s, const RunList& list, int last)
 {
     MaskedSection masked(*s.port);
-    send(s, list, 0, last);
+    return send(s, list, 0, last);
 }
 
-void ecrir_octet(Station& s, const RunList& list, int last)
+Exchange listen(Station& s, int64_t first_wait)
+{
+    const Exchange x = capture(s, first_wait);
+    if (x.heard)
+        decode_nb_g13(s);
+    return x;
+}
+
+// ecrir_octet_b with the wait for the reply given.
+Exchange send_b(Station& s, const RunList& list, int last, int64_t first_wait)
+{
+    clear_tables(s);
+    MaskedSection masked(*s.port);
+    Exchange x;
+    x.accesses = send(s, list, 0, last - 1);
+    x.add(listen(s, first_wait));
+    x.accesses += send(s, list, last, last);
+    return x;
+}
+
+uint64_t reset_frames(Station& s)
+{
+    set_fast(s);
+    const RunList frame = cmd_reset();
+    MaskedSection masked(*s.port);
+    return send_masked(s, frame, frame.last()) + send_masked(s, frame, frame.last());
+}
+
+// The opening sequence, waiting `reply_wait` reads for the answer to "I".
+Exchange open_sequence(Station& s, int64_t reply_wait)
+{
+    static const uint8_t kProbes[] = {39, 18, 1};
+    Exchange x;
+    set_fast(s);
+    for (uint8_t h : kProbes) {
+        const RunList probe = cmd_open_probe(h);
+        x.accesses += send_masked(s, probe, probe.last());
+    }
+    x.add(capture(s, kG13ShortWait));
+
+    set_slow(s);
+    const RunList probe = cmd_open_probe(1);
+    x.accesses += send_masked(s, probe, probe.last());
+    x.add(capture(s, kG13ShortWait));
+
+    set_fast(s);
+    const RunList frame = cmd_reset();
+    x.accesses += send_masked(s, frame, frame.last());
+
+    set_slow(s);
+    const RunList open = cmd_open();
+    x.add(send_b(s, open, 7, reply_wait));
+    x.add(capture(s, kG13ShortWait));
+
+    set_fast(s);
+    x.accesses += send_masked(s, frame, frame.last());
+    return x;
+}
+
+} // namespace
+
+void ecrir_octet_s(Station& s, const RunList& list, int last) { send_masked(s, list, last); }
+
+bool ecrir_octet(Station& s, const RunList& list, int last)
 {
     clear_tables(s);
     MaskedSection masked(*s.port);
     send(s, list, 0, last);
-    lit_g13(s);
+    return lit_g13(s);
 }
 
-void ecrir_octet_b(Station& s, const RunList& list, int last)
-{
-    clear_tables(s);
-    MaskedSection masked(*s.port);
-    send(s, list, 0, last - 1);
-    lit_g13(s);
-    send(s, list, last, last);
-}
+bool ecrir_octet_b(Station& s, const RunList& list, int last) { return send_b(s, list, last, kG13LongWait).heard; }
 
 bool ecrir_octet_b_a(Station& s, const RunList& list, int last)
 {
@@ -348,17 +435,11 @@ bool ecrir_octet_b_a(Station& s, const RunList& list, int last)
     return lit_g13(s);
 }
 
-bool lit_g13(Station& s)
-{
-    if (!capture(s, kG13LongWait))
-        return false;
-    decode_nb_g13(s);
-    return true;
-}
+bool lit_g13(Station& s) { return listen(s, kG13LongWait).heard; }
 
-bool lit_g13_r(Station& s) { return capture(s, kG13ShortWait); }
+bool lit_g13_r(Station& s) { return capture(s, kG13ShortWait).heard; }
 
-bool lit_g13_rt(Station& s) { return capture(s, kG13ShortWait); }
+bool lit_g13_rt(Station& s) { return capture(s, kG13ShortWait).heard; }
 
 int cherche_sync(const std::array<int32_t, kRunTableSize>& runs)
 {
@@ -423,65 +504,40 @@ void decode_nb_g13_13(const std::array<int32_t, kRunTableSize>& runs, std::array
     decode(runs, symbols, true);
 }
 
-void reset(Station& s)
-{
-    set_fast(s);
-    const RunList frame = cmd_reset();
-    MaskedSection masked(*s.port);
-    ecrir_octet_s(s, frame, frame.last());
-    ecrir_octet_s(s, frame, frame.last());
-}
+void reset(Station& s) { reset_frames(s); }
 
-void ouverture(Station& s)
-{
-    static const uint8_t kProbes[] = {39, 18, 1};
-    set_fast(s);
-    for (uint8_t h : kProbes) {
-        const RunList probe = cmd_open_probe(h);
-        ecrir_octet_s(s, probe, probe.last());
-    }
-    lit_g13_r(s);
-
-    set_slow(s);
-    const RunList probe = cmd_open_probe(1);
-    ecrir_octet_s(s, probe, probe.last());
-    lit_g13_r(s);
-
-    set_fast(s);
-    const RunList frame = cmd_reset();
-    ecrir_octet_s(s, frame, frame.last());
-
-    set_slow(s);
-    const RunList open = cmd_open();
-    ecrir_octet_b(s, open, 7);
-    lit_g13_r(s);
-
-    set_fast(s);
-    ecrir_octet_s(s, frame, frame.last());
-}
+bool ouverture(Station& s) { return open_sequence(s, kG13LongWait).heard; }
 
 bool opening_answered(const Station& s) { return s.symbols[1] == 13; }
 
-int32_t test_v(Station& s, Progress* progress)
+int32_t test_v(Station& s, Progress* progress, TuneOutcome* outcome)
 {
     int32_t lo = 0;
     int32_t hi = 0;
+    bool heard = false;
+    // Port accesses spent climbing without a good answer: a silent, unplugged
+    // or garbling mechanism ends the climb once they reach the budget.
+    uint64_t unanswered = 0;
     clear_tables(s);
     reset(s);
-    if (progress) {
-        // At most the climb to the limit and a descent of 35 steps.
-        const int32_t climb = std::max<int32_t>(0, (kG13TuneLimit - s.delay.g13) / 10 + 1);
-        progress->start(climb + 36);
-    }
+    if (progress)
+        progress->start(kG13TuneSteps);
+    int steps = 0;
     int32_t& g = s.delay.g13;
     do {
-        if (progress)
+        if (progress && steps < kG13TuneSteps) {
             progress->step();
+            ++steps;
+        }
+        Exchange x;
         {
             MaskedSection masked(*s.port);
-            ouverture(s);
+            // While climbing, the answer to "I" is awaited as long as the
+            // probes' answers: it comes within a few bit times or not at all.
+            x = open_sequence(s, lo == 0 ? kG13ShortWait : kG13LongWait);
             decode_nb_g13_13(s);
         }
+        heard = heard || x.heard;
         if (s.symbols[1] == 13 && s.symbols[0] == 0) {
             if (lo == 0)
                 lo = g;
@@ -489,26 +545,36 @@ int32_t test_v(Station& s, Progress* progress)
                 hi = g;
             if (hi == 0)
                 g += 350;
+        } else if (lo == 0) {
+            unanswered += x.accesses;
         }
         if (lo == 0)
             g += 10;
         else
             g -= 10;
-    } while (lo <= g && g <= kG13TuneLimit && hi == 0);
-    const int32_t result = int32_t(round_even((int64_t(lo) + hi) * 0.5));
+    } while (lo <= g && g <= kG13TuneLimit && hi == 0 && unanswered < kG13TuneBudget);
+    // Without a second answer the band's top is unknown: lo itself answered.
+    const int32_t result = hi != 0 ? int32_t(round_even((int64_t(lo) + hi) * 0.5)) : lo;
     g = result;
     s.measured_module_count = result;
     reset(s);
-    if (progress)
+    if (progress) {
+        for (; steps < kG13TuneSteps; ++steps)
+            progress->step();
         progress->finish();
+    }
+    if (outcome)
+        *outcome = result != 0 ? TuneOutcome::Tuned : heard ? TuneOutcome::Garbled : TuneOutcome::Silent;
     return result;
 }
 
-std::string Ajust(Station& s)
+std::string Ajust(Station& s, bool* answered)
 {
     set_fast(s);
     const RunList w = cmd_coin_test();
-    ecrir_octet_b(s, w, 7);
+    const bool got = ecrir_octet_b(s, w, 7);
+    if (answered)
+        *answered = got;
     decode_nb_g13(s);
     return coin_text(s.symbols);
 }

@@ -24,6 +24,13 @@ constexpr int32_t kG13StretchLimit = 100000;
 constexpr int kG13DecodeStretches = 3000;
 constexpr int kG13Symbols = 301; // symbol entries 0..300 are written by the decoders
 constexpr int32_t kG13TuneLimit = 3200;
+// No reply of this link is longer than this many units ("Z": 37 characters).
+constexpr int64_t kG13ReplyUnits = 512;
+// Port accesses (1 µs each) the tuning may spend climbing without a good
+// answer before it gives up on the line.
+constexpr uint64_t kG13TuneBudget = 20000000;
+// Steps of the tuning's progress bar: a try, then at most 35 on the way down.
+constexpr int kG13TuneSteps = 36;
 
 // A command as stretch lengths: even entries level 0, odd entries level 1.
 struct RunList {
@@ -68,9 +75,10 @@ inline void set_fast(Station& s) { s.measured_module_count = fast_units(s); }
 // Line operations.
 void ecrir_bit_2(Station& s, uint8_t value);
 void ecrir_bit(Station& s, uint8_t value);
+// ecrir_octet and ecrir_octet_b return true when a reply started in time.
 void ecrir_octet_s(Station& s, const RunList& list, int last);
-void ecrir_octet(Station& s, const RunList& list, int last);
-void ecrir_octet_b(Station& s, const RunList& list, int last);
+bool ecrir_octet(Station& s, const RunList& list, int last);
+bool ecrir_octet_b(Station& s, const RunList& list, int last);
 // True when a reply was captured (the tables are not cleared before).
 bool ecrir_octet_b_a(Station& s, const RunList& list, int last);
 
@@ -88,15 +96,23 @@ inline void decode_nb_g13_13(Station& s) { decode_nb_g13_13(s.run_table, s.symbo
 
 void clear_tables(Station& s);
 void reset(Station& s);
-void ouverture(Station& s);
+// True when anything came back during the opening.
+bool ouverture(Station& s);
 // True when the last opening was answered ("=" as second symbol).
 bool opening_answered(const Station& s);
 
-// Automatic tuning of the G13 delay count; 0 when nothing answered below 3200.
-int32_t test_v(Station& s, Progress* progress = nullptr);
+// How a tuning ended: tuned, nothing heard at all, or replies that never
+// read as the opening's answer (a noisy or garbling line).
+enum class TuneOutcome { Tuned, Silent, Garbled };
+
+// Automatic tuning of the G13 delay count; 0 when nothing answered below 3200
+// or within the budget of port time. A count that answered once while no
+// second answer was found on the way down is returned as it is.
+int32_t test_v(Station& s, Progress* progress = nullptr, TuneOutcome* outcome = nullptr);
 
 // Coin measurement reads: "W" (test) and "T" (teach); the text of four groups.
-std::string Ajust(Station& s);
+// *answered tells whether a reply came within the wait.
+std::string Ajust(Station& s, bool* answered = nullptr);
 // *answered tells whether a coin was measured; when none came within the wait
 // the text is that of the previous capture, since the tables are not cleared.
 std::string Ajust_a(Station& s, bool* answered = nullptr);

@@ -15,6 +15,8 @@
 namespace zuna {
 
 namespace {
+const char kNothingMeasured[] = "Aucune pièce mesurée : validation impossible.";
+
 QLabel* make_label(QWidget* parent, const QString& name, const QString& text)
 {
     auto* l = new QLabel(text, parent);
@@ -46,9 +48,13 @@ TValid_nri_g13::TValid_nri_g13(QWidget* parent) : QDialog(parent)
     connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* g = new QGridLayout(this);
-    g->addWidget(make_label(this, "Label1", "CHOIX DU CANAL :"), 0, 0);
+    QLabel* label_canal = make_label(this, "Label1", "CHOIX DU CANAL :");
+    QLabel* label_toler = make_label(this, "Label2", "Tolérance :");
+    label_canal->setBuddy(canal);
+    label_toler->setBuddy(toler);
+    g->addWidget(label_canal, 0, 0);
     g->addWidget(canal, 0, 1);
-    g->addWidget(make_label(this, "Label2", "Tolérance :"), 1, 0);
+    g->addWidget(label_toler, 1, 0);
     g->addWidget(toler, 1, 1);
     g->addWidget(BitBtn1, 2, 0);
     g->addWidget(BitBtn2, 2, 1);
@@ -91,7 +97,7 @@ void TValid_nri_g13::BitBtn1Click()
 Tcalibration_nri_g13::Tcalibration_nri_g13(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shell)
 {
     setObjectName("calibration_nri_g13");
-    setWindowTitle("CALIBRATION G13.0000");
+    setWindowTitle(shell.title("CALIBRATION G13.0000"));
     auto* g = new QGridLayout;
     g->addWidget(new QLabel("Maxi", this), 0, 1);
     g->addWidget(new QLabel("Mini", this), 0, 2);
@@ -110,7 +116,9 @@ Tcalibration_nri_g13::Tcalibration_nri_g13(Shell& shell, QWidget* parent) : QDia
     nb_piece->setRange(1, 20);
     nb_piece->setValue(15);
     auto* count = new QHBoxLayout;
-    count->addWidget(make_label(this, "Label5", "Nb de pieces"));
+    QLabel* label_count = make_label(this, "Label5", "Nb de pieces");
+    label_count->setBuddy(nb_piece);
+    count->addWidget(label_count);
     count->addWidget(nb_piece);
     attente = make_label(this, "attente", "");
     BitBtn1 = new QPushButton("LECTURE", this);
@@ -142,6 +150,7 @@ void Tcalibration_nri_g13::showEvent(QShowEvent* e)
 
 void Tcalibration_nri_g13::FormActivate()
 {
+    setWindowTitle(shell_.title("CALIBRATION G13.0000"));
     for (QLabel* l : m_)
         l->setText("  0");
     for (QLabel* l : b_)
@@ -150,6 +159,8 @@ void Tcalibration_nri_g13::FormActivate()
         l->setText("");
     attente->setText("");
     nb_piece->setValue(15);
+    measured_ = 0;
+    ok->setEnabled(false);
 }
 
 std::array<int, 4> Tcalibration_nri_g13::largest() const
@@ -185,6 +196,7 @@ void Tcalibration_nri_g13::BitBtn1Click()
             attente->setText(QString("Pas de pièce reçue : lecture arrêtée après %1 pièce(s).").arg(i - 1));
             break;
         }
+        ++measured_;
         auto hi = largest();
         auto lo = smallest();
         for (size_t k = 0; k < 4; ++k) {
@@ -205,12 +217,20 @@ void Tcalibration_nri_g13::BitBtn1Click()
     }
     nb_piece->setValue(n);
     an->setEnabled(true);
-    ok->setEnabled(true);
+    // Limits of a coin never measured (maxima 0, minima 255) accept nothing.
+    ok->setEnabled(measured_ > 0);
+    if (measured_ == 0)
+        attente->setText(attente->text() + (attente->text().isEmpty() ? "" : "\n") + kNothingMeasured);
 }
 
 void Tcalibration_nri_g13::okClick()
 {
+    if (measured_ == 0) {
+        attente->setText(kNothingMeasured);
+        return;
+    }
     if (auto* valid = shell_.dialog<TValid_nri_g13>()) {
+        valid->setWindowTitle(shell_.title("VALIDATION"));
         valid->prepare(window_, largest(), smallest());
         valid->exec();
         valid->prepare(nullptr, {}, {});

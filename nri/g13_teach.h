@@ -63,6 +63,7 @@ private:
     QPushButton* BitBtn1;
     QPushButton* ok;
     QPushButton* an;
+    int measured_ = 0; // coins measured since the window became active
 };
 
 } // namespace zuna

@@ -17,7 +17,6 @@
 
 #include "ui/c_canal.h"
 #include "ui/shell.h"
-#include "link/module.h"
 #include "nri/g13_link.h"
 #include "nri/g13_teach.h"
 #include "store/model_ui.h"
@@ -29,6 +28,16 @@ using namespace nri;
 namespace {
 
 const char kNoAnswer[] = "Le monnayeur ne répond pas : réglage automatique de la vitesse impossible.";
+const char kGarbled[] = "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?) : "
+                        "réglage automatique de la vitesse impossible.";
+const char kNoTimeBase[] = "Le module ne donne pas de base de temps (comptage nul) : "
+                           "réglage automatique de la vitesse impossible.";
+const char kReadSilent[] = "Le monnayeur ne répond pas : lecture impossible.";
+const char kReadGarbled[] = "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?) : "
+                            "lecture impossible.";
+const char kModeNotRead[] = "Le monnayeur ne répond pas : le mode de mesure n'a pas été relu.";
+const char kWaitCoin[] = "Introduisez une pièce";
+const char kNoCoin[] = "Aucune pièce reçue : rien n'a été mesuré.";
 
 // Shows the tuning in the window's progress bar.
 class BarProgress : public Progress {
@@ -132,8 +141,8 @@ void Tnrig130000::build()
     QFont mono("Monospace");
     mono.setStyleHint(QFont::TypeWriter);
     for (int n = 1; n <= 6; ++n) {
-        lines->addWidget(make_label(this, qPrintable(QString("Label%1").arg(n)), QString("Canal %1 :").arg(n)),
-                         2 * (n - 1), 0);
+        name_[size_t(n - 1)] = make_label(this, qPrintable(QString("Label%1").arg(n)), QString("Canal %1 :").arg(n));
+        lines->addWidget(name_[size_t(n - 1)], 2 * (n - 1), 0);
         upper_[size_t(n - 1)] = make_label(this, qPrintable(QString("c%1").arg(n)), "000  000  000  000");
         lower_[size_t(n - 1)] = make_label(this, qPrintable(QString("c%1%1").arg(n)), "000  000  000  000");
         upper_[size_t(n - 1)]->setFont(mono);
@@ -205,6 +214,7 @@ void Tnrig130000::build()
     auto* ag = new QGridLayout(ajustement);
     for (int k = 1; k <= 8; ++k) {
         aj_[size_t(k - 1)] = make_spin(ajustement, qPrintable(QString("aj%1").arg(k)), 0, 255, 0);
+        aj_[size_t(k - 1)]->setAccessibleName(QString(k <= 4 ? "Maxi mesure %1" : "Mini mesure %1").arg((k - 1) % 4 + 1));
         ag->addWidget(aj_[size_t(k - 1)], (k - 1) / 4, (k - 1) % 4);
     }
     ok = make_button(ajustement, "ok", "OK");
@@ -220,7 +230,9 @@ void Tnrig130000::build()
     Panel1 = new QGroupBox("Mesure :", this);
     Panel1->setObjectName("Panel1");
     auto* pm = new QHBoxLayout(Panel1);
-    pm->addWidget(me = make_spin(Panel1, "me", 1, 9, 1));
+    me = make_spin(Panel1, "me", 1, 9, 1);
+    me->setAccessibleName("Mesure");
+    pm->addWidget(me);
     pm->addWidget(BitBtn5 = make_button(Panel1, "BitBtn5", "OK"));
     pm->addWidget(BitBtn6 = make_button(Panel1, "BitBtn6", "Abandon"));
     Panel1->hide();
@@ -301,20 +313,24 @@ void Tnrig130000::FormActivate()
     if (s.g13_stored == 0 && !tuning_tried_) {
         tuning_tried_ = true;
         const int32_t before = s.delay.g13;
-        BarProgress bar(progresse);
-        const int32_t g = test_v(s, &bar);
-        progresse->setRange(0, 9);
-        if (g > 0) {
-            s.delay.g13 = g;
-            s.g13_stored = g;
-            // Kept in the module memory so that the next start finds it.
-            lir_s1(s);
-            set_zone0_g13(s.zone0, g);
-            ecrit_cle_0(s);
+        if (before <= 0) {
+            // No time base measured: a search from 0 would never get there.
+            show_message(kNoTimeBase);
         } else {
-            // Nothing answered: keep the count in use rather than 0.
-            s.delay.g13 = before;
-            show_message(kNoAnswer);
+            BarProgress bar(progresse);
+            TuneOutcome how = TuneOutcome::Silent;
+            const int32_t g = test_v(s, &bar, &how);
+            progresse->setRange(0, 9);
+            if (g > 0) {
+                // For this run only: counts are kept in the module memory by
+                // the frequency window alone.
+                s.delay.g13 = g;
+                s.g13_stored = g;
+            } else {
+                // Nothing answered: keep the count in use rather than 0.
+                s.delay.g13 = before;
+                show_message(how == TuneOutcome::Garbled ? kGarbled : kNoAnswer);
+            }
         }
     }
     if (s.g13_stored != 0)
@@ -377,14 +393,33 @@ void Tnrig130000::show_reprogramming()
     l3->setText(n(31) + n(32) + "/" + n(28) + n(29) + "/" + n(34) + n(35));
 }
 
-void Tnrig130000::read_channel(int channel)
+bool Tnrig130000::read_channel(int channel)
 {
     Station& s = station();
     const RunList v = cmd_channel_read(channel);
-    ecrir_octet_b(s, v, v.last());
+    const bool answered = ecrir_octet_b(s, v, v.last());
+    QLabel* name = name_[size_t(channel - 1)];
+    if (!answered) {
+        // No reply is not a record of zeros: the lines keep what they showed.
+        name->setText(QString("Canal %1 : non relu").arg(channel));
+        return false;
+    }
     decode_nb_g13(s);
+    name->setText(QString("Canal %1 :").arg(channel));
     upper(channel)->setText(QString::fromStdString(channel_line(s.symbols, 0)));
     lower(channel)->setText(QString::fromStdString(channel_line(s.symbols, 12)));
+    return true;
+}
+
+void Tnrig130000::report_unread(const QList<int>& channels)
+{
+    if (channels.isEmpty())
+        return;
+    QStringList n;
+    for (int c : channels)
+        n << QString::number(c);
+    show_message(QString(channels.size() == 1 ? "Canal %1 non relu" : "Canaux %1 non relus").arg(n.join(", ")) +
+                 " : le monnayeur ne répond pas. Les valeurs affichées sont celles d'avant.");
 }
 
 std::array<int, 4> Tnrig130000::maxima(int channel) const { return parse_values(upper(channel)->text().toStdString()); }
@@ -406,9 +441,11 @@ void Tnrig130000::Button1Click()
     repaint();
 
     reset(s);
-    ouverture(s);
+    const bool heard = ouverture(s);
     decode_nb_g13_13(s);
-    if (opening_answered(s)) {
+    const bool answered = opening_answered(s);
+    QList<int> unread;
+    if (answered) {
         const RunList hold = cmd_open_probe(107);
         set_slow(s);
         ecrir_octet_s(s, hold, hold.last());
@@ -421,22 +458,27 @@ void Tnrig130000::Button1Click()
 
         ecrir_octet_s(s, hold, hold.last());
         const RunList z = cmd_identity();
-        ecrir_octet(s, z, z.last());
+        const bool identity = ecrir_octet(s, z, z.last());
         const RunList end = cmd_end_identification();
         ecrir_octet_s(s, end, end.last());
         set_fast(s);
         decode_nb_g13(s);
-        show_identity();
+        if (identity)
+            show_identity();
         step();
 
         set_fast(s);
         for (int n = 1; n <= 6; ++n) {
-            read_channel(n);
+            if (!read_channel(n))
+                unread << n;
             step();
         }
     }
     Label13->hide();
     progresse->hide();
+    if (!answered)
+        show_message(heard ? kReadGarbled : kReadSilent);
+    report_unread(unread);
 }
 
 void Tnrig130000::Button4Click()
@@ -444,8 +486,12 @@ void Tnrig130000::Button4Click()
     p1->show();
     P2->show();
     a1->show();
-    const std::string text = Ajust(station());
-    a1->setText(QString::fromStdString(text));
+    a1->setText(kWaitCoin);
+    a1->repaint();
+    bool coin = false;
+    const std::string text = Ajust(station(), &coin);
+    // Without a reply nothing was measured: no channel holds the coin.
+    a1->setText(coin ? QString::fromStdString(text) : QString(kNoCoin));
     const std::array<int, 4> m = parse_values(text);
     for (int n = 1; n <= 6; ++n) {
         const auto hi = maxima(n);
@@ -454,7 +500,7 @@ void Tnrig130000::Button4Click()
             result(n, k)->setText(three(hi[size_t(k - 1)]));
             result(n, k + 4)->setText(three(lo[size_t(k - 1)]));
             const int v = m[size_t(k - 1)];
-            paint_pair(result(n, k), result(n, k + 4), lo[size_t(k - 1)] <= v && v <= hi[size_t(k - 1)]);
+            paint_pair(result(n, k), result(n, k + 4), coin && lo[size_t(k - 1)] <= v && v <= hi[size_t(k - 1)]);
         }
     }
 }
@@ -510,11 +556,11 @@ void Tnrig130000::write_channel(int channel, const std::array<int, 4>& hi, const
     const RunList date = cmd_date(d.month(), d.day(), d.year() % 100);
     ecrir_octet_s(s, date, date.last());
     const RunList z = cmd_identity();
-    ecrir_octet(s, z, z.last());
-    show_reprogramming();
+    if (ecrir_octet(s, z, z.last()))
+        show_reprogramming();
     set_fast(s);
-    if (channel >= 1 && channel <= 6)
-        read_channel(channel);
+    if (channel >= 1 && channel <= 6 && !read_channel(channel))
+        report_unread({channel});
 }
 
 void Tnrig130000::okClick()
@@ -551,13 +597,15 @@ void Tnrig130000::BitBtn5Click()
     set_slow(s);
     ecrir_octet_s(s, hold, hold.last());
     const RunList u = cmd_mode_read();
-    ecrir_octet(s, u, u.last());
+    const bool read = ecrir_octet(s, u, u.last());
     decode_nb_g13(s);
     show_mode();
     ecrir_octet_s(s, hold, hold.last());
     const RunList end = cmd_end_identification();
     ecrir_octet_s(s, end, end.last());
     set_fast(s);
+    if (!read)
+        show_message(kModeNotRead);
 }
 
 void Tnrig130000::BitBtn6Click() { Panel1->hide(); }

@@ -5,6 +5,7 @@
 // of the channel records.
 #include <QDate>
 #include <QDialog>
+#include <QList>
 #include <array>
 #include <functional>
 #include <optional>
@@ -81,7 +82,10 @@ private:
     void show_mode();
     void show_identity();
     void show_reprogramming();
-    void read_channel(int channel);
+    // Reads a channel back into its lines; false (lines kept, channel marked
+    // "non relu") when no reply came.
+    bool read_channel(int channel);
+    void report_unread(const QList<int>& channels);
     void step();
     Station& station();
 
@@ -93,6 +97,7 @@ private:
     std::optional<store::ModelRecord> model_;
 
     QPushButton *Button1, *Button2, *Button3, *Button4, *Button5, *Button6, *Button7;
+    std::array<QLabel*, 6> name_{};
     std::array<QLabel*, 6> upper_{};
     std::array<QLabel*, 6> lower_{};
     std::array<std::array<QLabel*, 8>, 6> q_{};

@@ -313,6 +313,21 @@ TEST(G13Capture, StretchesAndLimits)
     zero.left = zero.script[0].second;
     EXPECT_TRUE(lit_g13_rt(z));
     EXPECT_EQ(z.run_table[0], 6); // the read that ends the wait is not counted
+
+    // A line that keeps toggling is not a reply: the capture stops after
+    // kG13ReplyUnits units of stretches.
+    ScriptPort noisy;
+    Station n(noisy);
+    n.measured_module_count = 10;
+    noisy.script = {{false, 11}};
+    for (int i = 0; i < 5000; ++i)
+        noisy.script.push_back({i % 2 == 0, 15});
+    noisy.left = noisy.script[0].second;
+    clear_tables(n);
+    EXPECT_TRUE(lit_g13_r(n));
+    const auto used = std::count_if(n.run_table.begin(), n.run_table.end(), [](int32_t v) { return v != 0; });
+    EXPECT_EQ(used, (kG13ReplyUnits * 10 + 14) / 15); // 15 reads a stretch, none begun past 5120
+    EXPECT_LT(noisy.reads, 11 + 1 + (kG13ReplyUnits + 2) * 10);
 }
 
 // ---- On the simulated bench ----------------------------------------------
@@ -365,12 +380,22 @@ TEST(G13OnBench, TuningFromBelowLandsInTheMiddleOfTheBand)
 
 TEST(G13OnBench, TuningFromAnAnsweringCount)
 {
+    struct Bar : Progress {
+        int maximum = -1, value = 0, at_finish = -1;
+        void start(int m) override { maximum = m, value = 0; }
+        void step() override { ++value; }
+        void finish() override { at_finish = value; }
+    } bar;
     G13Bench b;
     b.s.delay.g13 = 1900; // answers at once: lo = 1900, then down from 2240
-    const int32_t g = test_v(b.s);
+    TuneOutcome how = TuneOutcome::Silent;
+    const int32_t g = test_v(b.s, &bar, &how);
     EXPECT_GT(g, 1900 + 50);
     EXPECT_LT(g, 1900 + 170);
     EXPECT_EQ((g * 2 - 1900) % 10, 0);
+    EXPECT_EQ(how, TuneOutcome::Tuned);
+    EXPECT_GT(bar.maximum, 0);
+    EXPECT_EQ(bar.at_finish, bar.maximum); // the bar reaches its end
 }
 
 TEST(G13OnBench, SilentMechanismTunesToZero)
@@ -381,8 +406,10 @@ TEST(G13OnBench, SilentMechanismTunesToZero)
     EXPECT_EQ(setup.plug("g13"), nullptr);
     Station s(setup.bench());
     s.delay.g13 = 3150;
-    EXPECT_EQ(test_v(s), 0);
+    TuneOutcome how = TuneOutcome::Tuned;
+    EXPECT_EQ(test_v(s, nullptr, &how), 0);
     EXPECT_EQ(s.delay.g13, 0);
+    EXPECT_EQ(how, TuneOutcome::Silent);
 }
 
 TEST(G13OnBench, ChannelReadAndWrite)
@@ -499,6 +526,10 @@ TEST(G13OnBench, FasterPcDefaultCountStillReads)
     set_fast(s);
     ecrir_octet_b(s, cmd_channel_read(1), 13);
     EXPECT_EQ(channel_line(s.symbols, 0), "125  085  205  040  ");
+
+    // Above the tuning's range no second answer can come: the count that
+    // answered is kept, not halved.
+    EXPECT_EQ(test_v(s), 3819);
 }
 
 // ---- The decoders against a literal reading of their steps ----------------

@@ -88,7 +88,8 @@ std::string line(const std::array<int, 4>& v)
 
 TEST(G13Window, StartUpOrderAndSpeedItem)
 {
-    Station s(*new test::CountingPort);
+    test::CountingPort port;
+    Station s(port);
     Shell shell(s);
     QWidget parent;
     create_start_windows(shell, &parent);
@@ -107,7 +108,7 @@ TEST(G13Window, StartUpOrderAndSpeedItem)
     EXPECT_EQ(shell.dialog<TValid_nri_g13>()->windowTitle(), "VALIDATION");
 }
 
-TEST(G13Window, OpeningWithoutStoredCountTunesAndStoresIt)
+TEST(G13Window, OpeningWithoutStoredCountTunesForThisRunOnly)
 {
     G13Station st({}, 0);
     st.s.delay.g13 = st.mech->nominal_count() - 300;
@@ -115,27 +116,72 @@ TEST(G13Window, OpeningWithoutStoredCountTunesAndStoresIt)
     const int32_t nominal = st.mech->nominal_count();
     EXPECT_NEAR(st.s.g13_stored, nominal, nominal * 0.02);
     EXPECT_EQ(st.s.delay.g13, st.s.g13_stored);
-    EXPECT_EQ(zone0_g13(st.setup.module().zone0()), st.s.g13_stored);
+    EXPECT_EQ(zone0_g13(st.setup.module().zone0()), 0); // the module memory is left alone
     EXPECT_TRUE(st.messages.isEmpty());
     EXPECT_EQ(w.windowTitle(), "NRI G13.0000");
     EXPECT_FALSE(st.find<QProgressBar>("progresse")->isVisible());
 }
 
-TEST(G13Window, SilentMechanismIsReportedAndTheCountKept)
+// A dead line: every operation ends within 30 s of port time (1 tick = 1 µs),
+// coin waits apart, and the operator is told what is wrong.
+TEST(G13Window, DeadLinesEndSoonWithTheirMessage)
 {
-    sim::Faults f;
-    f.silent = true;
-    G13Station st(f, 0);
-    st.s.delay.g13 = 3150;
-    st.open();
-    ASSERT_EQ(st.messages.size(), 1);
-    EXPECT_TRUE(st.messages[0].contains("ne répond pas"));
-    EXPECT_EQ(st.s.delay.g13, 3150);
-    EXPECT_EQ(st.s.g13_stored, 0);
-    // A reading then stops at the opening and changes nothing.
-    st.click("Button1");
-    EXPECT_EQ(st.text("c1"), "000  000  000  000");
-    EXPECT_EQ(st.text("mo_me"), "00");
+    constexpr uint64_t kBound = 30000000;
+    constexpr uint64_t kCoinWait = uint64_t(nri::kG13LongWait);
+    struct Row {
+        const char* fault;
+        bool reply_stuck; // reply line held at level 0
+        const char* tuning;
+        const char* reading;
+    } rows[] = {
+        {"silent", false, "ne répond pas", "ne répond pas : lecture impossible"},
+        {"noise", false, "illisibles", "illisibles"},
+        {"stuck-low", false, "base de temps", nullptr},
+        {"", true, "illisibles", "illisibles"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.reply_stuck ? "reply line stuck" : r.fault);
+        sim::Faults f;
+        if (*r.fault) {
+            ASSERT_TRUE(sim::parse_faults(r.fault, f, nullptr));
+        }
+        G13Station st(f, 0);
+        if (r.reply_stuck)
+            st.setup.bench().force_status(0x80, 0x80);
+        const int32_t before = st.s.delay.g13;
+        sim::Bench& bench = st.setup.bench();
+        auto ticks = [&](const std::function<void()>& act) {
+            const uint64_t t0 = bench.now();
+            act();
+            return bench.now() - t0;
+        };
+        EXPECT_LE(ticks([&] { st.open(); }), kBound) << "window opening";
+        ASSERT_EQ(st.messages.size(), 1);
+        EXPECT_TRUE(st.messages[0].contains(r.tuning)) << st.messages[0].toStdString();
+        EXPECT_EQ(st.s.delay.g13, before); // the count in use is kept
+        EXPECT_EQ(st.s.g13_stored, 0);
+        st.messages.clear();
+
+        EXPECT_LE(ticks([&] { st.click("Button1"); }), kBound) << "LECTURE";
+        EXPECT_EQ(st.text("c1"), "000  000  000  000");
+        if (r.reading) {
+            ASSERT_FALSE(st.messages.isEmpty());
+            EXPECT_TRUE(st.messages[0].contains(r.reading)) << st.messages[0].toStdString();
+        }
+        EXPECT_LE(ticks([&] { st.click("Button4"); }), kBound + kCoinWait) << "Test";
+        EXPECT_LE(ticks([&] { nri::Ajust_a(st.s); }), kBound + kCoinWait) << "teach read";
+        EXPECT_LE(ticks([&] {
+                      with_modal([](QWidget* m) { qobject_cast<QDialog*>(m)->accept(); },
+                                 [&] { st.click("Button6"); });
+                      st.click("ok");
+                  }),
+                  kBound)
+            << "AJUST OK";
+        EXPECT_LE(ticks([&] { st.click("BitBtn5"); }), kBound) << "Mode mesure";
+        EXPECT_LE(ticks([&] { st.w->write_channel(5, {1, 2, 3, 4}, {0, 0, 0, 0}, nri::model_write_units(st.s)); }),
+                  kBound)
+            << "model write";
+    }
 }
 
 TEST(G13Window, ReadingShowsIdentityModeAndChannels)
@@ -193,6 +239,21 @@ TEST(G13Window, AdjustmentWritesTheChannelAndReadsItBack)
     EXPECT_EQ(st.mech->reprogramming_date, "12/07/26");
     EXPECT_EQ(st.text("l3"), "07/12/26");
     EXPECT_FALSE(st.find<QWidget>("ajustement")->isVisible());
+    EXPECT_TRUE(st.messages.isEmpty());
+
+    // A write whose read-back is not answered keeps the lines as shown.
+    const QString upper2 = w.upper(2)->text();
+    const QString lower2 = w.lower(2)->text();
+    st.setup.plug("none");
+    with_modal([](QWidget* m) { qobject_cast<TC_canal*>(m)->canal()->setValue(2); qobject_cast<QDialog*>(m)->accept(); },
+               [&] { st.click("Button6"); });
+    st.click("ok");
+    EXPECT_EQ(w.upper(2)->text(), upper2);
+    EXPECT_EQ(w.lower(2)->text(), lower2);
+    EXPECT_EQ(st.text("Label2"), "Canal 2 : non relu");
+    EXPECT_EQ(st.text("l3"), "07/12/26");
+    ASSERT_EQ(st.messages.size(), 1);
+    EXPECT_TRUE(st.messages[0].contains("non relu"));
 }
 
 TEST(G13Window, ModelsAreStoredAndWritten)
@@ -249,6 +310,14 @@ TEST(G13Window, CoinTestColoursThePairsThatHoldTheCoin)
     EXPECT_EQ(st.text("q1"), "110");
     EXPECT_EQ(st.text("q5"), "090");
     EXPECT_EQ(st.text("q51"), "255"); // channel 6
+
+    // No coin: nothing measured, nothing lit (channels 5 and 6 have minima 0).
+    st.setup.plug("none");
+    st.click("Button4");
+    EXPECT_TRUE(st.text("a1").startsWith("Aucune pièce reçue"));
+    for (int n = 1; n <= 6; ++n)
+        for (int k = 1; k <= 8; ++k)
+            EXPECT_NE(w.result(n, k)->palette().color(QPalette::Window), QColor(Qt::yellow)) << n << " " << k;
 }
 
 TEST(G13Window, MeasuringModeIsWrittenAndReadBack)
@@ -270,6 +339,7 @@ TEST(G13Window, MeasuringModeIsWrittenAndReadBack)
 TEST(G13Window, TeachOneCoinAndValidate)
 {
     G13Station st;
+    st.shell.simulated = true;
     Tnrig130000& w = st.open();
     st.click("Button1");
     st.mech->push_coin({120, 80, 200, 35});
@@ -278,6 +348,8 @@ TEST(G13Window, TeachOneCoinAndValidate)
     with_modal(
         [&](QWidget* m) {
             ASSERT_EQ(m, teach);
+            EXPECT_EQ(teach->windowTitle(), "CALIBRATION G13.0000 - SIMULATION");
+            EXPECT_FALSE(teach->findChild<QPushButton*>("ok")->isEnabled()); // nothing measured yet
             EXPECT_EQ(teach->findChild<QLabel*>("m1")->text(), "  0");
             EXPECT_EQ(teach->findChild<QLabel*>("b4")->text(), "255");
             EXPECT_EQ(teach->findChild<QSpinBox*>("nb_piece")->value(), 15);
@@ -290,6 +362,7 @@ TEST(G13Window, TeachOneCoinAndValidate)
             with_modal(
                 [&](QWidget* v) {
                     ASSERT_EQ(v, valid);
+                    EXPECT_EQ(valid->windowTitle(), "VALIDATION - SIMULATION");
                     valid->findChild<QSpinBox*>("canal")->setValue(4);
                     valid->findChild<QSpinBox*>("toler")->setValue(5);
                     if (qEnvironmentVariableIsSet("ZUNA_SHOTS"))
@@ -337,7 +410,14 @@ TEST(G13Window, TeachWithoutCoinCountsNothing)
             EXPECT_EQ(teach->findChild<QLabel*>("b1")->text(), "255");
             EXPECT_TRUE(teach->findChild<QLabel*>("attente")->text().startsWith("Pas de pièce"));
             EXPECT_EQ(teach->findChild<QSpinBox*>("nb_piece")->value(), 3);
-            EXPECT_TRUE(teach->findChild<QPushButton*>("ok")->isEnabled());
+            // No coin measured: no channel limits to write.
+            EXPECT_FALSE(teach->findChild<QPushButton*>("ok")->isEnabled());
+            bool validation = false;
+            with_modal([&](QWidget* v) { validation = true; qobject_cast<QDialog*>(v)->reject(); },
+                       [&] { teach->okClick(); });
+            EXPECT_FALSE(validation);
+            EXPECT_TRUE(teach->isVisible());
+            EXPECT_TRUE(teach->findChild<QLabel*>("attente")->text().contains("Aucune pièce mesurée"));
             teach->findChild<QPushButton*>("an")->click();
         },
         [&] { st.click("Button5"); });
@@ -355,6 +435,9 @@ TEST(G13Window, SpeedBarItemOpensTheWindow)
                              "aj8", "ok", "ab", "Panel1", "me", "choix_c", "canal", "piece", "vers_c", "canal_v", "f_p",
                              "BitBtn1", "BitBtn6"})
         EXPECT_NE(w->findChild<QWidget*>(name), nullptr) << name;
+    for (const char* name : {"aj1", "aj4", "aj5", "aj8", "me"})
+        EXPECT_FALSE(w->findChild<QSpinBox*>(name)->accessibleName().isEmpty()) << name;
+    EXPECT_NE(w->findChild<QSpinBox*>("aj1")->accessibleName(), w->findChild<QSpinBox*>("aj5")->accessibleName());
 }
 
 // ---- Frames on the line, in order, with the rate of each ------------------

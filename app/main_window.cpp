@@ -8,7 +8,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QSettings>
+#include <QStatusBar>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QToolButton>
@@ -18,6 +20,7 @@
 #include "app/windows.h"
 #include "link/module.h"
 #include "store/tables.h"
+#include "ui/transfer.h"
 
 namespace zuna {
 
@@ -82,6 +85,26 @@ void TForm1::build_ui()
     version->addWidget(l3);
     col->addLayout(version);
     setCentralWidget(central);
+
+    // The module is measured and read on the transfer thread; a busy bar in
+    // the status bar says so (a second or two on a slow PC).
+    busy_ = new QProgressBar(this);
+    busy_->setObjectName("mesure_module");
+    busy_->setRange(0, 0);
+    busy_->setMaximumWidth(160);
+    busy_->hide();
+    statusBar()->addPermanentWidget(busy_);
+    transfer_ = new Transfer(shell_.transfers, this, nullptr);
+    transfer_->set_stoppable(false);
+}
+
+void TForm1::on_line(const QString& what, const std::function<void()>& f)
+{
+    statusBar()->showMessage(what);
+    busy_->show();
+    transfer_->run([&](Progress&) { f(); });
+    busy_->hide();
+    statusBar()->clearMessage();
 }
 
 void TForm1::ensure_alias(const StationSettings& settings)
@@ -122,7 +145,7 @@ void TForm1::FormCreate(const StationSettings& settings)
     create_start_windows(shell_, this);
 
     Station& s = shell_.station;
-    s.measured_module_count = measure_module(*s.port);
+    on_line("Mesure du module…", [&] { s.measured_module_count = measure_module(*s.port); });
     s.g13_stored = 0;
 }
 
@@ -147,14 +170,14 @@ bool TForm1::FormActivate()
 
     for (int i = 0; i < kModulePrompts && s.measured_module_count == kNoModule; ++i) {
         show_message("Connectez le module");
-        s.measured_module_count = measure_module(*s.port);
+        on_line("Mesure du module…", [&] { s.measured_module_count = measure_module(*s.port); });
     }
     if (s.measured_module_count == kNoModule) {
         close();
         return false;
     }
 
-    load_delay_counts(s);
+    on_line("Lecture de la mémoire du module…", [&] { load_delay_counts(s); });
     if (s.module_memory_silent && !memory_warned_) {
         memory_warned_ = true;
         show_message("La mémoire du module ne répond pas (tous les octets lus valent 0xFF) : les fréquences "

@@ -10,6 +10,7 @@
 #include "ui/shell.h"
 
 class QLabel;
+class QProgressBar;
 class QToolButton;
 
 namespace zuna {
@@ -17,6 +18,7 @@ namespace zuna {
 namespace store {
 class Tables;
 }
+class Transfer;
 
 struct StationSettings {
     QString settings_file; // empty: the user's QSettings (~/.config/zuna07/)
@@ -48,12 +50,16 @@ private:
     void FormCreate(const StationSettings& settings);
     void ensure_alias(const StationSettings& settings);
     void build_ui();
+    // Runs f on the transfer thread, the window live and the status bar saying what.
+    void on_line(const QString& what, const std::function<void()>& f);
 
     Shell& shell_;
     QString data_dir_;
     QStringList startup_messages_;
     std::unique_ptr<store::Tables> tables_;
     QLabel* image_ = nullptr;
+    QProgressBar* busy_ = nullptr;
+    Transfer* transfer_ = nullptr;
     bool memory_warned_ = false;
 };
 

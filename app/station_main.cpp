@@ -52,7 +52,9 @@ int run_station(QApplication& app, const Options& opt, StationSettings settings)
             // The realtime guard speaks during a transfer: show its word once the transfer is over.
             hardware = open_hardware_port(opt.port, [](const std::string& m) {
                 const QString text = QString::fromStdString(m);
-                QTimer::singleShot(0, [text] { QMessageBox::warning(nullptr, "ZUNA 07", text); });
+                // Said from the transfer thread: the box is shown by the window's thread.
+                QMetaObject::invokeMethod(
+                    qApp, [text] { QMessageBox::warning(nullptr, "ZUNA 07", text); }, Qt::QueuedConnection);
             });
         } catch (const PortError& e) {
             std::fprintf(stderr, "zuna07 : %s\n", e.what());

@@ -13,7 +13,7 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUNA_SANITIZE=ON -D
 cmake --build build-asan -j "$jobs" --target test_store test_link test_nri test_c120
 for t in test_store test_link test_nri test_c120; do
   echo "== $t (sanitizers)"
-  ASAN_OPTIONS=detect_leaks=0 ./build-asan/tests/$t --gtest_brief=1
+  ASAN_OPTIONS=detect_leaks=1 ./build-asan/tests/$t --gtest_brief=1
 done
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -87,7 +87,7 @@ bool Transfer::run(const std::function<void(Progress&)>& op)
         }
     }
     stop_->setEnabled(true);
-    stop_->show();
+    stop_->setVisible(stoppable_);
 
     QEventLoop loop;
     QPointer<QEventLoop> guard(&loop);

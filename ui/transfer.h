@@ -28,6 +28,8 @@ public:
     ~Transfer() override;
 
     QPushButton* stop_button() const { return stop_; }
+    // An operation with no safe point to stop at shows no "Arrêter".
+    void set_stoppable(bool on) { stoppable_ = on; }
 
     // Runs op on the transfer thread and returns when it ended; false, and
     // nothing run, when another operation is running.
@@ -52,6 +54,7 @@ private:
     QPointer<QProgressBar> bar_;
     QPushButton* stop_;
     SharedProgress progress_;
+    bool stoppable_ = true;
     bool running_ = false;
     bool stopped_ = false;
     bool close_after_ = false;

@@ -22,7 +22,11 @@ Command5 write_word_command(int address, uint8_t first, uint8_t second)
 
 // --- Byte layer -------------------------------------------------------------
 
-void ecrir_bit(Station& s, uint8_t value) { hold_bit(*s.port, s.delay.c120, value); }
+void ecrir_bit(Station& s, uint8_t value)
+{
+    hold_bit(*s.port, s.delay.c120, value);
+    s.serial_line = value;
+}
 
 void ecrir_octet_f(Station& s, uint8_t byte)
 {
@@ -38,8 +42,19 @@ void ecrir_octet(Station& s, uint8_t byte)
     ecrir_bit(s, kBit0);
 }
 
+namespace {
+// A command whose last data bit is 0 leaves the line low: the next start bit
+// would have no falling edge and the mechanism would not see the command.
+void line_high_before_start(Station& s)
+{
+    if ((s.serial_line & 1) == 0)
+        ecrir_bit(s, kBit1);
+}
+} // namespace
+
 void ecrir_instruction(Station& s, const Command4& c)
 {
+    line_high_before_start(s);
     ecrir_bit(s, kBit0);
     for (int i = 0; i < 3; ++i)
         ecrir_octet(s, c[i]);
@@ -48,6 +63,7 @@ void ecrir_instruction(Station& s, const Command4& c)
 
 void ecrir_instruction_e(Station& s, const Command5& c)
 {
+    line_high_before_start(s);
     ecrir_bit(s, kBit0);
     for (int i = 0; i < 4; ++i)
         ecrir_octet(s, c[i]);
@@ -61,40 +77,60 @@ void wake_up(Station& s)
     ecrir_bit(s, kBit1);
 }
 
+int64_t LevelReader::reads(bool level, int64_t limit, bool& changed)
+{
+    limit = std::min(limit, budget_ - used_);
+    if (limit <= 0) {
+        changed = false;
+        return 0;
+    }
+    const int64_t k = count_while(port_, kReplyMask, level, limit);
+    changed = k < limit; // the read that saw the other level is one more
+    used_ += k + (changed ? 1 : 0);
+    return k;
+}
+
+bool LevelReader::hold(bool level, int64_t& run, int64_t limit, int64_t& next)
+{
+    bool changed = false;
+    for (;;) {
+        run += reads(level, limit - run, changed);
+        if (!changed)
+            return false;
+        const int64_t x = reads(!level, half_, changed); // the other level
+        if (!changed) { // it holds half a bit (or the budget ran out): a real edge
+            next = x;
+            return true;
+        }
+        // Back at `level` after a short pulse: whichever of the two is shorter
+        // is the glitch.
+        const int64_t y = reads(level, x, changed);
+        if (!changed) { // the pulse was: the level goes on
+            run += x + y + 2;
+            continue;
+        }
+        next = x + y + 2; // the return was: the other level goes on
+        return true;
+    }
+}
+
 int lecture_monayeur(Station& s, int32_t* runs, int capacity)
 {
-    Port& port = *s.port;
     const int64_t timeout = s.c120_read_timeout;
     const int64_t unit = std::max<int32_t>(s.delay.c120, 1);
-    // A level shorter than half a bit time is a glitch on the line, not a bit:
-    // the mechanism never sends one, and counting it as a run would shift
-    // every bit after it.
-    const int64_t half = unit / 2;
-    // Wait for the reply's first level change.
-    int64_t n = 0;
+    LevelReader line(*s.port, unit / 2, INT64_MAX);
+    // Wait for the reply's first level 1: (time-out + 2) reads at most.
+    int64_t wait = 0;
     int64_t run = 0;
-    for (;;) {
-        while ((port.read_status_port() & kReplyMask) == 0 && n <= timeout)
-            ++n;
-        if (n >= timeout)
-            return 0;
-        run = count_while(port, kReplyMask, true, half);
-        if (run >= half)
-            break;
-        n += run + 1;
-    }
+    if (!line.hold(false, wait, timeout + 2, run) || wait >= timeout)
+        return 0;
     int count = 0;
     bool level = true;
     while (count < capacity) {
-        run += count_while(port, kReplyMask, level, kRunEnd - run);
-        if (run >= kRunEnd) {
+        int64_t next = 0;
+        if (!line.hold(level, run, kRunEnd, next)) {
             runs[count++] = kRunEnd;
             break;
-        }
-        const int64_t next = count_while(port, kReplyMask, !level, half);
-        if (next < half) { // a glitch: the level goes on
-            run += next + 2;
-            continue;
         }
         runs[count++] = int32_t(div_round_even(run, unit));
         level = !level;

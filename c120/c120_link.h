@@ -57,16 +57,42 @@ Command5 write_word_command(int address, uint8_t first, uint8_t second);
 void ecrir_bit(Station& s, uint8_t value);
 void ecrir_octet(Station& s, uint8_t byte);   // data bits, 5 stop bits, next start bit
 void ecrir_octet_f(Station& s, uint8_t byte); // data bits only
+// A command that follows one whose last data bit was 0 (the line still low)
+// begins with one bit time of 0x61, so that its start bit has a falling edge.
 void ecrir_instruction(Station& s, const Command4& c);
 void ecrir_instruction_e(Station& s, const Command5& c);
 void wake_up(Station& s); // 0x63, long pause, 0x61
 
+// Counts the levels of the reply line (status bit 7) for both recorders.
+// A pulse shorter than half a bit time is a glitch: it is dropped with both
+// its edges and its reads counted in the level around it. Of two short
+// levels in a row the shorter is the glitch, so a spike just after a real
+// edge does not take the level that began at that edge. The read that sees
+// a level change is counted in neither level. Every read counts against
+// `budget`.
+class LevelReader {
+public:
+    LevelReader(Port& port, int64_t half, int64_t budget) : port_(port), half_(half), budget_(budget) {}
+    // Counts `level` on from `run` reads up to `limit` reads. True when the
+    // level changed: `run` is its length and `next` the reads already made
+    // of the next level. False when the limit or the budget was reached.
+    bool hold(bool level, int64_t& run, int64_t limit, int64_t& next);
+    int64_t used() const { return used_; }
+
+private:
+    int64_t reads(bool level, int64_t limit, bool& changed);
+    Port& port_;
+    int64_t half_;
+    int64_t budget_;
+    int64_t used_ = 0;
+};
+
 // Records the reply on status bit 7 into runs[0..capacity): level 1 first,
 // lengths in bit times, the last entry the raw count 10000. Nothing is
 // recorded when the first level change does not come within the C120 read
-// time-out. A level shorter than half a bit time is taken as a glitch and
-// counted in the level around it. Returns the number of entries written. A delay count below 1 is
-// taken as 1 for the division (the windows refuse such a count beforehand).
+// time-out. Glitches are dropped (LevelReader). Returns the number of
+// entries written. A delay count below 1 is taken as 1 for the division (the
+// windows refuse such a count beforehand).
 int lecture_monayeur(Station& s, int32_t* runs, int capacity);
 
 // Decodes reply runs into bytes (bytes after long pauses land 3 apart).

@@ -130,21 +130,16 @@ TEST_F(Silent, NothingIsReadAndNothingBlocks)
     EXPECT_EQ(bench().mask_depth(), 0);
 }
 
-TEST_F(Noisy, NoWrongValueIsTakenForARead)
+TEST_F(Noisy, ReadsInARowGetTheMemoryAndAWriteHolds)
 {
-    const int words = lecture(station, nullptr);
-    for (int w = 0; w < words; ++w) {
-        ASSERT_EQ(station.memory_image[word_index(w)], mech->memory()[2 * w]) << w;
-        ASSERT_EQ(station.memory_image[word_index(w) + 1], mech->memory()[2 * w + 1]) << w;
+    for (int r = 0; r < 10; ++r) { // the recorder drops the glitches; retries reach the mechanism
+        ASSERT_EQ(lecture(station, nullptr), 128) << r;
+        for (int m = 0; m < 256; ++m)
+            ASSERT_EQ(station.memory_image[m + 1], mech->memory()[m]) << r << " byte " << m;
     }
-    if (words == 128) {
-        const WriteResult r = ecrit_data(station, 23, 201, 151);
-        if (r == WriteResult::Verified) {
-            EXPECT_EQ(mech->memory()[44], 201);
-            EXPECT_TRUE(mech->checksum_holds());
-        }
-    }
-    EXPECT_GT(words, 0); // the recorder takes the glitches for what they are
+    EXPECT_EQ(ecrit_data(station, 23, 201, 151), WriteResult::Verified);
+    EXPECT_EQ(mech->memory()[44], 201);
+    EXPECT_TRUE(mech->checksum_holds());
 }
 
 TEST_F(C120Bench, WriteThatDoesNotHoldIsReportedAndTheImageFollowsTheMechanism)

@@ -118,8 +118,17 @@ int lecture_c220(Station& s, Progress* progress)
     {
         MaskedSection masked(*s.port);
         c120::ecrir_bit(s, kBefore);
-        if (send_table(s, kOpen, kWinOpenClose) == c120::kAck)
-            s.memory_image[0] = 1;
+        // An open answered but not acknowledged (garbled on the way) is sent
+        // again, as a word read is; a mechanism that answers nothing is not asked again.
+        for (int t = 0; t < c120::kWordTries; ++t) {
+            std::fill(s.run_table.begin(), s.run_table.begin() + c120::kLocalRuns, 0);
+            const int runs = ecrir_instruction_c220(s, kOpen, kWinOpenClose, s.run_table.data(), c120::kLocalRuns);
+            c120::decode_table(s.run_table.data(), runs, s.symbols.data(), kSymbolBufferSize);
+            if (s.symbols[0] == c120::kAck)
+                s.memory_image[0] = 1;
+            if (s.symbols[0] == c120::kAck || runs == 0)
+                break;
+        }
         if (s.memory_image[0] == 1) {
             for (int n = 1; n <= c120::kWordCount; ++n) {
                 if (!lect_mem_mech_c220(s, n))

@@ -34,6 +34,8 @@ constexpr int32_t kRunEnd = 10000;   // a run this long (raw reads) ends a reply
 constexpr int kWordCount = 128;
 constexpr int kChecksumWord = 127;   // word address of the checksum word
 constexpr int kWordTries = 30;
+// A word read stops after this many tries in a row that nothing answered.
+constexpr int kSilentTries = 10;
 // A word write is retried this many rounds before it is given up.
 constexpr int kWriteRounds = 8;
 
@@ -102,7 +104,7 @@ void decode_table(const int32_t* runs, int run_count, uint8_t* out, int capacity
 // Sends a command and records (and decodes, when asked) its reply into the
 // station's run table and symbol buffer. Returns decoded byte 0.
 void send_only(Station& s, const Command4& c);
-void send_record(Station& s, const Command4& c);
+bool send_record(Station& s, const Command4& c); // true when anything answered
 uint8_t send_decode(Station& s, const Command4& c);
 
 // --- Word operations ------------------------------------------------------
@@ -110,7 +112,8 @@ uint8_t send_decode(Station& s, const Command4& c);
 // is acknowledged and its check byte holds; the word in first/second.
 bool read_word_once(Station& s, int address, uint8_t* first, uint8_t* second);
 
-// Reads word n - 1 (n = 1..128) into the memory image, up to 30 tries.
+// Reads word n - 1 (n = 1..128) into the memory image, up to 30 tries
+// (kSilentTries when nothing answers at all).
 bool lect_mem_mech(Station& s, int n);
 
 // Reads the whole memory into the image (valid flag set on an acknowledged
@@ -125,7 +128,9 @@ enum class WriteResult {
 };
 
 // Writes word n (1..128) with first/second, brings the checksum word up to
-// date, reads both back; retried for at most kWriteRounds rounds.
+// date, reads both back; retried for at most kWriteRounds rounds. A
+// mechanism that answers nothing through the opening reads or a whole round
+// ends the write at once (NoAnswer).
 WriteResult ecrit_data(Station& s, int n, uint8_t first, uint8_t second);
 // Rewrites word n with the bytes already in the image and the given checksum.
 WriteResult ecrit_data_1(Station& s, int n, uint8_t checksum);

@@ -70,10 +70,12 @@ int ecrir_instruction_c220(Station& s, const uint8_t* bytes, int n, int window, 
     return entries;
 }
 
-uint8_t send_table(Station& s, const uint8_t* bytes, int n, int window)
+uint8_t send_table(Station& s, const uint8_t* bytes, int n, int window, bool* heard)
 {
     std::fill(s.run_table.begin(), s.run_table.begin() + c120::kLocalRuns, 0);
     const int runs = ecrir_instruction_c220(s, bytes, n, window, s.run_table.data(), c120::kLocalRuns);
+    if (heard)
+        *heard = runs > 0;
     c120::decode_table(s.run_table.data(), runs, s.symbols.data(), kSymbolBufferSize);
     return s.symbols[0];
 }
@@ -121,12 +123,10 @@ int lecture_c220(Station& s, Progress* progress)
         // An open answered but not acknowledged (garbled on the way) is sent
         // again, as a word read is; a mechanism that answers nothing is not asked again.
         for (int t = 0; t < c120::kWordTries; ++t) {
-            std::fill(s.run_table.begin(), s.run_table.begin() + c120::kLocalRuns, 0);
-            const int runs = ecrir_instruction_c220(s, kOpen, kWinOpenClose, s.run_table.data(), c120::kLocalRuns);
-            c120::decode_table(s.run_table.data(), runs, s.symbols.data(), kSymbolBufferSize);
-            if (s.symbols[0] == c120::kAck)
+            bool heard = false;
+            if (send_table(s, kOpen, kWinOpenClose, &heard) == c120::kAck)
                 s.memory_image[0] = 1;
-            if (s.symbols[0] == c120::kAck || runs == 0)
+            if (s.memory_image[0] == 1 || !heard)
                 break;
         }
         if (s.memory_image[0] == 1) {

@@ -2,6 +2,9 @@
 // coins, and the faults of the bench.
 #include <gtest/gtest.h>
 
+#include <QtGlobal>
+#include <cstdio>
+
 #include "c120/c120_link.h"
 #include "c120/c120_memory.h"
 #include "link/module.h"
@@ -110,7 +113,12 @@ TEST_F(PowerCut, WriteGivesUpAndTheImageClaimsNothing)
 {
     ASSERT_EQ(lecture(station, nullptr), 128);
     const uint8_t old_first = station.memory_image[word_index(22)];
+    const uint64_t t0 = bench().now();
     EXPECT_EQ(ecrit_data(station, 23, 200, 150), WriteResult::NoAnswer);
+    // The round that nothing answered ends the write: no more rounds, no read-back tries.
+    EXPECT_LT(bench().now() - t0, uint64_t(30'000'000));
+    if (qEnvironmentVariableIsSet("ZUNA_PORT_TIMES"))
+        std::printf("| word write, unplugged at the write | %.2f s |\n", (bench().now() - t0) / 1e6);
     EXPECT_FALSE(mech->powered());
     EXPECT_EQ(mech->word_writes(), 1);
     EXPECT_EQ(station.memory_image[0], 0); // not trusted any more

@@ -110,6 +110,8 @@ void Tc220b::Button2Click()
 void Tc220b::Button1Click()
 {
     cc_abClick();
+    if (!c120::teach_usable(s_, show_message))
+        return;
     if (auto* cal = shell_.dialog<Tcalibrate_c220>())
         cal->exec();
     if (!c220b_ready(s_, show_message))

@@ -105,6 +105,8 @@ void Tc_120::Button2Click()
 void Tc_120::Button1Click()
 {
     teste->hide();
+    if (!teach_usable(s_, show_message))
+        return;
     if (auto* cal = shell_.dialog<Tcalibrate>())
         cal->exec();
     if (!ready())

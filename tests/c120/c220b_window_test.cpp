@@ -275,6 +275,13 @@ TEST_F(C220BWindow, AReadThatStopsLeavesTheTableAsItWas)
     const int writes = mech->word_writes();
     click("ok");
     EXPECT_EQ(mech->word_writes(), writes);
+    // Nor is a coin taught: refused before its coins are passed.
+    messages.clear();
+    bool taught = false;
+    test::with_modal([&](QWidget* d) { taught = true; qobject_cast<QDialog*>(d)->reject(); }, [&] { click("Button1"); });
+    EXPECT_FALSE(taught);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("lecture complète")) << messages[0].toStdString();
 }
 
 TEST_F(C220BSilentWindow, ReadSaysSoAndNothingBlocks)

@@ -275,6 +275,12 @@ TEST_F(C120Window, WritesWaitForAWholeRead)
     EXPECT_EQ(mech->word_writes(), writes);
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("lecture"));
+    // A teach is refused before its coins are passed, not at its validation.
+    bool shown = false;
+    test::with_modal([&](QWidget* d) { shown = true; qobject_cast<QDialog*>(d)->reject(); }, [&] { click("Button1"); });
+    EXPECT_FALSE(shown);
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_TRUE(messages[1].contains("lecture complète")) << messages[1].toStdString();
 }
 
 TEST_F(C120Window, ClosingTheWindowClosesTheLink)

@@ -22,7 +22,11 @@ Command5 write_word_command(int address, uint8_t first, uint8_t second)
 
 // --- Byte layer -------------------------------------------------------------
 
-void ecrir_bit(Station& s, uint8_t value) { hold_bit(*s.port, s.delay.c120, value); }
+void ecrir_bit(Station& s, uint8_t value)
+{
+    hold_bit(*s.port, s.delay.c120, value);
+    s.serial_line = value;
+}
 
 void ecrir_octet_f(Station& s, uint8_t byte)
 {
@@ -38,8 +42,19 @@ void ecrir_octet(Station& s, uint8_t byte)
     ecrir_bit(s, kBit0);
 }
 
+namespace {
+// A command whose last data bit is 0 leaves the line low: the next start bit
+// would have no falling edge and the mechanism would not see the command.
+void line_high_before_start(Station& s)
+{
+    if ((s.serial_line & 1) == 0)
+        ecrir_bit(s, kBit1);
+}
+} // namespace
+
 void ecrir_instruction(Station& s, const Command4& c)
 {
+    line_high_before_start(s);
     ecrir_bit(s, kBit0);
     for (int i = 0; i < 3; ++i)
         ecrir_octet(s, c[i]);
@@ -48,6 +63,7 @@ void ecrir_instruction(Station& s, const Command4& c)
 
 void ecrir_instruction_e(Station& s, const Command5& c)
 {
+    line_high_before_start(s);
     ecrir_bit(s, kBit0);
     for (int i = 0; i < 4; ++i)
         ecrir_octet(s, c[i]);
@@ -61,40 +77,60 @@ void wake_up(Station& s)
     ecrir_bit(s, kBit1);
 }
 
+int64_t LevelReader::reads(bool level, int64_t limit, bool& changed)
+{
+    limit = std::min(limit, budget_ - used_);
+    if (limit <= 0) {
+        changed = false;
+        return 0;
+    }
+    const int64_t k = count_while(port_, kReplyMask, level, limit);
+    changed = k < limit; // the read that saw the other level is one more
+    used_ += k + (changed ? 1 : 0);
+    return k;
+}
+
+bool LevelReader::hold(bool level, int64_t& run, int64_t limit, int64_t& next)
+{
+    bool changed = false;
+    for (;;) {
+        run += reads(level, limit - run, changed);
+        if (!changed)
+            return false;
+        const int64_t x = reads(!level, half_, changed); // the other level
+        if (!changed) { // it holds half a bit (or the budget ran out): a real edge
+            next = x;
+            return true;
+        }
+        // Back at `level` after a short pulse: whichever of the two is shorter
+        // is the glitch.
+        const int64_t y = reads(level, x, changed);
+        if (!changed) { // the pulse was: the level goes on
+            run += x + y + 2;
+            continue;
+        }
+        next = x + y + 2; // the return was: the other level goes on
+        return true;
+    }
+}
+
 int lecture_monayeur(Station& s, int32_t* runs, int capacity)
 {
-    Port& port = *s.port;
     const int64_t timeout = s.c120_read_timeout;
     const int64_t unit = std::max<int32_t>(s.delay.c120, 1);
-    // A level shorter than half a bit time is a glitch on the line, not a bit:
-    // the mechanism never sends one, and counting it as a run would shift
-    // every bit after it.
-    const int64_t half = unit / 2;
-    // Wait for the reply's first level change.
-    int64_t n = 0;
+    LevelReader line(*s.port, unit / 2, INT64_MAX);
+    // Wait for the reply's first level 1: (time-out + 2) reads at most.
+    int64_t wait = 0;
     int64_t run = 0;
-    for (;;) {
-        while ((port.read_status_port() & kReplyMask) == 0 && n <= timeout)
-            ++n;
-        if (n >= timeout)
-            return 0;
-        run = count_while(port, kReplyMask, true, half);
-        if (run >= half)
-            break;
-        n += run + 1;
-    }
+    if (!line.hold(false, wait, timeout + 2, run) || wait >= timeout)
+        return 0;
     int count = 0;
     bool level = true;
     while (count < capacity) {
-        run += count_while(port, kReplyMask, level, kRunEnd - run);
-        if (run >= kRunEnd) {
+        int64_t next = 0;
+        if (!line.hold(level, run, kRunEnd, next)) {
             runs[count++] = kRunEnd;
             break;
-        }
-        const int64_t next = count_while(port, kReplyMask, !level, half);
-        if (next < half) { // a glitch: the level goes on
-            run += next + 2;
-            continue;
         }
         runs[count++] = int32_t(div_round_even(run, unit));
         level = !level;
@@ -177,25 +213,42 @@ int record(Station& s)
     return lecture_monayeur(s, s.run_table.data(), kRunTableSize);
 }
 
-// One reply into a local buffer; decoded byte 0 (or 0 when nothing came).
+// One reply into a local buffer; returns the runs recorded (0: nothing came).
 template <class Send>
-uint8_t exchange_local(Station& s, Send send, std::array<uint8_t, kLocalDecoded>& dec)
+int exchange_local(Station& s, Send send, std::array<uint8_t, kLocalDecoded>& dec)
 {
     std::array<int32_t, kLocalRuns> runs{};
     send();
     const int n = lecture_monayeur(s, runs.data(), kLocalRuns);
     decode_table(runs.data(), n, dec.data(), kLocalDecoded);
-    return dec[0];
+    return n;
+}
+
+// A word read; `heard` is set when anything answered, acknowledged or not.
+bool read_word_heard(Station& s, int address, uint8_t* first, uint8_t* second, bool& heard)
+{
+    std::array<uint8_t, kLocalDecoded> dec{};
+    if (exchange_local(s, [&] { ecrir_instruction(s, read_word_command(address)); }, dec) > 0)
+        heard = true;
+    if (uint8_t(dec[12] - dec[6] - dec[9]) != 0x3B)
+        dec[0] = 4;
+    if (dec[0] != kAck)
+        return false;
+    if (first)
+        *first = dec[6];
+    if (second)
+        *second = dec[9];
+    return true;
 }
 
 } // namespace
 
 void send_only(Station& s, const Command4& c) { ecrir_instruction(s, c); }
 
-void send_record(Station& s, const Command4& c)
+bool send_record(Station& s, const Command4& c)
 {
     ecrir_instruction(s, c);
-    record(s);
+    return record(s) > 0;
 }
 
 uint8_t send_decode(Station& s, const Command4& c)
@@ -210,26 +263,23 @@ uint8_t send_decode(Station& s, const Command4& c)
 
 bool read_word_once(Station& s, int address, uint8_t* first, uint8_t* second)
 {
-    std::array<uint8_t, kLocalDecoded> dec{};
-    exchange_local(s, [&] { ecrir_instruction(s, read_word_command(address)); }, dec);
-    if (uint8_t(dec[12] - dec[6] - dec[9]) != 0x3B)
-        dec[0] = 4;
-    if (dec[0] != kAck)
-        return false;
-    if (first)
-        *first = dec[6];
-    if (second)
-        *second = dec[9];
-    return true;
+    bool heard = false;
+    return read_word_heard(s, address, first, second, heard);
 }
 
 namespace {
-// A read retried while the reply is not acknowledged or fails its check.
-bool read_word_tries(Station& s, int address, uint8_t* first, uint8_t* second)
+// A read retried while the reply is not acknowledged or fails its check, up
+// to 30 tries, but no more than `silent_tries` in a row that nothing answered:
+// a garbled reply is worth asking again, a mechanism that is gone is not.
+bool read_word_tries(Station& s, int address, uint8_t* first, uint8_t* second, int silent_tries)
 {
-    for (int t = 0; t < kWordTries; ++t)
-        if (read_word_once(s, address, first, second))
+    int silent = 0;
+    for (int t = 0; t < kWordTries && silent < silent_tries; ++t) {
+        bool heard = false;
+        if (read_word_heard(s, address, first, second, heard))
             return true;
+        silent = heard ? 0 : silent + 1;
+    }
     return false;
 }
 } // namespace
@@ -237,7 +287,7 @@ bool read_word_tries(Station& s, int address, uint8_t* first, uint8_t* second)
 bool lect_mem_mech(Station& s, int n)
 {
     uint8_t first = 0, second = 0;
-    const bool ok = read_word_tries(s, n - 1, &first, &second);
+    const bool ok = read_word_tries(s, n - 1, &first, &second, kSilentTries);
     ecrir_bit(s, kAfterRead);
     wait_status_reads(*s.port, s.delay.c120, 200);
     if (ok) {
@@ -281,42 +331,46 @@ int lecture(Station& s, Progress* progress)
 
 namespace {
 
-void exchange_write(Station& s, const Command5& c)
+bool exchange_write(Station& s, const Command5& c)
 {
     std::array<uint8_t, kLocalDecoded> dec{};
-    exchange_local(s, [&] { ecrir_instruction_e(s, c); }, dec);
+    return exchange_local(s, [&] { ecrir_instruction_e(s, c); }, dec) > 0;
 }
 
 // The common body of both word writes; the image already holds the new word.
+// A mechanism that answers nothing through the opening reads or through a
+// whole round is not there any more: the write stops there instead of
+// running its rounds and read-backs out against the time-out.
 WriteResult write_verified(Station& s, int address, uint8_t first, uint8_t second, uint8_t sum,
                            int64_t open_wait, const std::array<uint8_t, 2>& previous)
 {
     const uint8_t b255 = s.memory_image[word_index(kChecksumWord) + 1];
     send_only(s, kOpen);
     wake_up(s);
-    read_word_once(s, address, nullptr, nullptr);
-    read_word_once(s, kChecksumWord, nullptr, nullptr);
+    bool heard = false;
+    read_word_heard(s, address, nullptr, nullptr, heard);
+    read_word_heard(s, kChecksumWord, nullptr, nullptr, heard);
     ecrir_instruction(s, kOpen);
     if (open_wait)
         wait_status_reads(*s.port, s.delay.c120, open_wait);
-    record(s);
+    heard = record(s) > 0 || heard;
 
     uint8_t got_first = 0, got_second = 0, got_sum = 0, got_b255 = 0;
     bool word_known = false, sum_known = false;
-    for (int round = 0; round < kWriteRounds; ++round) {
-        exchange_write(s, write_word_command(address, first, second));
+    for (int round = 0; round < kWriteRounds && heard; ++round) {
+        heard = exchange_write(s, write_word_command(address, first, second));
         ecrir_bit(s, kRest);
         wait_status_reads(*s.port, s.delay.c120, 200);
         ecrir_bit(s, kBit1);
-        exchange_write(s, write_word_command(kChecksumWord, sum, b255));
-        send_record(s, kClose);
+        heard = exchange_write(s, write_word_command(kChecksumWord, sum, b255)) || heard;
+        heard = send_record(s, kClose) || heard;
         wake_up(s);
         // One read of each word per round: a reply that does not come back
         // right sends the round again, the write with it.
-        word_known = read_word_once(s, address, &got_first, &got_second);
+        word_known = read_word_heard(s, address, &got_first, &got_second, heard);
         sum_known = false;
         if (word_known && got_first == first) {
-            sum_known = read_word_once(s, kChecksumWord, &got_sum, &got_b255);
+            sum_known = read_word_heard(s, kChecksumWord, &got_sum, &got_b255, heard);
             if (sum_known && got_sum == sum) {
                 s.memory_image[word_index(address)] = first;
                 s.memory_image[word_index(address) + 1] = second;
@@ -324,13 +378,14 @@ WriteResult write_verified(Station& s, int address, uint8_t first, uint8_t secon
                 return WriteResult::Verified;
             }
         }
-        send_record(s, kOpen);
+        heard = send_record(s, kOpen) || heard;
     }
-    // Given up: the image keeps only what the mechanism was seen to hold.
-    if (!word_known)
-        word_known = read_word_tries(s, address, &got_first, &got_second);
-    if (!sum_known)
-        sum_known = read_word_tries(s, kChecksumWord, &got_sum, &got_b255);
+    // Given up: the image keeps only what the mechanism was seen to hold,
+    // asked again only while it still answers.
+    if (!word_known && heard)
+        word_known = read_word_tries(s, address, &got_first, &got_second, 1);
+    if (!sum_known && heard)
+        sum_known = read_word_tries(s, kChecksumWord, &got_sum, &got_b255, 1);
     uint8_t* w = &s.memory_image[word_index(address)];
     uint8_t* c = &s.memory_image[word_index(kChecksumWord)];
     if (word_known) {

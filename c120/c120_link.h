@@ -34,6 +34,8 @@ constexpr int32_t kRunEnd = 10000;   // a run this long (raw reads) ends a reply
 constexpr int kWordCount = 128;
 constexpr int kChecksumWord = 127;   // word address of the checksum word
 constexpr int kWordTries = 30;
+// A word read stops after this many tries in a row that nothing answered.
+constexpr int kSilentTries = 10;
 // A word write is retried this many rounds before it is given up.
 constexpr int kWriteRounds = 8;
 
@@ -57,16 +59,42 @@ Command5 write_word_command(int address, uint8_t first, uint8_t second);
 void ecrir_bit(Station& s, uint8_t value);
 void ecrir_octet(Station& s, uint8_t byte);   // data bits, 5 stop bits, next start bit
 void ecrir_octet_f(Station& s, uint8_t byte); // data bits only
+// A command that follows one whose last data bit was 0 (the line still low)
+// begins with one bit time of 0x61, so that its start bit has a falling edge.
 void ecrir_instruction(Station& s, const Command4& c);
 void ecrir_instruction_e(Station& s, const Command5& c);
 void wake_up(Station& s); // 0x63, long pause, 0x61
 
+// Counts the levels of the reply line (status bit 7) for both recorders.
+// A pulse shorter than half a bit time is a glitch: it is dropped with both
+// its edges and its reads counted in the level around it. Of two short
+// levels in a row the shorter is the glitch, so a spike just after a real
+// edge does not take the level that began at that edge. The read that sees
+// a level change is counted in neither level. Every read counts against
+// `budget`.
+class LevelReader {
+public:
+    LevelReader(Port& port, int64_t half, int64_t budget) : port_(port), half_(half), budget_(budget) {}
+    // Counts `level` on from `run` reads up to `limit` reads. True when the
+    // level changed: `run` is its length and `next` the reads already made
+    // of the next level. False when the limit or the budget was reached.
+    bool hold(bool level, int64_t& run, int64_t limit, int64_t& next);
+    int64_t used() const { return used_; }
+
+private:
+    int64_t reads(bool level, int64_t limit, bool& changed);
+    Port& port_;
+    int64_t half_;
+    int64_t budget_;
+    int64_t used_ = 0;
+};
+
 // Records the reply on status bit 7 into runs[0..capacity): level 1 first,
 // lengths in bit times, the last entry the raw count 10000. Nothing is
 // recorded when the first level change does not come within the C120 read
-// time-out. A level shorter than half a bit time is taken as a glitch and
-// counted in the level around it. Returns the number of entries written. A delay count below 1 is
-// taken as 1 for the division (the windows refuse such a count beforehand).
+// time-out. Glitches are dropped (LevelReader). Returns the number of
+// entries written. A delay count below 1 is taken as 1 for the division (the
+// windows refuse such a count beforehand).
 int lecture_monayeur(Station& s, int32_t* runs, int capacity);
 
 // Decodes reply runs into bytes (bytes after long pauses land 3 apart).
@@ -76,7 +104,7 @@ void decode_table(const int32_t* runs, int run_count, uint8_t* out, int capacity
 // Sends a command and records (and decodes, when asked) its reply into the
 // station's run table and symbol buffer. Returns decoded byte 0.
 void send_only(Station& s, const Command4& c);
-void send_record(Station& s, const Command4& c);
+bool send_record(Station& s, const Command4& c); // true when anything answered
 uint8_t send_decode(Station& s, const Command4& c);
 
 // --- Word operations ------------------------------------------------------
@@ -84,7 +112,8 @@ uint8_t send_decode(Station& s, const Command4& c);
 // is acknowledged and its check byte holds; the word in first/second.
 bool read_word_once(Station& s, int address, uint8_t* first, uint8_t* second);
 
-// Reads word n - 1 (n = 1..128) into the memory image, up to 30 tries.
+// Reads word n - 1 (n = 1..128) into the memory image, up to 30 tries
+// (kSilentTries when nothing answers at all).
 bool lect_mem_mech(Station& s, int n);
 
 // Reads the whole memory into the image (valid flag set on an acknowledged
@@ -99,7 +128,9 @@ enum class WriteResult {
 };
 
 // Writes word n (1..128) with first/second, brings the checksum word up to
-// date, reads both back; retried for at most kWriteRounds rounds.
+// date, reads both back; retried for at most kWriteRounds rounds. A
+// mechanism that answers nothing through the opening reads or a whole round
+// ends the write at once (NoAnswer).
 WriteResult ecrit_data(Station& s, int n, uint8_t first, uint8_t second);
 // Rewrites word n with the bytes already in the image and the given checksum.
 WriteResult ecrit_data_1(Station& s, int n, uint8_t checksum);

@@ -24,6 +24,15 @@ bool image_usable(const Station& s, const MessageSink& tell)
     return false;
 }
 
+bool teach_usable(const Station& s, const MessageSink& tell)
+{
+    if (s.memory_image[0] == 1)
+        return true;
+    tell("Faites d'abord une lecture complète du monayeur : la pièce apprise est écrite dans sa mémoire avec "
+         "sa somme de contrôle.");
+    return false;
+}
+
 QString write_message(WriteResult r, int word)
 {
     switch (r) {

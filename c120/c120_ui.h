@@ -16,6 +16,9 @@ bool delay_usable(int32_t delay, const char* family, const MessageSink& tell);
 // The image must hold a whole read before anything is written: the checksum
 // word is computed over it.
 bool image_usable(const Station& s, const MessageSink& tell);
+// The same before a coin teach, whose validation writes the channel: told
+// before the coins are passed.
+bool teach_usable(const Station& s, const MessageSink& tell);
 // Message for a word that could not be verified (empty when it was).
 QString write_message(WriteResult r, int word);
 

@@ -103,11 +103,15 @@ void Tc220b::Button2Click()
     }
     show_test(r.measured);
     s_.c120_read_timeout = c120::kTimeoutAfterTest;
+    if (!r.acknowledged)
+        show_message("Le monayeur ne répond pas.");
 }
 
 void Tc220b::Button1Click()
 {
     cc_abClick();
+    if (!c120::teach_usable(s_, show_message))
+        return;
     if (auto* cal = shell_.dialog<Tcalibrate_c220>())
         cal->exec();
     if (!c220b_ready(s_, show_message))
@@ -221,11 +225,19 @@ void Tcalibrate_c220::BitBtn1Click()
     if (!c220b_ready(s, show_message))
         return;
     const int coins = nb_piece->value();
+    bool heard = false;
     {
         MaskedSection masked(*s.port);
         c120::ecrir_bit(s, b::kTeachStart);
-        b::send_table(s, b::kOpen, b::kWinOpenClose);
+        b::send_table(s, b::kOpen, b::kWinOpenClose, &heard);
         s.c120_read_timeout = c120::kTimeoutTeach;
+    }
+    if (!heard) { // no coin can be measured: none is waited for
+        MaskedSection masked(*s.port);
+        c120::ecrir_bit(s, b::kTeachEnd);
+        s.c120_read_timeout = c120::kTimeoutNormal;
+        show_message("Le monayeur ne répond pas.");
+        return;
     }
     for (int i = 1; i <= coins; ++i) {
         count_coin(i);

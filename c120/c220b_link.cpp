@@ -23,7 +23,11 @@ std::array<uint8_t, 5> write_word_command(int address, uint8_t first, uint8_t se
 
 std::array<uint8_t, 5> write_checksum_command(uint8_t sum) { return {0x7A, 0x7F, sum, 0x00, uint8_t(sum + 0xF9)}; }
 
-void ecrir_bit(Station& s, uint8_t value) { hold_bit(*s.port, s.delay.c220b, value); }
+void ecrir_bit(Station& s, uint8_t value)
+{
+    hold_bit(*s.port, s.delay.c220b, value);
+    s.serial_line = value;
+}
 
 int64_t listen_reads(int32_t delay, int window) { return int64_t(window - 1) * delay; }
 
@@ -31,7 +35,6 @@ int ecrir_instruction_c220(Station& s, const uint8_t* bytes, int n, int window, 
 {
     Port& port = *s.port;
     const int64_t unit = std::max<int32_t>(s.delay.c220b, 1);
-    const int64_t half = unit / 2; // shorter levels are glitches, as on the C120 reader
     const int64_t total = listen_reads(s.delay.c220b, window);
 
     ecrir_bit(s, kBit0);
@@ -48,53 +51,31 @@ int ecrir_instruction_c220(Station& s, const uint8_t* bytes, int n, int window, 
     }
 
     // Every read of the answer counts against the listening window.
-    int64_t used = 0;
-    bool changed = false;
-    auto count = [&](bool level, int64_t limit) {
-        const int64_t k = count_while(port, c120::kReplyMask, level, limit);
-        changed = k < limit; // the read that saw the other level is one more
-        used += k + (changed ? 1 : 0);
-        return k;
-    };
+    c120::LevelReader line(port, unit / 2, total);
+    int64_t wait = 0;
     int64_t run = 0;
-    for (;;) { // wait for the answer's first level 1
-        if (total - used <= 0)
-            return 0;
-        count(false, total - used);
-        if (!changed)
-            return 0;
-        run = count(true, std::min(half, total - used));
-        if (!changed || run >= half)
-            break;
-    }
+    if (!line.hold(false, wait, INT64_MAX, run))
+        return 0;
     int entries = 0;
     bool level = true;
     while (entries < capacity) {
-        if (total - used <= 0) { // the window is used up: the run so far
-            runs[entries++] = int32_t(div_round_even(run, unit));
-            break;
-        }
-        run += count(level, total - used);
-        if (!changed) {
-            runs[entries++] = int32_t(div_round_even(run, unit));
-            break;
-        }
-        const int64_t next = count(!level, std::min(half, total - used));
-        if (changed && next < half) { // a glitch: the level goes on
-            run += next + 2;
-            continue;
-        }
+        int64_t next = 0;
+        const bool changed = line.hold(level, run, INT64_MAX, next);
         runs[entries++] = int32_t(div_round_even(run, unit));
+        if (!changed) // the window is used up: the run so far
+            break;
         level = !level;
         run = next;
     }
     return entries;
 }
 
-uint8_t send_table(Station& s, const uint8_t* bytes, int n, int window)
+uint8_t send_table(Station& s, const uint8_t* bytes, int n, int window, bool* heard)
 {
     std::fill(s.run_table.begin(), s.run_table.begin() + c120::kLocalRuns, 0);
     const int runs = ecrir_instruction_c220(s, bytes, n, window, s.run_table.data(), c120::kLocalRuns);
+    if (heard)
+        *heard = runs > 0;
     c120::decode_table(s.run_table.data(), runs, s.symbols.data(), kSymbolBufferSize);
     return s.symbols[0];
 }
@@ -139,8 +120,15 @@ int lecture_c220(Station& s, Progress* progress)
     {
         MaskedSection masked(*s.port);
         c120::ecrir_bit(s, kBefore);
-        if (send_table(s, kOpen, kWinOpenClose) == c120::kAck)
-            s.memory_image[0] = 1;
+        // An open answered but not acknowledged (garbled on the way) is sent
+        // again, as a word read is; a mechanism that answers nothing is not asked again.
+        for (int t = 0; t < c120::kWordTries; ++t) {
+            bool heard = false;
+            if (send_table(s, kOpen, kWinOpenClose, &heard) == c120::kAck)
+                s.memory_image[0] = 1;
+            if (s.memory_image[0] == 1 || !heard)
+                break;
+        }
         if (s.memory_image[0] == 1) {
             for (int n = 1; n <= c120::kWordCount; ++n) {
                 if (!lect_mem_mech_c220(s, n))

@@ -59,10 +59,12 @@ int ecrir_instruction_c220(Station& s, const std::array<uint8_t, N>& c, int wind
     return ecrir_instruction_c220(s, c.data(), int(N), window, runs, capacity);
 }
 // Into the station's run table (cleared first); returns decoded byte 0.
-uint8_t send_table(Station& s, const uint8_t* bytes, int n, int window);
-template <std::size_t N> uint8_t send_table(Station& s, const std::array<uint8_t, N>& c, int window)
+// `heard`, when given, tells whether anything answered.
+uint8_t send_table(Station& s, const uint8_t* bytes, int n, int window, bool* heard = nullptr);
+template <std::size_t N>
+uint8_t send_table(Station& s, const std::array<uint8_t, N>& c, int window, bool* heard = nullptr)
 {
-    return send_table(s, c.data(), int(N), window);
+    return send_table(s, c.data(), int(N), window, heard);
 }
 
 // One word read, up to 30 tries; stores the word n - 1 (n = 1..128) in the image.

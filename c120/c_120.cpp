@@ -84,6 +84,8 @@ void Tc_120::Button2Click()
         send_record(s_, kOpen);
         s_.c120_read_timeout = kTimeoutTest;
         r = measure_coin(s_, true);
+        // What follows waits for no coin: the normal time-out bounds it.
+        s_.c120_read_timeout = kTimeoutNormal;
         send_record(s_, read_word_command(kChecksumWord));
         ecrir_bit(s_, kBit1);
         send_record(s_, read_word_command(kChecksumWord));
@@ -96,11 +98,15 @@ void Tc_120::Button2Click()
     show_test(r.measured);
     s_.c120_read_timeout = kTimeoutAfterTest;
     ecrir_bit(s_, kRest);
+    if (!r.acknowledged)
+        show_message("Le monayeur ne répond pas.");
 }
 
 void Tc_120::Button1Click()
 {
     teste->hide();
+    if (!teach_usable(s_, show_message))
+        return;
     if (auto* cal = shell_.dialog<Tcalibrate>())
         cal->exec();
     if (!ready())

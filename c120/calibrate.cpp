@@ -115,12 +115,20 @@ void Tcalibrate::BitBtn1Click()
     ok->hide();
     ab->hide();
     const int coins = nb_piece->value();
+    bool heard = false;
     {
         MaskedSection masked(*s.port);
         ecrir_bit(s, kAfterRead);
-        send_record(s, read_word_command(kChecksumWord));
-        send_record(s, kOpen);
+        heard = send_record(s, read_word_command(kChecksumWord));
+        heard = send_record(s, kOpen) || heard;
         s.c120_read_timeout = kTimeoutTeach;
+    }
+    if (!heard) { // no coin can be measured: none is waited for
+        MaskedSection masked(*s.port);
+        ecrir_bit(s, kTeachEnd);
+        s.c120_read_timeout = kTimeoutNormal;
+        show_message("Le monayeur ne répond pas.");
+        return;
     }
     for (int i = 1; i <= coins; ++i) {
         count_coin(i);

@@ -40,6 +40,9 @@ struct Station {
     int32_t measured_copy = 0;           // copies taken at the end of each activate step
     int32_t reference_copy = 1;
     int64_t c120_read_timeout = kC120ReadTimeout;
+    // Last value the C120 and C220B links held on the data register (bit 0 is
+    // their line to the mechanism): a command needs the line high before its start bit.
+    uint8_t serial_line = 0x63;
 
     // Module memory images and the last line state written for it.
     std::array<uint8_t, kZone0Size> zone0{};

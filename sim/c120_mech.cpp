@@ -232,18 +232,30 @@ void SerialMech::power_off()
         bench_->drive(*this, 0x80, 0);
 }
 
+uint8_t SerialMech::open_answer()
+{
+    ++opens_;
+    if (spoiled_opens_ <= 0)
+        return 5;
+    --spoiled_opens_;
+    return 0x45;
+}
+
 void SerialMech::execute(const std::vector<uint8_t>& c, uint64_t now)
 {
     if (c[0] == 0x05 && c[1] == 0x78 && c[2] == 0x78 && c[3] == 0xFF) { // open
         disarm_coin();
-        reply({5});
+        reply({open_answer()});
     } else if (c[0] == 0x05 && c[1] == 0x79 && c[2] == 0x79 && c[3] == 0xFF) { // close
         disarm_coin();
         reply({5});
     } else if (c[0] == 0x05 && c[1] == 0x7B && c[2] < 128 && c[3] == uint8_t(0x7B + c[2])) {
         disarm_coin();
         const uint8_t f = memory_[2 * c[2]], s = memory_[2 * c[2] + 1];
-        ++word_reads_;
+        if (++word_reads_ == cut_at_read_) {
+            power_off();
+            return;
+        }
         const uint8_t check = uint8_t(f + s + 0x3B + (spoiled_ > 0 ? 1 : 0));
         if (spoiled_ > 0)
             --spoiled_;

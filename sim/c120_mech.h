@@ -63,6 +63,11 @@ public:
     void lose_writes_to(int address) { lost_address_ = address; }
     // The next n word-read replies carry a wrong check byte (a bad line).
     void spoil_reads(int n) { spoiled_ = n; }
+    // The next n open replies come garbled (not the acknowledge byte).
+    void spoil_opens(int n) { spoiled_opens_ = n; }
+    int opens() const { return opens_; }
+    // The mechanism loses power on its n-th word read from now (0: never).
+    void power_cut_at_read(int n) { cut_at_read_ = n > 0 ? word_reads_ + n : 0; }
     int word_reads() const { return word_reads_; }
 
 protected:
@@ -90,6 +95,11 @@ protected:
     int word_writes_ = 0;
     int word_reads_ = 0;
     int spoiled_ = 0;
+    int spoiled_opens_ = 0;
+    int opens_ = 0;
+    int cut_at_read_ = 0;
+    // The answer to an open: the acknowledge, or a garbled byte while spoiled.
+    uint8_t open_answer();
     int lost_address_ = -1;
 
 private:

@@ -24,7 +24,7 @@ void C220BMech::execute(const std::vector<uint8_t>& c, uint64_t now)
 {
     if (c.size() == 3 && c[0] == 0x05 && (c[1] == 0x78 || c[1] == 0x79) && c[2] == c[1]) { // open, close
         disarm_coin();
-        reply({5});
+        reply({c[1] == 0x78 ? open_answer() : uint8_t(5)});
     } else if (c.size() == 2 && c[0] == 0xFF && c[1] == 0xFF) { // measure coin
         reply({5});
         arm_coin(now);

@@ -2,6 +2,9 @@
 // coins, and the faults of the bench.
 #include <gtest/gtest.h>
 
+#include <QtGlobal>
+#include <cstdio>
+
 #include "c120/c120_link.h"
 #include "c120/c120_memory.h"
 #include "link/module.h"
@@ -110,7 +113,12 @@ TEST_F(PowerCut, WriteGivesUpAndTheImageClaimsNothing)
 {
     ASSERT_EQ(lecture(station, nullptr), 128);
     const uint8_t old_first = station.memory_image[word_index(22)];
+    const uint64_t t0 = bench().now();
     EXPECT_EQ(ecrit_data(station, 23, 200, 150), WriteResult::NoAnswer);
+    // The round that nothing answered ends the write: no more rounds, no read-back tries.
+    EXPECT_LT(bench().now() - t0, uint64_t(30'000'000));
+    if (qEnvironmentVariableIsSet("ZUNA_PORT_TIMES"))
+        std::printf("| word write, unplugged at the write | %.2f s |\n", (bench().now() - t0) / 1e6);
     EXPECT_FALSE(mech->powered());
     EXPECT_EQ(mech->word_writes(), 1);
     EXPECT_EQ(station.memory_image[0], 0); // not trusted any more
@@ -130,21 +138,16 @@ TEST_F(Silent, NothingIsReadAndNothingBlocks)
     EXPECT_EQ(bench().mask_depth(), 0);
 }
 
-TEST_F(Noisy, NoWrongValueIsTakenForARead)
+TEST_F(Noisy, ReadsInARowGetTheMemoryAndAWriteHolds)
 {
-    const int words = lecture(station, nullptr);
-    for (int w = 0; w < words; ++w) {
-        ASSERT_EQ(station.memory_image[word_index(w)], mech->memory()[2 * w]) << w;
-        ASSERT_EQ(station.memory_image[word_index(w) + 1], mech->memory()[2 * w + 1]) << w;
+    for (int r = 0; r < 10; ++r) { // the recorder drops the glitches; retries reach the mechanism
+        ASSERT_EQ(lecture(station, nullptr), 128) << r;
+        for (int m = 0; m < 256; ++m)
+            ASSERT_EQ(station.memory_image[m + 1], mech->memory()[m]) << r << " byte " << m;
     }
-    if (words == 128) {
-        const WriteResult r = ecrit_data(station, 23, 201, 151);
-        if (r == WriteResult::Verified) {
-            EXPECT_EQ(mech->memory()[44], 201);
-            EXPECT_TRUE(mech->checksum_holds());
-        }
-    }
-    EXPECT_GT(words, 0); // the recorder takes the glitches for what they are
+    EXPECT_EQ(ecrit_data(station, 23, 201, 151), WriteResult::Verified);
+    EXPECT_EQ(mech->memory()[44], 201);
+    EXPECT_TRUE(mech->checksum_holds());
 }
 
 TEST_F(C120Bench, WriteThatDoesNotHoldIsReportedAndTheImageFollowsTheMechanism)

@@ -84,3 +84,45 @@ template <class Window, class Valid, class Teach> struct ChannelWindowRig : C120
     std::unique_ptr<Window> w;
     QStringList messages;
 };
+
+// Port time (1 tick = 1 port access = 1 µs at speed 1) of window operations:
+// on a mechanism that answers, and on one that is unplugged after a whole
+// read. A silent mechanism must be told within 30 s, coin waits apart.
+// ZUNA_PORT_TIMES=1 prints the figures.
+#include <cstdio>
+#include <functional>
+
+struct PortTimeRow {
+    const char* what;
+    std::function<void()> run;
+    bool told;          // a silent mechanism gives a message
+    int64_t coin_wait;  // ticks of the silent run that wait for a coin
+};
+
+template <class Rig> void check_port_times(Rig& rig, const char* family, const std::vector<PortTimeRow>& rows)
+{
+    constexpr int64_t kBound = 30'000'000;
+    for (const PortTimeRow& r : rows) {
+        rig.mech = static_cast<zuna::sim::SerialMech*>(rig.setup.plug(family));
+        rig.click("Button5");
+        ASSERT_EQ(rig.station.memory_image[0], 1) << r.what;
+        rig.messages.clear();
+        uint64_t t0 = rig.bench().now();
+        r.run();
+        const uint64_t normal = rig.bench().now() - t0;
+        EXPECT_TRUE(rig.messages.isEmpty()) << r.what << ": " << rig.messages.join("|").toStdString();
+
+        rig.click("Button5");
+        rig.setup.plug("none"); // unplugged: nothing answers
+        rig.mech = nullptr;
+        rig.messages.clear();
+        t0 = rig.bench().now();
+        r.run();
+        const uint64_t silent = rig.bench().now() - t0;
+        EXPECT_LT(int64_t(silent) - r.coin_wait, kBound) << r.what;
+        EXPECT_EQ(!rig.messages.isEmpty(), r.told) << r.what << ": " << rig.messages.join("|").toStdString();
+        EXPECT_EQ(rig.bench().mask_depth(), 0) << r.what;
+        if (qEnvironmentVariableIsSet("ZUNA_PORT_TIMES"))
+            std::printf("| %s | %.2f s | %.2f s |\n", r.what, normal / 1e6, silent / 1e6);
+    }
+}

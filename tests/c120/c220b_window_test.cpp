@@ -275,6 +275,13 @@ TEST_F(C220BWindow, AReadThatStopsLeavesTheTableAsItWas)
     const int writes = mech->word_writes();
     click("ok");
     EXPECT_EQ(mech->word_writes(), writes);
+    // Nor is a coin taught: refused before its coins are passed.
+    messages.clear();
+    bool taught = false;
+    test::with_modal([&](QWidget* d) { taught = true; qobject_cast<QDialog*>(d)->reject(); }, [&] { click("Button1"); });
+    EXPECT_FALSE(taught);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("lecture complète")) << messages[0].toStdString();
 }
 
 TEST_F(C220BSilentWindow, ReadSaysSoAndNothingBlocks)
@@ -307,4 +314,47 @@ TEST_F(C220BWindow, Screenshot)
     click("Button5");
     w->adjustSize();
     w->grab().save(dir + "/c220b.png");
+}
+
+TEST_F(C220BWindow, ASilentMechanismIsToldWithinThirtySeconds)
+{
+    auto* cal = shell.dialog<Tcalibrate_c220>();
+    auto* valid = shell.dialog<Tvalid_c220>();
+    child<QSpinBox>(cal, "nb_piece")->setValue(1);
+    const std::vector<PortTimeRow> rows = {
+        {"lecture", [&] { click("Button5"); }, true, 0},
+        {"Tester (pièce passée à 0,2 s)", [&] {
+             if (mech)
+                 mech->queue_coin(96, 142, 60);
+             click("Button2");
+         }, true, c120::kTimeoutTest + 2},
+        {"Calib. Piece, 1 pièce", [&] {
+             if (mech)
+                 mech->queue_coin(96, 142, 60);
+             cal->BitBtn1Click();
+         }, true, 0},
+        {"VALIDATION (3 mots)", [&] { valid->BitBtn1Click(); }, true, 0},
+        {"AJUST OK (3 mots)", [&] { w->okClick(); }, true, 0},
+        {"SORTIES OK (9 mots)", [&] {
+             click("Button4");
+             click("cc_ok");
+         }, true, 0},
+        {"Fermeture", [&] {
+             b::send_table(station, b::kClose, b::kWinOpenClose);
+             c120::ecrir_bit(station, b::kRest);
+         }, false, 0},
+    };
+    check_port_times(*this, "c220b", rows);
+
+    mech = static_cast<sim::SerialMech*>(setup.plug("c220b"));
+    mech->power_cut_at_read(1);
+    messages.clear();
+    const uint64_t t0 = bench().now();
+    click("Button5");
+    const uint64_t lost = bench().now() - t0;
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("au mot 1 ")) << messages[0].toStdString();
+    EXPECT_LT(lost, uint64_t(30'000'000));
+    if (qEnvironmentVariableIsSet("ZUNA_PORT_TIMES"))
+        std::printf("| lecture, unplugged at word 1 | %.2f s |\n", lost / 1e6);
 }

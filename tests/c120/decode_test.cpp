@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "c120/c120_link.h"
+#include "c120/c220b_link.h"
 #include "link/station.h"
 
 using namespace zuna;
@@ -163,6 +164,11 @@ TEST(C120Record, RunsTimeOutAndEnd)
          {{true, 150}, {false, 3}, {true, 150}, {false, 301}, {true, 101}}, {3, 3, 1, kRunEnd}},
         {"a glitch before the reply is no start", 100, 1000, {{false, 10}, {true, 2}, {false, 10}, {true, 101}},
          {1, kRunEnd}},
+        // A spike 48 reads into a level: the spike is the glitch, not the level.
+        {"a spike just after an edge keeps the level", 100, 1000,
+         {{false, 10}, {true, 101}, {false, 48}, {true, 3}, {false, 250}, {true, 101}}, {1, 3, 1, kRunEnd}},
+        {"a spike just before an edge", 100, 1000,
+         {{false, 10}, {true, 101}, {false, 250}, {true, 3}, {false, 48}, {true, 101}}, {1, 3, 1, kRunEnd}},
         {"a glitch as long as the time-out allows", 100, 30, {{false, 10}, {true, 2}, {false, 30}, {true, 101}}, {}},
         {"time-out: nothing", 138, 1000, {{false, 1000}, {true, 500}}, {}},
         {"just inside the time-out", 138, 1000, {{false, 999}, {true, 139}}, {1, kRunEnd}},
@@ -178,6 +184,25 @@ TEST(C120Record, RunsTimeOutAndEnd)
         const int n = lecture_monayeur(s, runs.data(), 50);
         runs.resize(n);
         EXPECT_EQ(runs, c.expect) << c.what;
+    }
+}
+
+// The C220B listens with the same glitch rule.
+TEST(C120Record, C220BDropsTheSpikeNotTheLevel)
+{
+    const std::vector<std::pair<bool, int64_t>> scripts[] = {
+        {{false, 10}, {true, 101}, {false, 48}, {true, 3}, {false, 250}, {true, 101}},
+        {{false, 10}, {true, 101}, {false, 250}, {true, 3}, {false, 48}, {true, 101}},
+    };
+    for (const auto& script : scripts) {
+        ScriptPort port;
+        port.script = script;
+        Station s(port);
+        s.delay.c220b = 100;
+        std::vector<int32_t> runs(50, -7);
+        const int n = c220b::ecrir_instruction_c220(s, c220b::kOpen, 20, runs.data(), 50);
+        ASSERT_GE(n, 3);
+        EXPECT_EQ(std::vector<int32_t>(runs.begin(), runs.begin() + 3), (std::vector<int32_t>{1, 3, 1}));
     }
 }
 

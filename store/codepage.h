@@ -21,6 +21,13 @@ std::string to_utf8(std::string_view bytes, CodePage cp);
 // or holds a character the code page does not have.
 std::optional<std::string> from_utf8(std::string_view utf8, CodePage cp);
 
+// The first character of utf8 that the code page lacks, as UTF-8; empty
+// when there is none (or the text is not valid UTF-8).
+std::string missing_character(std::string_view utf8, CodePage cp);
+
+// "437", "850" or "1252", for messages.
+const char* code_page_name(CodePage cp);
+
 // One byte of the code page as a Unicode code point.
 char32_t code_point(uint8_t byte, CodePage cp);
 

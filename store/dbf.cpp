@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <functional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -193,13 +194,14 @@ DbfFile::~DbfFile()
         ::close(fd_);
 }
 
-std::unique_ptr<DbfFile> DbfFile::open(const std::string& path, std::string* error, std::string* notice)
+std::unique_ptr<DbfFile> DbfFile::open(const std::string& path, std::string* error, std::string* notice,
+                                       Access access)
 {
     std::unique_ptr<DbfFile> f(new DbfFile);
     f->path_ = path;
     const char* p = path.c_str();
-    int fd = ::open(p, O_RDWR | O_CLOEXEC);
-    if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+    int fd = access == Access::read_only ? -1 : ::open(p, O_RDWR | O_CLOEXEC);
+    if (access == Access::read_only || (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))) {
         fd = ::open(p, O_RDONLY | O_CLOEXEC);
         f->read_only_ = fd >= 0;
     }
@@ -208,17 +210,66 @@ std::unique_ptr<DbfFile> DbfFile::open(const std::string& path, std::string* err
         return nullptr;
     }
     f->fd_ = fd;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        set(error, fmt("La table %s ne peut pas être ouverte : ce n'est pas un fichier.", p));
+    if (!f->lock(!f->read_only_, nullptr, error))
         return nullptr;
+    const bool loaded = f->load(error, notice);
+    f->unlock();
+    if (!loaded)
+        return nullptr;
+    if (f->read_only_ && notice)
+        *notice = fmt("La table %s est en lecture seule : elle peut être consultée, mais rien n'y sera "
+                      "enregistré ni supprimé.",
+                      p);
+    return f;
+}
+
+namespace {
+
+// A record that an append or an old dBase program wrote whole: its deletion
+// flag and its numbers read as such.
+bool whole_record(std::string_view rec, const std::vector<DbfField>& fields)
+{
+    if (rec[0] != ' ' && rec[0] != '*')
+        return false;
+    for (const DbfField& f : fields) {
+        if (f.type != 'N' && f.type != 'F')
+            continue;
+        const std::string_view cell = rec.substr(size_t(1 + f.offset), size_t(f.length));
+        if (!trim(cell).empty() && !parse_number(cell))
+            return false;
     }
-    // Read the whole file: the tables are small (a few hundred kilobytes).
+    return true;
+}
+
+// <path>.bak, or <path>.bak2, .bak3... when an earlier copy is there.
+std::string free_backup_name(const std::string& path)
+{
+    std::string name = path + ".bak";
+    struct stat st {};
+    for (int n = 2; ::lstat(name.c_str(), &st) == 0; ++n)
+        name = path + ".bak" + std::to_string(n);
+    return name;
+}
+
+const char* plural(uint32_t n) { return n > 1 ? "s" : ""; }
+
+} // namespace
+
+// Reads the whole file (the tables are small, a few hundred kilobytes),
+// checks it and takes it as the table's state. The caller holds the lock.
+bool DbfFile::load(std::string* error, std::string* notice)
+{
+    const char* p = path_.c_str();
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        set(error, fmt("La table %s ne peut pas être ouverte : ce n'est pas un fichier.", p));
+        return false;
+    }
     std::string bytes;
     bytes.resize(size_t(st.st_size));
     size_t got = 0;
     while (got < bytes.size()) {
-        const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, off_t(got));
+        const ssize_t n = ::pread(fd_, bytes.data() + got, bytes.size() - got, off_t(got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -229,7 +280,7 @@ std::unique_ptr<DbfFile> DbfFile::open(const std::string& path, std::string* err
 
     const auto bad = [&](const std::string& why) {
         set(error, fmt("Le fichier %s n'est pas une table dBase III valide : %s.", p, why.c_str()));
-        return nullptr;
+        return false;
     };
     if (bytes.size() < 33)
         return bad(fmt("il est trop court (%zu octets)", bytes.size()));
@@ -238,25 +289,26 @@ std::unique_ptr<DbfFile> DbfFile::open(const std::string& path, std::string* err
         set(error, fmt("Le fichier %s est une table dBase de niveau 7 ; la station ne lit que les tables "
                        "dBase III.",
                        p));
-        return nullptr;
+        return false;
     }
     if (version != 0x03)
         return bad(fmt("l'octet de version vaut 0x%02X au lieu de 0x03", version));
-    f->count_ = le32(bytes, 4);
-    f->header_len_ = le16(bytes, 8);
-    f->record_len_ = le16(bytes, 10);
-    if (f->header_len_ < 33 || size_t(f->header_len_) > bytes.size())
-        return bad(fmt("la longueur d'en-tête (%d) ne tient pas dans le fichier", f->header_len_));
+    uint32_t count = le32(bytes, 4);
+    const int header_len = le16(bytes, 8);
+    const int record_len = le16(bytes, 10);
+    if (header_len < 33 || size_t(header_len) > bytes.size())
+        return bad(fmt("la longueur d'en-tête (%d) ne tient pas dans le fichier", header_len));
 
     // Field descriptors, 32 bytes each, up to the 0x0D terminator.
+    std::vector<DbfField> fields;
     int offset = 0;
     size_t at = 32;
     for (;; at += 32) {
-        if (at >= size_t(f->header_len_))
+        if (at >= size_t(header_len))
             return bad("la fin de l'en-tête (0x0D) est absente");
         if (uint8_t(bytes[at]) == kHeaderEnd)
             break;
-        if (at + 32 > size_t(f->header_len_))
+        if (at + 32 > size_t(header_len))
             return bad("la fin de l'en-tête (0x0D) est absente");
         DbfField fd_def;
         const char* name = bytes.data() + at;
@@ -266,46 +318,145 @@ std::unique_ptr<DbfFile> DbfFile::open(const std::string& path, std::string* err
         fd_def.decimals = uint8_t(bytes[at + 17]);
         fd_def.offset = offset;
         if (fd_def.name.empty() || fd_def.length == 0)
-            return bad(fmt("le champ n°%zu est mal décrit", f->fields_.size() + 1));
+            return bad(fmt("le champ n°%zu est mal décrit", fields.size() + 1));
         offset += fd_def.length;
-        f->fields_.push_back(std::move(fd_def));
+        fields.push_back(std::move(fd_def));
     }
-    if (f->fields_.empty())
+    if (fields.empty())
         return bad("il n'a aucun champ");
-    if (f->record_len_ != offset + 1)
-        return bad(fmt("la longueur des enregistrements (%d) ne correspond pas à celle des champs (%d)",
-                       f->record_len_, offset + 1));
-    const uint64_t body = uint64_t(f->count_) * uint64_t(f->record_len_);
-    const uint64_t end = uint64_t(f->header_len_) + body;
+    if (record_len != offset + 1)
+        return bad(fmt("la longueur des enregistrements (%d) ne correspond pas à celle des champs (%d)", record_len,
+                       offset + 1));
+    const uint64_t end = uint64_t(header_len) + uint64_t(count) * uint64_t(record_len);
     if (end > bytes.size()) {
         set(error, fmt("Le fichier %s est tronqué : l'en-tête annonce %u enregistrements, le fichier n'en "
                        "contient que %llu.",
-                       p, f->count_, (unsigned long long)((bytes.size() - f->header_len_) / f->record_len_)));
-        return nullptr;
+                       p, count, (unsigned long long)((bytes.size() - header_len) / record_len)));
+        return false;
     }
-    f->header_.assign(bytes, 0, size_t(f->header_len_));
-    f->records_.assign(bytes, size_t(f->header_len_), size_t(body));
-    f->code_page_ = code_page_of_driver(uint8_t(bytes[29]));
 
-    // A tail beyond the counted records is what an interrupted append leaves:
-    // cut it back and put the end mark again.
-    const bool torn = bytes.size() > end + 1 || (bytes.size() == end + 1 && uint8_t(bytes[end]) != kEndMark);
-    if (torn && !f->read_only_) {
-        const char mark = char(kEndMark);
-        if (::ftruncate(fd, off_t(end)) != 0 || ::pwrite(fd, &mark, 1, off_t(end)) != 1 || ::fdatasync(fd) != 0) {
-            set(error, fmt("La table %s ne peut pas être réparée : %s.", p, reason(errno).c_str()));
-            return nullptr;
+    // Bytes after the counted records, before a last end mark: whole records
+    // that a crashed program wrote without raising the count (kept), then
+    // what an interrupted write left (cut).
+    const size_t tail = bytes.size() - size_t(end);
+    const size_t body = tail > 0 && uint8_t(bytes.back()) == kEndMark ? tail - 1 : tail;
+    uint32_t found = 0;
+    while (size_t(found + 1) * size_t(record_len) <= body &&
+           whole_record(std::string_view(bytes).substr(size_t(end) + size_t(found) * record_len, size_t(record_len)),
+                        fields))
+        ++found;
+    const size_t cut = body - size_t(found) * size_t(record_len);
+    if ((found > 0 || cut > 0) && !read_only_) {
+        const std::string backup = free_backup_name(path_);
+        std::string why;
+        if (!replace_file(backup, bytes, &why)) {
+            set(error, fmt("La table %s doit être réparée, mais sa copie de sauvegarde ne peut pas être écrite : %s",
+                           p, why.c_str()));
+            return false;
         }
-        if (notice)
-            *notice = fmt("La table %s se terminait par un enregistrement incomplet (écriture interrompue) ; "
-                          "il a été retiré.",
-                          p);
-    } else if (f->read_only_ && notice) {
-        *notice = fmt("La table %s est en lecture seule : elle peut être consultée, mais rien n'y sera "
-                      "enregistré ni supprimé.",
-                      p);
+        // The records are already there: cut what follows them, then count them.
+        const uint64_t new_end = end + uint64_t(found) * uint64_t(record_len);
+        const char mark = char(kEndMark);
+        bool ok = ::ftruncate(fd_, off_t(new_end)) == 0 && ::pwrite(fd_, &mark, 1, off_t(new_end)) == 1 &&
+                  ::fdatasync(fd_) == 0;
+        if (ok && found > 0) {
+            put32(bytes, 4, count + found);
+            ok = ::pwrite(fd_, bytes.data() + 4, 4, 4) == 4 && ::fdatasync(fd_) == 0;
+        }
+        if (!ok) {
+            set(error, fmt("La table %s ne peut pas être réparée : %s. L'ancien fichier est copié dans %s.", p,
+                           reason(errno).c_str(), backup.c_str()));
+            return false;
+        }
+        if (notice && found > 0) {
+            *notice = fmt("La table %s annonçait %u fiche%s, mais %u fiche%s complète%s la suivai%s (laissée%s par "
+                          "un programme interrompu) : %s été gardée%s, la table compte maintenant %u fiches. Celles "
+                          "qui sont en trop peuvent être supprimées dans la liste. L'ancien fichier est copié dans %s.",
+                          p, count, plural(count), found, plural(found), plural(found), found > 1 ? "ent" : "t",
+                          plural(found), found > 1 ? "elles ont" : "elle a", plural(found), count + found,
+                          backup.c_str());
+            if (cut > 0)
+                *notice += fmt(" Un reste incomplet de %zu octets a été retiré.", cut);
+        } else if (notice) {
+            *notice = fmt("La table %s se terminait par un enregistrement incomplet (écriture interrompue) ; il a été "
+                          "retiré. L'ancien fichier est copié dans %s.",
+                          p, backup.c_str());
+        }
+        count += found;
     }
-    return f;
+    header_.assign(bytes, 0, size_t(header_len));
+    records_.assign(bytes, size_t(header_len), size_t(count) * size_t(record_len));
+    fields_ = std::move(fields);
+    header_len_ = header_len;
+    record_len_ = record_len;
+    count_ = count;
+    code_page_ = code_page_of_driver(uint8_t(bytes[29]));
+    return true;
+}
+
+// Takes an fcntl record lock on the whole file (exclusive for a write). When
+// another station replaced the file meanwhile (a pack renames a new file over
+// it), the new file is opened and locked instead; *replaced then says so.
+bool DbfFile::lock(bool exclusive, bool* replaced, std::string* error)
+{
+    for (;;) {
+        struct flock l {};
+        l.l_type = short(exclusive ? F_WRLCK : F_RDLCK);
+        l.l_whence = SEEK_SET;
+        int r;
+        while ((r = ::fcntl(fd_, F_SETLKW, &l)) != 0 && errno == EINTR) {
+        }
+        // A folder whose server keeps no locks: go on without, as before.
+        if (r != 0 && errno != ENOLCK && errno != EOPNOTSUPP && errno != ENOSYS) {
+            set(error, fmt("La table %s ne peut pas être verrouillée : %s.", path_.c_str(), reason(errno).c_str()));
+            return false;
+        }
+        struct stat mine {}, now {};
+        if (::fstat(fd_, &mine) != 0 || ::stat(path_.c_str(), &now) != 0) {
+            const int e = errno;
+            unlock();
+            set(error, fmt("La table %s ne peut pas être ouverte : %s.", path_.c_str(), reason(e).c_str()));
+            return false;
+        }
+        if (mine.st_dev == now.st_dev && mine.st_ino == now.st_ino)
+            return true;
+        unlock();
+        const int fd = ::open(path_.c_str(), (read_only_ ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+        if (fd < 0) {
+            set(error, fmt("La table %s ne peut pas être ouverte : %s.", path_.c_str(), reason(errno).c_str()));
+            return false;
+        }
+        ::close(fd_);
+        fd_ = fd;
+        if (replaced)
+            *replaced = true;
+    }
+}
+
+void DbfFile::unlock()
+{
+    struct flock l {};
+    l.l_type = F_UNLCK;
+    l.l_whence = SEEK_SET;
+    ::fcntl(fd_, F_SETLK, &l);
+}
+
+bool DbfFile::lock_and_load(bool* replaced, std::string* error)
+{
+    if (!lock(!read_only_, replaced, error))
+        return false;
+    if (load(error, nullptr))
+        return true;
+    unlock();
+    return false;
+}
+
+bool DbfFile::refresh(std::string* error)
+{
+    if (!lock_and_load(nullptr, error))
+        return false;
+    unlock();
+    return true;
 }
 
 std::unique_ptr<DbfFile> DbfFile::create(const std::string& path, const std::vector<DbfColumn>& columns,
@@ -432,9 +583,15 @@ bool DbfFile::encode(const Values& values, std::string& record, std::string* err
         } else {
             const auto bytes = from_utf8(values[i], code_page_);
             if (!bytes) {
-                set(error, fmt("Le texte « %s » du champ '%s' contient un caractère que la table ne peut pas "
-                               "enregistrer.",
-                               values[i].c_str(), name));
+                const std::string c = missing_character(values[i], code_page_);
+                if (c.empty())
+                    set(error, fmt("Le texte « %s » du champ '%s' contient un caractère que la table ne peut pas "
+                                   "enregistrer.",
+                                   values[i].c_str(), name));
+                else
+                    set(error, fmt("Le texte « %s » du champ '%s' contient le caractère « %s », que la table "
+                                   "(page de codes %s) ne peut pas enregistrer.",
+                                   values[i].c_str(), name, c.c_str(), code_page_name(code_page_)));
                 return false;
             }
             if (int(bytes->size()) > f.length) {
@@ -489,14 +646,27 @@ void DbfFile::stamp_header(uint32_t count)
     put32(header_, 4, count);
 }
 
+namespace {
+// Releases the file lock when a write ends, whichever way.
+struct Unlock {
+    std::function<void()> release;
+    ~Unlock() { release(); }
+};
+} // namespace
+
 bool DbfFile::append(const Values& values, std::string* error)
 {
     std::string record;
     if (!encode(values, record, error) || refuse_read_only(error))
         return false;
+    if (!lock_and_load(nullptr, error))
+        return false;
+    const Unlock unlock_at_end {[this] { unlock(); }};
+    if (!encode(values, record, error)) // the columns as they are now on disk
+        return false;
     const uint64_t at = uint64_t(header_len_) + uint64_t(count_) * record_len_;
     // First the record and the end mark, synced; only then the count. A crash
-    // in between leaves a tail that the next open cuts off.
+    // in between leaves a whole record after the count, kept by the next open.
     if (!write_at(at, record + char(kEndMark), error) || !sync(error)) {
         if (::ftruncate(fd_, off_t(at)) == 0)
             write_at(at, std::string(1, char(kEndMark)), nullptr);
@@ -510,10 +680,27 @@ bool DbfFile::append(const Values& values, std::string* error)
     stamp_header(count_ + 1);
     if (!write_at(0, std::string_view(header_).substr(0, 8), error) || !sync(error)) {
         header_.replace(0, 8, old);
+        if (::ftruncate(fd_, off_t(at)) == 0)
+            write_at(at, std::string(1, char(kEndMark)), nullptr);
         return false;
     }
     records_ += record;
     ++count_;
+    return true;
+}
+
+// After re-reading for an edit or a delete: true (with a message) when
+// record rec may no longer be the one the operator chose, because another
+// station packed the table meanwhile. An edit by another station in place
+// leaves the record where it was.
+bool DbfFile::moved_since(uint32_t rec, uint32_t count_was, int record_len_was, bool replaced,
+                          std::string* error) const
+{
+    if (!replaced && count_ >= count_was && record_len_ == record_len_was && rec < count_)
+        return false;
+    set(error, fmt("La table %s a été réorganisée par un autre poste : rien n'a été modifié. Choisissez à nouveau "
+                   "la fiche.",
+                   path_.c_str()));
     return true;
 }
 
@@ -525,6 +712,14 @@ bool DbfFile::update(uint32_t rec, const Values& values, std::string* error)
         return false;
     }
     if (!encode(values, record, error) || refuse_read_only(error))
+        return false;
+    const uint32_t count_was = count_;
+    const int record_len_was = record_len_;
+    bool replaced = false;
+    if (!lock_and_load(&replaced, error))
+        return false;
+    const Unlock unlock_at_end {[this] { unlock(); }};
+    if (moved_since(rec, count_was, record_len_was, replaced, error) || !encode(values, record, error))
         return false;
     record[0] = records_[size_t(rec) * record_len_];
     if (!write_at(uint64_t(header_len_) + uint64_t(rec) * record_len_, record, error) || !sync(error))
@@ -545,16 +740,31 @@ bool DbfFile::remove(uint32_t rec, std::string* error)
     }
     if (refuse_read_only(error))
         return false;
+    const uint32_t count_was = count_;
+    const int record_len_was = record_len_;
+    bool replaced = false;
+    if (!lock_and_load(&replaced, error))
+        return false;
+    const Unlock unlock_at_end {[this] { unlock(); }};
+    if (moved_since(rec, count_was, record_len_was, replaced, error))
+        return false;
     if (!write_at(uint64_t(header_len_) + uint64_t(rec) * record_len_, "*", error) || !sync(error))
         return false;
     records_[size_t(rec) * record_len_] = '*';
+    const std::string old = header_.substr(0, 8);
+    stamp_header(count_);
+    if (!write_at(0, std::string_view(header_).substr(0, 8), error) || !sync(error))
+        header_.replace(0, 8, old);
     return true;
 }
 
 bool DbfFile::pack(std::string* error)
 {
-    if (refuse_read_only(error))
+    if (refuse_read_only(error) || !lock_and_load(nullptr, error))
         return false;
+    // The lock stays on the old file until its descriptor is closed, after
+    // the rename: a station waiting for it then finds the new file.
+    const Unlock unlock_at_end {[this] { unlock(); }};
     std::string kept;
     uint32_t n = 0;
     for (uint32_t r = 0; r < count_; ++r)
@@ -563,6 +773,7 @@ bool DbfFile::pack(std::string* error)
             ++n;
         }
     std::string header = header_;
+    put_today(header);
     put32(header, 4, n);
     if (!replace_file(path_, header + kept + char(kEndMark), error))
         return false;

@@ -43,12 +43,17 @@ public:
     DbfFile(const DbfFile&) = delete;
     DbfFile& operator=(const DbfFile&) = delete;
 
-    // Opens an existing table for reading and writing (read-only when the
-    // file or its folder refuses writes). Refuses anything that is not a
-    // sound dBase III table with a French message naming the file. A torn
-    // tail (bytes after the last counted record) is cut off. *notice tells
-    // about a repair or a read-only open.
-    static std::unique_ptr<DbfFile> open(const std::string& path, std::string* error, std::string* notice = nullptr);
+    enum class Access { read_write, read_only };
+
+    // Opens an existing table for reading and writing (read-only when asked,
+    // or when the file or its folder refuses writes). Refuses anything that
+    // is not a sound dBase III table with a French message naming the file.
+    // Bytes after the counted records are repaired after a copy of the file
+    // to <path>.bak: whole records that follow (a count left behind by a
+    // crashed program) are kept and counted, a shorter torn tail is cut.
+    // *notice tells about a repair or a read-only open.
+    static std::unique_ptr<DbfFile> open(const std::string& path, std::string* error, std::string* notice = nullptr,
+                                         Access access = Access::read_write);
     // Creates an empty table (language driver 0x57, cp1252) through a
     // temporary file and a rename.
     static std::unique_ptr<DbfFile> create(const std::string& path, const std::vector<DbfColumn>& columns,
@@ -78,18 +83,27 @@ public:
     bool encode(const Values& values, std::string& record, std::string* error) const;
 
     // Writes are refused as a whole when a value is bad; the file is then
-    // left exactly as it was.
+    // left exactly as it was. Each write holds an fcntl lock on the file and
+    // first re-reads it, so that several stations can share one folder:
+    // records another station appended are taken in, never overwritten.
     bool append(const Values& values, std::string* error);
     bool update(uint32_t rec, const Values& values, std::string* error);
     bool remove(uint32_t rec, std::string* error); // marks the record deleted ('*')
     // Rewrites the table without its deleted records (temporary file + rename).
     bool pack(std::string* error);
+    // Re-reads the file as other stations left it (appends, edits, deletes).
+    bool refresh(std::string* error);
 
     void set_fault(DbfFault f) { fault_ = f; }
 
 private:
     DbfFile() = default;
     bool refuse_read_only(std::string* error) const;
+    bool lock(bool exclusive, bool* replaced, std::string* error);
+    void unlock();
+    bool lock_and_load(bool* replaced, std::string* error);
+    bool load(std::string* error, std::string* notice);
+    bool moved_since(uint32_t rec, uint32_t count_was, int record_len_was, bool replaced, std::string* error) const;
     bool write_at(uint64_t offset, std::string_view bytes, std::string* error);
     bool sync(std::string* error);
     void stamp_header(uint32_t count);

@@ -49,6 +49,20 @@ public:
     }
     // Position of the current record among the visible ones (-1 for none).
     virtual int position() const { return has_current() ? 0 : -1; }
+    // Takes in what other stations wrote to the table since it was read.
+    virtual bool refresh(std::string* error)
+    {
+        (void)error;
+        return true;
+    }
+    // Nothing can be stored or deleted (a read-only file or folder).
+    virtual bool read_only() const { return false; }
+    // Whether a text column can hold this UTF-8 text (the file's code page).
+    virtual bool can_store_text(const std::string& utf8) const
+    {
+        (void)utf8;
+        return true;
+    }
 };
 
 } // namespace zuna::store

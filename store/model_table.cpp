@@ -76,6 +76,11 @@ bool ModelTable::update_current(const ModelRecord& r, std::string* error)
     return cursor_.update_current(v, error);
 }
 
+bool ModelTable::can_store_text(const std::string& utf8) const
+{
+    return from_utf8(utf8, cursor_.file().code_page()).has_value();
+}
+
 bool ModelTable::set_filter(const std::string& filter_text, std::string* error)
 {
     return cursor_.set_filter(filter_text, error);

@@ -30,6 +30,9 @@ public:
     int visible_count() const override { return cursor_.visible_count(); }
     bool update_current(const ModelRecord& r, std::string* error) override;
     int position() const override { return cursor_.position(); }
+    bool refresh(std::string* error) override { return cursor_.refresh(error); }
+    bool read_only() const override { return cursor_.file().read_only(); }
+    bool can_store_text(const std::string& utf8) const override;
 
     TableCursor& cursor() { return cursor_; }
     DbfFile& file() { return cursor_.file(); }

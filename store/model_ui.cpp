@@ -58,6 +58,9 @@ std::optional<ModelRecord> choose_model(Shell& shell, QWidget* parent, const std
         return std::nullopt;
     }
     std::string error;
+    // Models stored meanwhile by another station on the same folder.
+    if (!shell.models->refresh(&error))
+        tell(parent, QString::fromStdString(error));
     if (!shell.models->set_filter(family_filter(type_code), &error)) {
         tell(parent, QString::fromStdString(error));
         return std::nullopt;
@@ -78,6 +81,19 @@ std::optional<ModelRecord> choose_model(Shell& shell, QWidget* parent, const std
         return std::nullopt;
     }
     return shell.models->current();
+}
+
+QString upper_name(const Shell& shell, const QString& text)
+{
+    QString out;
+    for (const char32_t c : text.toUcs4()) {
+        const QString one = QString::fromUcs4(&c, 1);
+        const QString up = one.toUpper();
+        const bool single = up.toUcs4().size() == 1;
+        const bool storable = !shell.models || shell.models->can_store_text(up.toStdString());
+        out += single && storable ? up : one;
+    }
+    return out;
 }
 
 bool store_model(Shell& shell, QWidget* parent, const ModelRecord& record)

@@ -24,6 +24,11 @@ std::optional<ModelRecord> choose_model(Shell& shell, QWidget* parent, const std
 // over parent and returns false (nothing written).
 bool store_model(Shell& shell, QWidget* parent, const ModelRecord& record);
 
+// The coin name in upper case, as the C120 and C220B windows type it. A
+// letter keeps its case when its capital is not one character the model
+// table's code page has (ÿ in cp850, µ, ß), so the name can be stored.
+QString upper_name(const Shell& shell, const QString& text);
+
 // Where choose_model and store_model show their messages (a warning box by
 // default); tests replace it. An empty function restores the default.
 void set_model_message_handler(std::function<void(QWidget*, const QString&)> handler);

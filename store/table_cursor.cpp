@@ -168,8 +168,10 @@ std::optional<uint32_t> TableCursor::current_record() const
 bool TableCursor::append(const DbfFile::Values& values, std::string* error)
 {
     const auto before = current_record();
-    if (!file_->append(values, error))
+    if (!file_->append(values, error)) {
+        rebuild(before);
         return false;
+    }
     const uint32_t rec = file_->record_count() - 1;
     rebuild(matches(rec) ? std::optional<uint32_t>(rec) : before);
     if (pos_ < 0 && !view_.empty())
@@ -185,8 +187,10 @@ bool TableCursor::update_current(const DbfFile::Values& values, std::string* err
             *error = "Aucune fiche n'est sélectionnée.";
         return false;
     }
-    if (!file_->update(*rec, values, error))
+    if (!file_->update(*rec, values, error)) {
+        rebuild(rec);
         return false;
+    }
     rebuild(rec);
     if (pos_ < 0 && !view_.empty())
         pos_ = 0;
@@ -201,13 +205,27 @@ bool TableCursor::delete_current(std::string* error)
             *error = "Aucune fiche n'est sélectionnée.";
         return false;
     }
-    const int at = pos_;
-    if (!file_->remove(*rec, error))
-        return false;
-    view_.erase(view_.begin() + at);
-    order_.erase(std::find(order_.begin(), order_.end(), *rec));
-    pos_ = view_.empty() ? -1 : std::min(at, int(view_.size()) - 1);
-    return true;
+    // Stay on the record that followed (or, at the end, the one before).
+    std::optional<uint32_t> then;
+    if (pos_ + 1 < int(view_.size()))
+        then = view_[pos_ + 1];
+    else if (pos_ > 0)
+        then = view_[pos_ - 1];
+    const bool ok = file_->remove(*rec, error);
+    rebuild(ok ? then : rec); // the write re-read the file: other stations' records come in
+    if (pos_ < 0 && !view_.empty())
+        pos_ = 0;
+    return ok;
+}
+
+bool TableCursor::refresh(std::string* error)
+{
+    const auto rec = current_record();
+    const bool ok = file_->refresh(error);
+    rebuild(rec);
+    if (pos_ < 0 && !view_.empty())
+        pos_ = 0;
+    return ok;
 }
 
 } // namespace zuna::store

@@ -50,6 +50,8 @@ public:
     bool append(const DbfFile::Values& values, std::string* error);
     bool update_current(const DbfFile::Values& values, std::string* error);
     bool delete_current(std::string* error);
+    // Takes in what other stations wrote; the cursor stays on its record.
+    bool refresh(std::string* error);
 
 private:
     void rebuild(std::optional<uint32_t> stay_on);

@@ -172,7 +172,18 @@ TEST_F(Browsers, NavigatorMovesTheSharedCursorAndRefreshesTheLabels)
     b->navigator_button("nbDelete")->click();
     EXPECT_EQ(table->visible_count(), 1);
     EXPECT_EQ(b->field_label("PIECE")->text(), "CINQ FRANCS");
+    EXPECT_TRUE(b->navigator_button("nbDelete")->isEnabled());
     b->hide();
+
+    // On a table that cannot be written, delete is not offered.
+    ModelTable viewer(DbfFile::open(table->file().path(), &error, nullptr, DbfFile::Access::read_only));
+    shell.models = &viewer;
+    b->show();
+    EXPECT_EQ(b->field_label("PIECE")->text(), "CINQ FRANCS");
+    EXPECT_TRUE(b->navigator_button("nbNext")->isEnabled());
+    EXPECT_FALSE(b->navigator_button("nbDelete")->isEnabled());
+    b->hide();
+    shell.models = table;
 }
 
 TEST_F(Browsers, G13BrowserShowsTheTColumnsAsCharacters)
@@ -239,6 +250,19 @@ TEST_F(Browsers, ChooseModelTakesTheRecordTheOperatorMovedTo)
     EXPECT_EQ(chosen->piece, "CINQ FRANCS");
     EXPECT_EQ(chosen->c[0], 301);
     EXPECT_TRUE(messages.isEmpty());
+
+    // A model another station stored on the same folder meanwhile is offered too.
+    std::string error, notice;
+    auto other = open_model_table(dir.path(), &error, &notice);
+    ASSERT_TRUE(other) << error;
+    ASSERT_TRUE(other->append(model("C120", "DEUX FRANCS", 600), &error)) << error;
+    on_next_modal([&](QDialog* d) {
+        click(d, "nbLast");
+        click(d, "BitBtn1");
+    });
+    const auto theirs = choose_model(shell, &parent, "C120");
+    ASSERT_TRUE(theirs);
+    EXPECT_EQ(theirs->piece, "DEUX FRANCS");
 }
 
 TEST_F(Browsers, AbortEmptySetAndMissingTableChooseNothing)
@@ -270,6 +294,47 @@ TEST_F(Browsers, StoreModelRefusesABadRecordAndSaysWhy)
                            "comprises entre -32768 et 32767");
     EXPECT_TRUE(store_model(shell, &parent, model("C120", "", 0)));
     EXPECT_EQ(table->current()->piece, "");
+}
+
+TEST_F(Browsers, CoinNamesAreUpperCasedOnlyIntoCharactersTheTableHas)
+{
+    struct Case {
+        uint8_t driver; // language driver byte of mall7.dbf
+        QString typed, upper;
+    };
+    const Case cases[] = {
+        {0x57, "pièce ÿ", "PIÈCE Ÿ"}, // cp1252 has Ÿ
+        {0x02, "pièce ÿ", "PIÈCE ÿ"}, // cp850 has ÿ but not Ÿ
+        {0x02, "µß œ", "µß œ"},       // capitals outside the page, or of two letters
+        {0x57, "œ", "Œ"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString() + " " + std::to_string(c.driver));
+        std::string bytes = testing::read_bytes(table->file().path());
+        bytes[29] = char(c.driver);
+        testing::write_bytes(table->file().path(), bytes);
+        std::string error, notice;
+        auto t = open_model_table(dir.path(), &error, &notice);
+        ASSERT_TRUE(t) << error;
+        shell.models = t.get();
+        const QString name = upper_name(shell, c.typed);
+        EXPECT_EQ(name, c.upper);
+        messages.clear();
+        EXPECT_EQ(store_model(shell, &parent, model("C120", name.toStdString(), 0)),
+                  t->can_store_text(c.typed.toStdString()));
+        if (c.driver == 0x02) {
+            // A refusal names the character.
+            messages.clear();
+            EXPECT_FALSE(store_model(shell, &parent, model("C120", "PIÈCE Ÿ", 0)));
+            ASSERT_EQ(messages.size(), 1);
+            EXPECT_EQ(messages[0], "Le texte « PIÈCE Ÿ » du champ 'PIECE' contient le caractère « Ÿ », que la table "
+                                   "(page de codes 850) ne peut pas enregistrer.");
+        }
+        shell.models = table;
+    }
+    shell.models = nullptr;
+    EXPECT_EQ(upper_name(shell, "ÿ ß"), "Ÿ ß");
+    shell.models = table;
 }
 
 TEST(OpenTables, CreatesBothTablesAndGoesOnWithoutADamagedOne)

@@ -2,7 +2,9 @@
 // write, torn-tail repair, code pages, header bytes kept.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <random>
+#include <set>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -172,8 +174,9 @@ TEST(ModelTable, ChecksTheWholeRecordBeforeWriting)
          "Le texte « ÉÈÊËÀÂÄÎÏÔÖÙÛÜÇé » est trop long pour le champ 'PIECE' : 15 caractères au plus."},
         {"empty coin name", [](ModelRecord& r) { r.piece.clear(); }, ""},
         {"euro sign", [](ModelRecord& r) { r.piece = "2 €"; }, ""},
-        {"character without code", [](ModelRecord& r) { r.piece = "日本"; },
-         "Le texte « 日本 » du champ 'PIECE' contient un caractère que la table ne peut pas enregistrer."},
+        {"character without code", [](ModelRecord& r) { r.piece = "A日本"; },
+         "Le texte « A日本 » du champ 'PIECE' contient le caractère « 日 », que la table (page de codes 1252) ne "
+         "peut pas enregistrer."},
         {"broken UTF-8", [](ModelRecord& r) { r.piece = "A\xff"; },
          "Le texte « A\xff » du champ 'PIECE' contient un caractère que la table ne peut pas enregistrer."},
         {"type too long", [](ModelRecord& r) { r.type = "C1200"; },
@@ -232,30 +235,134 @@ TEST(DbfFile, RefusesTextThatIsNotANumberInANumberColumn)
     EXPECT_EQ(read_bytes(dir.file("mall7.dbf")), before);
 }
 
-TEST(DbfFile, CutsATornTailLeftByAnInterruptedAppend)
+struct Tail {
+    const char* name;
+    uint32_t count;     // count written into the header of the 12-record file
+    std::string extra;  // bytes put after the records, instead of the end mark
+    std::string notice; // fragment of the notice; empty when nothing is repaired
+};
+
+TEST(DbfFile, RepairsBytesAfterTheCountAfterACopyAndKeepsWholeRecords)
 {
     ScratchDir dir;
-    const std::string before = make_sample_file(dir);
     std::string error, notice;
+    std::string good;
     {
-        auto f = DbfFile::open(dir.file("mall7.dbf"), &error);
-        ASSERT_TRUE(f);
-        f->set_fault(DbfFault::after_record);
-        DbfFile::Values v(f->fields().size());
-        v[0] = "C120";
-        EXPECT_FALSE(f->append(v, &error));
+        auto t = open_model_table(dir.path(), &error, &notice);
+        ASSERT_TRUE(t) << error;
+        for (int i = 0; i < 12; ++i)
+            ASSERT_TRUE(t->append(sample("C120", "PIECE " + std::to_string(i), i), &error)) << error;
+        good = read_bytes(dir.file("mall7.dbf"));
     }
-    const std::string torn = read_bytes(dir.file("mall7.dbf"));
-    EXPECT_EQ(torn.substr(0, 8), before.substr(0, 8)) << "count written before the record was whole";
-    EXPECT_GT(torn.size(), before.size());
-    auto f = DbfFile::open(dir.file("mall7.dbf"), &error, &notice);
-    ASSERT_TRUE(f) << error;
-    EXPECT_NE(notice.find("incomplet"), std::string::npos) << notice;
-    EXPECT_EQ(f->record_count(), 2u);
-    EXPECT_EQ(read_bytes(dir.file("mall7.dbf")), before);
+    const int rec_len = 1 + 4 + 15 + 18 * 6;
+    const std::string half_record = good.substr(good.size() - 1 - rec_len, 50);
+    const std::vector<Tail> cases = {
+        {"whole file", 12, "\x1A", ""},
+        {"no end mark", 12, "", ""},
+        {"torn tail shorter than a record", 12, half_record, "enregistrement incomplet"},
+        {"torn tail with its end mark", 12, half_record + "\x1A", "enregistrement incomplet"},
+        {"zeros after the records", 12, std::string(300, '\0'), "enregistrement incomplet"},
+        {"count 2, ten records after it", 2, "\x1A", "annonçait 2 fiches, mais 10 fiches complètes la suivaient"},
+        {"count 11, one record after it", 11, "", "mais 1 fiche complète la suivait"},
+        {"count 2, ten records and a torn tail", 2, half_record,
+         "la table compte maintenant 12 fiches. Celles qui sont en trop peuvent être supprimées dans la liste. "
+         "L'ancien fichier est copié dans " +
+             dir.file("mall7.dbf.bak") + ". Un reste incomplet de 50 octets a été retiré."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string damaged = good.substr(0, good.size() - 1) + c.extra;
+        damaged[4] = char(c.count);
+        const std::string path = dir.file("mall7.dbf");
+        const std::string backup = path + ".bak";
+        std::filesystem::remove(backup);
+        write_bytes(path, damaged);
+
+        // A read-only open changes nothing and shows only the counted records.
+        auto viewer = DbfFile::open(path, &error, &notice, DbfFile::Access::read_only);
+        ASSERT_TRUE(viewer) << error;
+        EXPECT_EQ(viewer->record_count(), c.count);
+        viewer.reset();
+        EXPECT_EQ(read_bytes(path), damaged);
+
+        notice.clear();
+        auto f = DbfFile::open(path, &error, &notice);
+        ASSERT_TRUE(f) << error;
+        if (c.notice.empty()) {
+            EXPECT_EQ(notice, "");
+            EXPECT_FALSE(std::filesystem::exists(backup));
+            EXPECT_EQ(read_bytes(path), damaged);
+            continue;
+        }
+        EXPECT_NE(notice.find(c.notice), std::string::npos) << notice;
+        EXPECT_NE(notice.find(backup), std::string::npos) << notice;
+        EXPECT_EQ(f->record_count(), 12u);
+        EXPECT_EQ(f->text(11, f->field_index("PIECE")), "PIECE 11");
+        EXPECT_EQ(read_bytes(path), good);
+        EXPECT_EQ(read_bytes(backup), damaged) << "the copy is the file as found";
+    }
+    // An earlier copy is not overwritten.
+    std::string damaged = good;
+    damaged[4] = 3;
+    write_bytes(dir.file("mall7.dbf"), damaged);
+    ASSERT_TRUE(DbfFile::open(dir.file("mall7.dbf"), &error, &notice)) << error;
+    EXPECT_EQ(read_bytes(dir.file("mall7.dbf.bak2")), damaged);
+    EXPECT_NE(notice.find("mall7.dbf.bak2"), std::string::npos) << notice;
 }
 
-TEST(DbfFile, KeepsHeaderBytes12To31ThroughEveryWrite)
+// Two stations on one data folder, as two processes: each stores 200 models
+// while the other does; none is lost, and a third that read the table
+// before sees them all after a refresh.
+TEST(DbfFile, TwoStationsStoringIntoOneTableLoseNothing)
+{
+    // In memory when possible: 800 synced writes.
+    const ScratchDir dir(std::filesystem::is_directory("/dev/shm") ? "/dev/shm"
+                                                                    : std::filesystem::temp_directory_path());
+    std::string error, notice;
+    auto reader = open_model_table(dir.path(), &error, &notice);
+    ASSERT_TRUE(reader) << error;
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    std::vector<pid_t> stations;
+    for (const char* name : {"A", "B"}) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::close(go[1]);
+            std::string e, n;
+            auto t = open_model_table(dir.path(), &e, &n);
+            char start;
+            if (!t || ::read(go[0], &start, 1) != 0) // both start when the pipe closes
+                ::_exit(2);
+            for (int i = 0; i < 200; ++i)
+                if (!t->append(sample("C120", std::string(name) + std::to_string(i), i), &e))
+                    ::_exit(1);
+            ::_exit(0);
+        }
+        stations.push_back(pid);
+    }
+    ::close(go[0]);
+    ::close(go[1]);
+    for (pid_t pid : stations) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    EXPECT_EQ(reader->visible_count(), 0);
+    ASSERT_TRUE(reader->refresh(&error)) << error;
+    EXPECT_EQ(reader->visible_count(), 400);
+    auto f = DbfFile::open(dir.file("mall7.dbf"), &error, &notice);
+    ASSERT_TRUE(f) << error;
+    EXPECT_EQ(notice, "");
+    ASSERT_EQ(f->record_count(), 400u);
+    std::set<std::string> pieces;
+    for (uint32_t r = 0; r < 400; ++r)
+        pieces.insert(f->text(r, f->field_index("PIECE")));
+    EXPECT_EQ(pieces.size(), 400u);
+    EXPECT_TRUE(pieces.count("A199") && pieces.count("B0"));
+}
+
+TEST(DbfFile, KeepsHeaderBytes12To31AndStampsTheDateOnEveryWrite)
 {
     ScratchDir dir;
     std::string bytes = make_sample_file(dir);
@@ -266,18 +373,25 @@ TEST(DbfFile, KeepsHeaderBytes12To31ThroughEveryWrite)
     std::string error, notice;
     auto t = open_model_table(dir.path(), &error, &notice);
     ASSERT_TRUE(t) << error;
-    const auto check = [&](const char* step) {
-        EXPECT_EQ(read_bytes(dir.file("mall7.dbf")).substr(12, 20), kept) << step;
+    const std::time_t now = std::time(nullptr);
+    std::tm today {};
+    localtime_r(&now, &today);
+    const std::string stamp = {char(today.tm_year % 256), char(today.tm_mon + 1), char(today.tm_mday)};
+    const auto step = [&](const char* name, const std::function<bool()>& write) {
+        SCOPED_TRACE(name);
+        std::string b = read_bytes(dir.file("mall7.dbf"));
+        b.replace(1, 3, "\x50\x01\x01"); // last written on 1 January 1980
+        write_bytes(dir.file("mall7.dbf"), b);
+        ASSERT_TRUE(write()) << error;
+        b = read_bytes(dir.file("mall7.dbf"));
+        EXPECT_EQ(b.substr(12, 20), kept);
+        EXPECT_EQ(b.substr(1, 3), stamp);
     };
-    ASSERT_TRUE(t->append(sample("C220", "A", 1), &error));
-    check("append");
+    step("append", [&] { return t->append(sample("C220", "A", 1), &error); });
     ASSERT_TRUE(t->first());
-    ASSERT_TRUE(t->update_current(sample("C120", "B", 2), &error));
-    check("edit");
-    ASSERT_TRUE(t->delete_current(&error));
-    check("delete");
-    ASSERT_TRUE(t->file().pack(&error)) << error;
-    check("pack");
+    step("edit", [&] { return t->update_current(sample("C120", "B", 2), &error); });
+    step("delete", [&] { return t->delete_current(&error); });
+    step("pack", [&] { return t->file().pack(&error); });
     EXPECT_EQ(t->file().record_count(), 2u);
 }
 

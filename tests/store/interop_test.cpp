@@ -149,7 +149,7 @@ t.close()
     EXPECT_EQ(read_bytes(dir.file("mall7.dbf")).substr(12, 20), header);
 }
 
-TEST(Interop, RefusedValueAndKilledAppendLeaveOnlyWholeOldRecords)
+TEST(Interop, RefusedValueWritesNothingAndAKilledAppendKeepsItsWholeRecord)
 {
     REQUIRE_PYTHON_DBF();
     ScratchDir dir;
@@ -165,23 +165,27 @@ TEST(Interop, RefusedValueAndKilledAppendLeaveOnlyWholeOldRecords)
         EXPECT_EQ(read_bytes(dir.file("mall7.dbf")), before);
 
         t->file().set_fault(DbfFault::after_record); // the program dies between record and count
-        EXPECT_FALSE(t->append(record("C120", "PERDUE", 2, 'P'), &error));
+        EXPECT_FALSE(t->append(record("C120", "INTERROMPUE", 2, 'P'), &error));
     }
     int status = 0;
     std::string out = python(dir, kDump, &status);
     ASSERT_EQ(status, 0) << out;
     EXPECT_NE(out.find("count 1\n" + dumped(kept) + "\n"), std::string::npos) << out;
-    EXPECT_EQ(out.find("PERDUE"), std::string::npos) << out;
+    EXPECT_EQ(out.find("INTERROMPUE"), std::string::npos) << out;
 
-    // The next start cuts the tail; the file then takes new records normally.
+    // The next start keeps the whole record the killed append left after the
+    // count; the file then takes new records normally.
     auto t = open_model_table(dir.path(), &error, &notice);
     ASSERT_TRUE(t) << error;
-    EXPECT_FALSE(notice.empty());
+    EXPECT_NE(notice.find("1 fiche complète"), std::string::npos) << notice;
     const ModelRecord next = record("C120", "SUIVANTE", 3, 'S');
     ASSERT_TRUE(t->append(next, &error)) << error;
     out = python(dir, kDump, &status);
     ASSERT_EQ(status, 0) << out;
-    EXPECT_NE(out.find("count 2\n" + dumped(kept) + "\n" + dumped(next) + "\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("count 3\n" + dumped(kept) + "\n" + dumped(record("C120", "INTERROMPUE", 2, 'P')) + "\n" +
+                       dumped(next) + "\n"),
+              std::string::npos)
+        << out;
 }
 
 TEST(Interop, ColumnsTheStationDoesNotKnowSurviveItsEdits)

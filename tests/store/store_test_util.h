@@ -14,9 +14,10 @@ namespace zuna::store::testing {
 
 class ScratchDir {
 public:
-    ScratchDir()
+    // base: where to make it (default: the system's temporary folder).
+    explicit ScratchDir(const std::filesystem::path& base = std::filesystem::temp_directory_path())
     {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "zuna_store_XXXXXX").string();
+        std::string tmpl = (base / "zuna_store_XXXXXX").string();
         path_ = ::mkdtemp(tmpl.data());
     }
     ~ScratchDir()

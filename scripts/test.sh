@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs all tests (unit, window, bench-driven and
 # interoperability tests with the peer tools). The table, link and decoder
-# tests also run once under AddressSanitizer and UndefinedBehaviorSanitizer,
-# where corrupt files and garbled replies are fed to the readers.
+# tests also run once under AddressSanitizer and UndefinedBehaviorSanitizer
+# (leaks detected), where corrupt files and garbled replies are fed to the
+# readers; the transfer runner's tests run under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -15,6 +16,12 @@ for t in test_store test_link test_nri test_c120; do
   echo "== $t (sanitizers)"
   ASAN_OPTIONS=detect_leaks=1 ./build-asan/tests/$t --gtest_brief=1
 done
+
+# The transfer thread and its runner under ThreadSanitizer.
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUNA_TSAN=ON -DZUNA_BENCH=OFF >/dev/null
+cmake --build build-tsan -j "$jobs" --target test_ui
+echo "== test_ui (thread sanitizer)"
+TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_ui --gtest_brief=1
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"

@@ -6,8 +6,12 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QTimer>
+#include <QSocketNotifier>
 #include <QTranslator>
+#include <csignal>
 #include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <memory>
 
 #include "link/hardware_port.h"
@@ -15,6 +19,38 @@
 #include "sim/catalogue.h"
 
 namespace zuna {
+
+namespace {
+int g_signal_pipe[2] = {-1, -1};
+bool g_quit = false; // a signal came: a quit asked before the main loop runs is not lost
+
+void on_signal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signal_pipe[1], &c, 1);
+}
+
+// SIGTERM, SIGINT and SIGHUP end the program as its window would: a running
+// transfer stops at its next safe point and the port is released before exit.
+void quit_on_signals(QApplication& app)
+{
+    if (g_signal_pipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signal_pipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char c;
+        [[maybe_unused]] const ssize_t n = ::read(g_signal_pipe[0], &c, 1);
+        g_quit = true;
+        QCoreApplication::quit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = on_signal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &sa, nullptr);
+}
+} // namespace
 
 bool install_french(QApplication& app)
 {
@@ -77,6 +113,7 @@ int run_station(QApplication& app, const Options& opt, StationSettings settings)
         port = trace.get();
     }
 
+    quit_on_signals(app);
     Station station(*port);
     Shell shell(station);
     shell.simulated = opt.simulate;
@@ -100,7 +137,7 @@ int run_station(QApplication& app, const Options& opt, StationSettings settings)
         std::fputs("zuna07 : aucun module ne répond sur le port.\n", stderr);
         return 1;
     }
-    return app.exec();
+    return g_quit ? 0 : app.exec();
 }
 
 } // namespace zuna

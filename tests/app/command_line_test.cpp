@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <sys/wait.h>
 
@@ -41,4 +42,15 @@ TEST(CommandLine, HelpUnknownOptionsAndMissingPorts)
         EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.out;
         EXPECT_NE(r.out.find(c.words), std::string::npos) << c.args << "\n" << r.out;
     }
+}
+
+TEST(CommandLine, TermSignalEndsTheProgramCleanly)
+{
+    // An idle station on the paced bench, ended as a desktop session ends it.
+    const std::string cmd = "QT_QPA_PLATFORM=offscreen timeout -s KILL 20 sh -c '" ZUNA_BINARY_DIR
+                            "/zuna07 --simulate --sim-pace=real --data-dir /tmp/zuna-cli-term & "
+                            "p=$!; sleep 1; kill -TERM $p; wait $p'";
+    const int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }

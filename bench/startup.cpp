@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include "app/main_window.h"
+#include "bench/qt_main.h"
 #include "sim/catalogue.h"
 
 using namespace zuna;
@@ -28,12 +29,4 @@ void StartUpToIdleMainWindow(benchmark::State& state)
 BENCHMARK(StartUpToIdleMainWindow)->Unit(benchmark::kMillisecond);
 } // namespace
 
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return zuna::bench::qt_benchmark_main(argc, argv); }

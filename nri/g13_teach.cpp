@@ -204,6 +204,8 @@ std::array<int, 4> Tcalibration_nri_g13::smallest() const
 
 void Tcalibration_nri_g13::BitBtn1Click()
 {
+    if (transfer_->running())
+        return;
     ok->setEnabled(false);
     an->setEnabled(false);
     const int n = nb_piece->value();

@@ -335,6 +335,8 @@ std::array<int, 4> Tnrig130000::minima(int channel) const { return parse_values(
 
 void Tnrig130000::Button1Click()
 {
+    if (transfer_->running())
+        return;
     reset_results();
     P2->setTitle("");
     Label13->show();
@@ -362,6 +364,8 @@ void Tnrig130000::Button1Click()
 
 void Tnrig130000::Button4Click()
 {
+    if (transfer_->running())
+        return;
     p1->show();
     P2->show();
     a1->show();

@@ -316,15 +316,16 @@ void Tnrig130000::reset_results()
     Button4->setText("Test");
 }
 
-void Tnrig130000::show_lines(int channel, const std::optional<nri::ChannelLines>& lines, bool asked)
+void Tnrig130000::show_lines(int channel, const std::optional<nri::ChannelLines>& lines)
 {
     QLabel* name = name_[size_t(channel - 1)];
     if (lines) {
         name->setText(QString("Canal %1 :").arg(channel));
         upper(channel)->setText(french(lines->upper));
         lower(channel)->setText(french(lines->lower));
-    } else if (asked) {
-        // Not read: the lines keep what they showed, and say so.
+    } else {
+        // Not read (no reply, or stopped before it): the lines keep what they
+        // showed, and say so.
         name->setText(QString("Canal %1 : non relu").arg(channel));
     }
 }
@@ -357,7 +358,7 @@ void Tnrig130000::Button1Click()
     }
     if (r.answered)
         for (int n = 1; n <= 6; ++n)
-            show_lines(n, r.channels[size_t(n - 1)], true);
+            show_lines(n, r.channels[size_t(n - 1)]);
     if (!r.message.empty())
         show_message(french(r.message));
 }
@@ -435,7 +436,7 @@ void Tnrig130000::show_write(const nri::ChannelWrite& w)
     if (w.reprogramming)
         l3->setText(french(*w.reprogramming));
     if (w.channel >= 1 && w.channel <= 6 && !w.stopped)
-        show_lines(w.channel, w.read_back, true);
+        show_lines(w.channel, w.read_back);
     if (!w.message.empty())
         show_message(french(w.message));
 }

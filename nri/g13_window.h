@@ -5,7 +5,6 @@
 // of the channel records.
 #include <QDate>
 #include <QDialog>
-#include <QList>
 #include <array>
 #include <functional>
 #include <optional>
@@ -84,7 +83,8 @@ public:
 private:
     void build();
     void reset_results();
-    void show_lines(int channel, const std::optional<nri::ChannelLines>& lines, bool asked);
+    // A channel's two lines from a read-back; "non relu" when absent.
+    void show_lines(int channel, const std::optional<nri::ChannelLines>& lines);
     Station& station();
 
     Shell& shell_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "link/rounding.h"
 #include "link/timing.h"
@@ -510,8 +511,14 @@ bool ouverture(Station& s) { return open_sequence(s, kG13LongWait).heard; }
 
 bool opening_answered(const Station& s) { return s.symbols[1] == 13; }
 
+namespace {
+bool stop_asked(const Progress* progress) { return progress && progress->stop_requested(); }
+} // namespace
+
 int32_t test_v(Station& s, Progress* progress, TuneOutcome* outcome)
 {
+    const int32_t entry_count = s.delay.g13;
+    bool stopped = false;
     int32_t lo = 0;
     int32_t hi = 0;
     bool heard = false;
@@ -525,6 +532,11 @@ int32_t test_v(Station& s, Progress* progress, TuneOutcome* outcome)
     int steps = 0;
     int32_t& g = s.delay.g13;
     do {
+        // Between two tries: the line is idle, nothing half sent.
+        if (stop_asked(progress)) {
+            stopped = true;
+            break;
+        }
         if (progress && steps < kG13TuneSteps) {
             progress->step();
             ++steps;
@@ -554,9 +566,10 @@ int32_t test_v(Station& s, Progress* progress, TuneOutcome* outcome)
             g -= 10;
     } while (lo <= g && g <= kG13TuneLimit && hi == 0 && unanswered < kG13TuneBudget);
     // Without a second answer the band's top is unknown: lo itself answered.
-    const int32_t result = hi != 0 ? int32_t(round_even((int64_t(lo) + hi) * 0.5)) : lo;
-    g = result;
-    s.measured_module_count = result;
+    // A stopped search found nothing: the count in use stays as it was.
+    const int32_t result = stopped ? 0 : hi != 0 ? int32_t(round_even((int64_t(lo) + hi) * 0.5)) : lo;
+    g = stopped ? entry_count : result;
+    s.measured_module_count = g;
     reset(s);
     if (progress) {
         for (; steps < kG13TuneSteps; ++steps)
@@ -564,7 +577,10 @@ int32_t test_v(Station& s, Progress* progress, TuneOutcome* outcome)
         progress->finish();
     }
     if (outcome)
-        *outcome = result != 0 ? TuneOutcome::Tuned : heard ? TuneOutcome::Garbled : TuneOutcome::Silent;
+        *outcome = stopped       ? TuneOutcome::Stopped
+                   : result != 0 ? TuneOutcome::Tuned
+                   : heard       ? TuneOutcome::Garbled
+                                 : TuneOutcome::Silent;
     return result;
 }
 
@@ -623,5 +639,337 @@ std::array<int, 4> parse_values(const std::string& text)
     }
     return v;
 }
+
+// ---- One operation per window action ---------------------------------------
+
+namespace {
+
+const char kNoTimeBase[] = "Le module ne donne pas de base de temps (comptage nul) : "
+                           "réglage automatique de la vitesse impossible.";
+const char kTuneSilent[] = "Le monnayeur ne répond pas : réglage automatique de la vitesse impossible.";
+const char kTuneGarbled[] = "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?) : "
+                            "réglage automatique de la vitesse impossible.";
+const char kTuneStopped[] = "Réglage arrêté : compte inchangé.";
+const char kReadSilent[] = "Le monnayeur ne répond pas : lecture impossible.";
+const char kReadGarbled[] = "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?) : "
+                            "lecture impossible.";
+const char kModeNotRead[] = "Le monnayeur ne répond pas : le mode de mesure n'a pas été relu.";
+const char kModeStopped[] = "Changement de mode arrêté : rien n'a été écrit.";
+const char kNoCoin[] = "Aucune pièce reçue : rien n'a été mesuré.";
+const char kTestStopped[] = "Test arrêté : aucune pièce mesurée.";
+const char kWriteStopped[] = "Écriture arrêtée : rien n'a été écrit.";
+
+// Steps of the reading's bar: the opening, mode, identity, six channels.
+constexpr int kReadingSteps = 9;
+
+template <class... A> std::string format(const char* f, A... a)
+{
+    char b[256];
+    std::snprintf(b, sizeof b, f, a...);
+    return b;
+}
+
+void start(Progress* p, int maximum)
+{
+    if (p)
+        p->start(maximum);
+}
+void step(Progress* p)
+{
+    if (p)
+        p->step();
+}
+void finish(Progress* p)
+{
+    if (p)
+        p->finish();
+}
+
+void add_line(std::string& text, const std::string& line)
+{
+    if (line.empty())
+        return;
+    if (!text.empty())
+        text += "\n";
+    text += line;
+}
+
+std::string digit(const std::array<uint8_t, kSymbolBufferSize>& sym, int i) { return std::to_string(sym[size_t(i)]); }
+
+// "V" and the digit at the fast rate; the channel's two lines, absent when no
+// reply came (no reply is not a record of zeros).
+std::optional<ChannelLines> read_channel(Station& s, int channel)
+{
+    const RunList v = cmd_channel_read(channel);
+    if (!ecrir_octet_b(s, v, v.last()))
+        return std::nullopt;
+    decode_nb_g13(s);
+    return ChannelLines{channel_line(s.symbols, 0), channel_line(s.symbols, 12)};
+}
+
+} // namespace
+
+std::optional<std::string> mode_text(const std::array<uint8_t, kSymbolBufferSize>& sym)
+{
+    for (int j = 30; j >= 5; --j)
+        if (sym[size_t(j)] != 0)
+            return digit(sym, j - 1) + digit(sym, j);
+    return std::nullopt;
+}
+
+std::string reprogramming_text(const std::array<uint8_t, kSymbolBufferSize>& sym)
+{
+    return digit(sym, 31) + digit(sym, 32) + "/" + digit(sym, 28) + digit(sym, 29) + "/" + digit(sym, 34) +
+           digit(sym, 35);
+}
+
+Identity identity_text(const std::array<uint8_t, kSymbolBufferSize>& sym)
+{
+    Identity id;
+    for (int i = 8; i <= 27; ++i)
+        id.equipment += (i == 14 || i == 22) ? std::string(" ") : digit(sym, i);
+    id.production = digit(sym, 3) + digit(sym, 4) + "/" + digit(sym, 0) + digit(sym, 1) + "/" + digit(sym, 6) +
+                    digit(sym, 7);
+    id.reprogramming = reprogramming_text(sym);
+    return id;
+}
+
+std::string unread_message(const std::vector<int>& channels)
+{
+    if (channels.empty())
+        return {};
+    std::string list;
+    for (int c : channels)
+        list += (list.empty() ? "" : ", ") + std::to_string(c);
+    return (channels.size() == 1 ? "Canal " + list + " non relu" : "Canaux " + list + " non relus") +
+           " : le monnayeur ne répond pas. Les valeurs affichées sont celles d'avant.";
+}
+
+Activation activate(Station& s, bool tune, Progress* progress)
+{
+    Activation a;
+    if (tune) {
+        const int32_t before = s.delay.g13;
+        if (before <= 0) {
+            // No time base measured: a search from 0 would never get there.
+            a.message = kNoTimeBase;
+        } else {
+            TuneOutcome how = TuneOutcome::Silent;
+            const int32_t g = test_v(s, progress, &how);
+            if (g > 0) {
+                // For this run only: counts are kept in the module memory by
+                // the frequency window alone.
+                s.delay.g13 = g;
+                s.g13_stored = g;
+                a.tuned = true;
+            } else {
+                // Nothing answered, or stopped: keep the count in use rather than 0.
+                s.delay.g13 = before;
+                a.stopped = how == TuneOutcome::Stopped;
+                a.message = a.stopped ? kTuneStopped : how == TuneOutcome::Garbled ? kTuneGarbled : kTuneSilent;
+            }
+        }
+    }
+    if (s.g13_stored != 0)
+        s.delay.g13 = s.g13_stored;
+    reset(s);
+    return a;
+}
+
+Reading lecture(Station& s, Progress* progress)
+{
+    Reading r;
+    start(progress, kReadingSteps);
+    reset(s);
+    r.heard = ouverture(s);
+    decode_nb_g13_13(s);
+    r.answered = opening_answered(s);
+    if (!r.answered) {
+        finish(progress);
+        r.message = r.heard ? kReadGarbled : kReadSilent;
+        return r;
+    }
+    step(progress);
+    if (stop_asked(progress)) {
+        r.stopped_at = 1;
+    } else {
+        // Mode and identity, then the identification is closed: one group.
+        const RunList hold = cmd_open_probe(107);
+        set_slow(s);
+        ecrir_octet_s(s, hold, hold.last());
+        const RunList u = cmd_mode_read();
+        ecrir_octet(s, u, u.last());
+        decode_nb_g13(s);
+        r.mode = mode_text(s.symbols);
+        step(progress);
+
+        ecrir_octet_s(s, hold, hold.last());
+        const RunList z = cmd_identity();
+        const bool identity = ecrir_octet(s, z, z.last());
+        const RunList end = cmd_end_identification();
+        ecrir_octet_s(s, end, end.last());
+        set_fast(s);
+        decode_nb_g13(s);
+        if (identity)
+            r.identity = identity_text(s.symbols);
+        step(progress);
+
+        set_fast(s);
+        for (int n = 1; n <= 6; ++n) {
+            if (stop_asked(progress)) {
+                r.stopped_at = n;
+                break;
+            }
+            r.channels[size_t(n - 1)] = read_channel(s, n);
+            if (!r.channels[size_t(n - 1)])
+                r.unread.push_back(n);
+            step(progress);
+        }
+    }
+    finish(progress);
+    add_line(r.message, unread_message(r.unread));
+    if (r.stopped_at == 6)
+        add_line(r.message, "Lecture arrêtée au canal 6 : le canal 6 n'a pas été relu, "
+                            "ses valeurs affichées sont celles d'avant.");
+    else if (r.stopped_at != 0)
+        add_line(r.message, format("Lecture arrêtée au canal %d : les canaux %d à 6 n'ont pas été relus, "
+                                   "leurs valeurs affichées sont celles d'avant.",
+                                   r.stopped_at, r.stopped_at));
+    return r;
+}
+
+CoinTest coin_test(Station& s, Progress* progress)
+{
+    CoinTest c;
+    if (stop_asked(progress)) {
+        c.stopped = true;
+        c.message = kTestStopped;
+        return c;
+    }
+    const std::string text = Ajust(s, &c.measured);
+    if (c.measured) {
+        c.text = text;
+        c.values = parse_values(text);
+    } else {
+        // Without a reply nothing was measured: no channel holds the coin.
+        c.message = kNoCoin;
+    }
+    return c;
+}
+
+Collect collect_coins(Station& s, int count, const std::array<int, 4>& largest, const std::array<int, 4>& smallest,
+                      Progress* progress)
+{
+    Collect c;
+    c.largest = largest;
+    c.smallest = smallest;
+    start(progress, count);
+    for (int i = 1; i <= count; ++i) {
+        if (stop_asked(progress)) {
+            c.stopped = true;
+            c.message = format("Lecture arrêtée après %d pièce(s).", c.measured);
+            break;
+        }
+        bool coin = false;
+        const std::array<int, 4> v = parse_values(Ajust_a(s, &coin));
+        if (!coin) {
+            // No coin within the wait: the symbols are those of an older
+            // reply, not a measurement. Stop rather than count them.
+            c.no_coin = true;
+            c.message = format("Pas de pièce reçue : lecture arrêtée après %d pièce(s).", c.measured);
+            break;
+        }
+        ++c.measured;
+        c.last = v;
+        for (size_t k = 0; k < 4; ++k) {
+            c.largest[k] = std::max(c.largest[k], v[k]);
+            c.smallest[k] = std::min(c.smallest[k], v[k]);
+        }
+        step(progress);
+    }
+    finish(progress);
+    return c;
+}
+
+ChannelWrite write_channel(Station& s, int channel, const std::array<int, 4>& maxima,
+                           const std::array<int, 4>& minima, int32_t units, Date today, Progress* progress)
+{
+    ChannelWrite w;
+    w.channel = channel;
+    if (stop_asked(progress)) {
+        w.stopped = true;
+        w.message = kWriteStopped;
+        return w;
+    }
+    // From here on no stop: the write runs to its read-back.
+    const bool selected = channel >= 1 && channel <= 6;
+    start(progress, selected ? 6 : 5);
+    s.measured_module_count = units;
+    if (selected) {
+        const RunList d = cmd_channel_select(channel);
+        ecrir_octet_s(s, d, d.last());
+        step(progress);
+    }
+    for (const auto& line : {maxima, minima}) {
+        const RunList values = cmd_values(line);
+        ecrir_octet_s(s, values, values.last());
+        step(progress);
+    }
+    const RunList date = cmd_date(today.month, today.day, today.year);
+    ecrir_octet_s(s, date, date.last());
+    step(progress);
+    const RunList z = cmd_identity();
+    if (ecrir_octet(s, z, z.last()))
+        w.reprogramming = reprogramming_text(s.symbols);
+    step(progress);
+    set_fast(s);
+    if (selected) {
+        w.read_back = read_channel(s, channel);
+        w.unread = !w.read_back;
+        if (w.unread)
+            w.message = unread_message({channel});
+        step(progress);
+    }
+    finish(progress);
+    return w;
+}
+
+ModeWrite write_mode(Station& s, int mode, Progress* progress)
+{
+    ModeWrite m;
+    if (stop_asked(progress)) {
+        m.stopped = true;
+        m.message = kModeStopped;
+        return m;
+    }
+    // No stop from here on: the write runs to its read-back.
+    start(progress, 2);
+    const RunList hold = cmd_open_probe(107);
+    reset(s);
+    set_slow(s);
+    ecrir_octet_s(s, hold, hold.last());
+    const RunList j = cmd_mode_write(mode);
+    ecrir_octet_s(s, j, j.last());
+    step(progress);
+    reset(s);
+    set_slow(s);
+    ecrir_octet_s(s, hold, hold.last());
+    const RunList u = cmd_mode_read();
+    m.read = ecrir_octet(s, u, u.last());
+    decode_nb_g13(s);
+    if (m.read)
+        m.mode = mode_text(s.symbols);
+    ecrir_octet_s(s, hold, hold.last());
+    const RunList end = cmd_end_identification();
+    ecrir_octet_s(s, end, end.last());
+    set_fast(s);
+    step(progress);
+    finish(progress);
+    if (!m.read)
+        m.message = kModeNotRead;
+    return m;
+}
+
+void close_link(Station& s) { reset(s); }
 
 } // namespace zuna::nri

@@ -6,8 +6,10 @@
 // these operations on the station.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "link/progress.h"
 #include "link/station.h"
@@ -101,13 +103,16 @@ bool ouverture(Station& s);
 // True when the last opening was answered ("=" as second symbol).
 bool opening_answered(const Station& s);
 
-// How a tuning ended: tuned, nothing heard at all, or replies that never
-// read as the opening's answer (a noisy or garbling line).
-enum class TuneOutcome { Tuned, Silent, Garbled };
+// How a tuning ended: tuned, nothing heard at all, replies that never
+// read as the opening's answer (a noisy or garbling line), or stopped by the
+// operator between two tries.
+enum class TuneOutcome { Tuned, Silent, Garbled, Stopped };
 
 // Automatic tuning of the G13 delay count; 0 when nothing answered below 3200
 // or within the budget of port time. A count that answered once while no
-// second answer was found on the way down is returned as it is.
+// second answer was found on the way down is returned as it is. A stop asked
+// through progress ends it between two tries: 0 is returned and the G13 delay
+// count is left as it was on entry.
 int32_t test_v(Station& s, Progress* progress = nullptr, TuneOutcome* outcome = nullptr);
 
 // Coin measurement reads: "W" (test) and "T" (teach); the text of four groups.
@@ -127,5 +132,114 @@ std::string coin_text(const std::array<uint8_t, kSymbolBufferSize>& symbols);
 // read as numbers (so a group with a two-digit symbol stays in its place),
 // each limited to 0..255; a missing group reads 0.
 std::array<int, 4> parse_values(const std::string& text);
+
+// ---- One operation per window action ---------------------------------------
+// Each runs a whole sequence of the G13.0000 window on the station and returns
+// what the window shows: the values read (absent when no reply came), what
+// failed, and a French message for the operator ("" when there is nothing to
+// tell). progress may be null (no bar, never stopped). A stop is honoured only
+// between tuning tries, command groups, channels and coins: never inside a
+// frame or a capture, and never between a write and its read-back.
+
+struct ChannelLines {
+    std::string upper; // max 1..4, as channel_line
+    std::string lower; // min 1..4
+};
+
+struct Identity {
+    std::string equipment;     // symbols 8..27, separators as spaces
+    std::string production;    // day/month/year
+    std::string reprogramming; // day/month/year
+};
+
+// The measuring mode after a "U" reply ("03"); absent when symbols 5..30 are all 0.
+std::optional<std::string> mode_text(const std::array<uint8_t, kSymbolBufferSize>& symbols);
+Identity identity_text(const std::array<uint8_t, kSymbolBufferSize>& symbols);
+std::string reprogramming_text(const std::array<uint8_t, kSymbolBufferSize>& symbols);
+
+// "Canal 2 non relu : ..." for channels whose read-back did not answer; "" for none.
+std::string unread_message(const std::vector<int>& channels);
+
+struct Activation {
+    bool tuned = false;   // a tuning found a count, now the stored count of this run
+    bool stopped = false; // the tuning was stopped: both counts are as they were
+    std::string message;
+};
+// The window becoming active: when tune is set, tunes the G13 delay count
+// (none without a time base) and keeps a count found as the stored count for
+// this run; then takes the stored count (when there is one) and resets.
+Activation activate(Station& s, bool tune, Progress* progress);
+
+struct Reading {
+    bool heard = false;    // anything came back at the opening
+    bool answered = false; // the opening was answered: the rest was read
+    std::optional<std::string> mode;
+    std::optional<Identity> identity;
+    std::array<std::optional<ChannelLines>, 6> channels; // absent: not read
+    std::vector<int> unread;  // channels asked that did not answer
+    int stopped_at = 0;       // first channel not asked because of a stop (0: none)
+    std::string message;
+};
+// LECTURE: reset, opening, measuring mode and identity, channels 1 to 6. Stops
+// after the opening, after the identification is closed, or between channels.
+Reading lecture(Station& s, Progress* progress);
+
+struct CoinTest {
+    bool measured = false;
+    std::string text;           // the measurement text (when measured)
+    std::array<int, 4> values{}; // its four values (when measured)
+    bool stopped = false;
+    std::string message;
+};
+// Test: one "W" at the fast rate, waiting for a coin.
+CoinTest coin_test(Station& s, Progress* progress);
+
+struct Collect {
+    std::array<int, 4> largest{};  // extremes including the coins of this collect
+    std::array<int, 4> smallest{};
+    std::array<int, 4> last{};     // values of the last coin measured
+    int measured = 0;              // coins measured in this collect
+    bool no_coin = false;          // a coin did not come within the wait
+    bool stopped = false;
+    std::string message;
+};
+// Coin teach: up to count "T" reads, one coin each, widening the extremes
+// given; ends at the first coin that does not come, or between two coins when
+// stopped.
+Collect collect_coins(Station& s, int count, const std::array<int, 4>& largest, const std::array<int, 4>& smallest,
+                      Progress* progress);
+
+struct Date {
+    int month = 1;
+    int day = 1;
+    int year = 0; // modulo 100
+};
+
+struct ChannelWrite {
+    int channel = 0;
+    std::optional<std::string> reprogramming; // the "Z" reply's reprogramming date
+    std::optional<ChannelLines> read_back;    // the channel as read back
+    bool unread = false;  // channel 1..6 whose read-back did not answer
+    bool stopped = false; // stopped before anything was sent
+    std::string message;
+};
+// AJUST, model write and validation: "D" and the digit (channel 1..6 only),
+// the two lines of values, the date and "Z" at `units`, then the channel's
+// read-back at the fast rate. Once the first frame is sent it runs to its
+// read-back.
+ChannelWrite write_channel(Station& s, int channel, const std::array<int, 4>& maxima,
+                           const std::array<int, 4>& minima, int32_t units, Date today, Progress* progress);
+
+struct ModeWrite {
+    std::optional<std::string> mode; // the mode read back
+    bool read = false;               // the "U" read-back answered
+    bool stopped = false;            // stopped before anything was sent
+    std::string message;
+};
+// Mode mesure: writes the measuring mode and reads it back; runs to its read-back.
+ModeWrite write_mode(Station& s, int mode, Progress* progress);
+
+// The window closing.
+void close_link(Station& s);
 
 } // namespace zuna::nri

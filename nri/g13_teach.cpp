@@ -1,14 +1,17 @@
 #include "nri/g13_teach.h"
 
+#include <QDate>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "ui/shell.h"
+#include "ui/transfer.h"
 #include "nri/g13_link.h"
 #include "nri/g13_window.h"
 
@@ -47,7 +50,7 @@ TValid_nri_g13::TValid_nri_g13(QWidget* parent) : QDialog(parent)
     connect(BitBtn1, &QPushButton::clicked, this, &TValid_nri_g13::BitBtn1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
 
-    auto* g = new QGridLayout(this);
+    auto* g = grid_ = new QGridLayout(this);
     QLabel* label_canal = make_label(this, "Label1", "CHOIX DU CANAL :");
     QLabel* label_toler = make_label(this, "Label2", "Tolérance :");
     label_canal->setBuddy(canal);
@@ -64,6 +67,10 @@ void TValid_nri_g13::prepare(Tnrig130000* window, const std::array<int, 4>& larg
                              const std::array<int, 4>& smallest)
 {
     window_ = window;
+    if (window && !transfer_) {
+        transfer_ = new Transfer(window->shell().transfers, this, nullptr);
+        grid_->addWidget(transfer_->stop_button(), 3, 0, 1, 2);
+    }
     largest_ = largest;
     smallest_ = smallest;
 }
@@ -86,9 +93,18 @@ std::array<int, 4> TValid_nri_g13::minima(const std::array<int, 4>& smallest, in
 
 void TValid_nri_g13::BitBtn1Click()
 {
-    if (window_)
-        window_->write_channel(canal->value(), maxima(largest_, toler->value()), minima(smallest_, toler->value()),
-                               nri::fast_units(window_->shell_station()));
+    if (window_ && transfer_) {
+        const QDate d = window_->today();
+        const nri::Date date{d.month(), d.day(), d.year() % 100};
+        const int channel = canal->value();
+        const auto hi = maxima(largest_, toler->value());
+        const auto lo = minima(smallest_, toler->value());
+        Station& s = window_->shell_station();
+        nri::ChannelWrite w;
+        if (!transfer_->run([&](Progress& p) { w = nri::write_channel(s, channel, hi, lo, nri::fast_units(s), date, &p); }))
+            return;
+        window_->show_write(w);
+    }
     accept();
 }
 
@@ -121,6 +137,11 @@ Tcalibration_nri_g13::Tcalibration_nri_g13(Shell& shell, QWidget* parent) : QDia
     count->addWidget(label_count);
     count->addWidget(nb_piece);
     attente = make_label(this, "attente", "");
+    progresse = new QProgressBar(this);
+    progresse->setObjectName("progresse");
+    progresse->setFormat("%v pièce(s) sur %m");
+    progresse->hide();
+    transfer_ = new Transfer(shell.transfers, this, progresse);
     BitBtn1 = new QPushButton("LECTURE", this);
     BitBtn1->setObjectName("BitBtn1");
     ok = new QPushButton("OK", this);
@@ -131,10 +152,12 @@ Tcalibration_nri_g13::Tcalibration_nri_g13(Shell& shell, QWidget* parent) : QDia
     buttons->addWidget(BitBtn1);
     buttons->addWidget(ok);
     buttons->addWidget(an);
+    buttons->addWidget(transfer_->stop_button());
     auto* col = new QVBoxLayout(this);
     col->addLayout(g);
     col->addLayout(count);
     col->addWidget(attente);
+    col->addWidget(progresse);
     col->addLayout(buttons);
 
     connect(BitBtn1, &QPushButton::clicked, this, &Tcalibration_nri_g13::BitBtn1Click);
@@ -181,38 +204,27 @@ std::array<int, 4> Tcalibration_nri_g13::smallest() const
 
 void Tcalibration_nri_g13::BitBtn1Click()
 {
+    if (transfer_->running())
+        return;
     ok->setEnabled(false);
     an->setEnabled(false);
     const int n = nb_piece->value();
-    for (int i = 1; i <= n; ++i) {
-        // The capture waits for the coin: say which one is expected.
-        attente->setText(QString("Introduisez la pièce %1 sur %2").arg(i).arg(n));
-        attente->repaint();
-        bool coin = false;
-        const std::array<int, 4> v = nri::parse_values(nri::Ajust_a(shell_.station, &coin));
-        if (!coin) {
-            // No coin within the wait: the symbols are those of an older
-            // reply, not a measurement. Stop rather than count them.
-            attente->setText(QString("Pas de pièce reçue : lecture arrêtée après %1 pièce(s).").arg(i - 1));
-            break;
-        }
-        ++measured_;
-        auto hi = largest();
-        auto lo = smallest();
-        for (size_t k = 0; k < 4; ++k) {
-            hi[k] = std::max(hi[k], v[k]);
-            lo[k] = std::min(lo[k], v[k]);
-            m_[k]->setText(QString("%1").arg(hi[k], 3));
-            b_[k]->setText(QString("%1").arg(lo[k], 3));
-            d_[k]->setText(QString("%1").arg(v[k], 3));
-        }
-        for (size_t k = 0; k < 4; ++k) {
-            m_[k]->repaint();
-            b_[k]->repaint();
-            d_[k]->repaint();
-        }
-        nb_piece->setValue(i);
-        nb_piece->repaint();
+    // Each capture waits for its coin: the bar counts the coins measured.
+    attente->setText(n == 1 ? QString("Introduisez la pièce") : QString("Introduisez les %1 pièces une à une").arg(n));
+    const std::array<int, 4> hi = largest();
+    const std::array<int, 4> lo = smallest();
+    nri::Collect c;
+    const bool ran = transfer_->run([&](Progress& p) { c = nri::collect_coins(shell_.station, n, hi, lo, &p); });
+    if (ran) {
+        measured_ += c.measured;
+        if (c.measured > 0)
+            for (size_t k = 0; k < 4; ++k) {
+                m_[k]->setText(QString("%1").arg(c.largest[k], 3));
+                b_[k]->setText(QString("%1").arg(c.smallest[k], 3));
+                d_[k]->setText(QString("%1").arg(c.last[k], 3));
+            }
+        attente->setText(QString::fromStdString(c.message));
+    } else {
         attente->setText("");
     }
     nb_piece->setValue(n);

@@ -6,13 +6,16 @@
 #include <QDialog>
 #include <array>
 
+class QGridLayout;
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QSpinBox;
 
 namespace zuna {
 class Shell;
 class Tnrig130000;
+class Transfer;
 
 class TValid_nri_g13 : public QDialog {
     Q_OBJECT
@@ -26,8 +29,12 @@ public:
     static std::array<int, 4> maxima(const std::array<int, 4>& largest, int tolerance);
     static std::array<int, 4> minima(const std::array<int, 4>& smallest, int tolerance);
 
+    Transfer* transfer() const { return transfer_; }
+
 private:
     Tnrig130000* window_ = nullptr;
+    Transfer* transfer_ = nullptr; // made with the first window prepared
+    QGridLayout* grid_;
     std::array<int, 4> largest_{};
     std::array<int, 4> smallest_{};
     QSpinBox* canal;
@@ -48,6 +55,7 @@ public:
 
     std::array<int, 4> largest() const;
     std::array<int, 4> smallest() const;
+    Transfer* transfer() const { return transfer_; }
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -59,6 +67,8 @@ private:
     std::array<QLabel*, 4> b_{};
     std::array<QLabel*, 4> d_{};
     QLabel* attente;
+    QProgressBar* progresse;
+    Transfer* transfer_;
     QSpinBox* nb_piece;
     QPushButton* BitBtn1;
     QPushButton* ok;

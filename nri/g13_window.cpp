@@ -17,6 +17,7 @@
 
 #include "ui/c_canal.h"
 #include "ui/shell.h"
+#include "ui/transfer.h"
 #include "nri/g13_link.h"
 #include "nri/g13_teach.h"
 #include "store/model_ui.h"
@@ -27,39 +28,9 @@ using namespace nri;
 
 namespace {
 
-const char kNoAnswer[] = "Le monnayeur ne répond pas : réglage automatique de la vitesse impossible.";
-const char kGarbled[] = "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?) : "
-                        "réglage automatique de la vitesse impossible.";
-const char kNoTimeBase[] = "Le module ne donne pas de base de temps (comptage nul) : "
-                           "réglage automatique de la vitesse impossible.";
-const char kReadSilent[] = "Le monnayeur ne répond pas : lecture impossible.";
-const char kReadGarbled[] = "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?) : "
-                            "lecture impossible.";
-const char kModeNotRead[] = "Le monnayeur ne répond pas : le mode de mesure n'a pas été relu.";
 const char kWaitCoin[] = "Introduisez une pièce";
-const char kNoCoin[] = "Aucune pièce reçue : rien n'a été mesuré.";
 
-// Shows the tuning in the window's progress bar.
-class BarProgress : public Progress {
-public:
-    explicit BarProgress(QProgressBar* bar) : bar_(bar) {}
-    void start(int maximum) override
-    {
-        bar_->setRange(0, std::max(1, maximum));
-        bar_->setValue(0);
-        bar_->show();
-        bar_->repaint();
-    }
-    void step() override
-    {
-        bar_->setValue(std::min(bar_->value() + 1, bar_->maximum()));
-        bar_->repaint();
-    }
-    void finish() override { bar_->hide(); }
-
-private:
-    QProgressBar* bar_;
-};
+QString french(const std::string& text) { return QString::fromStdString(text); }
 
 QLabel* make_label(QWidget* parent, const char* name, const QString& text)
 {
@@ -174,9 +145,11 @@ void Tnrig130000::build()
     progresse->hide();
     a1 = make_label(this, "a1", "");
     a1->setFont(mono);
+    transfer_ = new Transfer(shell_.transfers, this, progresse);
     auto* status = new QHBoxLayout;
     status->addWidget(Label13);
     status->addWidget(progresse);
+    status->addWidget(transfer_->stop_button());
     status->addWidget(a1);
     grid->addLayout(status, 2, 0, 1, 3);
 
@@ -286,7 +259,9 @@ void Tnrig130000::build()
 
 bool Tnrig130000::event(QEvent* e)
 {
-    if (e->type() == QEvent::WindowActivate && activated_ && !busy_)
+    // An activation during a transfer is the end of a dialog over it, not a new
+    // start: the transfer owns the line.
+    if (e->type() == QEvent::WindowActivate && activated_ && !busy_ && !transfer_->running())
         FormActivate();
     return QDialog::event(e);
 }
@@ -305,44 +280,27 @@ void Tnrig130000::showEvent(QShowEvent* e)
 
 void Tnrig130000::FormActivate()
 {
-    if (busy_)
+    if (busy_ || transfer_->running())
         return;
     busy_ = true;
     activated_ = true;
     Station& s = station();
-    if (s.g13_stored == 0 && !tuning_tried_) {
-        tuning_tried_ = true;
-        const int32_t before = s.delay.g13;
-        if (before <= 0) {
-            // No time base measured: a search from 0 would never get there.
-            show_message(kNoTimeBase);
-        } else {
-            BarProgress bar(progresse);
-            TuneOutcome how = TuneOutcome::Silent;
-            const int32_t g = test_v(s, &bar, &how);
-            progresse->setRange(0, 9);
-            if (g > 0) {
-                // For this run only: counts are kept in the module memory by
-                // the frequency window alone.
-                s.delay.g13 = g;
-                s.g13_stored = g;
-            } else {
-                // Nothing answered: keep the count in use rather than 0.
-                s.delay.g13 = before;
-                show_message(how == TuneOutcome::Garbled ? kGarbled : kNoAnswer);
-            }
-        }
-    }
-    if (s.g13_stored != 0)
-        s.delay.g13 = s.g13_stored;
-    reset(s);
+    // One tuning per window opening: a failed or stopped one is not retried
+    // at every activation (each message box closing activates the window).
+    const bool tune = s.g13_stored == 0 && !tuning_tried_;
+    tuning_tried_ = tuning_tried_ || tune;
+    nri::Activation a;
+    const bool ran = transfer_->run([&](Progress& p) { a = nri::activate(s, tune, &p); });
+    if (ran && !a.message.empty())
+        show_message(french(a.message));
     reset_results();
     busy_ = false;
 }
 
 void Tnrig130000::done(int r)
 {
-    reset(station());
+    if (!transfer_->running())
+        transfer_->run([this](Progress&) { nri::close_link(station()); });
     QDialog::done(r);
 }
 
@@ -358,68 +316,18 @@ void Tnrig130000::reset_results()
     Button4->setText("Test");
 }
 
-void Tnrig130000::step()
+void Tnrig130000::show_lines(int channel, const std::optional<nri::ChannelLines>& lines)
 {
-    progresse->setValue(std::min(progresse->value() + 1, progresse->maximum()));
-    progresse->repaint();
-}
-
-void Tnrig130000::show_mode()
-{
-    const auto& sym = station().symbols;
-    for (int j = 30; j >= 5; --j)
-        if (sym[size_t(j)] != 0) {
-            mo_me->setText(QString::number(sym[size_t(j - 1)]) + QString::number(sym[size_t(j)]));
-            return;
-        }
-}
-
-void Tnrig130000::show_identity()
-{
-    const auto& sym = station().symbols;
-    auto n = [&](int i) { return QString::number(sym[size_t(i)]); };
-    QString equipment;
-    for (int i = 8; i <= 27; ++i)
-        equipment += (i == 14 || i == 22) ? QString(" ") : n(i);
-    l1->setText(equipment);
-    l2->setText(n(3) + n(4) + "/" + n(0) + n(1) + "/" + n(6) + n(7));
-    show_reprogramming();
-}
-
-void Tnrig130000::show_reprogramming()
-{
-    const auto& sym = station().symbols;
-    auto n = [&](int i) { return QString::number(sym[size_t(i)]); };
-    l3->setText(n(31) + n(32) + "/" + n(28) + n(29) + "/" + n(34) + n(35));
-}
-
-bool Tnrig130000::read_channel(int channel)
-{
-    Station& s = station();
-    const RunList v = cmd_channel_read(channel);
-    const bool answered = ecrir_octet_b(s, v, v.last());
     QLabel* name = name_[size_t(channel - 1)];
-    if (!answered) {
-        // No reply is not a record of zeros: the lines keep what they showed.
+    if (lines) {
+        name->setText(QString("Canal %1 :").arg(channel));
+        upper(channel)->setText(french(lines->upper));
+        lower(channel)->setText(french(lines->lower));
+    } else {
+        // Not read (no reply, or stopped before it): the lines keep what they
+        // showed, and say so.
         name->setText(QString("Canal %1 : non relu").arg(channel));
-        return false;
     }
-    decode_nb_g13(s);
-    name->setText(QString("Canal %1 :").arg(channel));
-    upper(channel)->setText(QString::fromStdString(channel_line(s.symbols, 0)));
-    lower(channel)->setText(QString::fromStdString(channel_line(s.symbols, 12)));
-    return true;
-}
-
-void Tnrig130000::report_unread(const QList<int>& channels)
-{
-    if (channels.isEmpty())
-        return;
-    QStringList n;
-    for (int c : channels)
-        n << QString::number(c);
-    show_message(QString(channels.size() == 1 ? "Canal %1 non relu" : "Canaux %1 non relus").arg(n.join(", ")) +
-                 " : le monnayeur ne répond pas. Les valeurs affichées sont celles d'avant.");
 }
 
 std::array<int, 4> Tnrig130000::maxima(int channel) const { return parse_values(upper(channel)->text().toStdString()); }
@@ -428,79 +336,53 @@ std::array<int, 4> Tnrig130000::minima(int channel) const { return parse_values(
 
 void Tnrig130000::Button1Click()
 {
-    Station& s = station();
-    progresse->setRange(0, 9);
-    progresse->setValue(0);
-    progresse->show();
+    if (transfer_->running())
+        return;
     reset_results();
     P2->setTitle("");
     Label13->show();
     p1->hide();
     P2->hide();
     a1->hide();
-    repaint();
-
-    reset(s);
-    const bool heard = ouverture(s);
-    decode_nb_g13_13(s);
-    const bool answered = opening_answered(s);
-    QList<int> unread;
-    if (answered) {
-        const RunList hold = cmd_open_probe(107);
-        set_slow(s);
-        ecrir_octet_s(s, hold, hold.last());
-        step();
-        const RunList u = cmd_mode_read();
-        ecrir_octet(s, u, u.last());
-        decode_nb_g13(s);
-        show_mode();
-        step();
-
-        ecrir_octet_s(s, hold, hold.last());
-        const RunList z = cmd_identity();
-        const bool identity = ecrir_octet(s, z, z.last());
-        const RunList end = cmd_end_identification();
-        ecrir_octet_s(s, end, end.last());
-        set_fast(s);
-        decode_nb_g13(s);
-        if (identity)
-            show_identity();
-        step();
-
-        set_fast(s);
-        for (int n = 1; n <= 6; ++n) {
-            if (!read_channel(n))
-                unread << n;
-            step();
-        }
-    }
+    nri::Reading r;
+    const bool ran = transfer_->run([&](Progress& p) { r = nri::lecture(station(), &p); });
     Label13->hide();
-    progresse->hide();
-    if (!answered)
-        show_message(heard ? kReadGarbled : kReadSilent);
-    report_unread(unread);
+    if (!ran)
+        return;
+    if (r.mode)
+        mo_me->setText(french(*r.mode));
+    if (r.identity) {
+        l1->setText(french(r.identity->equipment));
+        l2->setText(french(r.identity->production));
+        l3->setText(french(r.identity->reprogramming));
+    }
+    if (r.answered)
+        for (int n = 1; n <= 6; ++n)
+            show_lines(n, r.channels[size_t(n - 1)]);
+    if (!r.message.empty())
+        show_message(french(r.message));
 }
 
 void Tnrig130000::Button4Click()
 {
+    if (transfer_->running())
+        return;
     p1->show();
     P2->show();
     a1->show();
     a1->setText(kWaitCoin);
-    a1->repaint();
-    bool coin = false;
-    const std::string text = Ajust(station(), &coin);
-    // Without a reply nothing was measured: no channel holds the coin.
-    a1->setText(coin ? QString::fromStdString(text) : QString(kNoCoin));
-    const std::array<int, 4> m = parse_values(text);
+    nri::CoinTest c;
+    if (!transfer_->run([&](Progress& p) { c = nri::coin_test(station(), &p); }))
+        return;
+    a1->setText(c.measured ? french(c.text) : french(c.message));
     for (int n = 1; n <= 6; ++n) {
         const auto hi = maxima(n);
         const auto lo = minima(n);
         for (int k = 1; k <= 4; ++k) {
             result(n, k)->setText(three(hi[size_t(k - 1)]));
             result(n, k + 4)->setText(three(lo[size_t(k - 1)]));
-            const int v = m[size_t(k - 1)];
-            paint_pair(result(n, k), result(n, k + 4), coin && lo[size_t(k - 1)] <= v && v <= hi[size_t(k - 1)]);
+            const int v = c.values[size_t(k - 1)];
+            paint_pair(result(n, k), result(n, k + 4), c.measured && lo[size_t(k - 1)] <= v && v <= hi[size_t(k - 1)]);
         }
     }
 }
@@ -542,25 +424,21 @@ void Tnrig130000::Button6Click()
 void Tnrig130000::write_channel(int channel, const std::array<int, 4>& hi, const std::array<int, 4>& lo,
                                 int32_t units)
 {
-    Station& s = station();
-    s.measured_module_count = units;
-    if (channel >= 1 && channel <= 6) {
-        const RunList d = cmd_channel_select(channel);
-        ecrir_octet_s(s, d, d.last());
-    }
-    for (const auto& line : {hi, lo}) {
-        const RunList values = cmd_values(line);
-        ecrir_octet_s(s, values, values.last());
-    }
     const QDate d = today();
-    const RunList date = cmd_date(d.month(), d.day(), d.year() % 100);
-    ecrir_octet_s(s, date, date.last());
-    const RunList z = cmd_identity();
-    if (ecrir_octet(s, z, z.last()))
-        show_reprogramming();
-    set_fast(s);
-    if (channel >= 1 && channel <= 6 && !read_channel(channel))
-        report_unread({channel});
+    const nri::Date date{d.month(), d.day(), d.year() % 100};
+    nri::ChannelWrite w;
+    if (transfer_->run([&](Progress& p) { w = nri::write_channel(station(), channel, hi, lo, units, date, &p); }))
+        show_write(w);
+}
+
+void Tnrig130000::show_write(const nri::ChannelWrite& w)
+{
+    if (w.reprogramming)
+        l3->setText(french(*w.reprogramming));
+    if (w.channel >= 1 && w.channel <= 6 && !w.stopped)
+        show_lines(w.channel, w.read_back);
+    if (!w.message.empty())
+        show_message(french(w.message));
 }
 
 void Tnrig130000::okClick()
@@ -585,27 +463,15 @@ void Tnrig130000::Button7Click() { Panel1->show(); }
 
 void Tnrig130000::BitBtn5Click()
 {
-    Station& s = station();
-    const RunList hold = cmd_open_probe(107);
-    reset(s);
-    set_slow(s);
-    ecrir_octet_s(s, hold, hold.last());
-    const RunList j = cmd_mode_write(me->value());
-    ecrir_octet_s(s, j, j.last());
+    const int mode = me->value();
+    nri::ModeWrite m;
+    if (!transfer_->run([&](Progress& p) { m = nri::write_mode(station(), mode, &p); }))
+        return;
     Panel1->hide();
-    reset(s);
-    set_slow(s);
-    ecrir_octet_s(s, hold, hold.last());
-    const RunList u = cmd_mode_read();
-    const bool read = ecrir_octet(s, u, u.last());
-    decode_nb_g13(s);
-    show_mode();
-    ecrir_octet_s(s, hold, hold.last());
-    const RunList end = cmd_end_identification();
-    ecrir_octet_s(s, end, end.last());
-    set_fast(s);
-    if (!read)
-        show_message(kModeNotRead);
+    if (m.mode)
+        mo_me->setText(french(*m.mode));
+    if (!m.message.empty())
+        show_message(french(m.message));
 }
 
 void Tnrig130000::BitBtn6Click() { Panel1->hide(); }

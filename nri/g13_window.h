@@ -5,12 +5,12 @@
 // of the channel records.
 #include <QDate>
 #include <QDialog>
-#include <QList>
 #include <array>
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "nri/g13_link.h"
 #include "store/model_library.h"
 
 class QFrame;
@@ -23,6 +23,7 @@ class QSpinBox;
 
 namespace zuna {
 class Shell;
+class Transfer;
 struct Station;
 
 class Tnrig130000 : public QDialog {
@@ -35,13 +36,16 @@ public:
     // Modal message box; tests replace it.
     std::function<void(const QString&)> show_message;
 
-    // Writes a channel record: "D" and the digit (channel 1..6 only), the two
-    // lines of values, the date, the "Z" read (shown in l3) and the read-back
-    // of the channel at the fast rate. `units` is the unit count of the
-    // writing part.
+    // Writes a channel record (nri::write_channel) through the window's
+    // transfer and shows it: the reprogramming date in l3 and the channel's
+    // read-back in its lines. `units` is the unit count of the writing part.
     void write_channel(int channel, const std::array<int, 4>& maxima, const std::array<int, 4>& minima,
                        int32_t units);
+    // Shows a channel write run by another window (the validation).
+    void show_write(const nri::ChannelWrite& w);
 
+    Shell& shell() { return shell_; }
+    Transfer* transfer() const { return transfer_; }
     Station& shell_station() { return station(); }
 
     // The channel's values as shown in its two line labels.
@@ -79,14 +83,8 @@ public:
 private:
     void build();
     void reset_results();
-    void show_mode();
-    void show_identity();
-    void show_reprogramming();
-    // Reads a channel back into its lines; false (lines kept, channel marked
-    // "non relu") when no reply came.
-    bool read_channel(int channel);
-    void report_unread(const QList<int>& channels);
-    void step();
+    // A channel's two lines from a read-back; "non relu" when absent.
+    void show_lines(int channel, const std::optional<nri::ChannelLines>& lines);
     Station& station();
 
     Shell& shell_;
@@ -103,6 +101,7 @@ private:
     std::array<std::array<QLabel*, 8>, 6> q_{};
     QLabel *l1, *l2, *l3, *Label9, *mo_me, *Label13, *a1;
     QProgressBar* progresse;
+    Transfer* transfer_ = nullptr; // runs every exchange off the window's thread
     QGroupBox *p1, *P2;
     QFrame* ajustement;
     std::array<QSpinBox*, 8> aj_{};

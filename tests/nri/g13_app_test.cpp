@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <functional>
 
 #include "app/main_window.h"
 #include "link/module.h"
@@ -15,6 +16,7 @@
 #include "sim/catalogue.h"
 #include "sim/g13_mech.h"
 #include "tests/common/modal.h"
+#include "ui/transfer.h"
 
 using namespace zuna;
 
@@ -35,17 +37,25 @@ TEST(G13FromMainWindow, TunesOnceAndKeepsTheCountForTheRunOnly)
         ASSERT_TRUE(form.FormActivate());
         EXPECT_EQ(s.g13_stored, 0);
         EXPECT_EQ(s.delay.g13, 1900);
+        // The window's first activation tunes in a transfer, and this answer
+        // may come while it runs: read once it ended, from the window's own loop.
+        std::function<void()> read;
         zuna::test::with_modal(
             [&](QWidget* m) {
                 auto* w = qobject_cast<Tnrig130000*>(m);
                 ASSERT_NE(w, nullptr);
-                for (int i = 0; i < 5; ++i)
-                    QApplication::processEvents();
-                w->findChild<QPushButton*>("Button1")->click();
-                EXPECT_EQ(w->findChild<QLabel*>("c2")->text(), "150  104  183  058  ");
-                if (qEnvironmentVariableIsSet("ZUNA_SHOTS"))
-                    w->grab().save(qEnvironmentVariable("ZUNA_SHOTS") + "/g13_from_main.png");
-                w->reject();
+                read = [&read, w] {
+                    if (w->transfer()->running()) {
+                        QTimer::singleShot(5, read);
+                        return;
+                    }
+                    w->findChild<QPushButton*>("Button1")->click();
+                    EXPECT_EQ(w->findChild<QLabel*>("c2")->text(), "150  104  183  058  ");
+                    if (qEnvironmentVariableIsSet("ZUNA_SHOTS"))
+                        w->grab().save(qEnvironmentVariable("ZUNA_SHOTS") + "/g13_from_main.png");
+                    w->reject();
+                };
+                QTimer::singleShot(5, read);
             },
             [&] { form.open_item("nrig130000b"); });
         tuned = s.g13_stored;

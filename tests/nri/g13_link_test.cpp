@@ -443,6 +443,137 @@ TEST(G13OnBench, ChannelReadAndWrite)
     EXPECT_EQ(Ajust_a(b.s), "001  002  003  004");
 }
 
+// "Arrêter" asked after a number of steps of each operation: it ends at the
+// next safe point, and what was not finished is neither shown nor stored.
+TEST(G13OnBench, StopsOnlyAtSafePoints)
+{
+    struct StopAfter : Progress {
+        int steps = 0;
+        int after = 0;
+        void start(int) override {}
+        void step() override { ++steps; }
+        void finish() override {}
+        bool stop_requested() const override { return steps >= after; }
+    };
+    struct Row {
+        const char* what;
+        int after;
+        std::function<void(G13Bench&, Progress*)> run;
+    } rows[] = {
+        {"tuning, stopped before its first try", 0,
+         [](G13Bench& b, Progress* p) {
+             b.s.delay.g13 = 1650;
+             const Activation a = activate(b.s, true, p);
+             EXPECT_TRUE(a.stopped);
+             EXPECT_FALSE(a.tuned);
+             EXPECT_EQ(a.message, "Réglage arrêté : compte inchangé.");
+             EXPECT_EQ(b.s.delay.g13, 1650);
+             EXPECT_EQ(b.s.g13_stored, 0);
+         }},
+        {"tuning, stopped on the way up", 3,
+         [](G13Bench& b, Progress* p) {
+             b.s.delay.g13 = 1650;
+             const Activation a = activate(b.s, true, p);
+             EXPECT_TRUE(a.stopped);
+             EXPECT_EQ(b.s.delay.g13, 1650);
+             EXPECT_EQ(b.s.g13_stored, 0);
+         }},
+        {"tuning, stopped on the way down", 2,
+         [](G13Bench& b, Progress* p) {
+             b.s.delay.g13 = 1900; // answers at once, then climbs and comes down
+             EXPECT_EQ(test_v(b.s, p), 0);
+             EXPECT_EQ(b.s.delay.g13, 1900);
+         }},
+        {"reading, stopped after the opening", 1,
+         [](G13Bench& b, Progress* p) {
+             b.s.delay.g13 = 1950;
+             const Reading r = lecture(b.s, p);
+             EXPECT_TRUE(r.answered);
+             EXPECT_EQ(r.stopped_at, 1);
+             EXPECT_FALSE(r.mode);
+             EXPECT_FALSE(r.identity);
+             for (const auto& c : r.channels)
+                 EXPECT_FALSE(c);
+             EXPECT_TRUE(r.unread.empty());
+             EXPECT_EQ(r.message.rfind("Lecture arrêtée au canal 1", 0), 0u) << r.message;
+         }},
+        {"reading, stopped after channel 2", 5,
+         [](G13Bench& b, Progress* p) {
+             b.s.delay.g13 = 1950;
+             const Reading r = lecture(b.s, p);
+             EXPECT_EQ(r.stopped_at, 3);
+             EXPECT_EQ(r.mode, "03");
+             ASSERT_TRUE(r.identity);
+             EXPECT_EQ(r.identity->production, "15/03/19");
+             ASSERT_TRUE(r.channels[1]);
+             EXPECT_EQ(r.channels[1]->upper, "150  104  183  058  ");
+             for (int n = 3; n <= 6; ++n)
+                 EXPECT_FALSE(r.channels[size_t(n - 1)]) << n;
+             EXPECT_EQ(r.message.rfind("Lecture arrêtée au canal 3", 0), 0u) << r.message;
+         }},
+        {"channel write, stopped before it starts", 0,
+         [](G13Bench& b, Progress* p) {
+             b.s.delay.g13 = 1950;
+             const auto before = b.mech->channels()[4];
+             const ChannelWrite w = write_channel(b.s, 5, {1, 2, 3, 4}, {0, 0, 0, 0}, fast_units(b.s), {12, 7, 26}, p);
+             EXPECT_TRUE(w.stopped);
+             EXPECT_FALSE(w.read_back);
+             EXPECT_EQ(b.mech->channels()[4].max, before.max);
+             EXPECT_EQ(w.message, "Écriture arrêtée : rien n'a été écrit.");
+         }},
+        {"channel write, stop asked during it: runs to its read-back", 1,
+         [](G13Bench& b, Progress* p) {
+             b.s.delay.g13 = 1950;
+             reset(b.s);
+             const ChannelWrite w = write_channel(b.s, 5, {1, 2, 3, 4}, {0, 0, 0, 0}, fast_units(b.s), {12, 7, 26}, p);
+             EXPECT_FALSE(w.stopped);
+             EXPECT_EQ(b.mech->channels()[4].max, (std::array<int, 4>{1, 2, 3, 4}));
+             ASSERT_TRUE(w.read_back);
+             EXPECT_EQ(w.read_back->upper, "001  002  003  004  ");
+             EXPECT_EQ(w.reprogramming, "07/12/26");
+             EXPECT_TRUE(w.message.empty());
+         }},
+        {"mode write, stop asked during it: runs to its read-back", 1,
+         [](G13Bench& b, Progress* p) {
+             b.s.delay.g13 = 1950;
+             const ModeWrite m = write_mode(b.s, 6, p);
+             EXPECT_FALSE(m.stopped);
+             EXPECT_EQ(b.mech->mode, 6);
+             EXPECT_EQ(m.mode, "06");
+         }},
+        {"coin teach, stopped after two coins", 2,
+         [](G13Bench& b, Progress* p) {
+             b.s.delay.g13 = 1950;
+             reset(b.s);
+             b.mech->push_coin({120, 80, 200, 35});
+             b.mech->push_coin({110, 90, 210, 30});
+             b.mech->push_coin({1, 1, 1, 1});
+             const Collect c = collect_coins(b.s, 5, {0, 0, 0, 0}, {255, 255, 255, 255}, p);
+             EXPECT_TRUE(c.stopped);
+             EXPECT_EQ(c.measured, 2);
+             EXPECT_EQ(c.largest, (std::array<int, 4>{120, 90, 210, 35}));
+             EXPECT_EQ(c.smallest, (std::array<int, 4>{110, 80, 200, 30}));
+             EXPECT_EQ(c.last, (std::array<int, 4>{110, 90, 210, 30}));
+             EXPECT_EQ(c.message, "Lecture arrêtée après 2 pièce(s).");
+         }},
+        {"coin test, stopped before it starts", 0,
+         [](G13Bench& b, Progress* p) {
+             b.mech->push_coin({1, 2, 3, 4});
+             const CoinTest c = coin_test(b.s, p);
+             EXPECT_TRUE(c.stopped);
+             EXPECT_FALSE(c.measured);
+         }},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        G13Bench b;
+        StopAfter stop;
+        stop.after = r.after;
+        r.run(b, &stop);
+        EXPECT_EQ(b.setup.bench().mask_depth(), 0);
+    }
+}
+
 TEST(G13OnBench, SilentAndNoisyLinesNeverHang)
 {
     for (const char* fault : {"silent", "noise"}) {

@@ -23,6 +23,7 @@
 #include "store/model_library.h"
 #include "store/tables.h"
 #include "tests/common/modal.h"
+#include "ui/transfer.h"
 
 using namespace zuna;
 
@@ -110,16 +111,43 @@ TEST(G13Window, StartUpOrderAndSpeedItem)
 
 TEST(G13Window, OpeningWithoutStoredCountTunesForThisRunOnly)
 {
-    G13Station st({}, 0);
-    st.s.delay.g13 = st.mech->nominal_count() - 300;
-    Tnrig130000& w = st.open();
-    const int32_t nominal = st.mech->nominal_count();
-    EXPECT_NEAR(st.s.g13_stored, nominal, nominal * 0.02);
-    EXPECT_EQ(st.s.delay.g13, st.s.g13_stored);
-    EXPECT_EQ(zone0_g13(st.setup.module().zone0()), 0); // the module memory is left alone
-    EXPECT_TRUE(st.messages.isEmpty());
-    EXPECT_EQ(w.windowTitle(), "NRI G13.0000");
-    EXPECT_FALSE(st.find<QProgressBar>("progresse")->isVisible());
+    for (const bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "\"Arrêter\" during the tuning" : "tuned");
+        G13Station st({}, 0);
+        const int32_t before = st.mech->nominal_count() - 300;
+        st.s.delay.g13 = before;
+        // The operator's click on "Arrêter" while the tuning runs (the
+        // window's loop turns while it waits).
+        QTimer clicker;
+        bool clicked = false;
+        if (stop) {
+            QObject::connect(&clicker, &QTimer::timeout, [&] {
+                auto* b = st.w ? st.w->findChild<QPushButton*>("Arreter") : nullptr;
+                if (!clicked && b && b->isVisible() && b->isEnabled()) {
+                    clicked = true;
+                    b->click();
+                }
+            });
+            clicker.start(1);
+        }
+        Tnrig130000& w = st.open();
+        clicker.stop();
+        EXPECT_EQ(zone0_g13(st.setup.module().zone0()), 0); // the module memory is left alone
+        EXPECT_EQ(w.windowTitle(), "NRI G13.0000");
+        EXPECT_FALSE(st.find<QProgressBar>("progresse")->isVisible());
+        EXPECT_FALSE(st.find<QPushButton>("Arreter")->isVisible());
+        if (stop) {
+            ASSERT_TRUE(clicked);
+            EXPECT_EQ(st.s.g13_stored, 0);
+            EXPECT_EQ(st.s.delay.g13, before);
+            EXPECT_EQ(st.messages, QStringList{"Réglage arrêté : compte inchangé."});
+            continue;
+        }
+        const int32_t nominal = st.mech->nominal_count();
+        EXPECT_NEAR(st.s.g13_stored, nominal, nominal * 0.02);
+        EXPECT_EQ(st.s.delay.g13, st.s.g13_stored);
+        EXPECT_TRUE(st.messages.isEmpty());
+    }
 }
 
 // A dead line: every operation ends within 30 s of port time (1 tick = 1 µs),
@@ -586,10 +614,27 @@ TEST(G13Window, FramesAndRatesOfEachAction)
         std::function<void()> act;
         std::vector<std::string> frames;
     };
+    const std::vector<std::string> reading = cat({reset, opening, identity, read_back(1), read_back(2), read_back(3),
+                                                  read_back(4), read_back(5), read_back(6)});
     const Case cases[] = {
-        {"LECTURE", [&] { st.click("Button1"); },
-         cat({reset, opening, identity, read_back(1), read_back(2), read_back(3), read_back(4), read_back(5),
-              read_back(6)})},
+        {"LECTURE", [&] { st.click("Button1"); }, reading},
+        {"LECTURE, with LECTURE and Test asked again while it runs",
+         [&] {
+             QTimer again;
+             bool asked = false;
+             QObject::connect(&again, &QTimer::timeout, [&] {
+                 if (asked || !st.w->transfer()->running())
+                     return;
+                 asked = true;
+                 st.w->Button1Click();
+                 st.w->Button4Click();
+                 EXPECT_FALSE(st.w->transfer()->run([](Progress&) {}));
+             });
+             again.start(0);
+             st.click("Button1");
+             EXPECT_TRUE(asked);
+         },
+         reading},
         {"Test", [&] { st.mech->push_coin({1, 2, 3, 4}); st.click("Button4"); }, {"F:W!", "<", "F:+1"}},
         {"Mode mesure", [&] { st.find<QSpinBox>("me")->setValue(4); st.click("BitBtn5"); },
          cat({reset, {"S:I+107", "S:J04_60"}, reset, {"S:I+107", "S:U", "<", "S:I+107", "S:A<18>+255"}})},

@@ -484,7 +484,6 @@ void Tnrig130000::Button2Click()
 
 void Tnrig130000::BitBtn1Click()
 {
-    choix_c->hide();
     const int n = canal->value();
     store::ModelRecord r;
     r.type = "NRI1";
@@ -495,7 +494,9 @@ void Tnrig130000::BitBtn1Click()
         r.c[size_t(2 * k)] = hi[size_t(k)];
         r.c[size_t(2 * k + 1)] = lo[size_t(k)];
     }
-    store::store_model(shell_, this, r);
+    // A refused name keeps the panel open so the operator can correct it.
+    if (store::store_model(shell_, this, r))
+        choix_c->hide();
 }
 
 void Tnrig130000::BitBtn2Click() { choix_c->hide(); }

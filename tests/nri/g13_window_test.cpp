@@ -6,6 +6,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
@@ -21,6 +22,7 @@
 #include "common/counting_port.h"
 #include "sim/g13_mech.h"
 #include "store/model_library.h"
+#include "store/model_ui.h"
 #include "store/tables.h"
 #include "tests/common/modal.h"
 #include "ui/transfer.h"
@@ -292,8 +294,18 @@ TEST(G13Window, ModelsAreStoredAndWritten)
     // Store channel 2 as a model.
     st.click("Button2");
     st.find<QSpinBox>("canal")->setValue(2);
+    // A name the table cannot hold is refused, named, and the panel stays open.
+    QStringList refused;
+    store::set_model_message_handler([&](QWidget*, const QString& m) { refused << m; });
+    st.find<QLineEdit>("piece")->setText("2 EURO日");
+    st.click("BitBtn1");
+    store::set_model_message_handler({});
+    ASSERT_EQ(refused.size(), 1);
+    EXPECT_TRUE(refused[0].contains("« 日 »")) << refused[0].toStdString();
+    EXPECT_TRUE(st.find<QWidget>("choix_c")->isVisible());
     st.find<QLineEdit>("piece")->setText("2 EUROS");
     st.click("BitBtn1");
+    EXPECT_FALSE(st.find<QWidget>("choix_c")->isVisible());
     ASSERT_NE(st.shell.models, nullptr);
     ASSERT_TRUE(st.shell.models->set_filter("type = 'NRI1'", nullptr));
     ASSERT_TRUE(st.shell.models->first());

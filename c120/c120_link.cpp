@@ -404,7 +404,7 @@ WriteResult write_verified(Station& s, int address, uint8_t first, uint8_t secon
         // right sends the round again, the write with it.
         word_known = read_word_heard(s, address, &got_first, &got_second, heard);
         sum_known = false;
-        if (word_known && got_first == first) {
+        if (word_known && got_first == first && got_second == second) { // both bytes, not the first alone
             sum_known = read_word_heard(s, kChecksumWord, &got_sum, &got_b255, heard);
             if (sum_known && got_sum == sum) {
                 s.memory_image[word_index(address)] = first;

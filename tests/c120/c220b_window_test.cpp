@@ -305,15 +305,14 @@ TEST_F(C220BPowerCutWindow, AWriteThatGivesUpSaysSo)
     EXPECT_EQ(mech->word_writes(), 1);
 }
 
-// With ZUNA_SHOT_DIR set, saves a picture of the window after a read.
-TEST_F(C220BWindow, Screenshot)
+// A picture of the window after a read, into ZUNA_SHOT_DIR: not a test, run
+// by scripts/screenshots.sh only.
+TEST_F(C220BWindow, DISABLED_Screenshot)
 {
-    const QString dir = qEnvironmentVariable("ZUNA_SHOT_DIR");
-    if (dir.isEmpty())
-        GTEST_SKIP() << "ZUNA_SHOT_DIR not set";
+    const QString dir = qEnvironmentVariable("ZUNA_SHOT_DIR", ".");
     click("Button5");
     w->adjustSize();
-    w->grab().save(dir + "/c220b.png");
+    EXPECT_TRUE(w->grab().save(dir + "/c220b.png"));
 }
 
 TEST_F(C220BWindow, ASilentMechanismIsToldWithinThirtySeconds)

@@ -556,6 +556,31 @@ CoinReply test_coin(Station& s)
     return r;
 }
 
+void pass_coins(Station& s, int coins, Progress* progress, TeachResult& t, const std::function<CoinReply()>& measure)
+{
+    if (progress)
+        progress->start(coins);
+    for (int i = 1; i <= coins; ++i) {
+        if (stop_asked(progress)) {
+            t.stopped = true;
+            break;
+        }
+        CoinReply r;
+        {
+            MaskedSection masked(*s.port);
+            r = measure();
+        }
+        ++t.passed;
+        // Not acknowledged or no coin came: counted all the same, but its zeros are no measurement.
+        if (r.measured)
+            t.measured.push_back({s.symbols[3], s.symbols[6], s.symbols[9]});
+        if (progress)
+            progress->step();
+    }
+    if (progress)
+        progress->finish();
+}
+
 TeachResult teach_coins(Station& s, int coins, Progress* progress)
 {
     TeachResult t;
@@ -566,28 +591,8 @@ TeachResult teach_coins(Station& s, int coins, Progress* progress)
         t.answered = send_record(s, kOpen) || t.answered;
         s.c120_read_timeout = kTimeoutTeach;
     }
-    if (t.answered) { // else no coin can be measured: none is waited for
-        if (progress)
-            progress->start(coins);
-        for (int i = 1; i <= coins; ++i) {
-            if (stop_asked(progress)) {
-                t.stopped = true;
-                break;
-            }
-            CoinReply r;
-            {
-                MaskedSection masked(*s.port);
-                r = measure_coin(s, false);
-            }
-            ++t.passed;
-            if (r.measured) // not acknowledged or no coin came: counted all the same
-                t.measured.push_back({s.symbols[3], s.symbols[6], s.symbols[9]});
-            if (progress)
-                progress->step();
-        }
-        if (progress)
-            progress->finish();
-    }
+    if (t.answered) // else no coin can be measured: none is waited for
+        pass_coins(s, coins, progress, t, [&] { return measure_coin(s, false); });
     {
         MaskedSection masked(*s.port); // the end of the teach is part of the transfer
         ecrir_bit(s, kTeachEnd);

@@ -183,6 +183,10 @@ struct TeachResult {
     std::vector<std::array<uint8_t, 3>> measured; // the values of the coins measured
     bool stopped = false;  // the operator stopped it before coin passed + 1
 };
+// Waits for up to `coins` coins, each measured by measure() in a masked
+// transfer, stopping between coins when the operator asks; the measured ones
+// go into t. The progress counts coins.
+void pass_coins(Station& s, int coins, Progress* progress, TeachResult& t, const std::function<CoinReply()>& measure);
 // "LECTURE" of the teach: up to `coins` coins, each waited for with the teach
 // time-out; none when the mechanism does not answer. The progress counts coins.
 TeachResult teach_coins(Station& s, int coins, Progress* progress);

@@ -292,29 +292,8 @@ c120::TeachResult teach_coins(Station& s, int coins, Progress* progress)
         send_table(s, kOpen, kWinOpenClose, &t.answered);
         s.c120_read_timeout = c120::kTimeoutTeach;
     }
-    if (t.answered) { // else no coin can be measured: none is waited for
-        if (progress)
-            progress->start(coins);
-        for (int i = 1; i <= coins; ++i) {
-            if (c120::stop_asked(progress)) {
-                t.stopped = true;
-                break;
-            }
-            c120::CoinReply r;
-            {
-                MaskedSection masked(*s.port);
-                r = measure_coin_c220(s);
-            }
-            ++t.passed;
-            // A coin that did not answer is counted but not taken: its zeros are no measurement.
-            if (r.measured)
-                t.measured.push_back({s.symbols[3], s.symbols[6], s.symbols[9]});
-            if (progress)
-                progress->step();
-        }
-        if (progress)
-            progress->finish();
-    }
+    if (t.answered) // else no coin can be measured: none is waited for
+        c120::pass_coins(s, coins, progress, t, [&] { return measure_coin_c220(s); });
     {
         MaskedSection masked(*s.port); // the end of the teach is part of the transfer
         c120::ecrir_bit(s, kTeachEnd);

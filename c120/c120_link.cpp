@@ -52,23 +52,22 @@ void line_high_before_start(Station& s)
 }
 } // namespace
 
-void ecrir_instruction(Station& s, const Command4& c)
+namespace {
+// Start bit, then every byte followed by five stop bits and the next start
+// bit, the last one by nothing: the recorder listens right after it.
+void send_command(Station& s, const uint8_t* c, int n)
 {
     line_high_before_start(s);
     ecrir_bit(s, kBit0);
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i + 1 < n; ++i)
         ecrir_octet(s, c[i]);
-    ecrir_octet_f(s, c[3]);
+    ecrir_octet_f(s, c[n - 1]);
 }
+} // namespace
 
-void ecrir_instruction_e(Station& s, const Command5& c)
-{
-    line_high_before_start(s);
-    ecrir_bit(s, kBit0);
-    for (int i = 0; i < 4; ++i)
-        ecrir_octet(s, c[i]);
-    ecrir_octet_f(s, c[4]);
-}
+void ecrir_instruction(Station& s, const Command4& c) { send_command(s, c.data(), int(c.size())); }
+
+void ecrir_instruction_e(Station& s, const Command5& c) { send_command(s, c.data(), int(c.size())); }
 
 void wake_up(Station& s)
 {
@@ -76,6 +75,30 @@ void wake_up(Station& s)
     module_long_pause(*s.port);
     ecrir_bit(s, kBit1);
 }
+
+namespace {
+
+// Counts the levels of the reply line for the recorder. A pulse shorter than
+// half a bit time is a glitch: it is dropped with both its edges and its
+// reads counted in the level around it. Of two short levels in a row the
+// shorter is the glitch, so a spike just after a real edge does not take the
+// level that began at that edge. The read that sees a level change is counted
+// in neither level. Every read counts against `budget`.
+class LevelReader {
+public:
+    LevelReader(Port& port, int64_t half, int64_t budget) : port_(port), half_(half), budget_(budget) {}
+    // Counts `level` on from `run` reads up to `limit` reads. True when the
+    // level changed: `run` is its length and `next` the reads already made
+    // of the next level. False when the limit or the budget was reached.
+    bool hold(bool level, int64_t& run, int64_t limit, int64_t& next);
+
+private:
+    int64_t reads(bool level, int64_t limit, bool& changed);
+    Port& port_;
+    int64_t half_;
+    int64_t budget_;
+    int64_t used_ = 0;
+};
 
 int64_t LevelReader::reads(bool level, int64_t limit, bool& changed)
 {
@@ -114,22 +137,24 @@ bool LevelReader::hold(bool level, int64_t& run, int64_t limit, int64_t& next)
     }
 }
 
-int lecture_monayeur(Station& s, int32_t* runs, int capacity)
+} // namespace
+
+int record_reply(Port& port, int32_t delay, ReplyEnd end, int32_t* runs, int capacity)
 {
-    const int64_t timeout = s.c120_read_timeout;
-    const int64_t unit = std::max<int32_t>(s.delay.c120, 1);
-    LevelReader line(*s.port, unit / 2, INT64_MAX);
-    // Wait for the reply's first level 1: (time-out + 2) reads at most.
+    const int64_t unit = std::max<int32_t>(delay, 1);
+    const bool window = end.kind == ReplyEnd::Window;
+    LevelReader line(port, unit / 2, window ? end.reads : INT64_MAX);
     int64_t wait = 0;
     int64_t run = 0;
-    if (!line.hold(false, wait, timeout + 2, run) || wait >= timeout)
+    if (!line.hold(false, wait, window ? INT64_MAX : end.reads + 2, run) || (!window && wait >= end.reads))
         return 0;
+    const int64_t run_limit = window ? INT64_MAX : kRunEnd;
     int count = 0;
     bool level = true;
     while (count < capacity) {
         int64_t next = 0;
-        if (!line.hold(level, run, kRunEnd, next)) {
-            runs[count++] = kRunEnd;
+        if (!line.hold(level, run, run_limit, next)) { // the end: a long run, or the window used up
+            runs[count++] = window ? int32_t(div_round_even(run, unit)) : kRunEnd;
             break;
         }
         runs[count++] = int32_t(div_round_even(run, unit));
@@ -137,6 +162,11 @@ int lecture_monayeur(Station& s, int32_t* runs, int capacity)
         run = next;
     }
     return count;
+}
+
+int lecture_monayeur(Station& s, int32_t* runs, int capacity)
+{
+    return record_reply(*s.port, s.delay.c120, {ReplyEnd::TimeOut, s.c120_read_timeout}, runs, capacity);
 }
 
 void decode_table(const int32_t* runs, int run_count, uint8_t* out, int capacity)
@@ -297,7 +327,7 @@ bool lect_mem_mech(Station& s, int n)
     return ok;
 }
 
-int lecture(Station& s, Progress* progress)
+int lecture(Station& s, Progress* progress, bool* stopped)
 {
     if (progress)
         progress->start(kWordCount);
@@ -313,6 +343,11 @@ int lecture(Station& s, Progress* progress)
             s.memory_image[0] = 1;
         if (s.memory_image[0] == 1) {
             for (int n = 1; n <= kWordCount; ++n) {
+                if (stop_asked(progress)) {
+                    if (stopped)
+                        *stopped = true;
+                    break;
+                }
                 if (!lect_mem_mech(s, n))
                     break;
                 ++words;
@@ -369,7 +404,7 @@ WriteResult write_verified(Station& s, int address, uint8_t first, uint8_t secon
         // right sends the round again, the write with it.
         word_known = read_word_heard(s, address, &got_first, &got_second, heard);
         sum_known = false;
-        if (word_known && got_first == first) {
+        if (word_known && got_first == first && got_second == second) { // both bytes, not the first alone
             sum_known = read_word_heard(s, kChecksumWord, &got_sum, &got_b255, heard);
             if (sum_known && got_sum == sum) {
                 s.memory_image[word_index(address)] = first;
@@ -431,6 +466,30 @@ WriteResult ecrit_data_1(Station& s, int n, uint8_t sum)
     return write_verified(s, a, w[0], w[1], sum, 400, previous);
 }
 
+WriteOutcome write_words(int n, Progress* progress, const std::function<WriteResult(int)>& write,
+                         const std::function<int(int)>& number)
+{
+    if (progress)
+        progress->start(n);
+    WriteOutcome o;
+    for (int i = 0; i < n; ++i) {
+        if (stop_asked(progress)) {
+            o = {WriteResult::Verified, number(i), true};
+            break;
+        }
+        const WriteResult r = write(i);
+        if (progress)
+            progress->step();
+        if (r != WriteResult::Verified) {
+            o = {r, number(i), false};
+            break;
+        }
+    }
+    if (progress)
+        progress->finish();
+    return o;
+}
+
 void close_link(Station& s)
 {
     ecrir_bit(s, kBit1);
@@ -456,5 +515,143 @@ CoinReply measure_coin(Station& s, bool twice)
     r.measured = n > 0 && s.symbols[0] == kAck;
     return r;
 }
+
+// --- Window operations ----------------------------------------------------------
+
+ReadResult read_memory(Station& s, Progress* progress)
+{
+    send_only(s, kOpen);
+    ReadResult r;
+    r.words = lecture(s, progress, &r.stopped);
+    r.opened = s.memory_image[0] == 1;
+    if (r.words < kWordCount)
+        s.memory_image[0] = 0; // a part of the memory is not known: show and write nothing
+    close_link(s);
+    return r;
+}
+
+CoinReply test_coin(Station& s)
+{
+    CoinReply r;
+    {
+        MaskedSection masked(*s.port);
+        ecrir_bit(s, kBit1);
+        send_record(s, read_word_command(kChecksumWord));
+        send_record(s, kOpen);
+        s.c120_read_timeout = kTimeoutTest;
+        r = measure_coin(s, true);
+        // What follows waits for no coin: the normal time-out bounds it.
+        s.c120_read_timeout = kTimeoutNormal;
+        send_record(s, read_word_command(kChecksumWord));
+        ecrir_bit(s, kBit1);
+        send_record(s, read_word_command(kChecksumWord));
+        send_record(s, kClose);
+        module_long_pause(*s.port);
+        send_record(s, read_word_command(kChecksumWord));
+        send_record(s, read_word_command(kChecksumWord));
+        ecrir_bit(s, kRest);
+    }
+    s.c120_read_timeout = kTimeoutAfterTest;
+    ecrir_bit(s, kRest);
+    return r;
+}
+
+void pass_coins(Station& s, int coins, Progress* progress, TeachResult& t, const std::function<CoinReply()>& measure)
+{
+    if (progress)
+        progress->start(coins);
+    for (int i = 1; i <= coins; ++i) {
+        if (stop_asked(progress)) {
+            t.stopped = true;
+            break;
+        }
+        CoinReply r;
+        {
+            MaskedSection masked(*s.port);
+            r = measure();
+        }
+        ++t.passed;
+        // Not acknowledged or no coin came: counted all the same, but its zeros are no measurement.
+        if (r.measured)
+            t.measured.push_back({s.symbols[3], s.symbols[6], s.symbols[9]});
+        if (progress)
+            progress->step();
+    }
+    if (progress)
+        progress->finish();
+}
+
+TeachResult teach_coins(Station& s, int coins, Progress* progress)
+{
+    TeachResult t;
+    {
+        MaskedSection masked(*s.port);
+        ecrir_bit(s, kAfterRead);
+        t.answered = send_record(s, read_word_command(kChecksumWord));
+        t.answered = send_record(s, kOpen) || t.answered;
+        s.c120_read_timeout = kTimeoutTeach;
+    }
+    if (t.answered) // else no coin can be measured: none is waited for
+        pass_coins(s, coins, progress, t, [&] { return measure_coin(s, false); });
+    {
+        MaskedSection masked(*s.port); // the end of the teach is part of the transfer
+        ecrir_bit(s, kTeachEnd);
+    }
+    s.c120_read_timeout = kTimeoutNormal;
+    return t;
+}
+
+void close_after_teach(Station& s)
+{
+    ecrir_bit(s, kBit1);
+    send_record(s, kClose);
+    ecrir_bit(s, kRest);
+}
+
+WriteOutcome validate_teach(Station& s, int c, const std::array<uint8_t, 6>& bounds, Progress* progress)
+{
+    MaskedSection masked(*s.port);
+    ecrir_bit(s, kValidLine);
+    ecrir_bit(s, kValidLine);
+    const WriteOutcome o = ecrit_words(s, window_words(c, bounds), progress);
+    ecrir_bit(s, kValidLine);
+    send_only(s, kClose);
+    ecrir_bit(s, kValidLine);
+    return o;
+}
+
+WriteOutcome write_channel(Station& s, int c, const std::array<uint8_t, 6>& bounds, Progress* progress)
+{
+    MaskedSection masked(*s.port);
+    ecrir_bit(s, kRest);
+    ecrir_bit(s, kBit1);
+    const WriteOutcome o = ecrit_words(s, window_words(c, bounds), progress);
+    ecrir_bit(s, kBit1);
+    send_only(s, kClose);
+    send_only(s, kOpen);
+    ecrir_bit(s, kRest);
+    return o;
+}
+
+WriteOutcome write_outputs(Station& s, const std::array<int, kChannels>& outputs, Progress* progress)
+{
+    WriteOutcome o;
+    {
+        MaskedSection masked(*s.port);
+        ecrir_bit(s, kRest);
+        ecrir_bit(s, kBit1);
+        o = ecrit_words(s, output_words(outputs), progress);
+        ecrir_bit(s, kBit1);
+        send_only(s, kClose);
+        ecrir_bit(s, kRest);
+    }
+    // The words written so far are in the image already; all the masks only
+    // once the mechanism holds them all.
+    if (o.result == WriteResult::Verified && !o.stopped)
+        store_outputs(s.memory_image, outputs);
+    return o;
+}
+
+WriteOutcome repair_checksum(Station& s) { return {ecrit_data_1(s, 113, checksum(s.memory_image)), 113}; }
 
 } // namespace zuna::c120

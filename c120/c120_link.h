@@ -9,6 +9,8 @@
 // and the frequency window call these on the station state alone.
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "link/progress.h"
 #include "link/station.h"
@@ -50,6 +52,7 @@ using Command5 = std::array<uint8_t, 5>;
 constexpr Command4 kOpen = {0x05, 0x78, 0x78, 0xFF};
 constexpr Command4 kClose = {0x05, 0x79, 0x79, 0xFF};
 constexpr Command4 kMeasureCoin = {0x7F, 0x1F, 0x9E, 0xFF};
+// Word commands, the same on the C120 and the C220B.
 Command4 read_word_command(int address);
 Command5 write_word_command(int address, uint8_t first, uint8_t second);
 
@@ -65,36 +68,25 @@ void ecrir_instruction(Station& s, const Command4& c);
 void ecrir_instruction_e(Station& s, const Command5& c);
 void wake_up(Station& s); // 0x63, long pause, 0x61
 
-// Counts the levels of the reply line (status bit 7) for both recorders.
-// A pulse shorter than half a bit time is a glitch: it is dropped with both
-// its edges and its reads counted in the level around it. Of two short
-// levels in a row the shorter is the glitch, so a spike just after a real
-// edge does not take the level that began at that edge. The read that sees
-// a level change is counted in neither level. Every read counts against
-// `budget`.
-class LevelReader {
-public:
-    LevelReader(Port& port, int64_t half, int64_t budget) : port_(port), half_(half), budget_(budget) {}
-    // Counts `level` on from `run` reads up to `limit` reads. True when the
-    // level changed: `run` is its length and `next` the reads already made
-    // of the next level. False when the limit or the budget was reached.
-    bool hold(bool level, int64_t& run, int64_t limit, int64_t& next);
-    int64_t used() const { return used_; }
-
-private:
-    int64_t reads(bool level, int64_t limit, bool& changed);
-    Port& port_;
-    int64_t half_;
-    int64_t budget_;
-    int64_t used_ = 0;
+// How a reply recording ends. The C120 waits up to its read time-out for
+// the reply's first level 1 ((time-out + 2) reads at most) and takes a run
+// of kRunEnd reads as the end, stored as kRunEnd. The C220B counts every
+// read against its listening window and stores the run it was measuring
+// when the window ran out.
+struct ReplyEnd {
+    enum Kind { TimeOut, Window } kind;
+    int64_t reads; // the time-out, or all the reads of the window
 };
 
 // Records the reply on status bit 7 into runs[0..capacity): level 1 first,
-// lengths in bit times, the last entry the raw count 10000. Nothing is
-// recorded when the first level change does not come within the C120 read
-// time-out. Glitches are dropped (LevelReader). Returns the number of
-// entries written. A delay count below 1 is taken as 1 for the division (the
-// windows refuse such a count beforehand).
+// lengths in bit times of `delay` (below 1 taken as 1; the windows refuse
+// such a count beforehand), rounded halves to even. A pulse shorter than half
+// a bit time is a glitch: it is dropped with both its edges and its reads
+// counted in the level around it; of two short levels in a row the shorter is
+// the glitch. Returns the entries written (0: nothing answered).
+int record_reply(Port& port, int32_t delay, ReplyEnd end, int32_t* runs, int capacity);
+
+// The C120 recorder: the C120 delay count and read time-out.
 int lecture_monayeur(Station& s, int32_t* runs, int capacity);
 
 // Decodes reply runs into bytes (bytes after long pauses land 3 apart).
@@ -116,9 +108,14 @@ bool read_word_once(Station& s, int address, uint8_t* first, uint8_t* second);
 // (kSilentTries when nothing answers at all).
 bool lect_mem_mech(Station& s, int n);
 
+// The operator asked to stop (a null progress never does). Operations look
+// at it between commands, words and coins only.
+inline bool stop_asked(const Progress* p) { return p && p->stop_requested(); }
+
 // Reads the whole memory into the image (valid flag set on an acknowledged
-// open); stops at the first word that fails. Returns the words read.
-int lecture(Station& s, Progress* progress);
+// open); stops at the first word that fails, or before a word when the
+// operator asks to stop (`stopped` then set, when given). Returns the words read.
+int lecture(Station& s, Progress* progress, bool* stopped = nullptr);
 
 enum class WriteResult {
     Verified,      // word and checksum word read back as written
@@ -126,6 +123,21 @@ enum class WriteResult {
     NoAnswer,      // the rounds ran out and a word could not be read back: the
                    // word keeps its old value and the image's valid flag is cleared
 };
+
+// What a run of word writes ended with. `failed` names the word (C120: its
+// number; C220B: its address + 1) that was not verified or, when `stopped`,
+// the first word not written: the words before it are written and verified.
+struct WriteOutcome {
+    WriteResult result = WriteResult::Verified;
+    int failed = 0;
+    bool stopped = false;
+};
+// Writes n words in order: write(i) writes the i-th and number(i) names it.
+// Stops at the first not verified, or before a word when the operator asks
+// (never during a word: a word's write is always followed by its
+// verification). The progress counts the words.
+WriteOutcome write_words(int n, Progress* progress, const std::function<WriteResult(int)>& write,
+                         const std::function<int(int)>& number);
 
 // Writes word n (1..128) with first/second, brings the checksum word up to
 // date, reads both back; retried for at most kWriteRounds rounds. A
@@ -147,5 +159,46 @@ struct CoinReply {
     bool measured = false;     // the measurement reply came and begins with 5
 };
 CoinReply measure_coin(Station& s, bool twice);
+
+// --- Window operations ------------------------------------------------------
+// One per window action: the whole sequence on the line, run on the transfer
+// thread; the window reads its controls before and shows the result after.
+
+struct ReadResult {
+    bool opened = false;  // the open was acknowledged
+    int words = 0;        // words read; 128 when whole
+    bool stopped = false; // the operator stopped it before word words + 1
+};
+// "Lecture": open, the whole read, the link close. An image that is not whole
+// has its valid flag cleared: nothing is shown or written from it.
+ReadResult read_memory(Station& s, Progress* progress);
+
+// "Tester": one coin measured between reads of the checksum word, the read
+// time-out left at the short value after a test. The values are symbols 3, 6, 9.
+CoinReply test_coin(Station& s);
+
+struct TeachResult {
+    bool answered = false; // the mechanism answered before the coins
+    int passed = 0;        // coins waited for
+    std::vector<std::array<uint8_t, 3>> measured; // the values of the coins measured
+    bool stopped = false;  // the operator stopped it before coin passed + 1
+};
+// Waits for up to `coins` coins, each measured by measure() in a masked
+// transfer, stopping between coins when the operator asks; the measured ones
+// go into t. The progress counts coins.
+void pass_coins(Station& s, int coins, Progress* progress, TeachResult& t, const std::function<CoinReply()>& measure);
+// "LECTURE" of the teach: up to `coins` coins, each waited for with the teach
+// time-out; none when the mechanism does not answer. The progress counts coins.
+TeachResult teach_coins(Station& s, int coins, Progress* progress);
+// After the teach window: the link closed.
+void close_after_teach(Station& s);
+// The validation: the three window words of channel c between 0x03 line values.
+WriteOutcome validate_teach(Station& s, int c, const std::array<uint8_t, 6>& bounds, Progress* progress);
+// AJUST OK and a model load: the three window words of channel c, then close and open.
+WriteOutcome write_channel(Station& s, int c, const std::array<uint8_t, 6>& bounds, Progress* progress);
+// SORTIES OK: the seven output words; the masks go into the image once all are verified.
+WriteOutcome write_outputs(Station& s, const std::array<int, 12>& outputs, Progress* progress);
+// The checksum word rewritten from the image, with word 113.
+WriteOutcome repair_checksum(Station& s);
 
 } // namespace zuna::c120

@@ -51,21 +51,14 @@ std::array<WordValue, 7> output_words(const std::array<int, kChannels>& outputs)
 // Stores the masks of the channels into the image (bytes 165 and 176 untouched).
 void store_outputs(Image& image, const std::array<int, kChannels>& outputs);
 
-// Writes the words in order with ecrit_data and stops at the first that
-// could not be verified; `failed` is then its word number.
-struct WriteOutcome {
-    WriteResult result = WriteResult::Verified;
-    int failed = 0;
-};
+// Writes the words in order with ecrit_data (write_words: stops at the
+// first not verified, or between words when the operator asks).
 template <class Words>
-WriteOutcome ecrit_words(Station& s, const Words& words)
+WriteOutcome ecrit_words(Station& s, const Words& words, Progress* progress = nullptr)
 {
-    for (const WordValue& w : words) {
-        const WriteResult r = ecrit_data(s, w.word, w.first, w.second);
-        if (r != WriteResult::Verified)
-            return {r, w.word};
-    }
-    return {};
+    return write_words(
+        int(words.size()), progress, [&](int i) { return ecrit_data(s, words[i].word, words[i].first, words[i].second); },
+        [&](int i) { return words[i].word; });
 }
 // The three window words of channel c from six bounds (upper first).
 std::array<WordValue, 3> window_words(int c, const std::array<uint8_t, 6>& bounds);

@@ -33,20 +33,42 @@ bool teach_usable(const Station& s, const MessageSink& tell)
     return false;
 }
 
-QString write_message(WriteResult r, int word)
+QString write_message(const WriteOutcome& o)
 {
-    switch (r) {
+    if (o.stopped)
+        return QString("Écriture arrêtée au mot %1 : ce mot et les suivants ne sont pas écrits.").arg(o.failed);
+    switch (o.result) {
     case WriteResult::Verified:
         return {};
     case WriteResult::Unverified:
         return QString("Le mot %1 n'a pas pu être vérifié dans le monayeur : le tableau montre ce qu'il contient.")
-            .arg(word);
+            .arg(o.failed);
     case WriteResult::NoAnswer:
         break;
     }
     return QString("Le monayeur ne répond plus : le mot %1 n'a pas pu être vérifié. "
                    "Vérifiez le branchement et refaites une lecture.")
-        .arg(word);
+        .arg(o.failed);
+}
+
+QString read_message(const ReadResult& r)
+{
+    if (!r.opened)
+        return "Le monayeur ne répond pas.";
+    if (r.words >= kWordCount)
+        return {};
+    if (r.stopped)
+        return QString("Lecture arrêtée au mot %1 : le tableau reste tel qu'il était.").arg(r.words + 1);
+    return QString("Lecture interrompue au mot %1 : le monayeur ne répond plus.").arg(r.words + 1);
+}
+
+QString teach_message(const TeachResult& t, int coins)
+{
+    if (!t.answered)
+        return "Le monayeur ne répond pas.";
+    if (t.stopped)
+        return QString("Calibration arrêtée après %1 pièce(s) sur %2.").arg(t.passed).arg(coins);
+    return {};
 }
 
 int label_int(const QLabel* l)

@@ -19,8 +19,12 @@ bool image_usable(const Station& s, const MessageSink& tell);
 // The same before a coin teach, whose validation writes the channel: told
 // before the coins are passed.
 bool teach_usable(const Station& s, const MessageSink& tell);
-// Message for a word that could not be verified (empty when it was).
-QString write_message(WriteResult r, int word);
+// Message for words that could not all be written and verified (empty when they were).
+QString write_message(const WriteOutcome& o);
+// Message for a read that is not whole (empty when it is).
+QString read_message(const ReadResult& r);
+// Message for a teach the operator stopped (empty when it was not).
+QString teach_message(const TeachResult& t, int coins);
 
 // Paints both labels yellow when lower <= v <= upper (texts read as
 // integers), else in the button-face colour.

@@ -9,7 +9,6 @@
 #include "ui/c_canal.h"
 #include "ui/shell.h"
 #include "c120/c220b_link.h"
-#include "link/port.h"
 
 namespace zuna {
 
@@ -68,17 +67,9 @@ void Tc220b::Button5Click()
     init_c();
     cc_abClick();
     teste->hide();
-    BarProgress bar(progress_);
-    const int words = b::lecture_c220(s_, &bar);
-    const bool opened = s_.memory_image[0] == 1;
-    if (words < c120::kWordCount) {
-        // The table stays as it was; the image is not whole, so nothing may be written from it.
-        s_.memory_image[0] = 0;
-        show_message(opened ? QString("Lecture interrompue au mot %1 : le monayeur ne répond plus.").arg(words + 1)
-                            : QString("Le monayeur ne répond pas."));
-        return;
-    }
-    lit_mem_mech();
+    c120::ReadResult r;
+    if (run([&](Progress& p) { r = b::read_memory(s_, &p); }))
+        report(r); // a read that is not whole leaves the table as it was
 }
 
 void Tc220b::Button2Click()
@@ -88,21 +79,9 @@ void Tc220b::Button2Click()
     cc_abClick();
     teste->show();
     c120::CoinReply r;
-    s_.c120_read_timeout = c120::kTimeoutTest;
-    {
-        MaskedSection masked(*s_.port);
-        c120::ecrir_bit(s_, b::kBefore);
-        b::send_table(s_, b::kClose, b::kWinOpenClose);
-        b::send_table(s_, b::kOpen, b::kWinOpenClose);
-        r = b::measure_coin_c220(s_);
-        const std::array<uint8_t, 3> coin = {s_.symbols[3], s_.symbols[6], s_.symbols[9]};
-        b::send_table(s_, b::kClose, b::kWinOpenClose);
-        s_.symbols[3] = coin[0]; // the close's answer must not hide the coin's
-        s_.symbols[6] = coin[1];
-        s_.symbols[9] = coin[2];
-    }
+    if (!run([&](Progress&) { r = b::test_coin(s_); }, false))
+        return;
     show_test(r.measured);
-    s_.c120_read_timeout = c120::kTimeoutAfterTest;
     if (!r.acknowledged)
         show_message("Le monayeur ne répond pas.");
 }
@@ -116,10 +95,8 @@ void Tc220b::Button1Click()
         cal->exec();
     if (!c220b_ready(s_, show_message))
         return;
-    c120::ecrir_bit(s_, b::kBefore);
-    b::send_table(s_, b::kClose, b::kWinOpenClose);
-    c120::ecrir_bit(s_, b::kRest);
-    lit_mem_mech();
+    if (run([&](Progress&) { b::close_link(s_, true); }, false))
+        lit_mem_mech();
 }
 
 void Tc220b::Button3Click()
@@ -136,26 +113,12 @@ void Tc220b::okClick()
         ajust_channel_ = prompt->canal()->value();
     if (!c220b_ready(s_, show_message) || !c120::image_usable(s_, show_message))
         return;
-    const WriteOutcome o = write_windows(ajust_channel_, ajust_bounds(), false);
+    const auto bounds = ajust_bounds();
+    WriteOutcome o;
+    if (!run([&](Progress& p) { o = b::write_channel(s_, ajust_channel_, bounds, false, &p); }))
+        return;
     abClick();
-    lit_mem_mech();
     report(o);
-}
-
-// The three window words of channel c, framed as the hand edit and the model
-// load frame them; the model load opens the link again afterwards.
-WriteOutcome Tc220b::write_windows(int c, const std::array<uint8_t, 6>& bounds, bool reopen)
-{
-    MaskedSection masked(*s_.port);
-    c120::ecrir_bit(s_, b::kRest);
-    c120::ecrir_bit(s_, b::kBefore);
-    const WriteOutcome o = b::ecrit_words(s_, b::window_words(c, bounds));
-    c120::ecrir_bit(s_, b::kBefore);
-    b::send_table(s_, b::kClose, b::kWinOpenClose);
-    c120::ecrir_bit(s_, b::kRest);
-    if (reopen)
-        b::send_table(s_, b::kOpen, b::kWinOpenClose);
-    return o;
 }
 
 void Tc220b::Button4Click()
@@ -173,19 +136,9 @@ void Tc220b::cc_okClick()
     const std::vector<int> v = output_spins();
     std::copy(v.begin(), v.end(), spins.begin());
     WriteOutcome o;
-    {
-        MaskedSection masked(*s_.port);
-        c120::ecrir_bit(s_, b::kBefore);
-        o = b::ecrit_words(s_, b::output_words(s_.memory_image, spins));
-        c120::ecrir_bit(s_, b::kBefore);
-        b::send_table(s_, b::kClose, b::kWinOpenClose);
-        c120::ecrir_bit(s_, b::kRest);
-    }
-    // Into the image only once the mechanism holds them all.
-    if (o.result == WriteResult::Verified)
-        b::store_outputs(s_.memory_image, spins);
+    if (!run([&](Progress& p) { o = b::write_outputs(s_, spins, &p); }))
+        return;
     cc_abClick();
-    lit_mem_mech();
     report(o);
 }
 
@@ -194,19 +147,19 @@ void Tc220b::BitBtn3Click()
     vers_c->hide();
     if (!model_ || !c220b_ready(s_, show_message) || !c120::image_usable(s_, show_message))
         return;
-    const WriteOutcome o = write_windows(canal_v->value(), model_bounds(), true);
-    lit_mem_mech();
-    report(o);
+    const int c = canal_v->value();
+    const auto bounds = model_bounds();
+    WriteOutcome o;
+    if (run([&](Progress& p) { o = b::write_channel(s_, c, bounds, true, &p); }))
+        report(o);
 }
 
 void Tc220b::done(int r)
 {
     if (!closed_) {
         closed_ = true;
-        if (s_.delay.c220b >= 1 && s_.delay.c120 >= 1) {
-            b::send_table(s_, b::kClose, b::kWinOpenClose);
-            c120::ecrir_bit(s_, b::kRest);
-        }
+        if (s_.delay.c220b >= 1 && s_.delay.c120 >= 1)
+            run([&](Progress&) { b::close_link(s_, false); }, false);
     }
     QDialog::done(r);
 }
@@ -225,38 +178,10 @@ void Tcalibrate_c220::BitBtn1Click()
     if (!c220b_ready(s, show_message))
         return;
     const int coins = nb_piece->value();
-    bool heard = false;
-    {
-        MaskedSection masked(*s.port);
-        c120::ecrir_bit(s, b::kTeachStart);
-        b::send_table(s, b::kOpen, b::kWinOpenClose, &heard);
-        s.c120_read_timeout = c120::kTimeoutTeach;
-    }
-    if (!heard) { // no coin can be measured: none is waited for
-        MaskedSection masked(*s.port);
-        c120::ecrir_bit(s, b::kTeachEnd);
-        s.c120_read_timeout = c120::kTimeoutNormal;
-        show_message("Le monayeur ne répond pas.");
+    c120::TeachResult t;
+    if (!run([&](Progress& p) { t = b::teach_coins(s, coins, &p); }))
         return;
-    }
-    for (int i = 1; i <= coins; ++i) {
-        count_coin(i);
-        c120::CoinReply r;
-        {
-            MaskedSection masked(*s.port);
-            r = b::measure_coin_c220(s);
-        }
-        // A coin that did not answer is counted but not taken: its zeros are no measurement.
-        if (r.measured) {
-            const uint8_t v[3] = {s.symbols[3], s.symbols[6], s.symbols[9]};
-            take(v);
-        }
-    }
-    {
-        MaskedSection masked(*s.port); // the end of the teach is part of the transfer
-        c120::ecrir_bit(s, b::kTeachEnd);
-    }
-    s.c120_read_timeout = c120::kTimeoutNormal;
+    show_teach(t, coins);
 }
 
 void Tcalibrate_c220::BitBtn4Click()
@@ -275,14 +200,13 @@ void Tvalid_c220::BitBtn1Click()
     Station& s = shell_.station;
     if (!c220b_ready(s, show_message) || !c120::image_usable(s, show_message))
         return;
+    const int c = canal->value();
+    const auto bounds = widened();
     WriteOutcome o;
-    {
-        MaskedSection masked(*s.port);
-        c120::ecrir_bit(s, b::kTeachStart);
-        o = b::ecrit_words(s, b::window_words(canal->value(), widened()));
-    }
-    if (o.result != WriteResult::Verified)
-        show_message(c120::write_message(o.result, o.failed));
+    if (!run([&](Progress& p) { o = b::validate_teach(s, c, bounds, &p); }))
+        return;
+    if (!c120::write_message(o).isEmpty())
+        show_message(c120::write_message(o));
     accept();
 }
 

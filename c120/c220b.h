@@ -33,7 +33,6 @@ protected:
 private:
     void init_c();
     void hide_groups();
-    c120::WriteOutcome write_windows(int c, const std::array<uint8_t, 6>& bounds, bool reopen);
     bool closed_ = false;
     int ajust_channel_ = 1;
 };

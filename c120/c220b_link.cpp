@@ -9,18 +9,6 @@ namespace zuna::c220b {
 
 using c120::WriteResult;
 
-std::array<uint8_t, 4> read_word_command(int address)
-{
-    const uint8_t a = uint8_t(address);
-    return {0x05, 0x7B, a, uint8_t(0x7B + a)};
-}
-
-std::array<uint8_t, 5> write_word_command(int address, uint8_t first, uint8_t second)
-{
-    const uint8_t a = uint8_t(address);
-    return {0x7A, a, first, second, uint8_t(0x7A + a + first + second)};
-}
-
 std::array<uint8_t, 5> write_checksum_command(uint8_t sum) { return {0x7A, 0x7F, sum, 0x00, uint8_t(sum + 0xF9)}; }
 
 void ecrir_bit(Station& s, uint8_t value)
@@ -33,8 +21,6 @@ int64_t listen_reads(int32_t delay, int window) { return int64_t(window - 1) * d
 
 int ecrir_instruction_c220(Station& s, const uint8_t* bytes, int n, int window, int32_t* runs, int capacity)
 {
-    Port& port = *s.port;
-    const int64_t unit = std::max<int32_t>(s.delay.c220b, 1);
     const int64_t total = listen_reads(s.delay.c220b, window);
 
     ecrir_bit(s, kBit0);
@@ -51,23 +37,7 @@ int ecrir_instruction_c220(Station& s, const uint8_t* bytes, int n, int window, 
     }
 
     // Every read of the answer counts against the listening window.
-    c120::LevelReader line(port, unit / 2, total);
-    int64_t wait = 0;
-    int64_t run = 0;
-    if (!line.hold(false, wait, INT64_MAX, run))
-        return 0;
-    int entries = 0;
-    bool level = true;
-    while (entries < capacity) {
-        int64_t next = 0;
-        const bool changed = line.hold(level, run, INT64_MAX, next);
-        runs[entries++] = int32_t(div_round_even(run, unit));
-        if (!changed) // the window is used up: the run so far
-            break;
-        level = !level;
-        run = next;
-    }
-    return entries;
+    return c120::record_reply(*s.port, s.delay.c220b, {c120::ReplyEnd::Window, total}, runs, capacity);
 }
 
 uint8_t send_table(Station& s, const uint8_t* bytes, int n, int window, bool* heard)
@@ -110,7 +80,7 @@ bool lect_mem_mech_c220(Station& s, int n)
     return ok;
 }
 
-int lecture_c220(Station& s, Progress* progress)
+int lecture_c220(Station& s, Progress* progress, bool* stopped)
 {
     if (progress)
         progress->start(c120::kWordCount);
@@ -131,6 +101,11 @@ int lecture_c220(Station& s, Progress* progress)
         }
         if (s.memory_image[0] == 1) {
             for (int n = 1; n <= c120::kWordCount; ++n) {
+                if (c120::stop_asked(progress)) {
+                    if (stopped)
+                        *stopped = true;
+                    break;
+                }
                 if (!lect_mem_mech_c220(s, n))
                     break;
                 ++words;
@@ -269,14 +244,109 @@ std::array<AddressValue, 3> window_words(int c, const std::array<uint8_t, 6>& b)
     return {{{window_address(c, 1), b[0], b[1]}, {window_address(c, 2), b[2], b[3]}, {window_address(c, 3), b[4], b[5]}}};
 }
 
-c120::WriteOutcome ecrit_words(Station& s, const AddressValue* words, int count)
+c120::WriteOutcome ecrit_words(Station& s, const AddressValue* words, int count, Progress* progress)
 {
-    for (int i = 0; i < count; ++i) {
-        const WriteResult r = ecrit_data_c220(s, words[i].address, words[i].first, words[i].second);
-        if (r != WriteResult::Verified)
-            return {r, words[i].address + 1};
+    return c120::write_words(
+        count, progress, [&](int i) { return ecrit_data_c220(s, words[i].address, words[i].first, words[i].second); },
+        [&](int i) { return words[i].address + 1; });
+}
+
+// --- Window operations ----------------------------------------------------------
+
+c120::ReadResult read_memory(Station& s, Progress* progress)
+{
+    c120::ReadResult r;
+    r.words = lecture_c220(s, progress, &r.stopped);
+    r.opened = s.memory_image[0] == 1;
+    if (r.words < c120::kWordCount)
+        s.memory_image[0] = 0; // the image is not whole: nothing may be shown or written from it
+    return r;
+}
+
+c120::CoinReply test_coin(Station& s)
+{
+    c120::CoinReply r;
+    s.c120_read_timeout = c120::kTimeoutTest;
+    {
+        MaskedSection masked(*s.port);
+        c120::ecrir_bit(s, kBefore);
+        send_table(s, kClose, kWinOpenClose);
+        send_table(s, kOpen, kWinOpenClose);
+        r = measure_coin_c220(s);
+        const std::array<uint8_t, 3> coin = {s.symbols[3], s.symbols[6], s.symbols[9]};
+        send_table(s, kClose, kWinOpenClose);
+        s.symbols[3] = coin[0]; // the close's answer must not hide the coin's
+        s.symbols[6] = coin[1];
+        s.symbols[9] = coin[2];
     }
-    return {};
+    s.c120_read_timeout = c120::kTimeoutAfterTest;
+    return r;
+}
+
+c120::TeachResult teach_coins(Station& s, int coins, Progress* progress)
+{
+    c120::TeachResult t;
+    {
+        MaskedSection masked(*s.port);
+        c120::ecrir_bit(s, kTeachStart);
+        send_table(s, kOpen, kWinOpenClose, &t.answered);
+        s.c120_read_timeout = c120::kTimeoutTeach;
+    }
+    if (t.answered) // else no coin can be measured: none is waited for
+        c120::pass_coins(s, coins, progress, t, [&] { return measure_coin_c220(s); });
+    {
+        MaskedSection masked(*s.port); // the end of the teach is part of the transfer
+        c120::ecrir_bit(s, kTeachEnd);
+    }
+    s.c120_read_timeout = c120::kTimeoutNormal;
+    return t;
+}
+
+c120::WriteOutcome validate_teach(Station& s, int c, const std::array<uint8_t, 6>& bounds, Progress* progress)
+{
+    MaskedSection masked(*s.port);
+    c120::ecrir_bit(s, kTeachStart);
+    return ecrit_words(s, window_words(c, bounds), progress);
+}
+
+c120::WriteOutcome write_channel(Station& s, int c, const std::array<uint8_t, 6>& bounds, bool reopen,
+                                 Progress* progress)
+{
+    MaskedSection masked(*s.port);
+    c120::ecrir_bit(s, kRest);
+    c120::ecrir_bit(s, kBefore);
+    const c120::WriteOutcome o = ecrit_words(s, window_words(c, bounds), progress);
+    c120::ecrir_bit(s, kBefore);
+    send_table(s, kClose, kWinOpenClose);
+    c120::ecrir_bit(s, kRest);
+    if (reopen)
+        send_table(s, kOpen, kWinOpenClose);
+    return o;
+}
+
+c120::WriteOutcome write_outputs(Station& s, const std::array<int, kChannels>& spins, Progress* progress)
+{
+    c120::WriteOutcome o;
+    {
+        MaskedSection masked(*s.port);
+        c120::ecrir_bit(s, kBefore);
+        o = ecrit_words(s, output_words(s.memory_image, spins), progress);
+        c120::ecrir_bit(s, kBefore);
+        send_table(s, kClose, kWinOpenClose);
+        c120::ecrir_bit(s, kRest);
+    }
+    // Into the image only once the mechanism holds them all.
+    if (o.result == c120::WriteResult::Verified && !o.stopped)
+        store_outputs(s.memory_image, spins);
+    return o;
+}
+
+void close_link(Station& s, bool line_first)
+{
+    if (line_first)
+        c120::ecrir_bit(s, kBefore);
+    send_table(s, kClose, kWinOpenClose);
+    c120::ecrir_bit(s, kRest);
 }
 
 } // namespace zuna::c220b

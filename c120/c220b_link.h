@@ -36,8 +36,8 @@ constexpr int kWinMeasure = 200;
 constexpr std::array<uint8_t, 3> kOpen = {0x05, 0x78, 0x78};
 constexpr std::array<uint8_t, 3> kClose = {0x05, 0x79, 0x79};
 constexpr std::array<uint8_t, 2> kMeasureCoin = {0xFF, 0xFF};
-std::array<uint8_t, 4> read_word_command(int address);
-std::array<uint8_t, 5> write_word_command(int address, uint8_t first, uint8_t second);
+using c120::read_word_command;
+using c120::write_word_command;
 // The checksum word: 0x7A 0x7F C 0x00 (C + 0xF9).
 std::array<uint8_t, 5> write_checksum_command(uint8_t sum);
 
@@ -48,10 +48,10 @@ void ecrir_bit(Station& s, uint8_t value);
 int64_t listen_reads(int32_t delay, int window);
 
 // Sends n bytes (the last one followed by exactly one stop bit) and records
-// the answer into runs: level 1 first, lengths in bit times of the C220B
-// delay count; no end entry: recording stops when all the reads of the
-// listening window are used, the last run with the length reached. Returns
-// the entries written (0 when nothing answered).
+// the answer into runs with the C120 recorder, timed with the C220B delay
+// count and bounded by the listening window (no end entry: the last run has
+// the length reached when the window ran out). Returns the entries written
+// (0 when nothing answered).
 int ecrir_instruction_c220(Station& s, const uint8_t* bytes, int n, int window, int32_t* runs, int capacity);
 template <std::size_t N>
 int ecrir_instruction_c220(Station& s, const std::array<uint8_t, N>& c, int window, int32_t* runs, int capacity)
@@ -71,8 +71,9 @@ uint8_t send_table(Station& s, const std::array<uint8_t, N>& c, int window, bool
 bool lect_mem_mech_c220(Station& s, int n);
 
 // Reads the whole memory with the progress stepped after each word; returns
-// the words read (128 when complete). The valid flag is set by the open.
-int lecture_c220(Station& s, Progress* progress);
+// the words read (128 when complete). The valid flag is set by the open. A
+// stop asked by the operator ends it before a word (`stopped` set, when given).
+int lecture_c220(Station& s, Progress* progress, bool* stopped = nullptr);
 
 // Writes word address a with the checksum word, up to four rounds; the
 // caller masks interrupts. Verified only when the word reads back as written
@@ -110,11 +111,31 @@ std::array<AddressValue, 9> output_words(const c120::Image& image, const std::ar
 void store_outputs(c120::Image& image, const std::array<int, kChannels>& spins);
 std::array<AddressValue, 3> window_words(int c, const std::array<uint8_t, 6>& bounds);
 
-// Writes the words in order, stopping at the first not verified.
-c120::WriteOutcome ecrit_words(Station& s, const AddressValue* words, int count);
-template <std::size_t N> c120::WriteOutcome ecrit_words(Station& s, const std::array<AddressValue, N>& w)
+// Writes the words in order (c120::write_words: stops at the first not
+// verified, or between words when the operator asks).
+c120::WriteOutcome ecrit_words(Station& s, const AddressValue* words, int count, Progress* progress = nullptr);
+template <std::size_t N>
+c120::WriteOutcome ecrit_words(Station& s, const std::array<AddressValue, N>& w, Progress* progress = nullptr)
 {
-    return ecrit_words(s, w.data(), int(N));
+    return ecrit_words(s, w.data(), int(N), progress);
 }
+
+// --- Window operations (as on the C120, c120_link.h) -------------------------
+// "lecture": the whole read; an image that is not whole has its valid flag cleared.
+c120::ReadResult read_memory(Station& s, Progress* progress);
+// "Tester": close, open, one coin, close; the read time-out left at the short
+// value after a test. The coin's values are symbols 3, 6, 9.
+c120::CoinReply test_coin(Station& s);
+// The coin teach; none is waited for when the open is not answered.
+c120::TeachResult teach_coins(Station& s, int coins, Progress* progress);
+// The validation: the three window words of channel c after 0x01.
+c120::WriteOutcome validate_teach(Station& s, int c, const std::array<uint8_t, 6>& bounds, Progress* progress);
+// AJUST OK (and a model load, which opens the link again afterwards).
+c120::WriteOutcome write_channel(Station& s, int c, const std::array<uint8_t, 6>& bounds, bool reopen,
+                                 Progress* progress);
+// SORTIES OK: the nine output words; the values go into the image once all are verified.
+c120::WriteOutcome write_outputs(Station& s, const std::array<int, kChannels>& spins, Progress* progress);
+// After the teach window (line 0x71 first) and when the window closes: close, rest.
+void close_link(Station& s, bool line_first);
 
 } // namespace zuna::c220b

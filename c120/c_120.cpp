@@ -8,8 +8,6 @@
 #include "ui/c_canal.h"
 #include "ui/shell.h"
 #include "c120/calibrate.h"
-#include "link/port.h"
-#include "link/timing.h"
 
 namespace zuna {
 
@@ -54,21 +52,9 @@ void Tc_120::Button5Click()
         return;
     init_c();
     teste->hide();
-    send_only(s_, kOpen);
-    BarProgress bar(progress_);
-    const int words = lecture(s_, &bar);
-    const bool opened = s_.memory_image[0] == 1;
-    if (words < kWordCount)
-        s_.memory_image[0] = 0; // a part of the memory is not known: show and write nothing
-    lit_mem_mech();
-    ecrir_bit(s_, kBit1);
-    send_record(s_, kClose);
-    send_record(s_, read_word_command(kChecksumWord));
-    ecrir_bit(s_, kRest);
-    if (!opened)
-        show_message("Le monayeur ne répond pas.");
-    else if (words < kWordCount)
-        show_message(QString("Lecture interrompue au mot %1 : le monayeur ne répond plus.").arg(words + 1));
+    ReadResult r;
+    if (run([&](Progress& p) { r = read_memory(s_, &p); }))
+        report(r);
 }
 
 void Tc_120::Button2Click()
@@ -77,27 +63,9 @@ void Tc_120::Button2Click()
         return;
     teste->show();
     CoinReply r;
-    {
-        MaskedSection masked(*s_.port);
-        ecrir_bit(s_, kBit1);
-        send_record(s_, read_word_command(kChecksumWord));
-        send_record(s_, kOpen);
-        s_.c120_read_timeout = kTimeoutTest;
-        r = measure_coin(s_, true);
-        // What follows waits for no coin: the normal time-out bounds it.
-        s_.c120_read_timeout = kTimeoutNormal;
-        send_record(s_, read_word_command(kChecksumWord));
-        ecrir_bit(s_, kBit1);
-        send_record(s_, read_word_command(kChecksumWord));
-        send_record(s_, kClose);
-        module_long_pause(*s_.port);
-        send_record(s_, read_word_command(kChecksumWord));
-        send_record(s_, read_word_command(kChecksumWord));
-        ecrir_bit(s_, kRest);
-    }
+    if (!run([&](Progress&) { r = test_coin(s_); }, false))
+        return;
     show_test(r.measured);
-    s_.c120_read_timeout = kTimeoutAfterTest;
-    ecrir_bit(s_, kRest);
     if (!r.acknowledged)
         show_message("Le monayeur ne répond pas.");
 }
@@ -111,10 +79,8 @@ void Tc_120::Button1Click()
         cal->exec();
     if (!ready())
         return;
-    ecrir_bit(s_, kBit1);
-    send_record(s_, kClose);
-    ecrir_bit(s_, kRest);
-    lit_mem_mech();
+    if (run([&](Progress&) { close_after_teach(s_); }, false))
+        lit_mem_mech();
 }
 
 void Tc_120::Button3Click()
@@ -130,25 +96,12 @@ void Tc_120::okClick()
         ajust_channel_ = prompt->canal()->value();
     if (!ready() || !image_usable(s_, show_message))
         return;
-    const WriteOutcome o = write_windows(ajust_channel_, ajust_bounds());
+    const auto bounds = ajust_bounds();
+    WriteOutcome o;
+    if (!run([&](Progress& p) { o = write_channel(s_, ajust_channel_, bounds, &p); }))
+        return;
     abClick();
-    lit_mem_mech();
     report(o);
-}
-
-// The three window words of channel c, framed as the hand edit and the model
-// load both frame them: rest, line, words, line, close, open, rest.
-WriteOutcome Tc_120::write_windows(int c, const std::array<uint8_t, 6>& bounds)
-{
-    MaskedSection masked(*s_.port);
-    ecrir_bit(s_, kRest);
-    ecrir_bit(s_, kBit1);
-    const WriteOutcome o = ecrit_words(s_, window_words(c, bounds));
-    ecrir_bit(s_, kBit1);
-    send_only(s_, kClose);
-    send_only(s_, kOpen);
-    ecrir_bit(s_, kRest);
-    return o;
 }
 
 void Tc_120::Button4Click()
@@ -165,19 +118,9 @@ void Tc_120::cc_okClick()
     const std::vector<int> spins = output_spins();
     std::copy(spins.begin(), spins.end(), outputs.begin());
     WriteOutcome o;
-    {
-        MaskedSection masked(*s_.port);
-        ecrir_bit(s_, kRest);
-        ecrir_bit(s_, kBit1);
-        o = ecrit_words(s_, output_words(outputs));
-        ecrir_bit(s_, kBit1);
-        send_only(s_, kClose);
-        ecrir_bit(s_, kRest);
-    }
-    if (o.result == WriteResult::Verified)
-        store_outputs(s_.memory_image, outputs);
+    if (!run([&](Progress& p) { o = write_outputs(s_, outputs, &p); }))
+        return;
     cc_abClick();
-    lit_mem_mech();
     report(o);
 }
 
@@ -186,18 +129,20 @@ void Tc_120::BitBtn3Click()
     vers_c->hide();
     if (!model_ || !ready() || !image_usable(s_, show_message))
         return;
-    const WriteOutcome o = write_windows(canal_v->value(), model_bounds());
-    lit_mem_mech();
-    report(o);
+    const int c = canal_v->value();
+    const auto bounds = model_bounds();
+    WriteOutcome o;
+    if (run([&](Progress& p) { o = write_channel(s_, c, bounds, &p); }))
+        report(o);
 }
 
 void Tc_120::SpeedButton1Click()
 {
     if (!ready() || !image_usable(s_, show_message))
         return;
-    const WriteResult r = ecrit_data_1(s_, 113, checksum(s_.memory_image));
-    lit_mem_mech();
-    report({r, 113});
+    WriteOutcome o;
+    if (run([&](Progress&) { o = repair_checksum(s_); }, false))
+        report(o);
 }
 
 void Tc_120::done(int r)
@@ -205,7 +150,7 @@ void Tc_120::done(int r)
     if (!closed_) {
         closed_ = true;
         if (s_.delay.c120 >= 1)
-            close_link(s_);
+            run([&](Progress&) { close_link(s_); }, false);
     }
     QDialog::done(r);
 }

@@ -32,7 +32,6 @@ protected:
 private:
     void init_c();
     bool ready();
-    c120::WriteOutcome write_windows(int c, const std::array<uint8_t, 6>& bounds);
 
     int ajust_channel_ = 1;
     bool closed_ = false;

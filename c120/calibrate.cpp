@@ -3,17 +3,24 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "ui/shell.h"
+#include "ui/transfer.h"
 #include "c120/c120_memory.h"
-#include "link/timing.h"
 
 namespace zuna {
 
 using namespace c120;
+
+bool run_transfer(Transfer* t, const std::function<void(Progress&)>& op)
+{
+    t->set_stoppable(true);
+    return t->run(op);
+}
 
 TeachWindow::TeachWindow(Shell& shell, const char* object_name, QWidget* parent) : QDialog(parent), shell_(shell)
 {
@@ -45,9 +52,18 @@ TeachWindow::TeachWindow(Shell& shell, const char* object_name, QWidget* parent)
     count->addStretch();
     buttons_ = new QHBoxLayout;
     BitBtn1 = add_button("BitBtn1", "LECTURE");
+    progress_ = new QProgressBar(this); // the coins passed, while they pass
+    progress_->setObjectName("pieces");
+    progress_->setFormat("%v / %m");
+    progress_->hide();
+    transfer_ = new Transfer(shell.transfers, this, progress_);
+    auto* progress_row = new QHBoxLayout;
+    progress_row->addWidget(progress_);
+    progress_row->addWidget(transfer_->stop_button());
     auto* col = new QVBoxLayout(this);
     col->addLayout(grid);
     col->addLayout(count);
+    col->addLayout(progress_row);
     col->addLayout(buttons_);
     connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
 }
@@ -79,22 +95,21 @@ std::array<int, 3> TeachWindow::highest() const { return {label_int(m_[0]), labe
 
 std::array<int, 3> TeachWindow::lowest() const { return {label_int(b_[0]), label_int(b_[1]), label_int(b_[2])}; }
 
-void TeachWindow::count_coin(int i)
+void TeachWindow::show_teach(const TeachResult& t, int coins)
 {
-    nb_piece->setValue(i);
-    nb_piece->repaint();
-}
-
-void TeachWindow::take(const uint8_t (&v)[3])
-{
-    for (int p = 0; p < 3; ++p) {
-        if (v[p] > label_int(m_[p]))
-            m_[p]->setText(QString::number(v[p]));
-        if (v[p] < label_int(b_[p]))
-            b_[p]->setText(QString::number(v[p]));
-        m_[p]->repaint();
-        b_[p]->repaint();
+    if (t.passed > 0)
+        nb_piece->setValue(t.passed);
+    for (const auto& v : t.measured) {
+        for (int p = 0; p < 3; ++p) {
+            if (v[p] > label_int(m_[p]))
+                m_[p]->setText(QString::number(v[p]));
+            if (v[p] < label_int(b_[p]))
+                b_[p]->setText(QString::number(v[p]));
+        }
     }
+    const QString m = teach_message(t, coins);
+    if (!m.isEmpty())
+        show_message(m);
 }
 
 Tcalibrate::Tcalibrate(Shell& shell, QWidget* parent) : TeachWindow(shell, "calibrate", parent)
@@ -115,40 +130,14 @@ void Tcalibrate::BitBtn1Click()
     ok->hide();
     ab->hide();
     const int coins = nb_piece->value();
-    bool heard = false;
-    {
-        MaskedSection masked(*s.port);
-        ecrir_bit(s, kAfterRead);
-        heard = send_record(s, read_word_command(kChecksumWord));
-        heard = send_record(s, kOpen) || heard;
-        s.c120_read_timeout = kTimeoutTeach;
-    }
-    if (!heard) { // no coin can be measured: none is waited for
-        MaskedSection masked(*s.port);
-        ecrir_bit(s, kTeachEnd);
-        s.c120_read_timeout = kTimeoutNormal;
-        show_message("Le monayeur ne répond pas.");
+    TeachResult t;
+    if (!run([&](Progress& p) { t = teach_coins(s, coins, &p); }))
         return;
+    show_teach(t, coins);
+    if (t.answered) {
+        ok->show();
+        ab->show();
     }
-    for (int i = 1; i <= coins; ++i) {
-        count_coin(i);
-        CoinReply r;
-        {
-            MaskedSection masked(*s.port);
-            r = measure_coin(s, false);
-        }
-        if (r.measured) { // not acknowledged or no coin came: counted all the same
-            const uint8_t v[3] = {s.symbols[3], s.symbols[6], s.symbols[9]};
-            take(v);
-        }
-    }
-    {
-        MaskedSection masked(*s.port); // the end of the teach is part of the transfer
-        ecrir_bit(s, kTeachEnd);
-    }
-    ok->show();
-    ab->show();
-    s.c120_read_timeout = kTimeoutNormal;
 }
 
 void Tcalibrate::okClick()
@@ -175,7 +164,7 @@ ValidWindow::ValidWindow(Shell& shell, const char* object_name, int channels, QW
     toler->setValue(0);
     auto* BitBtn1 = new QPushButton("OK", this);
     BitBtn1->setObjectName("BitBtn1");
-    auto* BitBtn2 = new QPushButton("Cancel", this);
+    auto* BitBtn2 = new QPushButton("Annuler", this);
     BitBtn2->setObjectName("BitBtn2");
     BitBtn1->setAutoDefault(false);
     BitBtn2->setAutoDefault(false);
@@ -184,11 +173,19 @@ ValidWindow::ValidWindow(Shell& shell, const char* object_name, int channels, QW
     grid->addWidget(canal, 0, 1);
     grid->addWidget(new QLabel("Tolérance :", this), 1, 0);
     grid->addWidget(toler, 1, 1);
+    auto* bar = new QProgressBar(this); // the words written, while they are
+    bar->setObjectName("mots");
+    bar->hide();
+    transfer_ = new Transfer(shell.transfers, this, bar);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(BitBtn1);
     buttons->addWidget(BitBtn2);
+    auto* progress_row = new QHBoxLayout;
+    progress_row->addWidget(bar);
+    progress_row->addWidget(transfer_->stop_button());
     auto* col = new QVBoxLayout(this);
     col->addLayout(grid);
+    col->addLayout(progress_row);
     col->addLayout(buttons);
     connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
     connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
@@ -218,18 +215,13 @@ void Tvalid_c120::BitBtn1Click()
     Station& s = shell_.station;
     if (!delay_usable(s.delay.c120, "C120", show_message) || !image_usable(s, show_message))
         return;
+    const int c = canal->value();
+    const auto bounds = widened();
     WriteOutcome o;
-    {
-        MaskedSection masked(*s.port);
-        ecrir_bit(s, kValidLine);
-        ecrir_bit(s, kValidLine);
-        o = ecrit_words(s, window_words(canal->value(), widened()));
-        ecrir_bit(s, kValidLine);
-        send_only(s, kClose);
-        ecrir_bit(s, kValidLine);
-    }
-    if (o.result != WriteResult::Verified)
-        show_message(write_message(o.result, o.failed));
+    if (!run([&](Progress& p) { o = validate_teach(s, c, bounds, &p); }))
+        return;
+    if (!write_message(o).isEmpty())
+        show_message(write_message(o));
     accept();
 }
 

@@ -5,16 +5,22 @@
 // The C120 and C220B windows share the layouts and the bookkeeping here.
 #include <QDialog>
 #include <array>
+#include <functional>
 
 #include "c120/c120_ui.h"
 
 class QHBoxLayout;
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QSpinBox;
 
 namespace zuna {
 class Shell;
+class Transfer;
+
+// Runs a dialog's link operation on the transfer thread, "Arrêter" offered.
+bool run_transfer(Transfer* t, const std::function<void(Progress&)>& op);
 
 class TeachWindow : public QDialog {
     Q_OBJECT
@@ -30,13 +36,16 @@ public:
 protected:
     TeachWindow(Shell& shell, const char* object_name, QWidget* parent);
     void showEvent(QShowEvent* e) override;
-    // Shows the coin number while the coins pass.
-    void count_coin(int i);
-    // Takes a measured coin into the highest and lowest values, repainted at once.
-    void take(const uint8_t (&v)[3]);
+    bool run(const std::function<void(Progress&)>& op) { return run_transfer(transfer_, op); }
+    // Shows the coins of a teach: their number, the highest and lowest values
+    // of those measured; tells the operator when nothing answered or the
+    // teach was stopped.
+    void show_teach(const c120::TeachResult& t, int coins);
     QPushButton* add_button(const char* name, const QString& caption);
 
     Shell& shell_;
+    QProgressBar* progress_;
+    Transfer* transfer_;
     std::array<QLabel*, 3> m_{};
     std::array<QLabel*, 3> b_{};
     QSpinBox* nb_piece;
@@ -70,8 +79,10 @@ protected:
     ValidWindow(Shell& shell, const char* object_name, int channels, QWidget* parent);
     // Upper and lower bounds of parameters 1 to 3, widened and held in 0..255.
     std::array<uint8_t, 6> widened() const;
+    bool run(const std::function<void(Progress&)>& op) { return run_transfer(transfer_, op); }
 
     Shell& shell_;
+    Transfer* transfer_;
     QSpinBox* canal;
     QSpinBox* toler;
     std::array<int, 3> m_{};

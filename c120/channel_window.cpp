@@ -16,6 +16,7 @@
 
 #include "ui/c_canal.h"
 #include "ui/shell.h"
+#include "ui/transfer.h"
 #include "c120/c120_memory.h"
 #include "store/model_ui.h"
 
@@ -119,6 +120,7 @@ ChannelWindow::ChannelWindow(Shell& shell, const ChannelWindowLook& look, const 
     progress_->setObjectName(look.progress_name);
     progress_->setRange(0, 128);
     progress_->hide();
+    transfer_ = new Transfer(shell.transfers, this, progress_);
 
     teste = panel(this, "teste", false);
     t1 = new QLabel("0", teste);
@@ -188,7 +190,10 @@ ChannelWindow::ChannelWindow(Shell& shell, const ChannelWindowLook& look, const 
     edit_row->addStretch();
     auto* col = new QVBoxLayout(this);
     col->addLayout(top);
-    col->addWidget(progress_);
+    auto* progress_row = new QHBoxLayout;
+    progress_row->addWidget(progress_);
+    progress_row->addWidget(transfer_->stop_button());
+    col->addLayout(progress_row);
     col->addWidget(teste, 0, Qt::AlignLeft);
     col->addLayout(edit_row);
     col->addWidget(choix_c);
@@ -262,14 +267,29 @@ void ChannelWindow::show_test(bool measured)
     }
 }
 
-bool ChannelWindow::report(const WriteOutcome& o)
+bool ChannelWindow::run(const std::function<void(Progress&)>& op, bool stoppable)
 {
-    if (o.result == WriteResult::Verified)
-        return true;
-    show_message(write_message(o.result, o.failed));
+    transfer_->set_stoppable(stoppable);
+    return transfer_->run(op);
+}
+
+void ChannelWindow::report(const WriteOutcome& o)
+{
+    lit_mem_mech();
+    const QString m = write_message(o);
+    if (m.isEmpty())
+        return;
+    show_message(m);
     if (s_.memory_image[0] != 1)
         show_unknown();
-    return false;
+}
+
+void ChannelWindow::report(const ReadResult& r)
+{
+    lit_mem_mech(); // shows nothing unless the read was whole
+    const QString m = read_message(r);
+    if (!m.isEmpty())
+        show_message(m);
 }
 
 void ChannelWindow::show_ajust(int c)

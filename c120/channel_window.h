@@ -5,6 +5,7 @@
 // adds its handlers, which call its own link.
 #include <QDialog>
 #include <array>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -22,6 +23,7 @@ class QToolButton;
 
 namespace zuna {
 class Shell;
+class Transfer;
 
 // The texts and sizes by which the two windows differ.
 struct ChannelWindowLook {
@@ -46,6 +48,8 @@ public:
 
     // Shows the image in the table (nothing when its valid flag is 0).
     void lit_mem_mech();
+    // Runs every link operation of the window off the window's thread.
+    Transfer* transfer() const { return transfer_; }
 
     virtual void FormActivate() = 0;
     virtual void Button1Click() = 0; // coin teach
@@ -76,11 +80,17 @@ protected:
     // Before Enr. Modèle / Voir modèle show their panel (the C220B hides its other groups).
     virtual void hide_other_groups() {}
 
+    // Runs op on the transfer thread and returns when it ended (false when
+    // it did not run); "Arrêter" is offered when the operation can stop.
+    bool run(const std::function<void(Progress&)>& op, bool stoppable = true);
     void highlight_all(int p1, int p2, int p3);
     void show_test(bool measured);
     void show_unknown();
-    // Tells the operator about a write that was not verified; true when all went well.
-    bool report(const c120::WriteOutcome& o);
+    // Shows the image after a write and tells the operator about a write that
+    // was stopped or not verified.
+    void report(const c120::WriteOutcome& o);
+    // Shows the table after a read, or tells why it stays as it was.
+    void report(const c120::ReadResult& r);
     void show_ajust(int c);
     std::array<uint8_t, 6> ajust_bounds() const;
     void show_outputs(bool visible);
@@ -102,6 +112,7 @@ protected:
     QPushButton* Button7;
     QToolButton* SpeedButton1 = nullptr;
     QProgressBar* progress_;
+    Transfer* transfer_;
     QFrame* teste;
     QLabel* t1;
     QLabel* t2;

@@ -265,10 +265,10 @@ void SerialMech::execute(const std::vector<uint8_t>& c, uint64_t now)
         arm_coin(now);
     } else if (c[0] == 0x7A && c[1] < 128 && c[4] == uint8_t(c[0] + c[1] + c[2] + c[3])) {
         disarm_coin();
-        if (c[1] != lost_address_) {
+        if (c[1] != lost_address_ || lose_second_only_)
             memory_[2 * c[1]] = c[2];
+        if (c[1] != lost_address_)
             memory_[2 * c[1] + 1] = c[3];
-        }
         ++word_writes_;
         if (power_cut_after_ > 0 && word_writes_ >= power_cut_after_) {
             power_off();

@@ -59,8 +59,13 @@ public:
     void set_coins(bool on) { coins_on_ = on; }
     int coins_dropped() const { return coins_dropped_; }
 
-    // Writes to this word address are acknowledged but not kept (-1: none).
-    void lose_writes_to(int address) { lost_address_ = address; }
+    // Writes to this word address are acknowledged but not kept (-1: none);
+    // with second_only the first byte is kept and the second is not.
+    void lose_writes_to(int address, bool second_only = false)
+    {
+        lost_address_ = address;
+        lose_second_only_ = second_only;
+    }
     // The next n word-read replies carry a wrong check byte (a bad line).
     void spoil_reads(int n) { spoiled_ = n; }
     // The next n open replies come garbled (not the acknowledge byte).
@@ -101,6 +106,7 @@ protected:
     // The answer to an open: the acknowledge, or a garbled byte while spoiled.
     uint8_t open_answer();
     int lost_address_ = -1;
+    bool lose_second_only_ = false;
 
 private:
     void schedule();

@@ -152,15 +152,16 @@ TEST_F(Noisy, ReadsInARowGetTheMemoryAndAWriteHolds)
 
 TEST_F(C120Bench, WriteThatDoesNotHoldIsReportedAndTheImageFollowsTheMechanism)
 {
-    struct Case { const char* what; int lost; WriteResult result; int writes; } cases[] = {
-        {"correct write", -1, WriteResult::Verified, 2},
-        {"word not kept", 22, WriteResult::Unverified, 2 * kWriteRounds},
-        {"checksum not kept", 127, WriteResult::Unverified, 2 * kWriteRounds},
+    struct Case { const char* what; int lost; bool second_only; WriteResult result; int writes; } cases[] = {
+        {"correct write", -1, false, WriteResult::Verified, 2},
+        {"word not kept", 22, false, WriteResult::Unverified, 2 * kWriteRounds},
+        {"second byte alone not kept", 22, true, WriteResult::Unverified, 2 * kWriteRounds},
+        {"checksum not kept", 127, false, WriteResult::Unverified, 2 * kWriteRounds},
     };
     for (const Case& c : cases) {
         mech->memory() = sim::C120Mech::factory_memory();
         ASSERT_EQ(lecture(station, nullptr), 128) << c.what;
-        mech->lose_writes_to(c.lost);
+        mech->lose_writes_to(c.lost, c.second_only);
         const int before = mech->word_writes();
         EXPECT_EQ(ecrit_data(station, 23, 200, 150), c.result) << c.what;
         EXPECT_EQ(mech->word_writes() - before, c.writes) << c.what;

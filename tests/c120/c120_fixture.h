@@ -85,6 +85,58 @@ template <class Window, class Valid, class Teach> struct ChannelWindowRig : C120
     QStringList messages;
 };
 
+// Presses "Arrêter" of a window at a chosen point of the mechanism's work:
+// forwards the station's port accesses, and the first time `when` holds (on
+// the transfer thread) has the window's thread click the button, waiting
+// until it has: the operation then ends at its next safe point.
+#include <QMetaObject>
+#include <functional>
+#include <future>
+
+struct ArreterWhen : zuna::Port {
+    ArreterWhen(zuna::Station& s, QWidget* window, std::function<bool()> when)
+        : station(s), inner(*s.port), window(window), when(std::move(when))
+    {
+        station.port = this;
+    }
+    ~ArreterWhen() override { station.port = &inner; }
+    void write_data_port(uint8_t v) override
+    {
+        check();
+        inner.write_data_port(v);
+    }
+    uint8_t read_status_port() override
+    {
+        check();
+        return inner.read_status_port();
+    }
+    void mask_interrupts() override { inner.mask_interrupts(); }
+    void unmask_interrupts() override { inner.unmask_interrupts(); }
+    void idle(uint64_t n) override { inner.idle(n); }
+    void check()
+    {
+        if (pressed || !when())
+            return;
+        pressed = true;
+        std::promise<void> done;
+        QMetaObject::invokeMethod(
+            window, [this, &done] {
+                auto* b = window->findChild<QPushButton*>("Arreter");
+                EXPECT_TRUE(b && b->isVisibleTo(window)) << "no Arrêter shown";
+                if (b)
+                    b->click();
+                done.set_value();
+            },
+            Qt::QueuedConnection);
+        done.get_future().wait();
+    }
+    zuna::Station& station;
+    zuna::Port& inner;
+    QWidget* window;
+    std::function<bool()> when;
+    bool pressed = false;
+};
+
 // Port time (1 tick = 1 port access = 1 µs at speed 1) of window operations:
 // on a mechanism that answers, and on one that is unplugged after a whole
 // read. A silent mechanism must be told within 30 s, coin waits apart.

@@ -167,14 +167,15 @@ TEST_F(C220BBench, WholeReadShowsTheMemory)
 
 TEST_F(C220BBench, WriteIsVerifiedOnlyWhenTheMechanismHoldsIt)
 {
-    struct Case { const char* what; int lost; WriteResult result; int writes; } cases[] = {
-        {"correct write", -1, WriteResult::Verified, 2},
-        {"word not kept", 56, WriteResult::Unverified, 8},
-        {"checksum not kept", 127, WriteResult::Unverified, 8},
+    struct Case { const char* what; int lost; bool second_only; WriteResult result; int writes; } cases[] = {
+        {"correct write", -1, false, WriteResult::Verified, 2},
+        {"word not kept", 56, false, WriteResult::Unverified, 8},
+        {"second byte alone not kept", 56, true, WriteResult::Unverified, 8},
+        {"checksum not kept", 127, false, WriteResult::Unverified, 8},
     };
     for (const Case& c : cases) {
         ASSERT_EQ(lecture_c220(station, nullptr), 128) << c.what;
-        mech->lose_writes_to(c.lost);
+        mech->lose_writes_to(c.lost, c.second_only);
         const int before = mech->word_writes();
         WriteResult r;
         {

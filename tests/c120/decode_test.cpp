@@ -162,6 +162,14 @@ TEST(C120Record, RunsTimeOutAndEnd)
         {"9999 reads are a run", 138, 1000, {{false, 3}, {true, 10000}}, {72, kRunEnd}},
         {"a glitch inside a level is no run", 100, 1000,
          {{true, 150}, {false, 3}, {true, 150}, {false, 301}, {true, 101}}, {3, 3, 1, kRunEnd}},
+        // Half a bit is the glitch threshold (50 reads at delay 100; the read
+        // that sees a pulse begin is not counted in it).
+        {"a pulse just under half a bit is a glitch", 100, 1000,
+         {{true, 150}, {false, 50}, {true, 150}, {false, 301}, {true, 101}}, {3, 3, 1, kRunEnd}},
+        {"a pulse of half a bit is a level (rounded to 0)", 100, 1000,
+         {{true, 150}, {false, 51}, {true, 150}, {false, 301}, {true, 101}}, {1, 0, 1, 3, 1, kRunEnd}},
+        {"a pulse just over half a bit is a level", 100, 1000,
+         {{true, 150}, {false, 52}, {true, 150}, {false, 301}, {true, 101}}, {1, 1, 1, 3, 1, kRunEnd}},
         {"a glitch before the reply is no start", 100, 1000, {{false, 10}, {true, 2}, {false, 10}, {true, 101}},
          {1, kRunEnd}},
         // A spike 48 reads into a level: the spike is the glitch, not the level.

@@ -57,7 +57,6 @@ public:
     // Faults on status lines, applied over what devices drive.
     void force_status(uint8_t mask, uint8_t bits);
 
-    double speed() const { return speed_; }
     uint64_t ticks(double microseconds) const;
     uint64_t now() const { return now_; }
     uint8_t data() const { return data_; }

@@ -31,7 +31,6 @@ public:
 
     std::array<uint8_t, 64>& zone0() { return zone0_; }
     std::array<uint8_t, 48>& zone1() { return zone1_; }
-    const std::array<uint8_t, 8>& preamble() const { return preamble_; }
     int zone0_writes() const { return zone0_writes_; }
 
     // Persistence between runs: 64 + 48 bytes. Missing file: factory content.

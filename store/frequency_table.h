@@ -28,18 +28,11 @@ public:
     bool delete_current(std::string* error) { return cursor_.delete_current(error); }
 
     bool first() { return cursor_.first(); }
-    bool prior() { return cursor_.prior(); }
-    bool next() { return cursor_.next(); }
-    bool last() { return cursor_.last(); }
     bool go_to(int position) { return cursor_.go_to(position); }
-    int position() const { return cursor_.position(); }
-    bool has_current() const { return cursor_.has_current(); }
     std::optional<FrequencyRecord> current() const;
     int visible_count() const { return cursor_.visible_count(); }
     // Every visible record in index order (for a grid).
     std::vector<FrequencyRecord> records() const;
-
-    TableCursor& cursor() { return cursor_; }
 
 private:
     FrequencyRecord read(uint32_t rec) const;

@@ -38,31 +38,14 @@ public:
     virtual std::optional<ModelRecord> current() const = 0;
     virtual bool delete_current(std::string* error) = 0;
     virtual int visible_count() const = 0;
-
-    // Edits the current record and posts it (checked as a whole like append).
-    virtual bool update_current(const ModelRecord& r, std::string* error)
-    {
-        (void)r;
-        if (error)
-            *error = "La table des modèles ne permet pas de modifier une fiche.";
-        return false;
-    }
     // Position of the current record among the visible ones (-1 for none).
-    virtual int position() const { return has_current() ? 0 : -1; }
+    virtual int position() const = 0;
     // Takes in what other stations wrote to the table since it was read.
-    virtual bool refresh(std::string* error)
-    {
-        (void)error;
-        return true;
-    }
+    virtual bool refresh(std::string* error) = 0;
     // Nothing can be stored or deleted (a read-only file or folder).
-    virtual bool read_only() const { return false; }
+    virtual bool read_only() const = 0;
     // Whether a text column can hold this UTF-8 text (the file's code page).
-    virtual bool can_store_text(const std::string& utf8) const
-    {
-        (void)utf8;
-        return true;
-    }
+    virtual bool can_store_text(const std::string& utf8) const = 0;
 };
 
 } // namespace zuna::store

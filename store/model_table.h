@@ -28,7 +28,8 @@ public:
     std::optional<ModelRecord> current() const override;
     bool delete_current(std::string* error) override { return cursor_.delete_current(error); }
     int visible_count() const override { return cursor_.visible_count(); }
-    bool update_current(const ModelRecord& r, std::string* error) override;
+    // Edits the current record and posts it (checked as a whole like append).
+    bool update_current(const ModelRecord& r, std::string* error);
     int position() const override { return cursor_.position(); }
     bool refresh(std::string* error) override { return cursor_.refresh(error); }
     bool read_only() const override { return cursor_.file().read_only(); }

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <map>
 #include <random>
 #include <set>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,22 +44,88 @@ std::string make_sample_file(const ScratchDir& dir)
     return read_bytes(dir.file("mall7.dbf"));
 }
 
+// Header bytes 1 to 3 as a table written now carries them: year - 1900,
+// month, day (local time).
+std::string today_stamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm today {};
+    localtime_r(&now, &today);
+    return {char(today.tm_year % 256), char(today.tm_mon + 1), char(today.tm_mday)};
+}
+
+struct StationTable {
+    const char* file;
+    std::function<bool(const std::string& dir, std::string* error)> create;
+    const char* layout; // the columns in file order, as python3-dbf lists them
+};
+
 TEST(DbfFile, CreatesTheStationColumnsAsDbaseIII)
 {
+    const std::vector<StationTable> tables = {
+        {"mall7.dbf",
+         [](const std::string& dir, std::string* error) {
+             std::string notice;
+             return bool(open_model_table(dir, error, &notice));
+         },
+         "type C(4);c1 N(6,0);c2 N(6,0);c3 N(6,0);c4 N(6,0);c5 N(6,0);c6 N(6,0);c7 N(6,0);c8 N(6,0);"
+         "piece C(15);c9 N(6,0);c10 N(6,0);c11 N(6,0);c12 N(6,0);"
+         "t1 N(6,0);t2 N(6,0);t3 N(6,0);t4 N(6,0);t5 N(6,0);t6 N(6,0)"},
+        {"calib.dbf",
+         [](const std::string& dir, std::string* error) {
+             std::string notice;
+             return bool(open_frequency_table(dir, error, &notice));
+         },
+         "appareil C(25);c120 N(6,0);c220 N(6,0);c220b N(6,0);g13 N(6,0);g136 N(6,0);rm3 N(6,0);rm4 N(6,0);"
+         "alb N(6,0);op N(6,0)"},
+    };
+    for (const auto& table : tables) {
+        SCOPED_TRACE(table.file);
+        ScratchDir dir;
+        const std::string before = today_stamp();
+        std::string error;
+        ASSERT_TRUE(table.create(dir.path(), &error)) << error;
+        const std::string bytes = read_bytes(dir.file(table.file));
+        ASSERT_GT(bytes.size(), 32u);
+        EXPECT_EQ(uint8_t(bytes[0]), 0x03);
+        EXPECT_TRUE(bytes.substr(1, 3) == before || bytes.substr(1, 3) == today_stamp()) << "date of creation";
+        EXPECT_EQ(uint8_t(bytes[29]), 0x57);
+        EXPECT_EQ(uint8_t(bytes.back()), 0x1A);
+        // The names as stored: upper case.
+        auto f = DbfFile::open(dir.file(table.file), &error);
+        ASSERT_TRUE(f) << error;
+        std::string names, expected_names;
+        for (const auto& field : f->fields())
+            names += field.name + ";";
+        std::stringstream layout(table.layout);
+        for (std::string column; std::getline(layout, column, ';');) {
+            for (char c : column.substr(0, column.find(' ')))
+                expected_names += char(std::toupper(uint8_t(c)));
+            expected_names += ';';
+        }
+        EXPECT_EQ(names, expected_names);
+        if (!testing::python_dbf_present())
+            continue;
+        int status = 0;
+        const std::string out = testing::python(dir, std::string(R"(
+import dbf, datetime
+t = dbf.Table(')") + table.file + R"(')
+t.open(dbf.READ_ONLY)
+print(';'.join(t.structure()))
+print(len(t), t.last_update == datetime.date.today())
+t.close()
+)",
+                                                &status);
+        ASSERT_EQ(status, 0) << out;
+        EXPECT_EQ(out, std::string(table.layout) + "\n0 True\n");
+    }
+
+    // The records follow the header, then one end mark.
     ScratchDir dir;
     const std::string bytes = make_sample_file(dir);
-    ASSERT_GT(bytes.size(), 32u);
-    EXPECT_EQ(uint8_t(bytes[0]), 0x03);
-    EXPECT_EQ(uint8_t(bytes[29]), 0x57);
     std::string error;
     auto f = DbfFile::open(dir.file("mall7.dbf"), &error);
     ASSERT_TRUE(f) << error;
-    ASSERT_EQ(f->fields().size(), model_columns().size());
-    for (size_t i = 0; i < model_columns().size(); ++i) {
-        EXPECT_EQ(f->fields()[i].name, model_columns()[i].name);
-        EXPECT_EQ(f->fields()[i].type, model_columns()[i].type);
-        EXPECT_EQ(f->fields()[i].length, model_columns()[i].length);
-    }
     EXPECT_EQ(f->record_count(), 2u);
     EXPECT_EQ(f->header_length(), 32 + 32 * 20 + 1);
     EXPECT_EQ(f->record_length(), 1 + 4 + 15 + 18 * 6);
@@ -261,6 +329,9 @@ TEST(DbfFile, RepairsBytesAfterTheCountAfterACopyAndKeepsWholeRecords)
         {"no end mark", 12, "", ""},
         {"torn tail shorter than a record", 12, half_record, "enregistrement incomplet"},
         {"torn tail with its end mark", 12, half_record + "\x1A", "enregistrement incomplet"},
+        {"torn after one byte", 12, " ", "enregistrement incomplet"},
+        {"torn after two bytes", 12, " C", "enregistrement incomplet"},
+        {"one byte and an end mark", 12, "*\x1A", "enregistrement incomplet"},
         {"zeros after the records", 12, std::string(300, '\0'), "enregistrement incomplet"},
         {"count 2, ten records after it", 2, "\x1A", "annonçait 2 fiches, mais 10 fiches complètes la suivaient"},
         {"count 11, one record after it", 11, "", "mais 1 fiche complète la suivait"},
@@ -373,10 +444,7 @@ TEST(DbfFile, KeepsHeaderBytes12To31AndStampsTheDateOnEveryWrite)
     std::string error, notice;
     auto t = open_model_table(dir.path(), &error, &notice);
     ASSERT_TRUE(t) << error;
-    const std::time_t now = std::time(nullptr);
-    std::tm today {};
-    localtime_r(&now, &today);
-    const std::string stamp = {char(today.tm_year % 256), char(today.tm_mon + 1), char(today.tm_mday)};
+    const std::string stamp = today_stamp();
     const auto step = [&](const char* name, const std::function<bool()>& write) {
         SCOPED_TRACE(name);
         std::string b = read_bytes(dir.file("mall7.dbf"));
@@ -421,6 +489,75 @@ TEST(DbfFile, DecodesTheCodePageOfTheLanguageDriver)
         // Writing it back gives the same byte.
         ASSERT_TRUE(f->update(0, f->values(0), &error)) << error;
         EXPECT_EQ(read_bytes(dir.file("mall7.dbf"))[piece], char(c.byte));
+    }
+
+    // Every byte of the three code pages both ways, against Python's codecs:
+    // "dec DRIVER BYTE CODE" (-1 where Python has no character) and
+    // "enc DRIVER CODE BYTE" for every character Python can encode.
+    if (!std::filesystem::exists("/usr/bin/python3"))
+        GTEST_SKIP() << "no /usr/bin/python3";
+    const std::string out = testing::run(R"(/usr/bin/python3 -c "
+for driver, name in ((1, 'cp437'), (2, 'cp850'), (0x57, 'cp1252')):
+    for b in range(256):
+        try:
+            print('dec', driver, b, ord(bytes([b]).decode(name)))
+        except UnicodeDecodeError:
+            print('dec', driver, b, -1)
+    for c in list(range(0x80, 0xD800)) + list(range(0xE000, 0x10000)):
+        try:
+            print('enc', driver, c, chr(c).encode(name)[0])
+        except UnicodeEncodeError:
+            pass
+")");
+    std::map<int, std::map<char32_t, int>> peer_encodes; // driver -> code -> byte
+    std::map<int, std::vector<int>> peer_decodes;        // driver -> code of each byte
+    std::istringstream lines(out);
+    std::string kind;
+    for (long driver, a, b; lines >> kind >> driver >> a >> b;)
+        if (kind == "dec")
+            peer_decodes[driver].push_back(int(b));
+        else
+            peer_encodes[driver][char32_t(a)] = int(b);
+    ASSERT_EQ(peer_decodes.size(), 3u) << out.substr(0, 500);
+    for (auto& [driver, codes] : peer_decodes) {
+        SCOPED_TRACE(driver);
+        const CodePage cp = code_page_of_driver(uint8_t(driver));
+        ASSERT_EQ(codes.size(), 256u);
+        std::map<std::string, int> decoded; // UTF-8 -> byte, as the station reads
+        for (int byte = 0; byte < 256; ++byte) {
+            const std::string text = to_utf8(std::string(1, char(byte)), cp);
+            decoded[text] = byte;
+            if (codes[byte] >= 0) {
+                std::string expected;
+                append_utf8(expected, char32_t(codes[byte]));
+                EXPECT_EQ(text, expected) << "byte " << byte;
+            } else {
+                // A byte without a character in Python (the holes of cp1252)
+                // reads as the C1 control of the same number.
+                EXPECT_EQ(text, "\xC2" + std::string(1, char(byte))) << "byte " << byte;
+                EXPECT_FALSE(peer_encodes[driver].count(char32_t(byte))) << "byte " << byte;
+            }
+            EXPECT_EQ(from_utf8(text, cp), std::string(1, char(byte))) << "byte " << byte << " written back";
+        }
+        EXPECT_EQ(decoded.size(), 256u) << "two bytes read as the same character";
+        // Writing: exactly the characters Python encodes, plus the holes.
+        int wrong = 0;
+        for (char32_t c = 0x80; c < 0x10000 && wrong < 5; ++c) {
+            std::string text;
+            append_utf8(text, c);
+            const auto bytes = from_utf8(text, cp);
+            const auto peer = peer_encodes[driver].find(c);
+            std::optional<std::string> expected;
+            if (peer != peer_encodes[driver].end())
+                expected = std::string(1, char(peer->second));
+            else if (decoded.count(text))
+                expected = std::string(1, char(decoded[text]));
+            if (bytes != expected) {
+                ++wrong;
+                ADD_FAILURE() << "U+" << std::hex << uint32_t(c) << " written as "
+                              << (bytes ? std::to_string(uint8_t((*bytes)[0])) : "refused");
+            }
+        }
     }
 }
 

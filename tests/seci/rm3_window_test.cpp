@@ -8,6 +8,8 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <cstdio>
+#include <functional>
 #include <memory>
 
 #include "app/windows.h"
@@ -268,6 +270,70 @@ TEST_F(Rm3Rig, CalibrationSamplesAndProgramsAChannel)
     EXPECT_FALSE(child<QPushButton>(cal, "ok")->isEnabled());
     EXPECT_EQ(messages.size(), 1);
     cal->hide();
+    cal->set_window(nullptr);
+}
+
+} // namespace
+
+namespace {
+
+constexpr int64_t kCoinWaitTicks = seci::kCoinWait;
+
+// Port time (1 tick = 1 port access = 1 µs at speed 1) of each window
+// operation, on the simulated RM3 and with the mechanism unplugged after a
+// read: a silent mechanism is told within 30 s, coin waits apart.
+// ZUNA_PORT_TIMES=1 prints the figures.
+TEST_F(Rm3Rig, SilentMechanismIsToldWithinThirtySeconds)
+{
+    auto* cal = shell.dialog<Tcalibre_rm3>();
+    cal->set_window(w.get());
+    struct Row {
+        const char* what;
+        std::function<void()> run;
+        int64_t coin_wait;
+    };
+    const std::vector<Row> rows = {
+        {"LECTURE", [&] { click("Button1"); }, 0},
+        {"Test", [&] { mech ? mech->queue_coin({1, 2, 3, 4, 5, 6}) : void(); click("Button4"); }, kCoinWaitTicks},
+        {"AJUST, OK", [&] { adjust(2); click("ok"); }, 0},
+        {"Sorties, OK (1 canal)",
+         [&] {
+             click("Button8");
+             spin("cs1")->setValue((spin("cs1")->value() + 1) % 7);
+             click("oks");
+         },
+         0},
+        {"Vider, OK", [&] { click("Button7"); click("BitBtn5"); }, 0},
+        {"Calib. Piece, 1 pièce",
+         [&] {
+             child<QSpinBox>(cal, "nb_piece")->setValue(1);
+             cal->BitBtn1Click();
+         },
+         kCoinWaitTicks},
+        {"Calib. Piece, programmation", [&] { cal->okClick(); cal->BitBtn2Click(); }, 0},
+    };
+    for (const Row& r : rows) {
+        mech = static_cast<Rm3Mech*>(setup.plug("rm3"));
+        click("Button1");
+        messages.clear();
+        uint64_t t0 = setup.bench().now();
+        r.run();
+        const uint64_t normal = setup.bench().now() - t0;
+        EXPECT_TRUE(messages.isEmpty()) << r.what << ": " << messages.join("|").toStdString();
+
+        click("Button1");
+        setup.plug("none");
+        mech = nullptr;
+        messages.clear();
+        t0 = setup.bench().now();
+        r.run();
+        const uint64_t silent = setup.bench().now() - t0;
+        EXPECT_LT(int64_t(silent) - r.coin_wait, 30'000'000) << r.what;
+        EXPECT_FALSE(messages.isEmpty()) << r.what;
+        EXPECT_EQ(setup.bench().mask_depth(), 0) << r.what;
+        if (qEnvironmentVariableIsSet("ZUNA_PORT_TIMES"))
+            std::printf("| %s | %.2f s | %.2f s |\n", r.what, normal / 1e6, silent / 1e6);
+    }
     cal->set_window(nullptr);
 }
 

@@ -149,6 +149,11 @@ RunList copy_out(const std::array<uint8_t, kSymbolBufferSize>& sym)
     return l;
 }
 
+// The data register may hold another device's value (the module's lines)
+// when a transaction starts: one unit of idle first, so the mechanism sees
+// the start edge of the first character.
+void idle_first(const Line& l) { ecrir_bit_2(l, kLevel1); }
+
 bool send_command(const Line& l, uint8_t c, int32_t wait)
 {
     const RunList r = command(c, wait);
@@ -335,6 +340,7 @@ RunList rm3_record_list(Station& s, const Rm3Record& r)
 
 void read_opening(const Line& l)
 {
+    idle_first(l);
     const RunList pair = command_pair_00_10(200);
     ecrir_octet(l, pair.view());
     send_command(l, 0x00, 12);
@@ -344,6 +350,7 @@ void read_opening(const Line& l)
 ChannelRead channel_read(const Line& l, int n)
 {
     ChannelRead c;
+    idle_first(l);
     send_command(l, 0x00, 12);
     send_command(l, 0x09, 12);
     c.heard = send_command(l, uint8_t(n), 320);
@@ -391,6 +398,7 @@ bool WriteResult::confirmed() const { return sent && readback.record && *readbac
 
 void write_opening(const Line& l)
 {
+    idle_first(l);
     const RunList pair = command_pair_00_10(200);
     ecrir_octet(l, pair.view());
     send_command(l, 0x00, 12);
@@ -443,6 +451,7 @@ std::vector<WriteResult> write_channels(const Line& l, std::span<const Write> wr
 
 std::optional<Rm3Record> test_measurement(const Line& l, int m, bool* heard)
 {
+    idle_first(l);
     send_command(l, 0x00, 11);
     send_command(l, 0x02, 320);
     send_command(l, 0x00, 12);

@@ -224,6 +224,42 @@ TEST_F(Rm3Rig, ModelsStoreAndProgramAChannel)
     EXPECT_TRUE(messages[0].contains("n'est pas une valeur correcte")) << messages[0].toStdString();
 }
 
+TEST_F(Rm3Rig, ModelsThatCannotBeWrittenAreRefused)
+{
+    click("Button1");
+    struct Row {
+        const char* what;
+        std::array<std::optional<int>, 6> c;
+        std::optional<int> t1;
+    };
+    const std::vector<Row> rows = {
+        {"C3 blank", {1, 2, std::nullopt, 4, 5, 6}, 5},
+        {"C2 negative", {1, -2, 3, 4, 5, 6}, 5},
+        {"T1 blank", {1, 2, 3, 4, 5, 6}, std::nullopt},
+        {"T1 above 15", {1, 2, 3, 4, 5, 6}, 16},
+    };
+    for (const Row& r : rows) {
+        store::ModelRecord m;
+        m.type = "RM3";
+        m.piece = "MAUVAIS";
+        for (int k = 0; k < 6; ++k)
+            m.c[size_t(k)] = r.c[size_t(k)];
+        m.t[0] = r.t1;
+        std::string error;
+        ASSERT_TRUE(shell.models->append(m, &error)) << error;
+        const int writes = mech->record_writes();
+        messages.clear();
+        with_modal([](QWidget* b) { b->findChild<QPushButton*>("BitBtn1")->click(); }, [this] { click("Button3"); });
+        spin("canal_v")->setValue(1);
+        click("BitBtn3");
+        EXPECT_EQ(mech->record_writes(), writes) << r.what;
+        EXPECT_EQ(messages.size(), 1) << r.what;
+        EXPECT_EQ(row(1), "1260 2450 3620 1180 2330 3480 | 1") << r.what;
+        ASSERT_TRUE(shell.models->first());
+        ASSERT_TRUE(shell.models->delete_current(&error)) << error;
+    }
+}
+
 TEST_F(Rm3Rig, CalibrationSamplesAndProgramsAChannel)
 {
     auto* cal = shell.dialog<Tcalibre_rm3>();

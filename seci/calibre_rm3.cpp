@@ -1,0 +1,231 @@
+#include "seci/calibre_rm3.h"
+
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <algorithm>
+
+#include "seci/rm3_window.h"
+#include "ui/feedback.h"
+#include "ui/shell.h"
+#include "ui/transfer.h"
+
+namespace zuna {
+
+using namespace seci;
+
+namespace {
+constexpr int kTop = 5519;
+}
+
+Tcalibre_rm3::Tcalibre_rm3(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shell)
+{
+    setObjectName("calibre_rm3");
+    setWindowTitle(shell.title("CALIBRATION"));
+    auto* g = new QGridLayout(this);
+    const char* readings[6] = {"HFU Bas", "HFU Haut", "LF Bas", "LF Haut", "HFL Bas", "HFL Haut"};
+    for (int k = 1; k <= 6; ++k) {
+        g->addWidget(new QLabel(readings[k - 1], this), 0, k, Qt::AlignCenter);
+        m_[size_t(k - 1)] = new QLabel("0000", this);
+        m_[size_t(k - 1)]->setObjectName(QString("m%1").arg(k));
+        b_[size_t(k - 1)] = new QLabel("0000", this);
+        b_[size_t(k - 1)]->setObjectName(QString("b%1").arg(k));
+        g->addWidget(m_[size_t(k - 1)], 1, k, Qt::AlignCenter);
+        g->addWidget(b_[size_t(k - 1)], 2, k, Qt::AlignCenter);
+        c_[size_t(k - 1)] = new QRadioButton(this);
+        c_[size_t(k - 1)]->setObjectName(QString("c%1").arg(k));
+        g->addWidget(c_[size_t(k - 1)], 3, k, Qt::AlignCenter);
+    }
+    g->addWidget(new QLabel("Max", this), 1, 0);
+    g->addWidget(new QLabel("Min", this), 2, 0);
+    for (int s = 0; s < 3; ++s) {
+        auto* group = new QButtonGroup(this);
+        group->addButton(c_[size_t(2 * s)]);
+        group->addButton(c_[size_t(2 * s + 1)]);
+        c_[size_t(2 * s + 1)]->setChecked(true); // c2, c4, c6 as designed
+    }
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel("Nb de pieces", this));
+    nb_piece = new QSpinBox(this);
+    nb_piece->setObjectName("nb_piece");
+    nb_piece->setRange(1, 20);
+    nb_piece->setValue(15);
+    row->addWidget(nb_piece);
+    BitBtn1 = new QPushButton("LECTURE", this);
+    BitBtn1->setObjectName("BitBtn1");
+    row->addWidget(BitBtn1);
+    ok = new QPushButton("OK", this);
+    ok->setObjectName("ok");
+    ab = new QPushButton("Abandon", this);
+    ab->setObjectName("ab");
+    row->addWidget(ok);
+    row->addWidget(ab);
+    Tole = new QLabel("Tolérence : ", this);
+    Tole->setObjectName("Tole");
+    toler = new QSpinBox(this);
+    toler->setObjectName("toler");
+    toler->setRange(0, 99);
+    row->addWidget(Tole);
+    row->addWidget(toler);
+    g->addLayout(row, 4, 0, 1, 7);
+
+    p = new QGroupBox("Programmation sur le", this);
+    p->setObjectName("p");
+    auto* pl = new QHBoxLayout(p);
+    pl->addWidget(new QLabel("Canal :", p));
+    can = new QSpinBox(p);
+    can->setObjectName("can");
+    can->setRange(1, 6);
+    pl->addWidget(can);
+    BitBtn2 = new QPushButton("OK", p);
+    BitBtn2->setObjectName("BitBtn2");
+    pl->addWidget(BitBtn2);
+    g->addWidget(p, 5, 0, 1, 7);
+
+    bar_ = new QProgressBar(this);
+    bar_->setObjectName("progresse");
+    bar_->hide();
+    auto* status = new QHBoxLayout;
+    status->addWidget(bar_);
+    transfer_ = new Transfer(shell.transfers, this, bar_);
+    status->addWidget(transfer_->stop_button());
+    g->addLayout(status, 6, 0, 1, 7);
+
+    connect(BitBtn1, &QPushButton::clicked, this, &Tcalibre_rm3::BitBtn1Click);
+    connect(ok, &QPushButton::clicked, this, &Tcalibre_rm3::okClick);
+    connect(ab, &QPushButton::clicked, this, &Tcalibre_rm3::abClick);
+    connect(BitBtn2, &QPushButton::clicked, this, &Tcalibre_rm3::BitBtn2Click);
+}
+
+void Tcalibre_rm3::message(const QString& text)
+{
+    if (window_)
+        window_->show_message(text);
+    else
+        default_sink(this, windowTitle())(text);
+}
+
+void Tcalibre_rm3::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    FormActivate();
+}
+
+void Tcalibre_rm3::FormActivate()
+{
+    ok->setEnabled(false);
+    ab->setEnabled(false);
+    for (int k = 0; k < 6; ++k) {
+        m_[size_t(k)]->setText("0000");
+        b_[size_t(k)]->setText("0000");
+    }
+    p->hide();
+    Tole->hide();
+    toler->hide();
+}
+
+int Tcalibre_rm3::flags() const
+{
+    const int f = (c_[0]->isChecked() ? 1 : 0) | (c_[2]->isChecked() ? 2 : 0) | (c_[4]->isChecked() ? 4 : 0);
+    const int odd = (c_[0]->isChecked() + c_[1]->isChecked() + c_[2]->isChecked()) % 2;
+    return f | (odd ? 8 : 0);
+}
+
+void Tcalibre_rm3::BitBtn1Click()
+{
+    const int wanted = nb_piece->value() & 0xFF;
+    const int m = start_char_;
+    std::vector<Rm3Record> coins;
+    bool missing = false;
+    // A new sampling: nothing of the last one counts any more.
+    FormActivate();
+    transfer_->run([&](Progress& pr) {
+        pr.start(wanted);
+        Line l = rm3_line(shell_.station);
+        for (int k = 1; k <= wanted; ++k) {
+            if (pr.stop_requested())
+                break;
+            const auto coin = test_measurement(l, m);
+            if (!coin) {
+                missing = true; // a coin that never came is not a coin of zeros
+                break;
+            }
+            coins.push_back(*coin);
+            pr.step();
+        }
+        pr.finish();
+    });
+    for (size_t i = 0; i < coins.size(); ++i) {
+        const Rm3Record& c = coins[i];
+        nb_piece->setValue(int(i) + 1);
+        for (int k = 0; k < 6; ++k) {
+            const int v = c.value[size_t(k)];
+            if (i == 0 || m_[size_t(k)]->text().toInt() < v)
+                m_[size_t(k)]->setText(QString::number(v));
+            if (i == 0 || v < b_[size_t(k)]->text().toInt())
+                b_[size_t(k)]->setText(QString::number(v));
+        }
+        if (i >= 1) {
+            // Reading choice from the maxima: a later check wins within a pair.
+            static const int order[6][2] = {{1, 2}, {3, 4}, {5, 6}, {2, 1}, {4, 3}, {6, 5}};
+            for (const auto& o : order)
+                if (m_[size_t(o[0] - 1)]->text().toInt() == 0)
+                    c_[size_t(o[1] - 1)]->setChecked(true);
+        }
+    }
+    ab->setEnabled(true);
+    if (coins.empty()) {
+        message(missing ? "Aucune pièce reçue : rien n'a été mesuré." : "Calibration arrêtée : aucune pièce mesurée.");
+        return;
+    }
+    if (missing)
+        message(QString("Pas de pièce reçue après la pièce %1 : la calibration s'arrête sur %1 pièce(s).")
+                    .arg(coins.size()));
+    else if (int(coins.size()) < wanted)
+        message(QString("Calibration arrêtée après %1 pièce(s).").arg(coins.size()));
+    ok->setEnabled(true);
+    Tole->show();
+    toler->show();
+}
+
+void Tcalibre_rm3::okClick() { p->show(); }
+
+void Tcalibre_rm3::abClick() { reject(); }
+
+void Tcalibre_rm3::BitBtn2Click()
+{
+    const int t = toler->value();
+    Rm3Record r;
+    for (int s = 0; s < 3; ++s) {
+        const int col = c_[size_t(2 * s)]->isChecked() ? 2 * s : 2 * s + 1;
+        r.value[size_t(2 * s)] = std::min(m_[size_t(col)]->text().toInt() + t, kTop);
+        r.value[size_t(2 * s + 1)] = std::max(b_[size_t(col)]->text().toInt() - t, 0);
+    }
+    r.flags = flags();
+    r.output = 8;
+    const int n = can->value();
+    WriteResult w;
+    transfer_->run([&](Progress&) {
+        Line l = rm3_line(shell_.station);
+        w = write_and_read_back(l, n, r);
+        if (w.sent)
+            ecrir_octet(l, command(0x00, 12).view());
+    });
+    p->hide();
+    start_char_ = n;
+    bool done = false;
+    if (window_)
+        done = window_->report_write(n, w);
+    else
+        done = w.confirmed();
+    if (done)
+        accept();
+}
+
+} // namespace zuna

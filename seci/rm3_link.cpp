@@ -1,0 +1,470 @@
+#include "seci/rm3_link.h"
+
+#include <algorithm>
+
+#include "link/rounding.h"
+#include "link/timing.h"
+
+namespace zuna::seci {
+
+namespace {
+
+struct CharRuns {
+    uint8_t c;
+    uint8_t n;
+    int32_t runs[6];
+};
+
+// Each character as start bit and data bits, LSB first, up to its last level
+// 0 bit; the held level 1 supplies the high 1 bits and the stop bit.
+constexpr CharRuns kChars[] = {
+    {0x00, 1, {9}},
+    {0x01, 3, {1, 1, 7}},
+    {0x02, 3, {2, 1, 6}},
+    {0x03, 3, {1, 2, 6}},
+    {0x04, 3, {3, 1, 5}},
+    {0x05, 5, {1, 1, 1, 1, 5}},
+    {0x06, 3, {2, 2, 5}},
+    {0x07, 3, {1, 3, 5}},
+    {0x08, 3, {4, 1, 4}},
+    {0x09, 5, {1, 1, 2, 1, 4}},
+    {0x0C, 3, {3, 2, 4}},
+    {0x10, 3, {5, 1, 3}},
+    {0x12, 5, {2, 1, 2, 1, 3}},
+    {0x17, 5, {1, 3, 1, 1, 3}},
+    {0xF4, 4, {3, 1, 1, 1}},
+    {0xF5, 6, {1, 1, 1, 1, 1, 1}},
+};
+
+// Entries sent and the wait factor of a list read up to its first zero or `limit`.
+struct Reading {
+    int sent = 0;
+    int32_t wait = 0;
+};
+Reading read_list(std::span<const int32_t> list, int limit)
+{
+    int n = 0;
+    const int cap = std::min<int>(limit, int(list.size()));
+    while (n < cap && list[size_t(n)] != 0)
+        ++n;
+    if (n == 0)
+        return {};
+    return {n - 1, list[size_t(n - 1)]};
+}
+
+// The stretches, then one unit of idle (the stop bit). Port accesses only.
+void send(const Line& l, std::span<const int32_t> list, int sent)
+{
+    for (int j = 0; j < sent; ++j) {
+        const uint8_t level = (j % 2 == 0) ? kLevel0 : kLevel1;
+        for (int32_t u = 0; u < list[size_t(j)]; ++u)
+            ecrir_bit_2(l, level);
+    }
+    ecrir_bit_2(l, kLevel1);
+}
+
+int32_t divisor(const Line& l)
+{
+    const int32_t d = l.delay();
+    return d > 0 ? d : 1;
+}
+
+// Budgeted capture: the counter bounds the wait for the start bit and the
+// whole reply together; the stretch running when it runs out is the end mark.
+bool capture_budget(const Line& l, int64_t budget)
+{
+    Port& port = *l.s.port;
+    ecrir_bit_2(l, kLevel1);
+    if (budget <= 0)
+        return false;
+    int64_t c = count_while(port, kReply, false, budget);
+    if (c >= budget)
+        return false;
+    auto& runs = l.s.run_table;
+    for (int j = 0; j < kRunTableSize - 1; ++j) {
+        const int64_t n = count_while(port, kReply, j % 2 == 0, budget - c);
+        c += n;
+        if (c >= budget) {
+            runs[size_t(j)] = kEndMark;
+            break;
+        }
+        runs[size_t(j)] = int32_t(div_round_even(n, divisor(l)));
+    }
+    return true;
+}
+
+// Waiting capture: a long wait for the start bit, then each stretch counted
+// from 0 up to the end mark.
+bool capture_waiting(const Line& l, int64_t wait)
+{
+    Port& port = *l.s.port;
+    ecrir_bit_2(l, kLevel1);
+    if (wait <= 0 || count_while(port, kReply, false, wait) >= wait)
+        return false;
+    auto& runs = l.s.run_table;
+    for (int j = 0; j < kRunTableSize - 1; ++j) {
+        const int64_t n = count_while(port, kReply, j % 2 == 0, kEndMark);
+        if (n >= kEndMark) {
+            runs[size_t(j)] = kEndMark;
+            break;
+        }
+        runs[size_t(j)] = int32_t(div_round_even(n, divisor(l)));
+    }
+    return true;
+}
+
+void clear_tables(Station& s)
+{
+    s.run_table.fill(0);
+    s.symbols.fill(0);
+}
+
+// Bits appended to a run list being built in the symbol buffer (the builder's
+// own rule: a bit of the current level lengthens the stretch, another opens one).
+struct Builder {
+    std::array<uint8_t, kSymbolBufferSize>& sym;
+    int i = 0;
+    void bit(int b)
+    {
+        if (b == i % 2) {
+            ++sym[size_t(i)];
+        } else {
+            ++i;
+            sym[size_t(i)] = 1;
+        }
+    }
+    void byte(uint8_t v)
+    {
+        for (int k = 0; k < 8; ++k)
+            bit((v >> k) & 1);
+        bit(1); // stop bit
+    }
+};
+
+RunList copy_out(const std::array<uint8_t, kSymbolBufferSize>& sym)
+{
+    RunList l;
+    for (int j = 0; j <= 300 && sym[size_t(j)] != 0; ++j)
+        l.push(sym[size_t(j)]);
+    return l;
+}
+
+// The data register may hold another device's value (the module's lines)
+// when a transaction starts: one unit of idle first, so the mechanism sees
+// the start edge of the first character.
+void idle_first(const Line& l) { ecrir_bit_2(l, kLevel1); }
+
+bool send_command(const Line& l, uint8_t c, int32_t wait)
+{
+    const RunList r = command(c, wait);
+    return ecrir_octet(l, r.view());
+}
+
+} // namespace
+
+std::span<const int32_t> char_runs(uint8_t c)
+{
+    for (const CharRuns& r : kChars)
+        if (r.c == c)
+            return {r.runs, r.n};
+    return {};
+}
+
+RunList command(uint8_t c, int32_t wait)
+{
+    RunList l;
+    for (int32_t v : char_runs(c))
+        l.push(v);
+    l.push(wait);
+    return l;
+}
+
+RunList command_pair_00_10(int32_t wait)
+{
+    RunList l;
+    for (int32_t v : {9, 1, 5, 1, 3})
+        l.push(v);
+    l.push(wait);
+    return l;
+}
+
+void ecrir_bit_2(const Line& l, uint8_t value) { hold_bit(*l.s.port, l.delay(), value); }
+
+bool ecrir_octet(const Line& l, std::span<const int32_t> list, int limit)
+{
+    clear_tables(l.s);
+    const Reading r = read_list(list, limit);
+    MaskedSection masked(*l.s.port);
+    send(l, list, r.sent);
+    return capture_budget(l, int64_t(r.wait) * l.delay());
+}
+
+void ecrir_octet_s(const Line& l, std::span<const int32_t> list)
+{
+    clear_tables(l.s);
+    const Reading r = read_list(list, kShortListLimit);
+    MaskedSection masked(*l.s.port);
+    send(l, list, r.sent);
+}
+
+bool ecrir_octet_a(const Line& l, std::span<const int32_t> list, int64_t wait)
+{
+    clear_tables(l.s);
+    const Reading r = read_list(list, kShortListLimit);
+    MaskedSection masked(*l.s.port);
+    send(l, list, r.sent);
+    return capture_waiting(l, wait);
+}
+
+bool lit_rm3(const Line& l, int64_t budget)
+{
+    MaskedSection masked(*l.s.port);
+    return capture_budget(l, budget);
+}
+
+bool lit_rm3_a(const Line& l, int64_t wait)
+{
+    MaskedSection masked(*l.s.port);
+    return capture_waiting(l, wait);
+}
+
+int decode_nibbles(const std::array<int32_t, kRunTableSize>& runs, std::array<uint8_t, kSymbolBufferSize>& sym)
+{
+    // Entries outside the table, and negative ones (no capture writes them), read 0.
+    auto entry = [&](int64_t k) -> int64_t {
+        if (k < 0 || k >= kRunTableSize)
+            return 0;
+        return std::max<int32_t>(runs[size_t(k)], 0);
+    };
+    if (entry(0) == 0)
+        return 0;
+    int64_t i = 0;
+    int64_t r = entry(0) - 1; // the first start bit is used up
+    unsigned s = 0;
+    int b = 0, k = 0, n = 0;
+    for (;;) {
+        if (k == 2) { // eight data bits taken: on to the next start bit
+            i += (i % 2 == 1) ? 1 : 2;
+            const int64_t e = entry(i);
+            if (e == 0 || e >= 9000)
+                break;
+            r = e - 1;
+            k = 0;
+        }
+        if (r == 0) {
+            ++i;
+            r = entry(i);
+            if (r == 0)
+                break;
+        }
+        s >>= 1;
+        if (i % 2 == 1)
+            s |= 0x80;
+        if (++b == 4) {
+            if (n >= kSymbolBufferSize)
+                break;
+            sym[size_t(n++)] = uint8_t(s / 16);
+            ++k;
+            s = 0;
+            b = 0;
+        }
+        if (--r >= 9000) // the end mark is being read
+            break;
+    }
+    return n;
+}
+
+Rm3Record rm3_record(const std::array<uint8_t, kSymbolBufferSize>& sym)
+{
+    auto v = [&](int j) { return int32_t(sym[size_t(j)] & 0x0F); };
+    Rm3Record r;
+    for (int i = 0; i < 6; ++i)
+        r.value[size_t(i)] = v(4 * i + 1) * 4096 + v(4 * i) * 256 + v(4 * i + 3) * 16 + v(4 * i + 2);
+    r.flags = v(24);
+    r.output = v(26);
+    return r;
+}
+
+Rm3Record decode_rm3(Station& s, int* chars)
+{
+    const int n = decode_nibbles(s.run_table, s.symbols);
+    // Symbols beyond those written read 0 even if a caller left others behind.
+    std::fill(s.symbols.begin() + n, s.symbols.begin() + std::max(n, 28), 0);
+    if (chars)
+        *chars = n / 2;
+    return rm3_record(s.symbols);
+}
+
+RunList nb_envoi(Station& s, uint16_t value)
+{
+    std::fill(s.symbols.begin(), s.symbols.begin() + 301, 0);
+    s.symbols[0] = 1;
+    Builder b{s.symbols};
+    b.byte(uint8_t(value >> 8));
+    ++b.i;
+    s.symbols[size_t(b.i)] = 1; // start bit of the low byte
+    b.byte(uint8_t(value & 0xFF));
+    return copy_out(s.symbols);
+}
+
+RunList nb_envoi_1(Station& s, uint8_t value)
+{
+    std::fill(s.symbols.begin(), s.symbols.begin() + 301, 0);
+    s.symbols[0] = 1;
+    Builder b{s.symbols};
+    b.byte(value);
+    return copy_out(s.symbols);
+}
+
+RunList record_list(Station& s, std::span<const Piece> pieces)
+{
+    RunList out;
+    for (const Piece& p : pieces) {
+        const RunList w = p.bytes == 1 ? nb_envoi_1(s, uint8_t(p.value)) : nb_envoi(s, p.value);
+        for (int j = 0; j < w.size && out.size < kRecordListSize; ++j)
+            out.push(w.e[size_t(j)]);
+    }
+    if (out.size > 0)
+        out.e[size_t(out.size - 1)] = kWriteWait;
+    return out;
+}
+
+RunList rm3_record_list(Station& s, const Rm3Record& r)
+{
+    std::array<Piece, 7> p{};
+    for (int i = 0; i < 6; ++i)
+        p[size_t(i)] = {uint16_t(r.value[size_t(i)]), 2};
+    p[6] = {uint16_t(((r.flags & 0x0F) << 8) + 0xF090 + (r.output & 0x0F)), 2};
+    return record_list(s, p);
+}
+
+void read_opening(const Line& l)
+{
+    idle_first(l);
+    const RunList pair = command_pair_00_10(200);
+    ecrir_octet(l, pair.view());
+    send_command(l, 0x00, 12);
+    send_command(l, 0x10, 53);
+}
+
+ChannelRead channel_read(const Line& l, int n)
+{
+    ChannelRead c;
+    idle_first(l);
+    send_command(l, 0x00, 12);
+    send_command(l, 0x09, 12);
+    c.heard = send_command(l, uint8_t(n), 320);
+    const Rm3Record r = decode_rm3(l.s, &c.chars);
+    if (c.chars >= kRm3Chars)
+        c.record = r;
+    return c;
+}
+
+void read_tail(const Line& l)
+{
+    static const std::pair<uint8_t, int32_t> kTail[] = {{0x00, 12}, {0x0C, 150}, {0x00, 12}, {0xF5, 3},
+                                                       {0x00, 12}, {0x12, 320}, {0x00, 12}, {0x10, 50},
+                                                       {0x00, 12}, {0x17, 110}, {0x00, 12}, {0xF4, 3}};
+    for (const auto& [c, w] : kTail)
+        send_command(l, c, w);
+}
+
+ReadResult lecture(const Line& l, Progress* p)
+{
+    ReadResult res;
+    if (p) {
+        p->start(7);
+        p->step();
+    }
+    read_opening(l);
+    for (int n = 1; n <= kRm3Channels; ++n) {
+        if (p && p->stop_requested()) {
+            res.stopped = true;
+            break;
+        }
+        res.channel[size_t(n - 1)] = channel_read(l, n);
+        res.done = n;
+        if (p && n >= 2)
+            p->step();
+    }
+    if (!res.stopped)
+        read_tail(l);
+    if (p)
+        p->finish();
+    return res;
+}
+
+bool WriteResult::confirmed() const { return sent && readback.record && *readback.record == written; }
+
+void write_opening(const Line& l)
+{
+    idle_first(l);
+    const RunList pair = command_pair_00_10(200);
+    ecrir_octet(l, pair.view());
+    send_command(l, 0x00, 12);
+    send_command(l, 0x01, 5000);
+}
+
+WriteResult write_and_read_back(const Line& l, int n, const Rm3Record& r)
+{
+    WriteResult w;
+    w.written = r;
+    w.written.flags &= 0x0F;
+    w.written.output &= 0x0F;
+    for (int32_t& v : w.written.value)
+        v &= 0xFFFF;
+    if (n < 1 || n > kRm3Channels)
+        return w;
+    write_opening(l);
+    // Built after the opening: every send clears the symbol buffer it is made in.
+    const RunList list = rm3_record_list(l.s, w.written);
+    send_command(l, 0x00, 12);
+    send_command(l, uint8_t(n + 2), 12);
+    ecrir_octet(l, list.view(), kRecordListSize); // sent whole, whatever its length
+    send_command(l, 0x00, 86);
+    w.sent = true;
+    send_command(l, 0x09, 12);
+    w.readback.heard = send_command(l, uint8_t(n), 320);
+    const Rm3Record back = decode_rm3(l.s, &w.readback.chars);
+    if (w.readback.chars >= kRm3Chars)
+        w.readback.record = back;
+    return w;
+}
+
+std::vector<WriteResult> write_channels(const Line& l, std::span<const Write> writes, Progress* p)
+{
+    std::vector<WriteResult> out;
+    out.reserve(writes.size());
+    if (p)
+        p->start(int(writes.size()));
+    for (const Write& w : writes) {
+        if (p && p->stop_requested())
+            break;
+        out.push_back(write_and_read_back(l, w.channel, w.record));
+        if (p)
+            p->step();
+    }
+    if (p)
+        p->finish();
+    return out;
+}
+
+std::optional<Rm3Record> test_measurement(const Line& l, int m, bool* heard)
+{
+    idle_first(l);
+    send_command(l, 0x00, 11);
+    send_command(l, 0x02, 320);
+    send_command(l, 0x00, 12);
+    send_command(l, 0x00, 12);
+    const RunList start = command(uint8_t(m), 1);
+    const bool got = ecrir_octet_a(l, start.view());
+    if (heard)
+        *heard = got;
+    int chars = 0;
+    const Rm3Record r = decode_rm3(l.s, &chars);
+    if (chars < kRm3Chars)
+        return std::nullopt;
+    return r;
+}
+
+} // namespace zuna::seci

@@ -1,0 +1,624 @@
+#include "seci/rm3_window.h"
+
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "seci/calibre_rm3.h"
+#include "store/model_ui.h"
+#include "ui/c_canal.h"
+#include "ui/shell.h"
+#include "ui/transfer.h"
+
+namespace zuna {
+
+using namespace seci;
+
+namespace {
+
+const char kSilent[] = "Le monayeur ne répond pas.";
+const char kNoCoin[] = "Aucune pièce reçue : rien n'a été mesuré.";
+
+QLabel* make_label(QWidget* parent, const QString& name, const QString& text)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    l->setAlignment(Qt::AlignCenter);
+    return l;
+}
+
+QPushButton* make_button(QWidget* parent, const char* name, const QString& text, const QString& hint = {})
+{
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(name);
+    if (!hint.isEmpty())
+        b->setToolTip(hint);
+    return b;
+}
+
+QSpinBox* make_spin(QWidget* parent, const QString& name, int lo, int hi, int value)
+{
+    auto* s = new QSpinBox(parent);
+    s->setObjectName(name);
+    s->setRange(lo, hi);
+    s->setValue(value);
+    return s;
+}
+
+void set_background(QLabel* l, bool yellow)
+{
+    QPalette p = l->palette();
+    p.setColor(QPalette::Window, yellow ? QColor(Qt::yellow) : l->palette().color(QPalette::Button));
+    l->setPalette(p);
+    l->setAutoFillBackground(true);
+    l->setProperty("lit", yellow);
+}
+
+void set_font_colour(QLabel* l, bool black)
+{
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, black ? QColor(Qt::black) : QColor(Qt::red));
+    l->setPalette(p);
+}
+
+bool is_black(const QLabel* l) { return l->palette().color(QPalette::WindowText) == QColor(Qt::black); }
+
+// Value k (0..5) of a record is shown in label: top row values 0, 2, 4, bottom row 1, 3, 5.
+constexpr int kLabelOfValue[6] = {1, 4, 2, 5, 3, 6};
+
+QString output_text(int nibble) { return nibble == 8 ? QString("0") : QString::number(nibble); }
+
+QString record_text(const Rm3Record& r)
+{
+    QStringList v;
+    for (int32_t x : r.value)
+        v << QString::number(x);
+    return v.join(" ") + QString(", options %1, sortie %2").arg(r.flags).arg(output_text(r.output));
+}
+
+} // namespace
+
+TRM3::TRM3(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shell)
+{
+    setObjectName("RM3");
+    setWindowTitle(shell.title("SECI RM3"));
+    show_message = default_sink(this, windowTitle());
+    build();
+}
+
+Station& TRM3::station() { return shell_.station; }
+
+Line TRM3::line() { return rm3_line(station()); }
+
+void TRM3::build()
+{
+    auto* grid = new QGridLayout(this);
+    auto* channels = new QGridLayout;
+    channels->addWidget(make_label(this, "Label15", "HFU        LF        HFL"), 0, 1, 1, 3);
+    channels->addWidget(make_label(this, "Label16", "HFU        LF        HFL"), 0, 6, 1, 3);
+    for (int n = 1; n <= 6; ++n) {
+        const int half = (n - 1) / 3;
+        const int row = 1 + 2 * ((n - 1) % 3);
+        const int col = 5 * half;
+        channels->addWidget(make_label(this, QString("Label%1").arg(n), QString("Canal %1 :").arg(n)), row, col);
+        for (int k = 1; k <= 6; ++k) {
+            QLabel* l = make_label(this, QString("c%1%2").arg(n).arg(k), "0000");
+            l->setMinimumWidth(44);
+            c_[size_t(n - 1)][size_t(k - 1)] = l;
+            channels->addWidget(l, row + (k - 1) / 3, col + 1 + (k - 1) % 3);
+        }
+        s_[size_t(n - 1)] = make_label(this, QString("s%1").arg(n), "0");
+        channels->addWidget(s_[size_t(n - 1)], row, col + 4);
+        cs_[size_t(n - 1)] = make_spin(this, QString("cs%1").arg(n), 0, 6, 0);
+        cs_[size_t(n - 1)]->hide();
+        channels->addWidget(cs_[size_t(n - 1)], row + 1, col + 4);
+    }
+    grid->addLayout(channels, 0, 0);
+
+    auto* legend = new QHBoxLayout;
+    legend->addWidget(make_label(this, "Label19", "Légende"));
+    QLabel* low = make_label(this, "Label17", "Valeur Basse ");
+    QLabel* high = make_label(this, "Label18", "Valeur haute");
+    set_font_colour(low, true);
+    set_font_colour(high, false);
+    legend->addWidget(low);
+    legend->addWidget(high);
+    legend->addStretch();
+    grid->addLayout(legend, 1, 0);
+
+    auto* buttons = new QVBoxLayout;
+    Button1 = make_button(this, "Button1", "LECTURE", "Lecture des infos du monayeur");
+    Button4 = make_button(this, "Button4", "Test", "voir dans quel canal la pièce  est active");
+    Button5 = make_button(this, "Button5", "Calib. Piece", "Calibration d'une pièce avec le monayeur");
+    Button6 = make_button(this, "Button6", "AJUST", "ajuster un canal manuellement");
+    Button8 = make_button(this, "Button8", "Sorties");
+    Button7 = make_button(this, "Button7", "Vider", "Ellimine un canal");
+    Button2 = make_button(this, "Button2", "Enr. Modèle", "Mémorisez un modèle de pièce");
+    Button3 = make_button(this, "Button3", "Voir modèle", "Lire un modéle de pièce");
+    for (QPushButton* b : {Button1, Button4, Button5, Button6, Button8, Button7, Button2, Button3})
+        buttons->addWidget(b);
+    buttons->addStretch();
+    grid->addLayout(buttons, 0, 1, 3, 1);
+
+    auto* status = new QHBoxLayout;
+    progresse = new QProgressBar(this);
+    progresse->setObjectName("progresse");
+    progresse->setRange(0, 7);
+    progresse->hide();
+    status->addWidget(progresse);
+    transfer_ = new Transfer(shell_.transfers, this, progresse);
+    status->addWidget(transfer_->stop_button());
+    grid->addLayout(status, 2, 0);
+
+    // Test readings.
+    v_p = new QGroupBox(this);
+    v_p->setObjectName("v_p");
+    auto* vg = new QGridLayout(v_p);
+    const char* sensors[3] = {"HFU", "LF", "HFL"};
+    for (int k = 0; k < 3; ++k) {
+        vg->addWidget(new QLabel(sensors[k], v_p), 0, 2 * k, 1, 2, Qt::AlignCenter);
+        vg->addWidget(new QLabel("Bas", v_p), 1, 2 * k, Qt::AlignCenter);
+        vg->addWidget(new QLabel("Haut", v_p), 1, 2 * k + 1, Qt::AlignCenter);
+    }
+    for (int k = 1; k <= 6; ++k) {
+        vp_[size_t(k - 1)] = make_label(v_p, QString("vp%1").arg(k), "0000");
+        vg->addWidget(vp_[size_t(k - 1)], 2, k - 1);
+    }
+    v_p->hide();
+    grid->addWidget(v_p, 3, 0, 1, 2);
+
+    // Manual adjustment: top row the upper bounds, bottom row the lower ones.
+    ajustement = new QFrame(this);
+    ajustement->setObjectName("ajustement");
+    ajustement->setFrameShape(QFrame::Panel);
+    auto* ag = new QGridLayout(ajustement);
+    for (int k = 1; k <= 6; ++k) {
+        aj_[size_t(k - 1)] = make_spin(ajustement, QString("aj%1").arg(k), 0, k == 1 ? 5519 : 5119, 0);
+        ag->addWidget(aj_[size_t(k - 1)], (k - 1) / 3, (k - 1) % 3);
+    }
+    ok = make_button(this, "ok", "OK");
+    ab = make_button(this, "ab", "Abandon");
+    ag->addWidget(ok, 2, 1);
+    ag->addWidget(ab, 2, 2);
+    ajustement->hide();
+    ok->hide();
+    ab->hide();
+    grid->addWidget(ajustement, 4, 0, 1, 2);
+
+    auto* outs = new QHBoxLayout;
+    oks = make_button(this, "oks", "OK");
+    abs = make_button(this, "abs", "Abandon");
+    outs->addWidget(oks);
+    outs->addWidget(abs);
+    oks->hide();
+    abs->hide();
+    grid->addLayout(outs, 5, 0);
+
+    auto yellow = [](QGroupBox* g) {
+        QPalette p = g->palette();
+        p.setColor(QPalette::Window, Qt::yellow);
+        g->setPalette(p);
+        g->setAutoFillBackground(true);
+    };
+    vide_can = new QGroupBox(this);
+    vide_can->setObjectName("vide_can");
+    yellow(vide_can);
+    auto* vc = new QHBoxLayout(vide_can);
+    vc->addWidget(new QLabel("CANAL :", vide_can));
+    vc->addWidget(can_v = make_spin(vide_can, "can_v", 1, 6, 1));
+    vc->addWidget(BitBtn5 = make_button(vide_can, "BitBtn5", "OK"));
+    vc->addWidget(BitBtn6 = make_button(vide_can, "BitBtn6", "Abandon"));
+    vide_can->hide();
+    grid->addWidget(vide_can, 6, 0, 1, 2);
+
+    choix_c = new QGroupBox(this);
+    choix_c->setObjectName("choix_c");
+    yellow(choix_c);
+    auto* pc = new QHBoxLayout(choix_c);
+    pc->addWidget(new QLabel("CANAL :", choix_c));
+    pc->addWidget(canal = make_spin(choix_c, "canal", 1, 6, 1));
+    pc->addWidget(new QLabel("Piéce", choix_c));
+    piece = new QLineEdit("PIECE", choix_c);
+    piece->setObjectName("piece");
+    piece->setMaxLength(15);
+    connect(piece, &QLineEdit::textEdited, this, [this](const QString& t) {
+        const int pos = piece->cursorPosition();
+        piece->setText(store::upper_name(shell_, t));
+        piece->setCursorPosition(pos);
+    });
+    pc->addWidget(piece);
+    pc->addWidget(BitBtn1 = make_button(choix_c, "BitBtn1", "OK"));
+    pc->addWidget(BitBtn2 = make_button(choix_c, "BitBtn2", "Abandon"));
+    choix_c->hide();
+    grid->addWidget(choix_c, 7, 0, 1, 2);
+
+    vers_c = new QGroupBox(this);
+    vers_c->setObjectName("vers_c");
+    yellow(vers_c);
+    auto* pv = new QHBoxLayout(vers_c);
+    pv->addWidget(f_p = make_label(vers_c, "f_p", ""));
+    f_p->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    pv->addWidget(new QLabel("Vers", vers_c));
+    pv->addWidget(new QLabel("CANAL :", vers_c));
+    pv->addWidget(canal_v = make_spin(vers_c, "canal_v", 1, 6, 1));
+    pv->addWidget(BitBtn3 = make_button(vers_c, "BitBtn3", "OK"));
+    pv->addWidget(BitBtn4 = make_button(vers_c, "BitBtn4", "Abandon"));
+    vers_c->hide();
+    grid->addWidget(vers_c, 8, 0, 1, 2);
+
+    connect(Button1, &QPushButton::clicked, this, &TRM3::Button1Click);
+    connect(Button4, &QPushButton::clicked, this, &TRM3::Button4Click);
+    connect(Button5, &QPushButton::clicked, this, &TRM3::Button5Click);
+    connect(Button6, &QPushButton::clicked, this, &TRM3::Button6Click);
+    connect(ok, &QPushButton::clicked, this, &TRM3::okClick);
+    connect(ab, &QPushButton::clicked, this, &TRM3::abClick);
+    connect(Button8, &QPushButton::clicked, this, &TRM3::Button8Click);
+    connect(oks, &QPushButton::clicked, this, &TRM3::oksClick);
+    connect(abs, &QPushButton::clicked, this, &TRM3::absClick);
+    connect(Button7, &QPushButton::clicked, this, &TRM3::Button7Click);
+    connect(BitBtn5, &QPushButton::clicked, this, &TRM3::BitBtn5Click);
+    connect(BitBtn6, &QPushButton::clicked, this, &TRM3::BitBtn6Click);
+    connect(Button2, &QPushButton::clicked, this, &TRM3::Button2Click);
+    connect(BitBtn1, &QPushButton::clicked, this, &TRM3::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &TRM3::BitBtn2Click);
+    connect(Button3, &QPushButton::clicked, this, &TRM3::Button3Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &TRM3::BitBtn3Click);
+    connect(BitBtn4, &QPushButton::clicked, this, &TRM3::BitBtn4Click);
+}
+
+void TRM3::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    // Once per opening: the dialogs opened over this window (channel prompt,
+    // model browser, calibration) must not clear the grid when they close.
+    if (!initialised_) {
+        initialised_ = true;
+        init();
+    }
+}
+
+void TRM3::clear_channel(int n, const QString& value_text)
+{
+    for (int k = 1; k <= 6; ++k) {
+        cell(n, k)->setText(value_text);
+        set_background(cell(n, k), false);
+        set_font_colour(cell(n, k), true);
+    }
+    output_label(n)->setText("");
+}
+
+void TRM3::init()
+{
+    for (int n = 1; n <= 6; ++n) {
+        clear_channel(n, "0000");
+        held_[size_t(n - 1)].reset();
+        flag_copy_[size_t(n - 1)] = 0;
+    }
+}
+
+void TRM3::hide_work_panels()
+{
+    v_p->hide();
+    ajustement->hide();
+    ok->hide();
+    ab->hide();
+}
+
+bool TRM3::lit(int n, int k) const { return cell(n, k)->property("lit").toBool(); }
+
+void TRM3::show_channel(int n, const Rm3Record& r)
+{
+    if (n < 1 || n > 6)
+        return;
+    held_[size_t(n - 1)] = r;
+    flag_copy_[size_t(n - 1)] = r.flags;
+    if (r.output == 15) {
+        for (int k = 1; k <= 6; ++k)
+            cell(n, k)->setText("");
+        output_label(n)->setText("");
+    } else {
+        for (int v = 0; v < 6; ++v)
+            cell(n, kLabelOfValue[v])->setText(QString::number(r.value[size_t(v)]));
+        output_label(n)->setText(output_text(r.output));
+    }
+    for (int k = 1; k <= 3; ++k) {
+        const bool black = (r.flags >> (k - 1)) & 1;
+        set_font_colour(cell(n, k), black);
+        set_font_colour(cell(n, k + 3), black);
+        set_background(cell(n, k), false);
+        set_background(cell(n, k + 3), false);
+    }
+}
+
+bool TRM3::report_write(int n, const WriteResult& w)
+{
+    if (w.confirmed()) {
+        show_channel(n, *w.readback.record);
+        return true;
+    }
+    if (transfer_->stopped() && !w.sent)
+        return false;
+    if (w.readback.record) {
+        show_channel(n, *w.readback.record);
+        show_message(QString("Écriture du canal %1 non confirmée : le monnayeur relit %2 au lieu de %3. "
+                             "Le canal affiché est ce que le monnayeur contient.")
+                         .arg(n)
+                         .arg(record_text(*w.readback.record), record_text(w.written)));
+    } else {
+        held_[size_t(n - 1)].reset();
+        clear_channel(n, "????");
+        show_message(QString("Écriture du canal %1 non confirmée : le monnayeur ne répond pas à la relecture. "
+                             "Le contenu du canal est inconnu, relisez le monnayeur.")
+                         .arg(n));
+    }
+    return false;
+}
+
+void TRM3::Button1Click()
+{
+    init();
+    hide_work_panels();
+    ReadResult r;
+    transfer_->run([&](Progress& p) { r = lecture(line(), &p); });
+    bool silent = false;
+    for (int n = 1; n <= r.done; ++n) {
+        const ChannelRead& c = r.channel[size_t(n - 1)];
+        if (c.record)
+            show_channel(n, *c.record);
+        else
+            silent = true; // stays as after opening: "0000" and no output
+    }
+    if (r.stopped)
+        show_message(QString("Lecture arrêtée après le canal %1.").arg(r.done));
+    else if (silent)
+        show_message(kSilent);
+}
+
+void TRM3::test(const Rm3Record& coin)
+{
+    for (int n = 1; n <= 6; ++n) {
+        const bool readable = held_[size_t(n - 1)] && !cell(n, 1)->text().isEmpty() &&
+                              !output_label(n)->text().isEmpty();
+        for (int k = 1; k <= 3; ++k) {
+            QLabel* top = cell(n, k);
+            QLabel* bottom = cell(n, k + 3);
+            bool inside = false;
+            if (readable) {
+                const int32_t reading = coin.value[size_t(2 * (k - 1) + (is_black(top) ? 0 : 1))];
+                inside = bottom->text().toInt() <= reading && reading <= top->text().toInt();
+            }
+            set_background(top, inside);
+            set_background(bottom, inside);
+        }
+    }
+}
+
+void TRM3::Button4Click()
+{
+    hide_work_panels();
+    v_p->show();
+    std::optional<Rm3Record> coin;
+    transfer_->run([&](Progress&) { coin = test_measurement(line(), 1); });
+    if (!coin) {
+        // No coin came: nothing was measured and no channel lights.
+        for (QLabel* l : vp_)
+            l->setText("");
+        test(Rm3Record{{-1, -1, -1, -1, -1, -1}, 0, 0});
+        if (!transfer_->stopped())
+            show_message(kNoCoin);
+        return;
+    }
+    for (int k = 0; k < 6; ++k)
+        vp_[size_t(k)]->setText(QString::number(coin->value[size_t(k)]));
+    test(*coin);
+}
+
+void TRM3::Button5Click()
+{
+    hide_work_panels();
+    if (auto* calib = shell_.dialog<Tcalibre_rm3>()) {
+        calib->set_window(this);
+        calib->exec();
+        calib->set_window(nullptr);
+    }
+}
+
+void TRM3::Button6Click()
+{
+    v_p->hide();
+    ajustement->show();
+    int n = 1;
+    if (auto* prompt = shell_.dialog<TC_canal>())
+        n = prompt->ask(6, this);
+    adjust_channel_ = n;
+    ok->show();
+    ab->show();
+    for (QSpinBox* s : aj_)
+        s->setValue(0);
+    const bool readable = n >= 1 && n <= 6 && held_[size_t(n - 1)] && !output_label(n)->text().isEmpty();
+    if (!readable) {
+        // Nothing known of that channel: no values to start from and none to write.
+        hide_work_panels();
+        show_message(QString("Canal %1 vide ou non lu : lisez le monnayeur avant de l'ajuster.").arg(n));
+        return;
+    }
+    const Rm3Record& r = *held_[size_t(n - 1)];
+    QStringList clamped;
+    for (int v = 0; v < 6; ++v) {
+        QSpinBox* s = aj_[size_t(kLabelOfValue[v] - 1)];
+        s->setValue(r.value[size_t(v)]);
+        if (r.value[size_t(v)] > s->maximum())
+            clamped << QString("%1 → %2").arg(r.value[size_t(v)]).arg(s->maximum());
+    }
+    pending_flags_ = flag_copy_[size_t(n - 1)];
+    pending_output_ = r.output; // the nibble read: a channel shown "0" keeps its 8
+    if (!clamped.isEmpty())
+        show_message(QString("Valeurs lues hors des limites de l'ajustement, ramenées à la limite : %1.")
+                         .arg(clamped.join(", ")));
+}
+
+void TRM3::okClick()
+{
+    const int n = adjust_channel_;
+    Rm3Record r;
+    for (int v = 0; v < 6; ++v)
+        r.value[size_t(v)] = aj_[size_t(kLabelOfValue[v] - 1)]->value();
+    r.flags = pending_flags_;
+    r.output = pending_output_;
+    hide_work_panels();
+    WriteResult w;
+    transfer_->run([&](Progress&) { w = write_and_read_back(line(), n, r); });
+    report_write(n, w);
+}
+
+void TRM3::abClick() { hide_work_panels(); }
+
+void TRM3::Button8Click()
+{
+    hide_work_panels();
+    for (int n = 1; n <= 6; ++n) {
+        QSpinBox* s = cs_[size_t(n - 1)];
+        s->show();
+        const QString t = output_label(n)->text();
+        if (t.isEmpty() || !held_[size_t(n - 1)]) {
+            s->setValue(0);
+            s->hide();
+        } else {
+            s->setValue(std::clamp(t.toInt(), 0, 6));
+        }
+        outputs_shown_[size_t(n - 1)] = s->value();
+    }
+    oks->show();
+    abs->show();
+}
+
+void TRM3::oksClick()
+{
+    absClick();
+    std::vector<Write> writes;
+    for (int n = 1; n <= 6; ++n) {
+        const auto& h = held_[size_t(n - 1)];
+        const int chosen = cs_[size_t(n - 1)]->value();
+        // Only spins the operator changed: an output of 7..14 shown as 6 by
+        // the spin is not rewritten.
+        if (!h || output_label(n)->text().isEmpty() || chosen == outputs_shown_[size_t(n - 1)])
+            continue;
+        Rm3Record r = *h;
+        r.flags = flag_copy_[size_t(n - 1)];
+        r.output = chosen == 0 ? 8 : chosen;
+        writes.push_back({n, r});
+    }
+    if (writes.empty())
+        return;
+    std::vector<WriteResult> results;
+    transfer_->run([&](Progress& p) { results = write_channels(line(), writes, &p); });
+    for (size_t i = 0; i < results.size(); ++i)
+        report_write(writes[i].channel, results[i]);
+    if (results.size() < writes.size())
+        show_message(QString("Sorties arrêtées : %1 canal(aux) sur %2 écrit(s).").arg(results.size()).arg(writes.size()));
+}
+
+void TRM3::absClick()
+{
+    for (QSpinBox* s : cs_)
+        s->hide();
+    oks->hide();
+    abs->hide();
+}
+
+void TRM3::Button7Click() { vide_can->show(); }
+
+void TRM3::BitBtn5Click()
+{
+    vide_can->hide();
+    const int n = can_v->value();
+    WriteResult w;
+    transfer_->run([&](Progress&) { w = write_and_read_back(line(), n, empty_record()); });
+    report_write(n, w);
+}
+
+void TRM3::BitBtn6Click() { vide_can->hide(); }
+
+void TRM3::Button2Click()
+{
+    hide_work_panels();
+    choix_c->show();
+}
+
+void TRM3::BitBtn1Click()
+{
+    choix_c->hide();
+    const int n = canal->value();
+    const auto& h = held_[size_t(n - 1)];
+    if (!h) {
+        show_message(QString("Canal %1 non lu : lisez le monnayeur avant d'en faire un modèle.").arg(n));
+        return;
+    }
+    if (h->output == 15) {
+        show_message(QString("'%1' n'est pas une valeur entière correcte").arg(cell(n, 1)->text()));
+        return;
+    }
+    store::ModelRecord m;
+    m.type = "RM3";
+    m.piece = piece->text().left(15).toStdString();
+    for (int v = 0; v < 6; ++v)
+        m.c[size_t(v)] = h->value[size_t(v)];
+    m.t[0] = flag_copy_[size_t(n - 1)];
+    store::store_model(shell_, this, m);
+}
+
+void TRM3::BitBtn2Click() { choix_c->hide(); }
+
+void TRM3::Button3Click()
+{
+    hide_work_panels();
+    canal_v->setRange(1, 6);
+    model_ = store::choose_model(shell_, this, "RM3");
+    if (!model_)
+        return;
+    f_p->setText(QString::fromStdString(model_->piece));
+    vers_c->show();
+}
+
+void TRM3::BitBtn3Click()
+{
+    vers_c->hide();
+    if (!model_)
+        return;
+    Rm3Record r;
+    for (int v = 0; v < 6; ++v) {
+        const auto& c = model_->c[size_t(v)];
+        if (!c || *c < 0 || *c > 65535) {
+            show_message(QString("Modèle « %1 » : la valeur C%2 est vide ou hors de 0..65535 ; rien n'a été écrit.")
+                             .arg(QString::fromStdString(model_->piece))
+                             .arg(v + 1));
+            return;
+        }
+        r.value[size_t(v)] = *c;
+    }
+    const auto& t1 = model_->t[0];
+    if (!t1 || *t1 < 0 || *t1 > 15) {
+        show_message(QString("Modèle « %1 » : T1 est vide ou hors de 0..15 ; rien n'a été écrit.")
+                         .arg(QString::fromStdString(model_->piece)));
+        return;
+    }
+    r.flags = *t1;
+    r.output = 0;
+    const int n = canal_v->value();
+    WriteResult w;
+    transfer_->run([&](Progress&) { w = write_and_read_back(line(), n, r); });
+    // The channel then shows what was written and read back: flags, fonts and output included.
+    report_write(n, w);
+}
+
+void TRM3::BitBtn4Click() { vers_c->hide(); }
+
+} // namespace zuna

@@ -1,0 +1,257 @@
+#include "sim/rm3_mech.h"
+
+#include <algorithm>
+
+#include "sim/bench.h"
+
+namespace zuna::sim {
+
+namespace {
+constexpr uint8_t kAnswer = 0x02;
+// Bit times between two record bytes after which a record being received is
+// given up (the station sends a record list without gaps).
+constexpr uint64_t kRecordGapBits = 40;
+} // namespace
+
+Rm3Mech::Rm3Mech(Bench& bench, const Params& p)
+    : bench_ref_(bench), p_(p), bit_(bench.ticks(p.bit_micros)), records_(factory_records()),
+      coin_delay_(bench.ticks(kCoinDelayMicros))
+{
+    records_.resize(size_t(p.channels), std::vector<uint8_t>(size_t(p.record_chars), 0xFF));
+    for (auto& r : records_)
+        r.resize(size_t(p.record_chars), 0);
+    received_.reserve(4096);
+}
+
+std::vector<uint8_t> Rm3Mech::record_bytes(const std::array<int, 6>& v, int flags, int output)
+{
+    std::vector<uint8_t> b;
+    for (int x : v) {
+        b.push_back(uint8_t((x >> 8) & 0xFF));
+        b.push_back(uint8_t(x & 0xFF));
+    }
+    b.push_back(uint8_t(0xF0 | (flags & 0x0F)));
+    b.push_back(uint8_t(0x90 | (output & 0x0F)));
+    return b;
+}
+
+std::vector<std::vector<uint8_t>> Rm3Mech::factory_records()
+{
+    return {
+        record_bytes({1260, 1180, 2450, 2330, 3620, 3480}, 5, 1),
+        record_bytes({1420, 1340, 2610, 2490, 3810, 3690}, 7, 2),
+        record_bytes({1580, 1500, 2790, 2650, 4020, 3880}, 0, 3),
+        record_bytes({1750, 1660, 2960, 2820, 4230, 4090}, 2, 4),
+        record_bytes({980, 900, 2150, 2030, 3320, 3190}, 8, 8),
+        record_bytes({65535, 65535, 65535, 65535, 65535, 65535}, 8, 15),
+    };
+}
+
+void Rm3Mech::set_coin_delay_micros(double us) { coin_delay_ = bench_ref_.ticks(us); }
+
+void Rm3Mech::start()
+{
+    if (bench_)
+        bench_->drive(*this, 0x80, 0);
+}
+
+void Rm3Mech::schedule()
+{
+    if (bench_)
+        bench_->wake_at(*this, std::min({rx_next_, tx_next_, coin_due_}));
+}
+
+void Rm3Mech::on_data(uint64_t now, uint8_t old_value, uint8_t value)
+{
+    if (!powered_ || rx_busy_)
+        return;
+    if ((old_value & 1) && !(value & 1)) { // start edge
+        rx_busy_ = true;
+        rx_start_ = now;
+        rx_index_ = 0;
+        rx_byte_ = 0;
+        rx_next_ = now + bit_ / 2;
+        schedule();
+    }
+}
+
+void Rm3Mech::on_wake(uint64_t now)
+{
+    if (rx_next_ <= now)
+        sample(now);
+    if (tx_next_ <= now)
+        next_segment(now);
+    if (coin_due_ <= now)
+        drop_coin();
+    schedule();
+}
+
+void Rm3Mech::sample(uint64_t now)
+{
+    const bool high = bench_ ? (bench_->data() & 1) : true;
+    if (rx_index_ == 0 && high) { // a glitch, not a start bit
+        rx_busy_ = false;
+        rx_next_ = kNever;
+        return;
+    }
+    if (rx_index_ >= 1 && rx_index_ <= 8)
+        rx_byte_ = uint8_t(rx_byte_ >> 1 | (high ? 0x80 : 0));
+    if (rx_index_ == 9) {
+        rx_busy_ = false;
+        rx_next_ = kNever;
+        if (!high) {
+            ++framing_errors_; // bad stop bit: the character is lost
+            return;
+        }
+        take(rx_byte_, now);
+        return;
+    }
+    ++rx_index_;
+    rx_next_ = rx_start_ + uint64_t(2 * rx_index_ + 1) * bit_ / 2;
+}
+
+void Rm3Mech::take(uint8_t c, uint64_t now)
+{
+    received_.push_back(c);
+    const uint64_t gap = now - last_char_;
+    last_char_ = now;
+    if (state_ == State::Record) {
+        if (gap > kRecordGapBits * bit_) {
+            state_ = State::Idle; // the record never came whole
+            incoming_.clear();
+        } else {
+            incoming_.push_back(c);
+            if (int(incoming_.size()) == p_.record_chars) {
+                records_[size_t(target_ - 1)] = incoming_;
+                incoming_.clear();
+                state_ = State::Idle;
+                write_open_ = false;
+                ++record_writes_;
+                send({kAnswer});
+                if (power_cut_after_ > 0 && record_writes_ >= power_cut_after_)
+                    power_off();
+            }
+            return;
+        }
+    }
+    const int n = c;
+    if (state_ == State::ReadSelect && n >= 1 && n <= p_.channels) {
+        send(records_[size_t(n - 1)]);
+        state_ = State::Idle;
+        return;
+    }
+    if (state_ == State::Test && n >= 1 && n <= p_.channels) {
+        coin_due_ = coins_on_ ? now + coin_delay_ : kNever;
+        state_ = State::Idle;
+        return;
+    }
+    switch (c) {
+    case 0x00:
+        send_ready();
+        return; // the read select and the test survive the 0x00s around them
+    case 0x09:
+        state_ = State::ReadSelect;
+        return;
+    case 0x02:
+        state_ = State::Test;
+        return;
+    case 0x01:
+        write_open_ = true;
+        send({kAnswer});
+        state_ = State::Idle;
+        return;
+    case 0x10:
+    case 0x0C:
+    case 0x12:
+    case 0x17:
+        send({kAnswer});
+        state_ = State::Idle;
+        return;
+    default:
+        break;
+    }
+    if (write_open_ && n >= 3 && n - 2 <= p_.channels) {
+        target_ = n - 2;
+        incoming_.clear();
+        state_ = State::Record;
+        return;
+    }
+    state_ = State::Idle;
+}
+
+void Rm3Mech::queue(const std::vector<Segment>& segs)
+{
+    if (!powered_)
+        return;
+    const bool idle = tx_.empty() && tx_next_ == kNever;
+    if (idle)
+        tx_.push_back({false, 2 * bit_}); // answers start two bit times after the stop bit
+    tx_.insert(tx_.end(), segs.begin(), segs.end());
+    if (idle && bench_) {
+        tx_next_ = bench_->now();
+        schedule();
+    }
+}
+
+void Rm3Mech::send(const std::vector<uint8_t>& bytes)
+{
+    std::vector<Segment> s;
+    for (uint8_t b : bytes) {
+        s.push_back({true, bit_}); // start bit
+        for (int i = 0; i < 8; ++i)
+            s.push_back({!((b >> i) & 1), bit_});
+        s.push_back({false, bit_}); // stop bit
+    }
+    queue(s);
+}
+
+void Rm3Mech::send_ready() { queue({{true, bit_ / 4}, {false, bit_}, {true, 7 * bit_}, {false, bit_}}); }
+
+void Rm3Mech::next_segment(uint64_t now)
+{
+    if (tx_.empty() || !bench_) {
+        tx_next_ = kNever;
+        if (bench_)
+            bench_->drive(*this, 0x80, 0);
+        return;
+    }
+    const Segment s = tx_.front();
+    tx_.pop_front();
+    bench_->drive(*this, 0x80, s.low ? 0x80 : 0);
+    tx_next_ = now + std::max<uint64_t>(s.ticks, 1);
+}
+
+void Rm3Mech::drop_coin()
+{
+    coin_due_ = kNever;
+    std::array<int, 6> v{};
+    if (!coins_.empty()) {
+        v = coins_.front();
+        coins_.pop_front();
+    } else {
+        // A coin inside channel 1 of the factory records, with some spread.
+        static const std::array<double, 6> mean = {1220, 1215, 2390, 2385, 3550, 3545};
+        for (size_t i = 0; i < 6; ++i) {
+            std::normal_distribution<double> d(mean[i], 12);
+            v[i] = int(std::clamp(d(rng_), 0.0, 5519.0));
+        }
+    }
+    ++coins_dropped_;
+    std::vector<uint8_t> b = record_bytes(v, 0, 0);
+    b.resize(size_t(p_.record_chars), 0);
+    send(b);
+}
+
+void Rm3Mech::power_off()
+{
+    powered_ = false;
+    tx_.clear();
+    tx_next_ = kNever;
+    rx_busy_ = false;
+    rx_next_ = kNever;
+    coin_due_ = kNever;
+    if (bench_)
+        bench_->drive(*this, 0x80, 0);
+}
+
+} // namespace zuna::sim

@@ -1,0 +1,121 @@
+#pragma once
+// Simulated SECI RM3: six channel records of 14 bytes and coin measurements
+// over one line each way (host data bit 0 in, status bit 7 out, set while
+// the mechanism's line is at level 0; 8N1 characters).
+//
+// Its receiver samples each character at its own bit time from the start
+// edge (mid-bit), and drops a character whose stop bit is low. It answers
+// within the station's wait factors:
+// - 0x00: the ready signal, two bit times later: a quarter bit at level 0,
+//   one bit at level 1, seven at level 0 (stretches 0, 1, 7 at the right
+//   count, what the frequency window's search looks for);
+// - 0x10, 0x01, 0x0C, 0x12, 0x17: one character 0x02;
+// - 0x09 then channel n (1..6): the channel's 14 bytes;
+// - 0x03..0x08 after a write opening (0x01): the next 14 bytes are the
+//   record of channel c - 2, kept, answered by 0x02;
+// - 0x02, then character m after any 0x00s: a coin drops after the coin
+//   delay and its 14-byte measurement is sent.
+// The channel count and record length are parameters (the RM4 has 12 and 12).
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <random>
+#include <vector>
+
+#include "sim/catalogue.h"
+
+namespace zuna::sim {
+
+class Rm3Mech : public Mechanism {
+public:
+    // Bit time at PC speed 1: the default RM3 delay count 68, plus one.
+    static constexpr double kBitMicros = 69;
+    static constexpr double kCoinDelayMicros = 200000;
+
+    struct Params {
+        double bit_micros = kBitMicros;
+        int channels = 6;
+        int record_chars = 14;
+    };
+
+    explicit Rm3Mech(Bench& bench) : Rm3Mech(bench, Params{}) {}
+    Rm3Mech(Bench& bench, const Params& p);
+
+    void start() override;
+    void on_data(uint64_t now, uint8_t old_value, uint8_t value) override;
+    void on_wake(uint64_t now) override;
+
+    // Channel n (1-based) as its bytes.
+    std::vector<uint8_t>& record(int n) { return records_[size_t(n - 1)]; }
+    // The factory records: channels 1..5 with plausible windows, 6 empty.
+    static std::vector<std::vector<uint8_t>> factory_records();
+    static std::vector<uint8_t> record_bytes(const std::array<int, 6>& values, int flags, int output);
+
+    // Coins: readings queued by a test come first, then a coin inside channel 1.
+    void queue_coin(const std::array<int, 6>& readings) { coins_.push_back(readings); }
+    void set_coin_delay_micros(double us);
+    void set_coins(bool on) { coins_on_ = on; }
+    int coins_dropped() const { return coins_dropped_; }
+
+    uint64_t bit_ticks() const { return bit_; }
+    bool powered() const { return powered_; }
+    int framing_errors() const { return framing_errors_; }
+    int record_writes() const { return record_writes_; }
+    // Every character received, in order.
+    const std::vector<uint8_t>& received() const { return received_; }
+
+private:
+    enum class State { Idle, ReadSelect, Test, Record };
+    struct Segment {
+        bool low; // mechanism line at level 0 (status bit 7 set)
+        uint64_t ticks;
+    };
+
+    void sample(uint64_t now);
+    void take(uint8_t c, uint64_t now);
+    void send(const std::vector<uint8_t>& bytes);
+    void send_ready();
+    void queue(const std::vector<Segment>& segs);
+    void next_segment(uint64_t now);
+    void drop_coin();
+    void power_off();
+    void schedule();
+
+    Bench& bench_ref_;
+    Params p_;
+    uint64_t bit_;
+    std::vector<std::vector<uint8_t>> records_;
+
+    // Receiver.
+    bool rx_busy_ = false;
+    uint64_t rx_start_ = 0;
+    int rx_index_ = 0; // 0 start, 1..8 data, 9 stop
+    uint8_t rx_byte_ = 0;
+    uint64_t rx_next_ = kNever;
+    uint64_t last_char_ = 0;
+    int framing_errors_ = 0;
+    std::vector<uint8_t> received_;
+
+    // Command state.
+    State state_ = State::Idle;
+    bool write_open_ = false;
+    int target_ = 0;
+    std::vector<uint8_t> incoming_;
+    int record_writes_ = 0;
+
+    // Transmitter.
+    std::deque<Segment> tx_;
+    uint64_t tx_next_ = kNever;
+
+    // Coins.
+    uint64_t coin_delay_;
+    uint64_t coin_due_ = kNever;
+    bool coins_on_ = true;
+    int coins_dropped_ = 0;
+    std::deque<std::array<int, 6>> coins_;
+    std::mt19937 rng_{4321};
+
+    bool powered_ = true;
+};
+
+} // namespace zuna::sim

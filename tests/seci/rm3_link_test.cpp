@@ -1,0 +1,421 @@
+// The RM3 link: what each transaction puts on the line (a recording port
+// turns the accesses of every masked span into the characters sent and the
+// wait that follows), the builders, the decoder, and the transactions
+// against the simulated RM3.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link/module.h"
+#include "seci/rm3_link.h"
+#include "sim/catalogue.h"
+#include "sim/rm3_mech.h"
+#include "tests/common/counting_port.h"
+#include "tests/common/recording_port.h"
+
+using namespace zuna;
+using namespace zuna::seci;
+using Tokens = std::vector<std::string>;
+using test::RecordingPort;
+
+namespace {
+
+std::string hex(int v)
+{
+    char b[4];
+    std::snprintf(b, sizeof b, "%02X", v & 0xFF);
+    return b;
+}
+
+// Units of level (0/1) as 8N1 characters; the held level 1 after the last
+// unit completes a character. "?" for units that do not frame one.
+std::string chars_of(const std::vector<int>& units)
+{
+    std::string out;
+    size_t p = 0;
+    while (p < units.size()) {
+        if (units[p] == 1) {
+            ++p;
+            continue;
+        }
+        auto at = [&](size_t k) { return k < units.size() ? units[k] : 1; };
+        int c = 0;
+        for (int b = 0; b < 8; ++b)
+            c |= at(p + 1 + size_t(b)) << b;
+        out += (out.empty() ? "" : " ") + (at(p + 9) == 1 ? hex(c) : std::string("?"));
+        p += 10;
+    }
+    return out;
+}
+
+// One token per masked span: the characters sent, then "/" and the wait in
+// units (reads / delay count), "/a" for a coin wait, "/-" for no capture.
+Tokens tokens(const std::vector<RecordingPort::Event>& ev, int32_t delay)
+{
+    Tokens out;
+    std::vector<int> units;
+    int64_t reads = 0;
+    bool open = false;
+    for (const auto& e : ev) {
+        switch (e.kind) {
+        case RecordingPort::Mask:
+            open = true;
+            units.clear();
+            reads = 0;
+            break;
+        case RecordingPort::Write: {
+            const int64_t per = delay + 1;
+            if (e.count % per != 0 || (e.value != kLevel0 && e.value != kLevel1)) {
+                out.push_back("bad write " + hex(e.value) + " x" + std::to_string(e.count));
+                break;
+            }
+            for (int64_t u = 0; u < e.count / per; ++u)
+                units.push_back(e.value & 1);
+            break;
+        }
+        case RecordingPort::Read:
+            reads += e.count;
+            break;
+        case RecordingPort::Unmask: {
+            if (!open)
+                out.push_back("unmask");
+            // The last two units are the stop bit and the listening start.
+            std::string t = chars_of(units);
+            if (reads == 0)
+                t += "/-";
+            else if (reads == kCoinWait)
+                t += "/a";
+            else
+                t += "/" + (reads % delay ? "r" + std::to_string(reads) : std::to_string(reads / delay));
+            out.push_back(t);
+            open = false;
+            break;
+        }
+        case RecordingPort::Idle:
+            out.push_back("idle");
+            break;
+        }
+    }
+    if (open)
+        out.push_back("still masked");
+    return out;
+}
+
+Tokens join(std::initializer_list<Tokens> parts)
+{
+    Tokens t;
+    for (const Tokens& p : parts)
+        t.insert(t.end(), p.begin(), p.end());
+    return t;
+}
+
+const Tokens kOpening = {"00 10/200", "00/12", "10/53"};
+const Tokens kWriteOpening = {"00 10/200", "00/12", "01/5000"};
+const Tokens kTail = {"00/12", "0C/150", "00/12", "F5/3", "00/12", "12/320",
+                      "00/12", "10/50",  "00/12", "17/110", "00/12", "F4/3"};
+Tokens channel(int n) { return {"00/12", "09/12", hex(n) + "/320"}; }
+
+// Channel 2 of the bench example after "AJUST" with aj1 = 1250.
+const Rm3Record kAdjusted{{1250, 1100, 2400, 2300, 3600, 3500}, 5, 3};
+
+struct LineRow {
+    const char* what;
+    std::function<void(const Line&)> run;
+    Tokens expected;
+};
+
+TEST(Rm3Line, TransactionsPutTheirCharactersOnTheLineInOrder)
+{
+    const Rm3Record all5461{{5461, 5461, 5461, 5461, 5461, 5461}, 5, 5};
+    const std::vector<LineRow> rows = {
+        {"read", [](const Line& l) { lecture(l); },
+         join({kOpening, channel(1), channel(2), channel(3), channel(4), channel(5), channel(6), kTail})},
+        {"AJUST OK on channel 2", [](const Line& l) { write_and_read_back(l, 2, kAdjusted); },
+         join({kWriteOpening,
+               {"00/12", "04/12", "04 E2 04 4C 09 60 08 FC 0E 10 0D AC F5 93/450", "00/86", "09/12", "02/320"}})},
+        {"Vider 4", [](const Line& l) { write_and_read_back(l, 4, empty_record()); },
+         join({kWriteOpening,
+               {"00/12", "06/12", "FF FF FF FF FF FF FF FF FF FF FF FF F8 9F/450", "00/86", "09/12", "04/320"}})},
+        {"output 0 is sent as 8", [](const Line& l) { write_and_read_back(l, 1, {{1, 2, 3, 4, 5, 6}, 0, 8}); },
+         join({kWriteOpening,
+               {"00/12", "03/12", "00 01 00 02 00 03 00 04 00 05 00 06 F0 98/450", "00/86", "09/12", "01/320"}})},
+        {"a 122-entry record is sent whole", [all5461](const Line& l) { write_and_read_back(l, 6, all5461); },
+         join({kWriteOpening,
+               {"00/12", "08/12", "15 55 15 55 15 55 15 55 15 55 15 55 F5 95/450", "00/86", "09/12", "06/320"}})},
+        {"channel 7 is refused", [](const Line& l) { write_and_read_back(l, 7, kAdjusted); }, {}},
+        {"test measurement, start character 3", [](const Line& l) { test_measurement(l, 3); },
+         {"00/11", "02/320", "00/12", "00/12", "03/a"}},
+        {"list 9, 12: one 0x00", [](const Line& l) { ecrir_octet(l, std::vector<int32_t>{9, 12}); }, {"00/12"}},
+        {"frequency window list, send only",
+         [](const Line& l) { ecrir_octet_s(l, std::vector<int32_t>{9, 1, 5, 1, 3, 200, 0}); }, {"00 10/-"}},
+        {"lit_rm3 alone", [](const Line& l) { lit_rm3(l, 16000 * l.delay()); }, {"/16000"}},
+        {"a list of 130 entries sends 120, entry 120 is the wait",
+         [](const Line& l) {
+             std::vector<int32_t> v(130, 1);
+             v[0] = 9;
+             v[120] = 7;
+             ecrir_octet(l, v);
+         },
+         {"00 " + [] {
+              std::string s;
+              for (int i = 0; i < 11; ++i)
+                  s += std::string(i ? " " : "") + "55";
+              return s;
+          }() + " D5/7"}},
+    };
+    for (const LineRow& r : rows) {
+        test::CountingPort silent;
+        RecordingPort port(silent);
+        Station s(port);
+        s.delay.rm3 = 68;
+        r.run(rm3_line(s));
+        EXPECT_EQ(tokens(port.events, 68), r.expected) << r.what;
+        EXPECT_EQ(silent.masks, silent.unmasks) << r.what;
+        EXPECT_EQ(silent.last, r.expected.empty() ? 0 : kLevel1) << r.what << ": the line is left idle";
+    }
+}
+
+TEST(Rm3Line, RecordListOfAlternatingBitsExceedsTheOrdinaryLimit)
+{
+    test::CountingPort p;
+    Station s(p);
+    const RunList l = rm3_record_list(s, {{5461, 5461, 5461, 5461, 5461, 5461}, 5, 5});
+    EXPECT_EQ(l.size, 122);
+    EXPECT_EQ(l.e[121], kWriteWait);
+}
+
+TEST(Rm3Line, DelayCountAtOrBelowZero)
+{
+    struct Row {
+        int32_t count;
+        int64_t reads; // of a capture after "9, 12": the budget and the read that saw the start bit
+    };
+    for (const Row& r : {Row{0, 0}, Row{-5, 0}, Row{1, 13}}) {
+        test::CountingPort p;
+        Station s(p);
+        s.delay.rm3 = r.count;
+        p.status = kReply; // a line held at level 0: anything captured would show
+        EXPECT_EQ(ecrir_octet(rm3_line(s), std::vector<int32_t>{9, 12}), r.reads > 0) << r.count;
+        EXPECT_EQ(p.reads, r.reads) << r.count;
+        if (r.reads == 0)
+            EXPECT_EQ(s.run_table[0], 0) << r.count;
+    }
+    // The waiting capture divides by 1 instead of by a count of 0.
+    test::CountingPort p;
+    Station s(p);
+    s.delay.rm3 = 0;
+    p.status = kReply;
+    EXPECT_TRUE(lit_rm3_a(rm3_line(s), 100));
+    EXPECT_EQ(s.run_table[0], kEndMark);
+}
+
+// Independent encoder: characters back to back, stretches in units, the
+// end mark after the last one (as a budgeted capture stores a whole reply).
+std::array<int32_t, kRunTableSize> runs_of(const std::vector<uint8_t>& bytes)
+{
+    std::array<int32_t, kRunTableSize> runs{};
+    int j = 0, level = 0;
+    auto bit = [&](int b) {
+        if (b != level) {
+            ++j;
+            level = b;
+        }
+        ++runs[size_t(j)];
+    };
+    for (uint8_t c : bytes) {
+        bit(0);
+        for (int b = 0; b < 8; ++b)
+            bit((c >> b) & 1);
+        bit(1);
+    }
+    runs[size_t(j)] = kEndMark;
+    return runs;
+}
+
+TEST(Rm3Decode, RecordsAndCharacterCounts)
+{
+    struct Row {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        int chars;
+        Rm3Record record;
+    };
+    const std::vector<Row> rows = {
+        {"channel 2", {0x04, 0xB0, 0x04, 0x4C, 0x09, 0x60, 0x08, 0xFC, 0x0E, 0x10, 0x0D, 0xAC, 0xF5, 0x93}, 14,
+         {{1200, 1100, 2400, 2300, 3600, 3500}, 5, 3}},
+        {"last character ends with a 1 bit", {0x12, 0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0x9F}, 14,
+         {{0x1234, 0, 0, 0, 0, 0}, 8, 15}},
+        {"emptied channel", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF8, 0x9F}, 14, empty_record()},
+        {"cut after 7 characters", {0x04, 0xB0, 0x04, 0x4C, 0x09, 0x60, 0x08}, 7, {{1200, 1100, 2400, 0x0800, 0, 0}, 0, 0}},
+        {"nothing", {}, 0, {}},
+    };
+    for (const Row& r : rows) {
+        test::CountingPort p;
+        Station s(p);
+        s.run_table = runs_of(r.bytes);
+        int chars = -1;
+        EXPECT_EQ(decode_rm3(s, &chars), r.record) << r.what;
+        EXPECT_EQ(chars, r.chars) << r.what;
+    }
+}
+
+TEST(Rm3Decode, EndsOnAnyTable)
+{
+    test::CountingPort p;
+    Station s(p);
+    for (int32_t fill : {1, 2, 8999, 9000, -1, 2147483647}) {
+        s.run_table.fill(fill);
+        int chars = 0;
+        decode_rm3(s, &chars);
+        EXPECT_LE(chars, kSymbolBufferSize / 2) << fill;
+    }
+}
+
+TEST(Rm3Builders, CharacterAndWordRunLists)
+{
+    test::CountingPort p;
+    Station s(p);
+    auto units = [](std::span<const int32_t> l) {
+        std::vector<int> u;
+        for (size_t j = 0; j < l.size(); ++j)
+            for (int k = 0; k < l[j]; ++k)
+                u.push_back(int(j % 2));
+        return u;
+    };
+    for (int c : {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0C, 0x10, 0x12, 0x17, 0xF4, 0xF5})
+        EXPECT_EQ(chars_of(units(char_runs(uint8_t(c)))), hex(c)) << c;
+    EXPECT_EQ(chars_of(units(command_pair_00_10(1).view().first(5))), "00 10");
+    struct Row {
+        uint16_t v;
+        std::vector<int32_t> runs;
+    };
+    for (const Row& r : {Row{0x1234, {2, 1, 2, 1, 3, 1, 3, 1, 1, 2, 2, 1}}, Row{0xFFFF, {1, 9, 1, 9}},
+                         Row{0, {9, 1, 9, 1}}}) {
+        const RunList l = nb_envoi(s, r.v);
+        EXPECT_EQ(std::vector<int32_t>(l.e.begin(), l.e.begin() + l.size), r.runs) << r.v;
+        EXPECT_EQ(s.symbols[size_t(l.size)], 0) << r.v;
+    }
+    const RunList one = nb_envoi_1(s, 0x3C);
+    EXPECT_EQ(std::vector<int32_t>(one.e.begin(), one.e.begin() + one.size), (std::vector<int32_t>{3, 4, 2, 1}));
+}
+
+// ---- Against the simulated RM3 ------------------------------------------
+
+struct Rm3Bench : ::testing::Test {
+    explicit Rm3Bench(const char* faults = "") : setup(1.0, parse(faults), ""), station(setup.bench())
+    {
+        mech = static_cast<sim::Rm3Mech*>(setup.plug("rm3"));
+        station.measured_module_count = measure_module(*station.port);
+        load_delay_counts(station);
+        framing_before = mech ? mech->framing_errors() : 0; // the module's own traffic
+    }
+    int framing_errors() const { return mech->framing_errors() - framing_before; }
+    static sim::Faults parse(const char* text)
+    {
+        sim::Faults f;
+        sim::parse_faults(text, f, nullptr);
+        return f;
+    }
+    Line line() { return rm3_line(station); }
+    sim::SimSetup setup;
+    Station station;
+    sim::Rm3Mech* mech = nullptr;
+    int framing_before = 0;
+};
+
+TEST_F(Rm3Bench, ReadGivesTheMechanismsRecords)
+{
+    ASSERT_EQ(station.delay.rm3, 68);
+    mech->record(2) = sim::Rm3Mech::record_bytes({1200, 1100, 2400, 2300, 3600, 3500}, 5, 3);
+    const ReadResult r = lecture(line());
+    ASSERT_TRUE(r.channel[1].record);
+    EXPECT_EQ(*r.channel[1].record, (Rm3Record{{1200, 1100, 2400, 2300, 3600, 3500}, 5, 3}));
+    for (int n = 1; n <= 6; ++n) {
+        ASSERT_TRUE(r.channel[size_t(n - 1)].record) << n;
+        EXPECT_EQ(rm3_record_list(station, *r.channel[size_t(n - 1)].record).size > 0, true);
+    }
+    EXPECT_EQ(r.channel[5].record->output, 15);
+    EXPECT_EQ(framing_errors(), 0);
+    EXPECT_EQ(setup.bench().mask_depth(), 0);
+}
+
+TEST_F(Rm3Bench, WritesAreConfirmedByTheirReadBack)
+{
+    struct Row {
+        const char* what;
+        int channel;
+        Rm3Record record;
+        int cut_after; // record writes before the power goes (0: never)
+        bool confirmed;
+    };
+    const std::vector<Row> rows = {
+        {"AJUST", 2, kAdjusted, 0, true},
+        {"empty", 4, empty_record(), 0, true},
+        {"122 entries", 5, {{5461, 5461, 5461, 5461, 5461, 5461}, 5, 5}, 0, true},
+        {"power cut at the write", 3, kAdjusted, 1, false},
+    };
+    for (const Row& r : rows) {
+        mech = static_cast<sim::Rm3Mech*>(setup.plug("rm3"));
+        mech->set_power_cut_after(r.cut_after);
+        const WriteResult w = write_and_read_back(line(), r.channel, r.record);
+        EXPECT_EQ(w.confirmed(), r.confirmed) << r.what;
+        EXPECT_EQ(mech->record_writes(), 1) << r.what;
+        if (r.confirmed)
+            EXPECT_EQ(mech->record(r.channel), sim::Rm3Mech::record_bytes(r.record.value, r.record.flags,
+                                                                           r.record.output)) << r.what;
+        else
+            EXPECT_FALSE(w.readback.record) << r.what;
+    }
+}
+
+TEST_F(Rm3Bench, SilentOrCutRepliesAreNotRecords)
+{
+    setup.plug("none");
+    const ReadResult r = lecture(line());
+    for (const ChannelRead& c : r.channel) {
+        EXPECT_FALSE(c.heard);
+        EXPECT_FALSE(c.record);
+    }
+    // A reply cut by a short budget: fewer than 14 characters, no record.
+    mech = static_cast<sim::Rm3Mech*>(setup.plug("rm3"));
+    ecrir_octet(line(), command(0x00, 12).view());
+    ecrir_octet(line(), command(0x09, 12).view());
+    ecrir_octet(line(), command(0x02, 80).view());
+    int chars = 0;
+    decode_rm3(station, &chars);
+    EXPECT_GT(chars, 0);
+    EXPECT_LT(chars, kRm3Chars);
+}
+
+TEST_F(Rm3Bench, CoinMeasurement)
+{
+    mech->queue_coin({1150, 900, 100, 2350, 3550, 0});
+    bool heard = false;
+    const auto coin = test_measurement(line(), 1, &heard);
+    ASSERT_TRUE(coin);
+    EXPECT_TRUE(heard);
+    EXPECT_EQ(coin->value, (std::array<int32_t, 6>{1150, 900, 100, 2350, 3550, 0}));
+    mech->set_coins(false);
+    EXPECT_FALSE(test_measurement(line(), 1, &heard));
+    EXPECT_FALSE(heard);
+}
+
+// The frequency window's searches: a lone 0x00 answered with stretches
+// 0, 1, 7 at the right count, and a level 1 stretch of one bit time in raw
+// reads (its RM4 measure).
+TEST_F(Rm3Bench, ReadySignalForTheFrequencySearches)
+{
+    ecrir_octet(line(), std::vector<int32_t>{9, 80, 0});
+    EXPECT_EQ(std::vector<int32_t>(station.run_table.begin(), station.run_table.begin() + 4),
+              (std::vector<int32_t>{0, 1, 7, kEndMark}));
+    station.delay.rm3 = 66;
+    ecrir_octet_s(line(), std::vector<int32_t>{9, 15, 0});
+    station.delay.rm3 = 1;
+    EXPECT_TRUE(lit_rm3(line(), 16000));
+    EXPECT_NEAR(station.run_table[1], 68, 1);
+}
+
+} // namespace

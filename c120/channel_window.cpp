@@ -153,7 +153,7 @@ ChannelWindow::ChannelWindow(Shell& shell, const ChannelWindowLook& look, const 
     piece->setMaxLength(15);
     connect(piece, &QLineEdit::textEdited, this, [this](const QString& t) {
         const int pos = piece->cursorPosition();
-        piece->setText(t.toUpper());
+        piece->setText(store::upper_name(shell_, t));
         piece->setCursorPosition(pos);
     });
     auto* BitBtn1 = button(choix_c, "BitBtn1", "OK");
@@ -355,8 +355,9 @@ void ChannelWindow::BitBtn1Click()
     const auto b = bounds(canal->value());
     for (int i = 0; i < 6; ++i)
         r.c[i] = b[i];
-    store::store_model(shell_, this, r);
-    choix_c->hide();
+    // A refused name keeps the panel open with what the operator typed.
+    if (store::store_model(shell_, this, r))
+        choix_c->hide();
 }
 
 void ChannelWindow::BitBtn2Click() { choix_c->hide(); }

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 
@@ -18,6 +19,7 @@
 #include "c120/c_120.h"
 #include "c120/calibrate.h"
 #include "store/model_library.h"
+#include "store/model_ui.h"
 #include "store/tables.h"
 #include "tests/c120/c120_fixture.h"
 #include "tests/common/counting_port.h"
@@ -206,7 +208,20 @@ TEST_F(C120Window, ModelStoredFromOneChannelLoadsIntoAnother)
     click("Button5");
     click("Button6");
     child<QSpinBox>(w.get(), "canal")->setValue(2);
-    child<QLineEdit>(w.get(), "piece")->setText("EURO");
+    // Typed names go to capitals the table can hold; a name it cannot hold
+    // is refused and the panel stays open.
+    auto* piece = child<QLineEdit>(w.get(), "piece");
+    piece->clear();
+    QTest::keyClicks(piece, "eurµ");
+    EXPECT_EQ(piece->text(), "EURµ");
+    QStringList refused;
+    store::set_model_message_handler([&](QWidget*, const QString& m) { refused << m; });
+    piece->setText("EURO日");
+    child<QPushButton>(w.get(), "BitBtn1")->click();
+    store::set_model_message_handler({});
+    EXPECT_EQ(refused.size(), 1);
+    EXPECT_TRUE(child<QWidget>(w.get(), "choix_c")->isVisible());
+    piece->setText("EURO");
     child<QPushButton>(w.get(), "BitBtn1")->click();
     EXPECT_TRUE(child<QWidget>(w.get(), "choix_c")->isHidden());
     ASSERT_NE(shell.models, nullptr);

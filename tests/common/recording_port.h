@@ -1,7 +1,6 @@
 #pragma once
 // Forwards every access to another port and keeps them, runs of the same
-// access merged (a copy of the one in tests/c120/line_order_test.cpp, for the
-// families' line-order tests).
+// access merged: what the families' line-order tests read back.
 #include <cstdint>
 #include <vector>
 

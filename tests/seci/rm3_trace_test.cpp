@@ -3,8 +3,6 @@
 // (status bit 7 set while the mechanism's line is at level 0, so inverted).
 #include <gtest/gtest.h>
 
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <vector>
 
@@ -13,30 +11,15 @@
 #include "seci/rm3_link.h"
 #include "sim/catalogue.h"
 #include "sim/rm3_mech.h"
+#include "tests/common/sigrok.h"
 
 using namespace zuna;
 
 namespace {
 
-std::vector<int> sigrok_bytes(const QString& vcd, const QString& decoder, const char* annotation)
-{
-    QProcess p;
-    p.start("sigrok-cli", {"-I", "vcd", "-i", vcd, "-P", decoder, "-A", QString("uart=") + annotation});
-    EXPECT_TRUE(p.waitForFinished(120000));
-    std::vector<int> bytes;
-    for (const QByteArray& line : p.readAllStandardOutput().split('\n')) {
-        const QList<QByteArray> parts = line.trimmed().split(' ');
-        bool ok = false;
-        const int b = parts.size() == 2 ? parts[1].toInt(&ok, 16) : -1;
-        if (ok)
-            bytes.push_back(b);
-    }
-    return bytes;
-}
-
 TEST(Rm3Trace, ChannelReadOnTheLine)
 {
-    if (QStandardPaths::findExecutable("sigrok-cli").isEmpty())
+    if (!test::have_sigrok())
         GTEST_SKIP() << "sigrok-cli not installed";
     sim::SimSetup setup(1.0, {}, "");
     Station s(setup.bench());
@@ -55,10 +38,10 @@ TEST(Rm3Trace, ChannelReadOnTheLine)
     }
     const int baud = int(1e6 / (s.delay.rm3 + 1) + 0.5);
     EXPECT_EQ(baud, 14493);
-    EXPECT_EQ(sigrok_bytes(vcd, QString("uart:rx=D0:baudrate=%1").arg(baud), "rx-data"),
+    EXPECT_EQ(test::sigrok_bytes(vcd, QString("uart:rx=D0:baudrate=%1").arg(baud), "rx-data"),
               (std::vector<int>{0x00, 0x09, 0x02}));
     const std::vector<int> tx =
-        sigrok_bytes(vcd, QString("uart:tx=S7:invert_tx=yes:baudrate=%1").arg(baud), "tx-data");
+        test::sigrok_bytes(vcd, QString("uart:tx=S7:invert_tx=yes:baudrate=%1").arg(baud), "tx-data");
     // The ready signals that answer the two 0x00 come first; the record last.
     ASSERT_GE(tx.size(), record.size());
     EXPECT_EQ(std::vector<int>(tx.end() - long(record.size()), tx.end()), std::vector<int>(record.begin(), record.end()));

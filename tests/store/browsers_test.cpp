@@ -12,6 +12,7 @@
 #include "ui/shell.h"
 #include "app/windows.h"
 #include "common/counting_port.h"
+#include "common/modal.h"
 #include "store/browsers.h"
 #include "store/frequency_table.h"
 #include "store/model_table.h"
@@ -164,7 +165,21 @@ TEST_F(Browsers, NavigatorMovesTheSharedCursorAndRefreshesTheLabels)
     b->navigator_button("nbFirst")->click();
     EXPECT_EQ(b->field_label("PIECE")->text(), "UN EURO");
 
-    // Delete asks first; "no" keeps the record.
+    // Delete asks first, in French; "Non" keeps the record. With
+    // ZUNA_SHOT_DIR set, the question is saved as a picture.
+    test::on_modal([](QWidget* d) {
+        QStringList texts;
+        for (QAbstractButton* button : d->findChildren<QAbstractButton*>())
+            texts << button->text().remove('&');
+        EXPECT_TRUE(texts.contains("Oui") && texts.contains("Non")) << texts.join(',').toStdString();
+        if (qEnvironmentVariableIsSet("ZUNA_SHOT_DIR"))
+            d->grab().save(qEnvironmentVariable("ZUNA_SHOT_DIR") + "/delete_confirmation.png");
+        for (QAbstractButton* button : d->findChildren<QAbstractButton*>())
+            if (button->text().remove('&') == "Non")
+                button->click();
+    });
+    b->navigator_button("nbDelete")->click();
+    EXPECT_EQ(table->visible_count(), 2);
     int asked = 0;
     b->confirm_delete = [&](QWidget*) { return ++asked == 2; };
     b->navigator_button("nbDelete")->click();

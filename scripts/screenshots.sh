@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Saves pictures of the C120 window, its teach and validation dialogs, the
-# C220B window and the model browser's delete question, each after a read on the simulated bench, into DIR (default
-# shots/). The picture code lives with the window tests, disabled there so
-# that the test run counts tests only.
+# Saves pictures of the C120 window (after a read on the simulated bench),
+# its teach and validation dialogs, the C220B window and the model browser's
+# delete question into DIR (default shots/). The picture code lives with the
+# window tests; the C120 ones are disabled there so that the test run counts
+# tests only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=$(realpath -m "${1:-shots}")

@@ -145,7 +145,7 @@ void TForm1::FormCreate(const StationSettings& settings)
     create_start_windows(shell_, this);
 
     Station& s = shell_.station;
-    on_line("Mesure du module…", [&] { s.measured_module_count = measure_module(*s.port); });
+    on_line("Mesure du module…", [&] { measure_module(s); });
     s.g13_stored = 0;
 }
 
@@ -170,7 +170,7 @@ bool TForm1::FormActivate()
 
     for (int i = 0; i < kModulePrompts && s.measured_module_count == kNoModule; ++i) {
         show_message("Connectez le module");
-        on_line("Mesure du module…", [&] { s.measured_module_count = measure_module(*s.port); });
+        on_line("Mesure du module…", [&] { measure_module(s); });
     }
     if (s.measured_module_count == kNoModule) {
         close();

@@ -127,6 +127,7 @@ int run_station(QApplication& app, const Options& opt, StationSettings settings)
         if (!warning.empty())
             notices << QString::fromStdString(warning);
         form.on_window_opening = [&](const std::string& family) { bench->window_opened(family); };
+        shell.plug_mechanism = [&](const std::string& family) { bench->window_opened(family); };
     }
     form.show();
     for (const QString& m : form.startup_messages() + notices)

@@ -5,6 +5,8 @@
 #include "c120/c_120.h"
 #include "c120/c220b.h"
 #include "c120/calibrate.h"
+#include "freq/pc_dialogs.h"
+#include "freq/zuna07_window.h"
 #include "nri/g13_teach.h"
 #include "nri/g13_window.h"
 #include "seci/calibre_rm3.h"
@@ -31,6 +33,8 @@ void create_start_windows(Shell& shell, QWidget* parent)
     shell.add_dialog(new store::TM_g13_6000(shell, parent));
     shell.add_dialog(new store::Tm_c120(shell, parent));
     shell.add_dialog(new Tcalibre_rm3(shell, parent));
+    shell.add_dialog(new Tsauve_pc(shell, parent));
+    shell.add_dialog(new Tlire_pc(shell, parent));
     shell.add_dialog(new Tcalibrate(shell, parent));
 }
 
@@ -52,7 +56,7 @@ const std::vector<SpeedItem>& speed_items()
         {"SpeedItem4", "SECI\nRM3", "SECI RM3", "rm3", window<TRM3>},
         {"RM4menu", "SECI\nRM4", "SECI RM4", "rm4", nullptr},
         {"SpeedItem5", "Alberici\nAL 03.", "Alberici al 03", "al3", nullptr},
-        {"SpeedItem3", "ZUNA07", "Calibre le module", "", nullptr},
+        {"SpeedItem3", "ZUNA07", "Calibre le module", "", window<Tzuna07>},
     };
     return items;
 }

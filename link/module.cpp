@@ -85,6 +85,13 @@ int32_t measure_module(Port& port)
     return int32_t(count_while(port, kWave, true, kNoModule));
 }
 
+int32_t measure_module(Station& s)
+{
+    s.measured_module_count = measure_module(*s.port);
+    s.module_measure = s.measured_module_count;
+    return s.measured_module_count;
+}
+
 void lir_s1(Station& s)
 {
     open_transfer(s, true);
@@ -195,7 +202,7 @@ void load_delay_counts(Station& s)
         take(d.g13, zone0_g13(s.zone0));
     }
 
-    const int32_t m = s.measured_module_count;
+    const int32_t m = s.module_measure > 0 ? s.module_measure : s.measured_module_count;
     const int32_t g = s.module_memory_silent ? (m > 0 ? m : 1) : module_reference(s.zone1);
     // Products in 32 bits, then a real division rounded halves to even.
     auto scaled = [&](int32_t k) { return int32_t(div_round_even(int64_t(int32_t(uint32_t(m) * uint32_t(k))), g)); };

@@ -25,6 +25,8 @@ enum Zone0Offset : int {
 
 // Counts status reads of the module's high phase (0..5000, 5000 = no module).
 int32_t measure_module(Port& port);
+// The same, kept in both the measurement and the count the links use.
+int32_t measure_module(Station& s);
 
 void lir_s1(Station& s);                                              // zone 0 -> image
 void lir_s2(Station& s, const std::array<uint8_t, 8>& access_code);   // zone 1 -> image
@@ -43,7 +45,8 @@ int32_t module_reference(const std::array<uint8_t, kZone1Size>& z1);
 bool module_memory_silent(const Station& s);
 
 // The activate step's default computation: reads both zones, takes the stored
-// counts and computes the missing ones from the measured module count.
+// counts and computes the missing ones from the module measurement (the
+// measured module count when no measurement was kept).
 void load_delay_counts(Station& s);
 
 } // namespace zuna

@@ -36,7 +36,10 @@ struct Station {
 
     DelayCounts delay;
     int32_t g13_stored = 0;              // G13 delay count as found in the module (or set by hand)
+    // The G13 links time their units with this field and change it; the
+    // module measurement itself is kept in module_measure.
     int32_t measured_module_count = kNoModule;
+    int32_t module_measure = 0;          // last start-up measurement (0: none taken through measure_module(Station&))
     int32_t measured_copy = 0;           // copies taken at the end of each activate step
     int32_t reference_copy = 1;
     int64_t c120_read_timeout = kC120ReadTimeout;

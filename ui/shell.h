@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QString>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "link/station.h"
@@ -25,6 +26,9 @@ public:
     store::ModelLibrary* models = nullptr;      // null when mall7.dbf could not be opened
     store::FrequencyTable* frequencies = nullptr; // null when calib.dbf could not be opened
     bool simulated = false;
+    // On the simulated bench: plugs a family's simulated mechanism (the
+    // frequency window's searches); unset on a real port.
+    std::function<void(const std::string& family)> plug_mechanism;
     // A failure of the port seen during the last transfers ("" when none); the
     // main window reports it when a window returns.
     std::function<std::string()> port_problem;

@@ -1,0 +1,244 @@
+#include "freq/freq_link.h"
+
+#include <algorithm>
+
+#include "c120/c120_link.h"
+#include "link/module.h"
+#include "link/rounding.h"
+#include "nri/g13_link.h"
+#include "seci/rm3_link.h"
+
+namespace zuna::freq {
+
+const char kSearchFailed[] =
+    "Le monnayeur ne répond pas : réglage automatique de la vitesse impossible. Les fréquences restent "
+    "inchangées.";
+
+Range range(Family f)
+{
+    switch (f) {
+    case Family::G13: return {1, 7000};
+    case Family::RM3:
+    case Family::RM4:
+    case Family::ALB: return {1, 200};
+    default: return {1, 32767};
+    }
+}
+
+int32_t& count(Station& s, Family f)
+{
+    switch (f) {
+    case Family::G13: return s.delay.g13;
+    case Family::G136: return s.delay.g136;
+    case Family::C120: return s.delay.c120;
+    case Family::C220B: return s.delay.c220b;
+    case Family::C220: return s.delay.c220;
+    case Family::RM3: return s.delay.rm3;
+    case Family::RM4: return s.delay.rm4;
+    case Family::ALB: break;
+    }
+    return s.delay.alb;
+}
+
+int32_t count(const Station& s, Family f) { return count(const_cast<Station&>(s), f); }
+
+void put(Station& s, Family f, int32_t value)
+{
+    count(s, f) = value;
+    switch (f) {
+    case Family::G13:
+        s.g13_stored = value;
+        set_zone0_g13(s.zone0, value);
+        break;
+    case Family::G136: set_zone0_word(s.zone0, kZ0G136, value); break;
+    case Family::C120: set_zone0_word(s.zone0, kZ0C120, value); break;
+    case Family::C220B: set_zone0_word(s.zone0, kZ0C220b, value); break;
+    case Family::C220: set_zone0_word(s.zone0, kZ0C220, value); break;
+    case Family::RM3: set_zone0_word(s.zone0, kZ0Rm3, value); break;
+    case Family::RM4: set_zone0_word(s.zone0, kZ0Rm4, value); break;
+    case Family::ALB: set_zone0_word(s.zone0, kZ0Alb, value); break;
+    }
+}
+
+int32_t scaled(int32_t m, int32_t g, int32_t factor)
+{
+    return int32_t(round_even(double(m) * factor / double(g > 0 ? g : 1)));
+}
+
+Defaults defaults(int32_t m, int32_t g)
+{
+    Defaults d;
+    d.g13 = scaled(m, g, 2200);
+    d.g136 = scaled(m, g, 138);
+    d.c120 = scaled(m, g, 138);
+    d.c220b = d.c120;
+    d.c220 = scaled(m, g, 90);
+    d.rm3 = d.rm4 = d.alb = scaled(m, g, 68);
+    return d;
+}
+
+namespace {
+
+bool in_range(Family f, int32_t v) { return v >= range(f).lo && v <= range(f).hi; }
+
+void start(Progress* p, int steps)
+{
+    if (p)
+        p->start(steps);
+}
+void step(Progress* p)
+{
+    if (p)
+        p->step();
+}
+void finish(Progress* p)
+{
+    if (p)
+        p->finish();
+}
+
+Search failed()
+{
+    Search r;
+    r.message = kSearchFailed;
+    return r;
+}
+
+// One C120-link probe: the command at `probe_count`, then the reply recorded
+// at count 1, so its entries are raw read counts. Entry 0, or 0 when nothing came.
+int32_t c120_probe(Station& s, int32_t probe_count, const c120::Command4& command, bool line_0x73)
+{
+    s.delay.c120 = probe_count;
+    if (line_0x73)
+        c120::ecrir_bit(s, c120::kTeachEnd);
+    c120::ecrir_instruction(s, command);
+    s.delay.c120 = 1;
+    std::fill(s.run_table.begin(), s.run_table.begin() + c120::kLocalRuns, 0);
+    const int n = c120::lecture_monayeur(s, s.run_table.data(), kRunTableSize);
+    return n > 0 ? std::max(s.run_table[0], 0) : 0;
+}
+
+} // namespace
+
+Search search_c120(Station& s, int32_t m, int32_t g, Progress* p)
+{
+    const int32_t before = s.delay.c120;
+    int32_t best = 0;
+    start(p, 2);
+    for (int i = 0; i < 2; ++i) {
+        step(p);
+        const int32_t r = c120_probe(s, scaled(m, g, 80), c120::kOpen, true);
+        best = std::max(best, int32_t(round_even(r * 0.5)));
+    }
+    finish(p);
+    s.delay.c120 = before;
+    if (!in_range(Family::C120, best))
+        return failed();
+    put(s, Family::C120, best);
+    return {true, best, {}};
+}
+
+Search search_c220b(Station& s, int32_t m, int32_t g, Progress* p)
+{
+    const int32_t c120_before = s.delay.c120;
+    int32_t best = 0;
+    start(p, 11);
+    for (int i = 0; i < 11; ++i) {
+        step(p);
+        const int32_t r = c120_probe(s, scaled(m, g, 100), c120::kClose, false);
+        if (round_even(r * 0.5) > best)
+            best = int32_t(round_even(r * 0.5 + r * 0.5 * 3 * 0.01));
+    }
+    finish(p);
+    s.delay.c120 = c120_before;
+    if (!in_range(Family::C220B, best))
+        return failed();
+    put(s, Family::C220B, best);
+    return {true, best, {}};
+}
+
+Search search_g13(Station& s, int32_t m, int32_t g, Progress* p)
+{
+    const int32_t count_before = s.delay.g13, stored_before = s.g13_stored;
+    s.g13_stored = 0;
+    s.delay.g13 = scaled(m, g, 3000);
+    // The probe: "I" held 107 units at unit count 10, its answer read at 1.
+    s.measured_module_count = 1;
+    std::fill(s.run_table.begin(), s.run_table.begin() + 41, 0);
+    s.measured_module_count = 10;
+    nri::RunList probe;
+    for (uint8_t v : {1, 1, 2, 1, 2, 1, 1, 107})
+        probe.push(v);
+    nri::ecrir_octet_s(s, probe, 7);
+    s.measured_module_count = 1;
+    nri::lit_g13_rt(s);
+    const int32_t answer = int32_t(round_even(s.run_table[2] * 0.5));
+    if (answer >= 1)
+        s.delay.g13 = answer;
+    nri::reset(s);
+    s.delay.g13 -= 300;
+    if (s.delay.g13 < 1)
+        s.delay.g13 = 1;
+    nri::TuneOutcome how = nri::TuneOutcome::Silent;
+    const int32_t result = nri::test_v(s, p, &how);
+    if (how == nri::TuneOutcome::Stopped || !in_range(Family::G13, result)) {
+        s.delay.g13 = count_before;
+        s.g13_stored = stored_before;
+        Search r = failed();
+        if (how == nri::TuneOutcome::Stopped)
+            r.message = "Réglage arrêté : fréquences inchangées.";
+        return r;
+    }
+    put(s, Family::G13, result);
+    return {true, result, {}};
+}
+
+Search search_rm3(Station& s, int32_t m, int32_t g, Progress* p)
+{
+    const int32_t before = s.delay.rm3;
+    const seci::Line line = seci::rm3_line(s);
+    static const int32_t kProbe[] = {9, 1, 5, 1, 3, 200, 0};
+    static const int32_t kHold[] = {9, 80, 0};
+    static const int32_t kEnd[] = {9, 1, 5, 1, 3, 500, 0};
+    start(p, 11 + 150);
+    int32_t i = 0;
+    for (int k = 0; k < 11; ++k) {
+        step(p);
+        s.delay.rm3 = scaled(m, g, 200);
+        seci::ecrir_octet_s(line, kProbe);
+        s.delay.rm3 = 1;
+        seci::lit_rm3(line, 16000);
+        i = std::max(i, int32_t(round_even(s.run_table[0] * 0.5)));
+    }
+    // Nothing (or nothing long enough) answered the probe: the climb would
+    // start at a count of 0 or below and run for minutes on a silent line.
+    if (i <= 10) {
+        finish(p);
+        s.delay.rm3 = before;
+        return failed();
+    }
+    s.run_table[1] = s.run_table[2] = 0;
+    s.delay.rm3 = i - 10;
+    seci::ecrir_octet(line, kHold);
+    auto ready = [&] { return s.run_table[0] == 0 && s.run_table[1] == 1 && s.run_table[2] == 7; };
+    bool found = ready();
+    while (!found && i <= 150) {
+        step(p);
+        s.delay.rm3 = i - 1;
+        seci::ecrir_octet(line, kHold);
+        seci::ecrir_octet(line, kHold);
+        found = ready();
+        ++i;
+    }
+    seci::ecrir_octet(line, kEnd);
+    finish(p);
+    const int32_t result = s.delay.rm3;
+    if (!found || !in_range(Family::RM3, result)) {
+        s.delay.rm3 = before;
+        return failed();
+    }
+    put(s, Family::RM3, result);
+    return {true, result, {}};
+}
+
+} // namespace zuna::freq

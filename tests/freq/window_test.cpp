@@ -1,0 +1,180 @@
+// The frequency window on the simulated bench: typed counts reach zone 0 of
+// the module, "Défaut" and "Calcul" compute from the module measurement,
+// named sets go into calib.dbf and come back, and a module that keeps
+// nothing is told.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+
+#include "app/windows.h"
+#include "freq/pc_dialogs.h"
+#include "freq/zuna07_window.h"
+#include "link/module.h"
+#include "sim/catalogue.h"
+#include "sim/module_sim.h"
+#include "store/frequency_table.h"
+#include "tests/common/modal.h"
+#include "tests/store/store_test_util.h"
+#include "ui/shell.h"
+
+using namespace zuna;
+using freq::Family;
+
+namespace {
+struct Rig {
+    explicit Rig(sim::Faults faults = {}) : setup(1.0, faults, "")
+    {
+        measure_module(station);
+        load_delay_counts(station);
+        std::string error, notice;
+        table = store::open_frequency_table(dir.path(), &error, &notice);
+        shell.frequencies = table.get();
+        shell.plug_mechanism = [this](const std::string& f) { setup.window_opened(f); };
+        create_start_windows(shell, &parent);
+        w = std::make_unique<Tzuna07>(shell, &parent);
+        w->message = [this](const QString& m) { messages << m; };
+        w->show();
+    }
+    int zone0_word(int offset) { return setup.module().zone0()[offset] | setup.module().zone0()[offset + 1] << 8; }
+    void type(Family f, int value)
+    {
+        QSpinBox* s = w->spin(f);
+        s->setValue(value);
+    }
+    store::testing::ScratchDir dir;
+    sim::SimSetup setup;
+    Station station{setup.bench()};
+    Shell shell{station};
+    QWidget parent;
+    std::unique_ptr<store::FrequencyTable> table;
+    std::unique_ptr<Tzuna07> w;
+    QStringList messages;
+};
+} // namespace
+
+TEST(FreqWindow, TypedCountsGoIntoZone0WithinTheirRanges)
+{
+    Rig rig;
+    struct Case { Family f; int typed; int kept; int offset; } cases[] = {
+        {Family::C120, 300, 300, kZ0C120},   {Family::C220B, 70000, 32767, kZ0C220b}, {Family::C220, -1, 1, kZ0C220},
+        {Family::G136, 141, 141, kZ0G136},   {Family::RM3, 250, 200, kZ0Rm3},       {Family::RM4, 0, 1, kZ0Rm4},
+        {Family::ALB, 69, 69, kZ0Alb},
+    };
+    for (const Case& c : cases) {
+        const int writes = rig.setup.module().zone0_writes();
+        rig.type(c.f, c.typed);
+        EXPECT_EQ(freq::count(rig.station, c.f), c.kept) << c.typed;
+        EXPECT_EQ(rig.zone0_word(c.offset), c.kept) << c.typed;
+        EXPECT_EQ(rig.setup.module().zone0_writes() - writes, 1) << c.typed;
+    }
+    EXPECT_EQ(rig.setup.module().zone0()[45], 0x2C);
+    EXPECT_EQ(rig.setup.module().zone0()[46], 0x01);
+    // G13: the six-byte encoding, into the count in use and the stored count.
+    rig.type(Family::G13, 5000);
+    const auto& z = rig.setup.module().zone0();
+    EXPECT_EQ((std::array<int, 6>{z[54], z[53], z[52], z[51], z[50], z[49]}), (std::array<int, 6>{1, 0, 0, 1, 1, 0x88}));
+    EXPECT_EQ(rig.station.g13_stored, 5000);
+    rig.type(Family::G13, 9000);
+    EXPECT_EQ(rig.station.delay.g13, 7000);
+}
+
+TEST(FreqWindow, DefaultAndCalculComeFromTheModuleMeasurement)
+{
+    Rig rig;
+    ASSERT_EQ(rig.station.measured_copy, 100);
+    ASSERT_EQ(rig.station.reference_copy, 100);
+    // The G13 links time their units with the measured module count and leave
+    // it changed; the activate step that follows a window must not take that
+    // for the module measurement.
+    rig.station.measured_module_count = 7;
+    load_delay_counts(rig.station);
+    EXPECT_EQ(rig.station.measured_copy, 100);
+    rig.type(Family::C220, 55);
+    rig.w->findChild<QPushButton*>("Button6")->click(); // "Calcul"
+    EXPECT_EQ(rig.station.delay.c220, 90);
+    EXPECT_EQ(rig.zone0_word(kZ0C220), 90);
+    rig.w->findChild<QPushButton*>("Button5")->click(); // "Défaut"
+    const Station& s = rig.station;
+    EXPECT_EQ((std::array<int, 9>{s.delay.g13, s.g13_stored, s.delay.g136, s.delay.c120, s.delay.c220b, s.delay.c220,
+                                  s.delay.rm3, s.delay.rm4, s.delay.alb}),
+              (std::array<int, 9>{2200, 2200, 138, 138, 138, 90, 68, 68, 68}));
+    EXPECT_EQ(zone0_g13(rig.setup.module().zone0()), 2200);
+    EXPECT_EQ(rig.w->spin(Family::G13)->value(), 2200);
+    EXPECT_EQ(rig.w->spin(Family::ALB)->value(), 68);
+}
+
+TEST(FreqWindow, SavedSetsComeBackWithLire)
+{
+    Rig rig;
+    rig.type(Family::C120, 150);
+    rig.type(Family::ALB, 70);
+    test::on_modal([](QWidget* d) {
+        auto* ap = d->findChild<QLineEdit*>("ap");
+        ap->setFocus();
+        ap->setText("BANC 1");
+        d->findChild<QPushButton*>("BitBtn1")->click();
+    });
+    rig.w->findChild<QPushButton*>("Button8")->click();
+    ASSERT_EQ(rig.table->visible_count(), 1);
+    const store::FrequencyRecord saved = *rig.table->current();
+    EXPECT_EQ(saved.appareil, "BANC 1");
+    EXPECT_EQ(saved.c120, 150);
+    EXPECT_EQ(saved.alb, 70);
+    // A second set without ALB (written by an older station).
+    store::FrequencyRecord old = saved;
+    old.appareil = "ATELIER";
+    old.c120 = 160;
+    old.alb.reset();
+    old.rm3 = 300; // outside its range: left as it is, and told
+    std::string error;
+    ASSERT_TRUE(rig.table->append(old, &error)) << error;
+
+    struct Case { const char* name; int c120; int alb; int rm3; int told; } cases[] = {
+        {"ATELIER", 160, 75, 68, 1},
+        {"BANC 1", 150, 70, 68, 0},
+    };
+    for (const Case& c : cases) {
+        rig.type(Family::C120, 100);
+        rig.type(Family::ALB, 75);
+        rig.messages.clear();
+        test::on_modal([&](QWidget* d) {
+            auto* grid = d->findChild<QTableWidget*>("DBGrid1");
+            ASSERT_EQ(grid->rowCount(), 2);
+            for (int r = 0; r < 2; ++r)
+                if (grid->item(r, 0)->text() == c.name)
+                    grid->selectRow(r);
+            d->findChild<QPushButton*>("BitBtn1")->click();
+        });
+        rig.w->findChild<QPushButton*>("Button9")->click();
+        EXPECT_EQ(rig.station.delay.c120, c.c120) << c.name;
+        EXPECT_EQ(rig.zone0_word(kZ0C120), c.c120) << c.name;
+        EXPECT_EQ(rig.station.delay.alb, c.alb) << c.name;
+        EXPECT_EQ(rig.station.delay.rm3, c.rm3) << c.name;
+        EXPECT_EQ(rig.messages.size(), c.told) << c.name;
+    }
+    // "Supprimer" asks first.
+    auto* lire = rig.shell.dialog<Tlire_pc>();
+    int asked = 0;
+    lire->confirm_delete = [&](QWidget*) { return ++asked == 2; };
+    lire->grid()->selectRow(0);
+    lire->SupprimerClick();
+    EXPECT_EQ(rig.table->visible_count(), 2);
+    lire->SupprimerClick();
+    EXPECT_EQ(rig.table->visible_count(), 1);
+}
+
+TEST(FreqWindow, AModuleThatKeepsNothingIsToldWhenTheWindowCloses)
+{
+    for (bool dead : {false, true}) {
+        sim::Faults faults;
+        faults.memory_dead = dead;
+        Rig rig(faults);
+        rig.type(Family::C120, 140);
+        rig.w->close();
+        EXPECT_EQ(rig.messages.size(), dead ? 1 : 0) << dead;
+    }
+}

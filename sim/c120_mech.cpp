@@ -58,7 +58,7 @@ void SerialMech::fix_checksum() { seal_checksum(memory_); }
 void SerialMech::schedule()
 {
     if (bench_)
-        bench_->wake_at(*this, std::min({rx_next_, tx_next_, coin_due_}));
+        bench_->wake_at(*this, std::min({rx_next_, tx_next_, coin_due_, nak_at_}));
 }
 
 void SerialMech::on_data(uint64_t now, uint8_t old_value, uint8_t value)
@@ -66,6 +66,7 @@ void SerialMech::on_data(uint64_t now, uint8_t old_value, uint8_t value)
     if (!powered_ || rx_ != Rx::Idle)
         return;
     if (line(old_value) && !line(value)) { // start edge
+        nak_at_ = kNever; // the line is busy again: the answer waits for its rest
         if (!command_.empty() && now - last_byte_end_ > 40 * bit_ticks_)
             command_.clear();
         rx_ = Rx::Start;
@@ -83,6 +84,12 @@ void SerialMech::on_wake(uint64_t now)
         send_next(now);
     if (coin_due_ <= now)
         drop_coin(now);
+    if (nak_at_ <= now) {
+        nak_at_ = kNever;
+        nak_pending_ = false;
+        ++naks_;
+        reply({kNak}, 0);
+    }
     schedule();
 }
 
@@ -140,13 +147,20 @@ void SerialMech::sample(uint64_t now)
         if (!level) { // bad stop bit: the character is lost, and the command with it
             ++framing_errors_;
             command_.clear();
+            nak_pending_ = true;
+            nak_at_ = now + kNakRestBits * bit_ticks_;
             return;
         }
+        if (nak_pending_) // a character framed after a bad one: the answer waits again
+            nak_at_ = now + kNakRestBits * bit_ticks_;
         command_.push_back(rx_byte_);
         {
             const int length = command_length(command_);
-            if (length == 0)
-                command_.clear(); // not the start of a command
+            if (length == 0) { // not the start of a command: answered as a character not framed
+                command_.clear();
+                nak_pending_ = true;
+                nak_at_ = now + kNakRestBits * bit_ticks_;
+            }
             else if (int(command_.size()) == length)
                 finish_command(now);
         }
@@ -164,6 +178,8 @@ void SerialMech::finish_command(uint64_t now)
     rx_ = Rx::Idle;
     rx_next_ = kNever;
     last_byte_end_ = now;
+    if (nak_pending_)
+        nak_at_ = now + kNakRestBits * bit_ticks_;
     execute(c, now);
 }
 
@@ -225,6 +241,8 @@ void SerialMech::power_off()
     powered_ = false;
     tx_.clear();
     tx_next_ = kNever;
+    nak_pending_ = false;
+    nak_at_ = kNever;
     rx_ = Rx::Idle;
     rx_next_ = kNever;
     coin_due_ = kNever;

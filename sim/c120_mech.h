@@ -4,7 +4,11 @@
 // the way its own receiver would (start edge, mid-bit sampling at its own bit
 // time, stop bit checked), answers on status bit 7 (start bit 1, inverted
 // data, stop level 0, a pause after each byte), really writes its memory, and
-// measures coins dropped by the bench.
+// measures coins dropped by the bench. A character whose stop bit is low,
+// or that begins no command (one sent at another speed, as the frequency
+// window's probes are), is answered with 0xFA once the line has rested ten bit times: its start bit
+// and data bit 0 make one stretch of two bit times at the mechanism's own
+// speed, which is what the frequency window measures.
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -47,6 +51,11 @@ public:
     bool powered() const { return powered_; }
     int word_writes() const { return word_writes_; }
     int framing_errors() const { return framing_errors_; }
+    // Characters not framed or beginning no command are answered with kNak.
+    static constexpr uint8_t kNak = 0xFA;
+    // Rest before it: longer than the stop bits between a command's bytes.
+    static constexpr int kNakRestBits = 10;
+    int naks() const { return naks_; }
     // Commands understood, in order (bytes as received).
     const std::vector<std::vector<uint8_t>>& commands() const { return commands_; }
 
@@ -126,6 +135,11 @@ private:
     std::vector<uint8_t> command_;
     int framing_errors_ = 0;
     std::vector<std::vector<uint8_t>> commands_;
+    // A character it could not frame (sent at another speed) is answered
+    // with kNak once the line has rested kNakRestBits bit times.
+    bool nak_pending_ = false;
+    uint64_t nak_at_ = kNever;
+    int naks_ = 0;
 
     // Transmitter: levels, one per bit time (or longer pauses).
     struct Segment {

@@ -210,13 +210,6 @@ Search search_rm3(Station& s, int32_t m, int32_t g, Progress* p)
         seci::lit_rm3(line, 16000);
         i = std::max(i, int32_t(round_even(s.run_table[0] * 0.5)));
     }
-    // Nothing (or nothing long enough) answered the probe: the climb would
-    // start at a count of 0 or below and run for minutes on a silent line.
-    if (i <= 10) {
-        finish(p);
-        s.delay.rm3 = before;
-        return failed();
-    }
     s.run_table[1] = s.run_table[2] = 0;
     s.delay.rm3 = i - 10;
     seci::ecrir_octet(line, kHold);

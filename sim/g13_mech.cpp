@@ -53,8 +53,13 @@ void G13Mechanism::on_data(uint64_t now, uint8_t old_value, uint8_t value)
     line_ = value & 1;
     if (line_) {
         rise_ = now;
+        if (now - fall_ < fast_bit_ / 8) { // a pulse no receiver can take: a wake-up probe
+            wake_due_ = now + slow_bit_;
+            schedule();
+        }
         return;
     }
+    fall_ = now;
     // A falling edge: a start bit for every receiver free to take it.
     for (Receiver& r : rx_) {
         if (r.busy)
@@ -288,7 +293,7 @@ void G13Mechanism::schedule()
 {
     if (!bench_)
         return;
-    uint64_t next = tx_.empty() ? kNever : tx_.front().at;
+    uint64_t next = std::min(tx_.empty() ? kNever : tx_.front().at, wake_due_);
     for (const Receiver& r : rx_)
         next = std::min(next, r.next);
     bench_->wake_at(*this, next);
@@ -298,6 +303,17 @@ void G13Mechanism::on_wake(uint64_t now)
 {
     if (!bench_)
         return;
+    if (wake_due_ <= now) {
+        wake_due_ = kNever;
+        if (powered_ && tx_.empty()) {
+            const uint64_t echo = std::max<uint64_t>(slow_bit_ / 64, 1);
+            tx_.push_back({false, now});
+            tx_.push_back({true, now + echo});
+            tx_.push_back({false, now + 2 * echo});
+            tx_.push_back({true, now + 2 * echo + 2 * slow_bit_});
+            tx_end_ = now + 2 * echo + 2 * slow_bit_;
+        }
+    }
     while (!tx_.empty() && tx_.front().at <= now) {
         bench_->drive(*this, kReplyBit, tx_.front().level ? 0 : kReplyBit);
         tx_.pop_front();

@@ -10,6 +10,12 @@
 // character and the receiver then waits for ten idle bit times before it
 // takes a new start edge. A command is answered at the rate it came in. So
 // it understands the host only within about 5 % of its bit times.
+//
+// A burst of pulses far too short for either receiver (the frequency
+// window's wake-up probe) is answered one slow bit time after its last pulse
+// with a short echo (1/64 bit at level 0, 1/64 at level 1) and then two slow
+// bit times at level 0: the window takes half of that stretch as the G13
+// count to start its tuning from.
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -97,6 +103,8 @@ private:
     Receiver rx_[2];
     bool line_ = false;     // host line level (data bit 0)
     uint64_t rise_ = 0;     // tick of the last rise to level 1
+    uint64_t fall_ = 0;     // tick of the last fall to level 0
+    uint64_t wake_due_ = kNever; // answer to a burst of short pulses
     std::deque<Edge> tx_;   // line changes still to come
     uint64_t tx_end_ = 0;   // end of the last character queued
     bool tx_last_ = true;   // level after the last queued change

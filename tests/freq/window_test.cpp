@@ -178,3 +178,29 @@ TEST(FreqWindow, AModuleThatKeepsNothingIsToldWhenTheWindowCloses)
         EXPECT_EQ(rig.messages.size(), dead ? 1 : 0) << dead;
     }
 }
+
+TEST(FreqWindow, ReCalibPlugsTheFamilyAndWritesWhatItFound)
+{
+    struct Case { const char* button; Family f; int offset; bool silent; } cases[] = {
+        {"Button3", Family::C120, kZ0C120, false},
+        {"Button4", Family::C220B, kZ0C220b, false},
+        {"Button7", Family::RM3, kZ0Rm3, false},
+        {"Button3", Family::C120, kZ0C120, true},
+    };
+    for (const Case& c : cases) {
+        sim::Faults faults;
+        faults.silent = c.silent;
+        Rig rig(faults);
+        rig.type(c.f, 120);
+        rig.w->findChild<QPushButton*>(c.button)->click();
+        EXPECT_EQ(rig.messages.size(), c.silent ? 1 : 0) << c.button;
+        const int found = freq::count(rig.station, c.f);
+        EXPECT_EQ(found != 120, !c.silent) << c.button;
+        EXPECT_EQ(rig.zone0_word(c.offset), found) << c.button;
+        EXPECT_EQ(rig.w->spin(c.f)->value(), found) << c.button;
+    }
+    // Families whose link has not come yet offer no search.
+    Rig rig;
+    for (const char* b : {"Button2", "Button10", "Button11"})
+        EXPECT_FALSE(rig.w->findChild<QPushButton*>(b)->isEnabled()) << b;
+}

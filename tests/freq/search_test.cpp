@@ -3,6 +3,8 @@
 // mechanism at the count found, and a search with no answer changes nothing.
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
 #include <cstdio>
 #include <functional>
 
@@ -10,9 +12,11 @@
 #include "c120/c220b_link.h"
 #include "freq/freq_link.h"
 #include "link/module.h"
+#include "link/trace_port.h"
 #include "nri/g13_link.h"
 #include "seci/rm3_link.h"
 #include "sim/catalogue.h"
+#include "tests/common/sigrok.h"
 
 using namespace zuna;
 using freq::Family;
@@ -92,4 +96,26 @@ TEST(FreqSearch, LandsWhereTheFamilyReadsTheMechanismOrChangesNothing)
             EXPECT_LT(port_seconds, 30);
         }
     }
+}
+
+TEST(FreqSearch, C120ProbeOnTheLineAsSigrokDecodesIt)
+{
+    // The open sent at round(m' x 80 / g') = 80, 81 ticks a bit: 12346 baud.
+    if (!test::have_sigrok())
+        GTEST_SKIP() << "sigrok-cli not installed";
+    sim::SimSetup setup(1.0, {}, "");
+    Station s(setup.bench());
+    measure_module(s);
+    load_delay_counts(s);
+    setup.plug("c120");
+    QTemporaryDir dir;
+    const QString vcd = dir.filePath("probe.vcd");
+    {
+        TracePort trace(setup.bench(), vcd.toStdString());
+        s.port = &trace;
+        EXPECT_TRUE(freq::search_c120(s, s.measured_copy, s.reference_copy, nullptr).ok);
+        s.port = &setup.bench();
+    }
+    EXPECT_EQ(test::sigrok_bytes(vcd, "uart:rx=D0:baudrate=12346", "rx-data"),
+              (std::vector<int>{0x05, 0x78, 0x78, 0xFF, 0x05, 0x78, 0x78, 0xFF}));
 }

@@ -124,6 +124,24 @@ TEST(FreqWindow, SavedSetsComeBackWithLire)
     EXPECT_EQ(saved.appareil, "BANC 1");
     EXPECT_EQ(saved.c120, 150);
     EXPECT_EQ(saved.alb, 70);
+    // As peers nobody here wrote read it.
+    if (store::testing::python_dbf_present()) {
+        int status = 0;
+        const std::string out = store::testing::python(rig.dir, R"(
+import dbf
+t = dbf.Table('calib.dbf')
+t.open(dbf.READ_ONLY)
+r = t[0]
+print(r.appareil.strip(), r.c120, r.alb)
+t.close()
+)",
+                                                       &status);
+        EXPECT_EQ(out, "BANC 1 150 70\n") << status;
+    }
+    if (store::testing::dbview_present()) {
+        const std::string out = store::testing::run("dbview -b -t '" + rig.dir.file("calib.dbf") + "'");
+        EXPECT_NE(out.find("BANC 1"), std::string::npos) << out;
+    }
     // A second set without ALB (written by an older station).
     store::FrequencyRecord old = saved;
     old.appareil = "ATELIER";

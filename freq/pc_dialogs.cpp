@@ -105,7 +105,10 @@ Tlire_pc::Tlire_pc(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shel
     grid_->setSelectionMode(QAbstractItemView::SingleSelection);
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid_->verticalHeader()->hide();
-    grid_->setMinimumWidth(560);
+    grid_->setColumnWidth(0, 200);
+    for (int c = 1; c < 8; ++c)
+        grid_->setColumnWidth(c, 60);
+    grid_->setMinimumWidth(200 + 7 * 60 + 2 * grid_->frameWidth() + 4);
     col->addWidget(grid_);
     auto* buttons = new QHBoxLayout;
     auto* ok = make_button(this, "BitBtn1", "OK", "Selectionner");

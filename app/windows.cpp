@@ -7,8 +7,8 @@
 #include "c120/calibrate.h"
 #include "nri/g13_teach.h"
 #include "nri/g13_window.h"
-#include "seci/calibre_rm3.h"
-#include "seci/rm3_window.h"
+#include "seci/seci_calibre.h"
+#include "seci/seci_window.h"
 #include "store/browsers.h"
 
 namespace zuna {
@@ -31,6 +31,7 @@ void create_start_windows(Shell& shell, QWidget* parent)
     shell.add_dialog(new store::TM_g13_6000(shell, parent));
     shell.add_dialog(new store::Tm_c120(shell, parent));
     shell.add_dialog(new Tcalibre_rm3(shell, parent));
+    shell.add_dialog(new Tcalibre_rm4(shell, parent));
     shell.add_dialog(new Tcalibrate(shell, parent));
 }
 
@@ -50,7 +51,7 @@ const std::vector<SpeedItem>& speed_items()
         {"nrig130000b", "NRI\nG13.0", "NRI G13.0", "g13", window<Tnrig130000>},
         {"nrig136000", "NRI\nG13.6", "NRI G13.6", "g136", nullptr},
         {"SpeedItem4", "SECI\nRM3", "SECI RM3", "rm3", window<TRM3>},
-        {"RM4menu", "SECI\nRM4", "SECI RM4", "rm4", nullptr},
+        {"RM4menu", "SECI\nRM4", "SECI RM4", "rm4", window<Trm4>},
         {"SpeedItem5", "Alberici\nAL 03.", "Alberici al 03", "al3", nullptr},
         {"SpeedItem3", "ZUNA07", "Calibre le module", "", nullptr},
     };

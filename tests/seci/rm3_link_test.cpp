@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "link/module.h"
-#include "seci/rm3_link.h"
+#include "seci/seci_link.h"
 #include "sim/catalogue.h"
-#include "sim/rm3_mech.h"
+#include "sim/seci_mech.h"
 #include "tests/common/counting_port.h"
 #include "tests/common/recording_port.h"
 
@@ -298,7 +298,7 @@ TEST(Rm3Builders, CharacterAndWordRunLists)
         EXPECT_EQ(std::vector<int32_t>(l.e.begin(), l.e.begin() + l.size), r.runs) << r.v;
         EXPECT_EQ(s.symbols[size_t(l.size)], 0) << r.v;
     }
-    const RunList one = nb_envoi_1(s, 0x3C);
+    const RunList one = nb_envoi_2(s, 0x3C);
     EXPECT_EQ(std::vector<int32_t>(one.e.begin(), one.e.begin() + one.size), (std::vector<int32_t>{3, 4, 2, 1}));
 }
 
@@ -397,7 +397,7 @@ TEST_F(Rm3Bench, CoinMeasurement)
     const auto coin = test_measurement(line(), 1, &heard);
     ASSERT_TRUE(coin);
     EXPECT_TRUE(heard);
-    EXPECT_EQ(coin->value, (std::array<int32_t, 6>{1150, 900, 100, 2350, 3550, 0}));
+    EXPECT_EQ(coin->value, (std::array<int32_t, 8>{1150, 900, 100, 2350, 3550, 0}));
     mech->set_coins(false);
     EXPECT_FALSE(test_measurement(line(), 1, &heard));
     EXPECT_FALSE(heard);

@@ -10,9 +10,9 @@
 
 #include "link/module.h"
 #include "link/trace_port.h"
-#include "seci/rm3_link.h"
+#include "seci/seci_link.h"
 #include "sim/catalogue.h"
-#include "sim/rm3_mech.h"
+#include "sim/seci_mech.h"
 
 using namespace zuna;
 

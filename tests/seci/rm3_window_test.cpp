@@ -14,10 +14,10 @@
 
 #include "app/windows.h"
 #include "link/module.h"
-#include "seci/calibre_rm3.h"
-#include "seci/rm3_window.h"
+#include "seci/seci_calibre.h"
+#include "seci/seci_window.h"
 #include "sim/catalogue.h"
-#include "sim/rm3_mech.h"
+#include "sim/seci_mech.h"
 #include "store/model_library.h"
 #include "store/model_ui.h"
 #include "store/tables.h"
@@ -102,7 +102,7 @@ TEST_F(Rm3Rig, ReadShowsTheChannelsAndTheTestLightsTheirPairs)
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 
     struct Coin {
-        std::array<int, 6> readings;
+        std::array<int, 8> readings;
         bool lit[3];
     };
     for (const Coin& c : {Coin{{1150, 900, 100, 2350, 3550, 0}, {true, true, true}},

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Saves pictures of the C120 window, its teach and validation dialogs and the
-# C220B window, each after a read on the simulated bench, into DIR (default
-# shots/). The picture code lives with the window tests, disabled there so
+# Saves pictures of the C120 window, its teach and validation dialogs, the
+# C220B window and the SECI RM3 and RM4 windows with their calibrations, each
+# after a read on the simulated bench, into DIR (default shots/). The picture code lives with the window tests, disabled there so
 # that the test run counts tests only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,6 +9,8 @@ dir=$(realpath -m "${1:-shots}")
 mkdir -p "$dir"
 export QT_QPA_PLATFORM=offscreen ZUNA_SHOT_DIR="$dir"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target test_c120
-./build/tests/test_c120 --gtest_also_run_disabled_tests --gtest_filter='*.DISABLED_Screenshot*' --gtest_brief=1
+cmake --build build --target test_c120 test_seci
+for t in test_c120 test_seci; do
+  ./build/tests/$t --gtest_also_run_disabled_tests --gtest_filter='*.DISABLED_Screenshot*' --gtest_brief=1
+done
 ls -l "$dir"/*.png

@@ -60,6 +60,7 @@ struct SeciRig : ::testing::Test {
         w->show();
     }
     void port_times();
+    void screenshots();
     void silent_read();
     sim::SeciMech* plug() { return mech = static_cast<sim::SeciMech*>(setup.plug(rm4 ? "rm4" : "rm3")); }
     SeciCalibre* calibration() const
@@ -603,6 +604,31 @@ void SeciRig::port_times()
     }
     cal->set_window(nullptr);
 }
+
+// Pictures of the editor after a read and a test, and of the calibration
+// after sampling, into ZUNA_SHOT_DIR: not a test, run by
+// scripts/screenshots.sh only.
+void SeciRig::screenshots()
+{
+    const QString dir = qEnvironmentVariable("ZUNA_SHOT_DIR", ".");
+    const QString name = rm4 ? "rm4" : "rm3";
+    click("Button1");
+    click("Button4"); // a coin inside channel 1
+    w->adjustSize();
+    EXPECT_TRUE(w->grab().save(dir + "/t" + name + "_read_test.png"));
+    SeciCalibre* cal = calibration();
+    cal->set_window(w.get());
+    cal->show();
+    child<QSpinBox>(cal, "nb_piece")->setValue(5);
+    cal->BitBtn1Click();
+    cal->adjustSize();
+    EXPECT_TRUE(cal->grab().save(dir + "/tcalibre_" + name + "_sampled.png"));
+    cal->hide();
+    cal->set_window(nullptr);
+}
+
+TEST_F(Rm3Rig, DISABLED_Screenshots) { screenshots(); }
+TEST_F(Rm4Rig, DISABLED_Screenshots) { screenshots(); }
 
 TEST_F(Rm3Rig, SilentMechanismIsToldWithinThirtySeconds) { port_times(); }
 TEST_F(Rm4Rig, SilentMechanismIsToldWithinThirtySeconds) { port_times(); }

@@ -9,8 +9,8 @@
 #include "freq/zuna07_window.h"
 #include "nri/g13_teach.h"
 #include "nri/g13_window.h"
-#include "seci/calibre_rm3.h"
-#include "seci/rm3_window.h"
+#include "seci/seci_calibre.h"
+#include "seci/seci_window.h"
 #include "store/browsers.h"
 
 namespace zuna {
@@ -35,6 +35,7 @@ void create_start_windows(Shell& shell, QWidget* parent)
     shell.add_dialog(new Tcalibre_rm3(shell, parent));
     shell.add_dialog(new Tsauve_pc(shell, parent));
     shell.add_dialog(new Tlire_pc(shell, parent));
+    shell.add_dialog(new Tcalibre_rm4(shell, parent));
     shell.add_dialog(new Tcalibrate(shell, parent));
 }
 
@@ -54,7 +55,7 @@ const std::vector<SpeedItem>& speed_items()
         {"nrig130000b", "NRI\nG13.0", "NRI G13.0", "g13", window<Tnrig130000>},
         {"nrig136000", "NRI\nG13.6", "NRI G13.6", "g136", nullptr},
         {"SpeedItem4", "SECI\nRM3", "SECI RM3", "rm3", window<TRM3>},
-        {"RM4menu", "SECI\nRM4", "SECI RM4", "rm4", nullptr},
+        {"RM4menu", "SECI\nRM4", "SECI RM4", "rm4", window<Trm4>},
         {"SpeedItem5", "Alberici\nAL 03.", "Alberici al 03", "al3", nullptr},
         {"SpeedItem3", "ZUNA07", "Calibre le module", "", window<Tzuna07>},
     };

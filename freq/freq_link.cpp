@@ -6,7 +6,7 @@
 #include "link/module.h"
 #include "link/rounding.h"
 #include "nri/g13_link.h"
-#include "seci/rm3_link.h"
+#include "seci/seci_link.h"
 
 namespace zuna::freq {
 

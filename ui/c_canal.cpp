@@ -39,12 +39,14 @@ TC_canal::TC_canal(QWidget* parent) : QDialog(parent)
     col->addLayout(buttons);
 }
 
-int TC_canal::ask(int maximum, QWidget* over)
+int TC_canal::ask(int maximum, QWidget* over, bool* accepted)
 {
     canal_->setRange(1, maximum);
     if (over)
         move(over->geometry().center() - rect().center());
-    exec();
+    const int result = exec();
+    if (accepted)
+        *accepted = result == QDialog::Accepted;
     return canal_->value();
 }
 

@@ -14,8 +14,9 @@ public:
     explicit TC_canal(QWidget* parent = nullptr);
     QSpinBox* canal() const { return canal_; }
     // Sets the range 1..maximum, shows the prompt modally and returns the
-    // channel shown when it closed (OK or not: the callers use it either way).
-    int ask(int maximum, QWidget* over = nullptr);
+    // channel shown when it closed; *accepted (optional) tells whether it
+    // closed with OK.
+    int ask(int maximum, QWidget* over = nullptr, bool* accepted = nullptr);
 
 private:
     QSpinBox* canal_;

@@ -14,7 +14,7 @@
 #include "link/module.h"
 #include "link/trace_port.h"
 #include "nri/g13_link.h"
-#include "seci/rm3_link.h"
+#include "seci/seci_link.h"
 #include "sim/catalogue.h"
 #include "tests/common/sigrok.h"
 

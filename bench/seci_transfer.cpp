@@ -1,5 +1,5 @@
-// SECI RM3 transfers on the simulated bench: the whole read (opening, six
-// channels, tail) and one channel write with its read-back, against a raw
+// SECI RM3 and RM4 transfers on the simulated bench: the whole read (six or
+// twelve channels) and one channel write with its read-back, against a raw
 // loop of status reads on the same bench. Counters: port accesses per
 // transfer and the wall time per access relative to the raw read loop.
 #include <benchmark/benchmark.h>
@@ -7,7 +7,7 @@
 #include <chrono>
 
 #include "link/module.h"
-#include "seci/rm3_link.h"
+#include "seci/seci_link.h"
 #include "sim/catalogue.h"
 
 using namespace zuna;
@@ -34,9 +34,9 @@ struct Counted : Port {
 };
 
 struct Rig {
-    Rig() : setup(1.0, {}, ""), counted(setup.bench()), station(counted)
+    explicit Rig(const char* family = "rm3") : setup(1.0, {}, ""), counted(setup.bench()), station(counted)
     {
-        setup.plug("rm3");
+        setup.plug(family);
         station.measured_module_count = measure_module(*station.port);
         load_delay_counts(station);
     }
@@ -66,26 +66,31 @@ void report(benchmark::State& state, Rig& rig, uint64_t accesses, double seconds
     state.counters["ratio_to_raw"] = per_access / raw;
 }
 
-void BM_Rm3WholeRead(benchmark::State& state)
+void whole_read(benchmark::State& state, const char* family, const seci::Family& f)
 {
-    Rig rig;
+    Rig rig(family);
     uint64_t accesses = 0;
     double seconds = 0;
     int runs = 0;
     for (auto _ : state) {
         const uint64_t a0 = rig.counted.accesses;
         const auto t0 = std::chrono::steady_clock::now();
-        const seci::ReadResult r = seci::lecture(seci::rm3_line(rig.station));
+        const seci::ReadResult r = seci::lecture(seci::Line{rig.station, &f});
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         accesses += rig.counted.accesses - a0;
         ++runs;
-        for (const auto& c : r.channel)
-            if (!c.record)
+        for (int n = 0; n < f.channels; ++n)
+            if (!r.channel[size_t(n)].record)
                 state.SkipWithError("a channel was not read");
     }
     report(state, rig, accesses, seconds, runs);
 }
+
+void BM_Rm3WholeRead(benchmark::State& state) { whole_read(state, "rm3", seci::kRm3); }
 BENCHMARK(BM_Rm3WholeRead)->Unit(benchmark::kMillisecond);
+
+void BM_Rm4WholeRead(benchmark::State& state) { whole_read(state, "rm4", seci::kRm4); }
+BENCHMARK(BM_Rm4WholeRead)->Unit(benchmark::kMillisecond);
 
 void BM_Rm3ChannelWrite(benchmark::State& state)
 {

@@ -1,4 +1,4 @@
-#include "seci/rm3_window.h"
+#include "seci/seci_window.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -12,7 +12,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "seci/calibre_rm3.h"
+#include "seci/seci_calibre.h"
 #include "store/model_ui.h"
 #include "ui/c_canal.h"
 #include "ui/shell.h"
@@ -71,57 +71,63 @@ void set_font_colour(QLabel* l, bool black)
 
 bool is_black(const QLabel* l) { return l->palette().color(QPalette::WindowText) == QColor(Qt::black); }
 
-// Value k (0..5) of a record is shown in label: top row values 0, 2, 4, bottom row 1, 3, 5.
-constexpr int kLabelOfValue[6] = {1, 4, 2, 5, 3, 6};
-
-QString output_text(int nibble) { return nibble == 8 ? QString("0") : QString::number(nibble); }
-
-QString record_text(const Rm3Record& r)
-{
-    QStringList v;
-    for (int32_t x : r.value)
-        v << QString::number(x);
-    return v.join(" ") + QString(", options %1, sortie %2").arg(r.flags).arg(output_text(r.output));
-}
-
 } // namespace
 
-TRM3::TRM3(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shell)
+SeciWindow::SeciWindow(Shell& shell, const SeciLayout& layout, QWidget* parent)
+    : QDialog(parent), shell_(shell), lay_(layout)
 {
-    setObjectName("RM3");
-    setWindowTitle(shell.title("SECI RM3"));
+    setObjectName(lay_.object_name);
+    setWindowTitle(shell.title(lay_.title));
     show_message = default_sink(this, windowTitle());
     build();
 }
 
-Station& TRM3::station() { return shell_.station; }
+Station& SeciWindow::station() { return shell_.station; }
 
-Line TRM3::line() { return rm3_line(station()); }
+Line SeciWindow::line() { return Line{station(), lay_.family}; }
 
-void TRM3::build()
+QString SeciWindow::output_text(int output) const
+{
+    return output == lay_.zero_output ? QString("0") : QString::number(output);
+}
+
+QString SeciWindow::record_text(const Record& r) const
+{
+    QStringList v;
+    for (int i = 0; i < values(); ++i)
+        v << QString::number(r.value[size_t(i)]);
+    return v.join(" ") + QString(", options %1, sortie %2").arg(r.flags).arg(output_text(r.output));
+}
+
+void SeciWindow::build()
 {
     auto* grid = new QGridLayout(this);
-    auto* channels = new QGridLayout;
-    channels->addWidget(make_label(this, "Label15", "HFU        LF        HFL"), 0, 1, 1, 3);
-    channels->addWidget(make_label(this, "Label16", "HFU        LF        HFL"), 0, 6, 1, 3);
-    for (int n = 1; n <= 6; ++n) {
-        const int half = (n - 1) / 3;
-        const int row = 1 + 2 * ((n - 1) % 3);
-        const int col = 5 * half;
-        channels->addWidget(make_label(this, QString("Label%1").arg(n), QString("Canal %1 :").arg(n)), row, col);
-        for (int k = 1; k <= 6; ++k) {
+    auto* table = new QGridLayout;
+    // Two halves side by side; per channel a top row (upper bounds) and a
+    // bottom row (lower bounds), the output label and its spin on the right.
+    const int cols = values() / 2;
+    const int per_half = channels() / 2;
+    const QString titles = cols == 4 ? "HFU        LF        HFL        +" : "HFU        LF        HFL";
+    table->addWidget(make_label(this, "Label15", titles), 0, 1, 1, cols);
+    table->addWidget(make_label(this, lay_.second_title, titles), 0, cols + 3, 1, cols);
+    for (int n = 1; n <= channels(); ++n) {
+        const int half = (n - 1) / per_half;
+        const int row = 1 + 2 * ((n - 1) % per_half);
+        const int col = (cols + 2) * half;
+        table->addWidget(make_label(this, lay_.row_names[size_t(n - 1)], QString("Canal %1 :").arg(n)), row, col);
+        for (int k = 1; k <= values(); ++k) {
             QLabel* l = make_label(this, QString("c%1%2").arg(n).arg(k), "0000");
             l->setMinimumWidth(44);
             c_[size_t(n - 1)][size_t(k - 1)] = l;
-            channels->addWidget(l, row + (k - 1) / 3, col + 1 + (k - 1) % 3);
+            table->addWidget(l, row + (k - 1) / cols, col + 1 + (k - 1) % cols);
         }
         s_[size_t(n - 1)] = make_label(this, QString("s%1").arg(n), "0");
-        channels->addWidget(s_[size_t(n - 1)], row, col + 4);
+        table->addWidget(s_[size_t(n - 1)], row, col + cols + 1);
         cs_[size_t(n - 1)] = make_spin(this, QString("cs%1").arg(n), 0, 6, 0);
         cs_[size_t(n - 1)]->hide();
-        channels->addWidget(cs_[size_t(n - 1)], row + 1, col + 4);
+        table->addWidget(cs_[size_t(n - 1)], row + 1, col + cols + 1);
     }
-    grid->addLayout(channels, 0, 0);
+    grid->addLayout(table, 0, 0);
 
     auto* legend = new QHBoxLayout;
     legend->addWidget(make_label(this, "Label19", "Légende"));
@@ -151,7 +157,7 @@ void TRM3::build()
     auto* status = new QHBoxLayout;
     progresse = new QProgressBar(this);
     progresse->setObjectName("progresse");
-    progresse->setRange(0, 7);
+    progresse->setRange(0, channels() + 1);
     progresse->hide();
     status->addWidget(progresse);
     transfer_ = new Transfer(shell_.transfers, this, progresse);
@@ -172,6 +178,11 @@ void TRM3::build()
         vp_[size_t(k - 1)] = make_label(v_p, QString("vp%1").arg(k), "0000");
         vg->addWidget(vp_[size_t(k - 1)], 2, k - 1);
     }
+    if (lay_.plus_pair) {
+        vg->addWidget(make_label(v_p, "Label14", "+"), 0, 6, 2, 1);
+        vp_[6] = make_label(v_p, "vp7", "0000");
+        vg->addWidget(vp_[6], 2, 6);
+    }
     v_p->hide();
     grid->addWidget(v_p, 3, 0, 1, 2);
 
@@ -180,14 +191,14 @@ void TRM3::build()
     ajustement->setObjectName("ajustement");
     ajustement->setFrameShape(QFrame::Panel);
     auto* ag = new QGridLayout(ajustement);
-    for (int k = 1; k <= 6; ++k) {
-        aj_[size_t(k - 1)] = make_spin(ajustement, QString("aj%1").arg(k), 0, k == 1 ? 5519 : 5119, 0);
-        ag->addWidget(aj_[size_t(k - 1)], (k - 1) / 3, (k - 1) % 3);
+    for (int k = 1; k <= values(); ++k) {
+        aj_[size_t(k - 1)] = make_spin(ajustement, QString("aj%1").arg(k), 0, lay_.aj_top[size_t(k - 1)], 0);
+        ag->addWidget(aj_[size_t(k - 1)], (k - 1) / cols, (k - 1) % cols);
     }
     ok = make_button(this, "ok", "OK");
     ab = make_button(this, "ab", "Abandon");
-    ag->addWidget(ok, 2, 1);
-    ag->addWidget(ab, 2, 2);
+    ag->addWidget(ok, 2, cols - 2);
+    ag->addWidget(ab, 2, cols - 1);
     ajustement->hide();
     ok->hide();
     ab->hide();
@@ -213,7 +224,7 @@ void TRM3::build()
     yellow(vide_can);
     auto* vc = new QHBoxLayout(vide_can);
     vc->addWidget(new QLabel("CANAL :", vide_can));
-    vc->addWidget(can_v = make_spin(vide_can, "can_v", 1, 6, 1));
+    vc->addWidget(can_v = make_spin(vide_can, "can_v", 1, channels(), 1));
     vc->addWidget(BitBtn5 = make_button(vide_can, "BitBtn5", "OK"));
     vc->addWidget(BitBtn6 = make_button(vide_can, "BitBtn6", "Abandon"));
     vide_can->hide();
@@ -248,33 +259,33 @@ void TRM3::build()
     f_p->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     pv->addWidget(new QLabel("Vers", vers_c));
     pv->addWidget(new QLabel("CANAL :", vers_c));
-    pv->addWidget(canal_v = make_spin(vers_c, "canal_v", 1, 6, 1));
+    pv->addWidget(canal_v = make_spin(vers_c, "canal_v", 1, channels(), 1));
     pv->addWidget(BitBtn3 = make_button(vers_c, "BitBtn3", "OK"));
     pv->addWidget(BitBtn4 = make_button(vers_c, "BitBtn4", "Abandon"));
     vers_c->hide();
     grid->addWidget(vers_c, 8, 0, 1, 2);
 
-    connect(Button1, &QPushButton::clicked, this, &TRM3::Button1Click);
-    connect(Button4, &QPushButton::clicked, this, &TRM3::Button4Click);
-    connect(Button5, &QPushButton::clicked, this, &TRM3::Button5Click);
-    connect(Button6, &QPushButton::clicked, this, &TRM3::Button6Click);
-    connect(ok, &QPushButton::clicked, this, &TRM3::okClick);
-    connect(ab, &QPushButton::clicked, this, &TRM3::abClick);
-    connect(Button8, &QPushButton::clicked, this, &TRM3::Button8Click);
-    connect(oks, &QPushButton::clicked, this, &TRM3::oksClick);
-    connect(abs, &QPushButton::clicked, this, &TRM3::absClick);
-    connect(Button7, &QPushButton::clicked, this, &TRM3::Button7Click);
-    connect(BitBtn5, &QPushButton::clicked, this, &TRM3::BitBtn5Click);
-    connect(BitBtn6, &QPushButton::clicked, this, &TRM3::BitBtn6Click);
-    connect(Button2, &QPushButton::clicked, this, &TRM3::Button2Click);
-    connect(BitBtn1, &QPushButton::clicked, this, &TRM3::BitBtn1Click);
-    connect(BitBtn2, &QPushButton::clicked, this, &TRM3::BitBtn2Click);
-    connect(Button3, &QPushButton::clicked, this, &TRM3::Button3Click);
-    connect(BitBtn3, &QPushButton::clicked, this, &TRM3::BitBtn3Click);
-    connect(BitBtn4, &QPushButton::clicked, this, &TRM3::BitBtn4Click);
+    connect(Button1, &QPushButton::clicked, this, &SeciWindow::Button1Click);
+    connect(Button4, &QPushButton::clicked, this, &SeciWindow::Button4Click);
+    connect(Button5, &QPushButton::clicked, this, &SeciWindow::Button5Click);
+    connect(Button6, &QPushButton::clicked, this, &SeciWindow::Button6Click);
+    connect(ok, &QPushButton::clicked, this, &SeciWindow::okClick);
+    connect(ab, &QPushButton::clicked, this, &SeciWindow::abClick);
+    connect(Button8, &QPushButton::clicked, this, &SeciWindow::Button8Click);
+    connect(oks, &QPushButton::clicked, this, &SeciWindow::oksClick);
+    connect(abs, &QPushButton::clicked, this, &SeciWindow::absClick);
+    connect(Button7, &QPushButton::clicked, this, &SeciWindow::Button7Click);
+    connect(BitBtn5, &QPushButton::clicked, this, &SeciWindow::BitBtn5Click);
+    connect(BitBtn6, &QPushButton::clicked, this, &SeciWindow::BitBtn6Click);
+    connect(Button2, &QPushButton::clicked, this, &SeciWindow::Button2Click);
+    connect(BitBtn1, &QPushButton::clicked, this, &SeciWindow::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &SeciWindow::BitBtn2Click);
+    connect(Button3, &QPushButton::clicked, this, &SeciWindow::Button3Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &SeciWindow::BitBtn3Click);
+    connect(BitBtn4, &QPushButton::clicked, this, &SeciWindow::BitBtn4Click);
 }
 
-void TRM3::showEvent(QShowEvent* e)
+void SeciWindow::showEvent(QShowEvent* e)
 {
     QDialog::showEvent(e);
     // Once per opening: the dialogs opened over this window (channel prompt,
@@ -285,9 +296,9 @@ void TRM3::showEvent(QShowEvent* e)
     }
 }
 
-void TRM3::clear_channel(int n, const QString& value_text)
+void SeciWindow::clear_channel(int n, const QString& value_text)
 {
-    for (int k = 1; k <= 6; ++k) {
+    for (int k = 1; k <= values(); ++k) {
         cell(n, k)->setText(value_text);
         set_background(cell(n, k), false);
         set_font_colour(cell(n, k), true);
@@ -295,16 +306,18 @@ void TRM3::clear_channel(int n, const QString& value_text)
     output_label(n)->setText("");
 }
 
-void TRM3::init()
+void SeciWindow::init()
 {
-    for (int n = 1; n <= 6; ++n) {
+    // Every channel, whichever half: a row that still shows its design
+    // values would pass for read.
+    for (int n = 1; n <= channels(); ++n) {
         clear_channel(n, "0000");
         held_[size_t(n - 1)].reset();
         flag_copy_[size_t(n - 1)] = 0;
     }
 }
 
-void TRM3::hide_work_panels()
+void SeciWindow::hide_work_panels()
 {
     v_p->hide();
     ajustement->hide();
@@ -312,33 +325,35 @@ void TRM3::hide_work_panels()
     ab->hide();
 }
 
-bool TRM3::lit(int n, int k) const { return cell(n, k)->property("lit").toBool(); }
+bool SeciWindow::lit(int n, int k) const { return cell(n, k)->property("lit").toBool(); }
 
-void TRM3::show_channel(int n, const Rm3Record& r)
+void SeciWindow::show_channel(int n, const Record& r)
 {
-    if (n < 1 || n > 6)
+    if (n < 1 || n > channels())
         return;
     held_[size_t(n - 1)] = r;
     flag_copy_[size_t(n - 1)] = r.flags;
-    if (r.output == 15) {
-        for (int k = 1; k <= 6; ++k)
+    if (r.output == family().empty_output) {
+        for (int k = 1; k <= values(); ++k)
             cell(n, k)->setText("");
         output_label(n)->setText("");
     } else {
-        for (int v = 0; v < 6; ++v)
-            cell(n, kLabelOfValue[v])->setText(QString::number(r.value[size_t(v)]));
+        for (int v = 0; v < values(); ++v)
+            cell(n, label_of(v))->setText(QString::number(r.value[size_t(v)]));
         output_label(n)->setText(output_text(r.output));
     }
-    for (int k = 1; k <= 3; ++k) {
-        const bool black = (r.flags >> (k - 1)) & 1;
+    const int cols = values() / 2;
+    for (int k = 1; k <= cols; ++k) {
+        // The three sensors follow their flag bit; the "+" pair has no choice.
+        const bool black = k > 3 || ((r.flags >> (k - 1)) & 1);
         set_font_colour(cell(n, k), black);
-        set_font_colour(cell(n, k + 3), black);
+        set_font_colour(cell(n, k + cols), black);
         set_background(cell(n, k), false);
-        set_background(cell(n, k + 3), false);
+        set_background(cell(n, k + cols), false);
     }
 }
 
-bool TRM3::report_write(int n, const WriteResult& w)
+bool SeciWindow::report_write(int n, const WriteResult& w)
 {
     if (w.confirmed()) {
         show_channel(n, *w.readback.record);
@@ -362,7 +377,7 @@ bool TRM3::report_write(int n, const WriteResult& w)
     return false;
 }
 
-void TRM3::Button1Click()
+void SeciWindow::Button1Click()
 {
     init();
     hide_work_panels();
@@ -382,17 +397,20 @@ void TRM3::Button1Click()
         show_message(kSilent);
 }
 
-void TRM3::test(const Rm3Record& coin)
+void SeciWindow::test(const std::optional<Record>& coin)
 {
-    for (int n = 1; n <= 6; ++n) {
-        const bool readable = held_[size_t(n - 1)] && !cell(n, 1)->text().isEmpty() &&
+    const int cols = values() / 2;
+    for (int n = 1; n <= channels(); ++n) {
+        const bool readable = coin && held_[size_t(n - 1)] && !cell(n, 1)->text().isEmpty() &&
                               !output_label(n)->text().isEmpty();
-        for (int k = 1; k <= 3; ++k) {
+        for (int k = 1; k <= cols; ++k) {
             QLabel* top = cell(n, k);
-            QLabel* bottom = cell(n, k + 3);
+            QLabel* bottom = cell(n, k + cols);
             bool inside = false;
             if (readable) {
-                const int32_t reading = coin.value[size_t(2 * (k - 1) + (is_black(top) ? 0 : 1))];
+                // A sensor compares the reading its font names; "+" its one reading.
+                const size_t v = k > 3 ? 6 : size_t(2 * (k - 1) + (is_black(top) ? 0 : 1));
+                const int32_t reading = coin->value[v];
                 inside = bottom->text().toInt() <= reading && reading <= top->text().toInt();
             }
             set_background(top, inside);
@@ -401,59 +419,70 @@ void TRM3::test(const Rm3Record& coin)
     }
 }
 
-void TRM3::Button4Click()
+void SeciWindow::Button4Click()
 {
     hide_work_panels();
     v_p->show();
-    std::optional<Rm3Record> coin;
+    std::optional<Record> coin;
     transfer_->run([&](Progress&) { coin = test_measurement(line(), 1); });
+    test(coin);
     if (!coin) {
         // No coin came: nothing was measured and no channel lights.
         for (QLabel* l : vp_)
-            l->setText("");
-        test(Rm3Record{{-1, -1, -1, -1, -1, -1}, 0, 0});
+            if (l)
+                l->setText("");
         if (!transfer_->stopped())
             show_message(kNoCoin);
         return;
     }
-    for (int k = 0; k < 6; ++k)
-        vp_[size_t(k)]->setText(QString::number(coin->value[size_t(k)]));
-    test(*coin);
+    for (int k = 0; k < 7; ++k)
+        if (vp_[size_t(k)])
+            vp_[size_t(k)]->setText(QString::number(coin->value[size_t(k)]));
 }
 
-void TRM3::Button5Click()
+void SeciWindow::Button5Click()
 {
     hide_work_panels();
-    if (auto* calib = shell_.dialog<Tcalibre_rm3>()) {
+    if (auto* calib = calibration()) {
         calib->set_window(this);
         calib->exec();
         calib->set_window(nullptr);
+        // The calibration wrote a channel: show what the mechanism now holds.
+        if (lay_.reread_after_calibration)
+            Button1Click();
     }
 }
 
-void TRM3::Button6Click()
+void SeciWindow::Button6Click()
 {
     v_p->hide();
     ajustement->show();
     int n = 1;
+    bool taken = false;
     if (auto* prompt = shell_.dialog<TC_canal>())
-        n = prompt->ask(6, this);
+        n = prompt->ask(channels(), this, &taken);
     adjust_channel_ = n;
     ok->show();
     ab->show();
     for (QSpinBox* s : aj_)
-        s->setValue(0);
-    const bool readable = n >= 1 && n <= 6 && held_[size_t(n - 1)] && !output_label(n)->text().isEmpty();
+        if (s)
+            s->setValue(0);
+    if (!taken) {
+        // "Abandon" in the channel prompt: nothing to adjust.
+        hide_work_panels();
+        return;
+    }
+    const bool readable = n >= 1 && n <= channels() && held_[size_t(n - 1)] && !output_label(n)->text().isEmpty();
     if (!readable) {
         // Nothing known of that channel: no values to start from and none to write.
         hide_work_panels();
         show_message(QString("Canal %1 vide ou non lu : lisez le monnayeur avant de l'ajuster.").arg(n));
         return;
     }
-    const Rm3Record& r = *held_[size_t(n - 1)];
+    const Record& r = *held_[size_t(n - 1)];
     QStringList clamped;
-    for (int v = 0; v < 6; ++v) {
-        QSpinBox* s = aj_[size_t(kLabelOfValue[v] - 1)];
+    for (int v = 0; v < values(); ++v) {
+        QSpinBox* s = aj_[size_t(label_of(v) - 1)];
         s->setValue(r.value[size_t(v)]);
         if (r.value[size_t(v)] > s->maximum())
             clamped << QString("%1 → %2").arg(r.value[size_t(v)]).arg(s->maximum());
@@ -465,12 +494,12 @@ void TRM3::Button6Click()
                          .arg(clamped.join(", ")));
 }
 
-void TRM3::okClick()
+void SeciWindow::okClick()
 {
     const int n = adjust_channel_;
-    Rm3Record r;
-    for (int v = 0; v < 6; ++v)
-        r.value[size_t(v)] = aj_[size_t(kLabelOfValue[v] - 1)]->value();
+    Record r;
+    for (int v = 0; v < values(); ++v)
+        r.value[size_t(v)] = aj_[size_t(label_of(v) - 1)]->value();
     r.flags = pending_flags_;
     r.output = pending_output_;
     hide_work_panels();
@@ -479,12 +508,12 @@ void TRM3::okClick()
     report_write(n, w);
 }
 
-void TRM3::abClick() { hide_work_panels(); }
+void SeciWindow::abClick() { hide_work_panels(); }
 
-void TRM3::Button8Click()
+void SeciWindow::Button8Click()
 {
     hide_work_panels();
-    for (int n = 1; n <= 6; ++n) {
+    for (int n = 1; n <= channels(); ++n) {
         QSpinBox* s = cs_[size_t(n - 1)];
         s->show();
         const QString t = output_label(n)->text();
@@ -500,20 +529,20 @@ void TRM3::Button8Click()
     abs->show();
 }
 
-void TRM3::oksClick()
+void SeciWindow::oksClick()
 {
     absClick();
     std::vector<Write> writes;
-    for (int n = 1; n <= 6; ++n) {
+    for (int n = 1; n <= channels(); ++n) {
         const auto& h = held_[size_t(n - 1)];
         const int chosen = cs_[size_t(n - 1)]->value();
         // Only spins the operator changed: an output of 7..14 shown as 6 by
         // the spin is not rewritten.
         if (!h || output_label(n)->text().isEmpty() || chosen == outputs_shown_[size_t(n - 1)])
             continue;
-        Rm3Record r = *h;
+        Record r = *h;
         r.flags = flag_copy_[size_t(n - 1)];
-        r.output = chosen == 0 ? 8 : chosen;
+        r.output = chosen == 0 ? lay_.zero_output : chosen;
         writes.push_back({n, r});
     }
     if (writes.empty())
@@ -526,34 +555,35 @@ void TRM3::oksClick()
         show_message(QString("Sorties arrêtées : %1 canal(aux) sur %2 écrit(s).").arg(results.size()).arg(writes.size()));
 }
 
-void TRM3::absClick()
+void SeciWindow::absClick()
 {
     for (QSpinBox* s : cs_)
-        s->hide();
+        if (s)
+            s->hide();
     oks->hide();
     abs->hide();
 }
 
-void TRM3::Button7Click() { vide_can->show(); }
+void SeciWindow::Button7Click() { vide_can->show(); }
 
-void TRM3::BitBtn5Click()
+void SeciWindow::BitBtn5Click()
 {
     vide_can->hide();
     const int n = can_v->value();
     WriteResult w;
-    transfer_->run([&](Progress&) { w = write_and_read_back(line(), n, empty_record()); });
+    transfer_->run([&](Progress&) { w = write_and_read_back(line(), n, family().empty); });
     report_write(n, w);
 }
 
-void TRM3::BitBtn6Click() { vide_can->hide(); }
+void SeciWindow::BitBtn6Click() { vide_can->hide(); }
 
-void TRM3::Button2Click()
+void SeciWindow::Button2Click()
 {
     hide_work_panels();
     choix_c->show();
 }
 
-void TRM3::BitBtn1Click()
+void SeciWindow::BitBtn1Click()
 {
     choix_c->hide();
     const int n = canal->value();
@@ -562,44 +592,46 @@ void TRM3::BitBtn1Click()
         show_message(QString("Canal %1 non lu : lisez le monnayeur avant d'en faire un modèle.").arg(n));
         return;
     }
-    if (h->output == 15) {
+    if (h->output == family().empty_output) {
         show_message(QString("'%1' n'est pas une valeur entière correcte").arg(cell(n, 1)->text()));
         return;
     }
     store::ModelRecord m;
-    m.type = "RM3";
+    m.type = lay_.type_code;
     m.piece = piece->text().left(15).toStdString();
-    for (int v = 0; v < 6; ++v)
+    for (int v = 0; v < values(); ++v)
         m.c[size_t(v)] = h->value[size_t(v)];
     m.t[0] = flag_copy_[size_t(n - 1)];
     store::store_model(shell_, this, m);
 }
 
-void TRM3::BitBtn2Click() { choix_c->hide(); }
+void SeciWindow::BitBtn2Click() { choix_c->hide(); }
 
-void TRM3::Button3Click()
+void SeciWindow::Button3Click()
 {
     hide_work_panels();
-    canal_v->setRange(1, 6);
-    model_ = store::choose_model(shell_, this, "RM3");
+    canal_v->setRange(1, channels());
+    model_ = store::choose_model(shell_, this, lay_.type_code);
     if (!model_)
         return;
     f_p->setText(QString::fromStdString(model_->piece));
     vers_c->show();
 }
 
-void TRM3::BitBtn3Click()
+void SeciWindow::BitBtn3Click()
 {
     vers_c->hide();
     if (!model_)
         return;
-    Rm3Record r;
-    for (int v = 0; v < 6; ++v) {
+    Record r;
+    for (int v = 0; v < values(); ++v) {
         const auto& c = model_->c[size_t(v)];
-        if (!c || *c < 0 || *c > 65535) {
-            show_message(QString("Modèle « %1 » : la valeur C%2 est vide ou hors de 0..65535 ; rien n'a été écrit.")
+        const int top = family().top[size_t(v)];
+        if (!c || *c < 0 || *c > top) {
+            show_message(QString("Modèle « %1 » : la valeur C%2 est vide ou hors de 0..%3 ; rien n'a été écrit.")
                              .arg(QString::fromStdString(model_->piece))
-                             .arg(v + 1));
+                             .arg(v + 1)
+                             .arg(top));
             return;
         }
         r.value[size_t(v)] = *c;
@@ -619,6 +651,28 @@ void TRM3::BitBtn3Click()
     report_write(n, w);
 }
 
-void TRM3::BitBtn4Click() { vers_c->hide(); }
+void SeciWindow::BitBtn4Click() { vers_c->hide(); }
+
+} // namespace zuna
+
+namespace zuna {
+
+namespace {
+const SeciLayout kRm3Layout{&seci::kRm3, "RM3", "SECI RM3", "RM3",
+                            {5519, 5119, 5119, 5119, 5119, 5119, 0, 0},
+                            {"Label1", "Label2", "Label3", "Label4", "Label5", "Label6"},
+                            "Label16", 8, false, false};
+const SeciLayout kRm4Layout{&seci::kRm4, "rm4", "SECI RM4", "rm4",
+                            {255, 255, 255, 65500, 255, 255, 255, 65500},
+                            {"Label1", "Label2", "Label3", "Label4", "Label5", "Label6", "Label7", "Label8",
+                             "Label9", "Label16", "Label20", "Label30"},
+                            "Label69", 0, true, true};
+} // namespace
+
+TRM3::TRM3(Shell& shell, QWidget* parent) : SeciWindow(shell, kRm3Layout, parent) {}
+SeciCalibre* TRM3::calibration() { return shell().dialog<Tcalibre_rm3>(); }
+
+Trm4::Trm4(Shell& shell, QWidget* parent) : SeciWindow(shell, kRm4Layout, parent) {}
+SeciCalibre* Trm4::calibration() { return shell().dialog<Tcalibre_rm4>(); }
 
 } // namespace zuna

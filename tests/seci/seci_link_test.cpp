@@ -1,7 +1,7 @@
-// The RM3 link: what each transaction puts on the line (a recording port
+// The RM3 and RM4 link: what each transaction puts on the line (a recording port
 // turns the accesses of every masked span into the characters sent and the
 // wait that follows), the builders, the decoder, and the transactions
-// against the simulated RM3.
+// against the simulated RM3 and RM4.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "link/module.h"
-#include "seci/rm3_link.h"
+#include "seci/seci_link.h"
 #include "sim/catalogue.h"
-#include "sim/rm3_mech.h"
+#include "sim/seci_mech.h"
 #include "tests/common/counting_port.h"
 #include "tests/common/recording_port.h"
 
@@ -117,14 +117,28 @@ const Tokens kWriteOpening = {"00 10/200", "00/12", "01/5000"};
 const Tokens kTail = {"00/12", "0C/150", "00/12", "F5/3", "00/12", "12/320",
                       "00/12", "10/50",  "00/12", "17/110", "00/12", "F4/3"};
 Tokens channel(int n) { return {"00/12", "09/12", hex(n) + "/320"}; }
+const Tokens kRm4WriteOpening = {"00/12", "00/12", "01/5200"};
+const Tokens kRm4Tail = {"00/12", "04/14",  "0F/120", "00/12", "07/320", "00/12", "08/320", "00/12",
+                         "09/320", "00/12", "0A/320", "00/12", "0B/320", "00/12", "11/320"};
+Tokens rm4_channel(int n) { return {"00/12", "04/14", hex(n - 1) + (n == 1 ? "/180" : "/320")}; }
+Tokens rm4_write(int n, const std::string& record)
+{
+    return join({kRm4WriteOpening,
+                 {"00/16", "03/13", hex(n - 1) + "/1", record + "/450", "00/12", "04/12", "00/120"},
+                 rm4_channel(n),
+                 {"00/12"}});
+}
 
 // Channel 2 of the bench example after "AJUST" with aj1 = 1250.
 const Rm3Record kAdjusted{{1250, 1100, 2400, 2300, 3600, 3500}, 5, 3};
+// The RM4 example channel: HFU, LF, HFL, "+" windows, flags 2, output 4.
+const Rm4Record kRm4Example{{200, 180, 90, 80, 150, 140, 30000, 29000}, 2, 4};
 
 struct LineRow {
     const char* what;
     std::function<void(const Line&)> run;
     Tokens expected;
+    const Family* family = &kRm3;
 };
 
 TEST(Rm3Line, TransactionsPutTheirCharactersOnTheLineInOrder)
@@ -152,6 +166,32 @@ TEST(Rm3Line, TransactionsPutTheirCharactersOnTheLineInOrder)
         {"frequency window list, send only",
          [](const Line& l) { ecrir_octet_s(l, std::vector<int32_t>{9, 1, 5, 1, 3, 200, 0}); }, {"00 10/-"}},
         {"lit_rm3 alone", [](const Line& l) { lit_rm3(l, 16000 * l.delay()); }, {"/16000"}},
+        {"calibration programming, channel 3", [](const Line& l) { calibration_write(l, 3, kAdjusted); },
+         join({kWriteOpening,
+               {"00/12", "05/12", "04 E2 04 4C 09 60 08 FC 0E 10 0D AC F5 93/450", "00/86", "09/12", "03/320",
+                "00/12"}})},
+        {"RM4 read: no opening, channel 1 by 0x00", [](const Line& l) { lecture(l); },
+         join({rm4_channel(1), rm4_channel(2), rm4_channel(3), rm4_channel(4), rm4_channel(5), rm4_channel(6),
+               rm4_channel(7), rm4_channel(8), rm4_channel(9), rm4_channel(10), rm4_channel(11), rm4_channel(12),
+               kRm4Tail}),
+         &kRm4},
+        {"RM4 write of channel 11", [](const Line& l) { write_and_read_back(l, 11, kRm4Example); },
+         rm4_write(11, "C8 B4 5A 50 96 8C 75 30 71 48 12 2C"), &kRm4},
+        {"RM4 Vider 12", [](const Line& l) { write_and_read_back(l, 12, empty_rm4_record()); },
+         rm4_write(12, "FF FF FF FF FF FF FF FF FF FF 18 2F"), &kRm4},
+        {"RM4 output 0 is sent as 0x28", [](const Line& l) { write_and_read_back(l, 1, {{1, 2, 3, 4, 5, 6, 7, 8}, 0, 0}); },
+         rm4_write(1, "01 02 03 04 05 06 00 07 00 08 10 28"), &kRm4},
+        {"RM4 channel 13 is refused", [](const Line& l) { write_and_read_back(l, 13, kRm4Example); }, {}, &kRm4},
+        {"RM4 value 0 above 255 is refused",
+         [](const Line& l) { write_and_read_back(l, 2, {{256, 1, 2, 3, 4, 5, 6, 7}, 0, 0}); }, {}, &kRm4},
+        {"RM4 test measurement always starts with 0x01", [](const Line& l) { test_measurement(l, 3); },
+         {"00/11", "02/75", "00/12", "00/12", "01/a"}, &kRm4},
+        {"RM4 calibration, first coin", [](const Line& l) { calibration_sample(l, 3, true); },
+         {"00/15", "02/75", "00/15", "00/15", "01/a"}, &kRm4},
+        {"RM4 calibration, next coin", [](const Line& l) { calibration_sample(l, 3, false); },
+         {"00/15", "00/15", "01/a"}, &kRm4},
+        {"RM4 calibration programming ends as its write", [](const Line& l) { calibration_write(l, 11, kRm4Example); },
+         rm4_write(11, "C8 B4 5A 50 96 8C 75 30 71 48 12 2C"), &kRm4},
         {"a list of 130 entries sends 120, entry 120 is the wait",
          [](const Line& l) {
              std::vector<int32_t> v(130, 1);
@@ -171,8 +211,10 @@ TEST(Rm3Line, TransactionsPutTheirCharactersOnTheLineInOrder)
         RecordingPort port(silent);
         Station s(port);
         s.delay.rm3 = 68;
-        r.run(rm3_line(s));
-        EXPECT_EQ(tokens(port.events, 68), r.expected) << r.what;
+        s.delay.rm4 = 71; // each family times its units with its own count
+        const Line l{s, r.family};
+        r.run(l);
+        EXPECT_EQ(tokens(port.events, l.delay()), r.expected) << r.what;
         EXPECT_EQ(silent.masks, silent.unmasks) << r.what;
         EXPECT_EQ(silent.last, r.expected.empty() ? 0 : kLevel1) << r.what << ": the line is left idle";
     }
@@ -242,6 +284,7 @@ TEST(Rm3Decode, RecordsAndCharacterCounts)
         std::vector<uint8_t> bytes;
         int chars;
         Rm3Record record;
+        Record (*decode)(Station&, int*) = decode_rm3;
     };
     const std::vector<Row> rows = {
         {"channel 2", {0x04, 0xB0, 0x04, 0x4C, 0x09, 0x60, 0x08, 0xFC, 0x0E, 0x10, 0x0D, 0xAC, 0xF5, 0x93}, 14,
@@ -251,13 +294,21 @@ TEST(Rm3Decode, RecordsAndCharacterCounts)
         {"emptied channel", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF8, 0x9F}, 14, empty_record()},
         {"cut after 7 characters", {0x04, 0xB0, 0x04, 0x4C, 0x09, 0x60, 0x08}, 7, {{1200, 1100, 2400, 0x0800, 0, 0}, 0, 0}},
         {"nothing", {}, 0, {}},
+        {"RM4 channel 11", {0xC8, 0xB4, 0x5A, 0x50, 0x96, 0x8C, 0x75, 0x30, 0x71, 0x48, 0x12, 0x2C}, 12, kRm4Example,
+         decode_rm4},
+        {"RM4, last character ends with a 1 bit", {1, 2, 3, 4, 5, 0xFF, 0x12, 0x34, 0x56, 0x78, 0x1F, 0xAF}, 12,
+         {{1, 2, 3, 4, 5, 255, 0x1234, 0x5678}, 15, 7}, decode_rm4},
+        {"RM4 emptied channel", {255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 0x18, 0x2F}, 12,
+         {{255, 255, 255, 255, 255, 255, 65535, 65535}, 8, 7}, decode_rm4},
+        {"RM4 cut after 7 characters", {0xC8, 0xB4, 0x5A, 0x50, 0x96, 0x8C, 0x75}, 7,
+         {{200, 180, 90, 80, 150, 140, 0x7500, 0}, 0, 0}, decode_rm4},
     };
     for (const Row& r : rows) {
         test::CountingPort p;
         Station s(p);
         s.run_table = runs_of(r.bytes);
         int chars = -1;
-        EXPECT_EQ(decode_rm3(s, &chars), r.record) << r.what;
+        EXPECT_EQ(r.decode(s, &chars), r.record) << r.what;
         EXPECT_EQ(chars, r.chars) << r.what;
     }
 }
@@ -285,7 +336,8 @@ TEST(Rm3Builders, CharacterAndWordRunLists)
                 u.push_back(int(j % 2));
         return u;
     };
-    for (int c : {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0C, 0x10, 0x12, 0x17, 0xF4, 0xF5})
+    for (int c : {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0F, 0x10, 0x11, 0x12,
+                  0x17, 0xF4, 0xF5})
         EXPECT_EQ(chars_of(units(char_runs(uint8_t(c)))), hex(c)) << c;
     EXPECT_EQ(chars_of(units(command_pair_00_10(1).view().first(5))), "00 10");
     struct Row {
@@ -298,11 +350,13 @@ TEST(Rm3Builders, CharacterAndWordRunLists)
         EXPECT_EQ(std::vector<int32_t>(l.e.begin(), l.e.begin() + l.size), r.runs) << r.v;
         EXPECT_EQ(s.symbols[size_t(l.size)], 0) << r.v;
     }
-    const RunList one = nb_envoi_1(s, 0x3C);
-    EXPECT_EQ(std::vector<int32_t>(one.e.begin(), one.e.begin() + one.size), (std::vector<int32_t>{3, 4, 2, 1}));
+    for (const Row& r : {Row{0x3C, {3, 4, 2, 1}}, Row{0, {9, 1}}}) {
+        const RunList one = nb_envoi_2(s, uint8_t(r.v));
+        EXPECT_EQ(std::vector<int32_t>(one.e.begin(), one.e.begin() + one.size), r.runs) << r.v;
+    }
 }
 
-// ---- Against the simulated RM3 ------------------------------------------
+// ---- Against the simulated RM3 and RM4 ----------------------------------
 
 struct Rm3Bench : ::testing::Test {
     explicit Rm3Bench(const char* faults = "") : setup(1.0, parse(faults), ""), station(setup.bench())
@@ -320,6 +374,16 @@ struct Rm3Bench : ::testing::Test {
         return f;
     }
     Line line() { return rm3_line(station); }
+    // Plugs the family's mechanism.
+    sim::SeciMech* plug(const Family& f)
+    {
+        return static_cast<sim::SeciMech*>(setup.plug(&f == &kRm4 ? "rm4" : "rm3"));
+    }
+    static std::vector<uint8_t> bytes(const Family& f, const Record& r)
+    {
+        return &f == &kRm4 ? sim::Rm4Mech::record_bytes(r.value, r.flags, r.output)
+                           : sim::Rm3Mech::record_bytes(r.value, r.flags, r.output);
+    }
     sim::SimSetup setup;
     Station station;
     sim::Rm3Mech* mech = nullptr;
@@ -340,6 +404,17 @@ TEST_F(Rm3Bench, ReadGivesTheMechanismsRecords)
     EXPECT_EQ(r.channel[5].record->output, 15);
     EXPECT_EQ(framing_errors(), 0);
     EXPECT_EQ(setup.bench().mask_depth(), 0);
+
+    // The RM4: twelve channels with its own count, the last one empty.
+    sim::SeciMech* rm4 = plug(kRm4);
+    ASSERT_EQ(station.delay.rm4, 68);
+    rm4->record(11) = bytes(kRm4, kRm4Example);
+    const ReadResult r4 = lecture(rm4_line(station));
+    for (int n = 1; n <= 12; ++n)
+        ASSERT_TRUE(r4.channel[size_t(n - 1)].record) << n;
+    EXPECT_EQ(*r4.channel[10].record, kRm4Example);
+    EXPECT_EQ(r4.channel[11].record->output, 7);
+    EXPECT_EQ(rm4->framing_errors(), 0);
 }
 
 TEST_F(Rm3Bench, WritesAreConfirmedByTheirReadBack)
@@ -350,34 +425,47 @@ TEST_F(Rm3Bench, WritesAreConfirmedByTheirReadBack)
         Rm3Record record;
         int cut_after; // record writes before the power goes (0: never)
         bool confirmed;
+        const Family* family = &kRm3;
+        bool after_test = false; // a coin measured just before
     };
     const std::vector<Row> rows = {
         {"AJUST", 2, kAdjusted, 0, true},
         {"empty", 4, empty_record(), 0, true},
         {"122 entries", 5, {{5461, 5461, 5461, 5461, 5461, 5461}, 5, 5}, 0, true},
         {"power cut at the write", 3, kAdjusted, 1, false},
+        {"RM4 channel 11", 11, kRm4Example, 0, true, &kRm4},
+        {"RM4 channel 1, after a test", 1, kRm4Example, 0, true, &kRm4, true},
+        {"RM4 empty 12", 12, empty_rm4_record(), 0, true, &kRm4},
+        {"RM4 output 0", 3, {{1, 2, 3, 4, 5, 6, 7, 8}, 0, 0}, 0, true, &kRm4},
+        {"RM4 power cut at the write", 5, kRm4Example, 1, false, &kRm4},
     };
     for (const Row& r : rows) {
-        mech = static_cast<sim::Rm3Mech*>(setup.plug("rm3"));
-        mech->set_power_cut_after(r.cut_after);
-        const WriteResult w = write_and_read_back(line(), r.channel, r.record);
+        sim::SeciMech* m = plug(*r.family);
+        const Line l{station, r.family};
+        if (r.after_test)
+            ASSERT_TRUE(test_measurement(l, 1)) << r.what;
+        m->set_power_cut_after(r.cut_after);
+        const WriteResult w = write_and_read_back(l, r.channel, r.record);
         EXPECT_EQ(w.confirmed(), r.confirmed) << r.what;
-        EXPECT_EQ(mech->record_writes(), 1) << r.what;
+        EXPECT_EQ(m->record_writes(), 1) << r.what;
         if (r.confirmed)
-            EXPECT_EQ(mech->record(r.channel), sim::Rm3Mech::record_bytes(r.record.value, r.record.flags,
-                                                                           r.record.output)) << r.what;
+            EXPECT_EQ(m->record(r.channel), bytes(*r.family, r.record)) << r.what;
         else
             EXPECT_FALSE(w.readback.record) << r.what;
+        EXPECT_EQ(m->framing_errors(), 0) << r.what;
     }
 }
 
 TEST_F(Rm3Bench, SilentOrCutRepliesAreNotRecords)
 {
     setup.plug("none");
-    const ReadResult r = lecture(line());
-    for (const ChannelRead& c : r.channel) {
-        EXPECT_FALSE(c.heard);
-        EXPECT_FALSE(c.record);
+    for (const Line& l : {rm3_line(station), rm4_line(station)}) {
+        const ReadResult r = lecture(l);
+        EXPECT_EQ(r.done, l.family->channels);
+        for (const ChannelRead& c : r.channel) {
+            EXPECT_FALSE(c.heard);
+            EXPECT_FALSE(c.record);
+        }
     }
     // A reply cut by a short budget: fewer than 14 characters, no record.
     mech = static_cast<sim::Rm3Mech*>(setup.plug("rm3"));
@@ -397,9 +485,28 @@ TEST_F(Rm3Bench, CoinMeasurement)
     const auto coin = test_measurement(line(), 1, &heard);
     ASSERT_TRUE(coin);
     EXPECT_TRUE(heard);
-    EXPECT_EQ(coin->value, (std::array<int32_t, 6>{1150, 900, 100, 2350, 3550, 0}));
+    EXPECT_EQ(coin->value, (std::array<int32_t, 8>{1150, 900, 100, 2350, 3550, 0}));
     mech->set_coins(false);
     EXPECT_FALSE(test_measurement(line(), 1, &heard));
+    EXPECT_FALSE(heard);
+
+    // The RM4: a test, then the calibration's first and next coins.
+    sim::SeciMech* rm4 = plug(kRm4);
+    const Line l = rm4_line(station);
+    for (const std::array<int, 8>& c : {std::array<int, 8>{190, 185, 84, 86, 144, 146, 29500},
+                                        std::array<int, 8>{191, 186, 85, 87, 145, 147, 29510},
+                                        std::array<int, 8>{192, 187, 86, 88, 146, 148, 29520}})
+        rm4->queue_coin(c);
+    const auto t = test_measurement(l, 1);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->value, (std::array<int32_t, 8>{190, 185, 84, 86, 144, 146, 29500, 0}));
+    const auto first = calibration_sample(l, 1, true);
+    const auto next = calibration_sample(l, 1, false);
+    ASSERT_TRUE(first && next);
+    EXPECT_EQ(first->value[6], 29510);
+    EXPECT_EQ(next->value[6], 29520);
+    rm4->set_coins(false);
+    EXPECT_FALSE(calibration_sample(l, 1, false, &heard));
     EXPECT_FALSE(heard);
 }
 
@@ -416,6 +523,13 @@ TEST_F(Rm3Bench, ReadySignalForTheFrequencySearches)
     station.delay.rm3 = 1;
     EXPECT_TRUE(lit_rm3(line(), 16000));
     EXPECT_NEAR(station.run_table[1], 68, 1);
+
+    // The RM4 search sends the same 0x00 with the RM3 count until entry 1 is not 0.
+    plug(kRm4);
+    station.delay.rm3 = 68;
+    station.delay.rm4 = 0; // never used by the search
+    ecrir_octet(line(), std::vector<int32_t>{9, 80, 0});
+    EXPECT_NE(station.run_table[1], 0);
 }
 
 } // namespace

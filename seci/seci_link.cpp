@@ -1,4 +1,4 @@
-#include "seci/rm3_link.h"
+#include "seci/seci_link.h"
 
 #include <algorithm>
 
@@ -28,8 +28,12 @@ constexpr CharRuns kChars[] = {
     {0x07, 3, {1, 3, 5}},
     {0x08, 3, {4, 1, 4}},
     {0x09, 5, {1, 1, 2, 1, 4}},
+    {0x0A, 5, {2, 1, 1, 1, 4}},
+    {0x0B, 5, {1, 2, 1, 1, 4}},
     {0x0C, 3, {3, 2, 4}},
+    {0x0F, 3, {1, 4, 4}},
     {0x10, 3, {5, 1, 3}},
+    {0x11, 5, {1, 1, 3, 1, 3}},
     {0x12, 5, {2, 1, 2, 1, 3}},
     {0x17, 5, {1, 3, 1, 1, 3}},
     {0xF4, 4, {3, 1, 1, 1}},
@@ -274,10 +278,10 @@ int decode_nibbles(const std::array<int32_t, kRunTableSize>& runs, std::array<ui
     return n;
 }
 
-Rm3Record rm3_record(const std::array<uint8_t, kSymbolBufferSize>& sym)
+Record rm3_record(const std::array<uint8_t, kSymbolBufferSize>& sym)
 {
     auto v = [&](int j) { return int32_t(sym[size_t(j)] & 0x0F); };
-    Rm3Record r;
+    Record r;
     for (int i = 0; i < 6; ++i)
         r.value[size_t(i)] = v(4 * i + 1) * 4096 + v(4 * i) * 256 + v(4 * i + 3) * 16 + v(4 * i + 2);
     r.flags = v(24);
@@ -285,15 +289,36 @@ Rm3Record rm3_record(const std::array<uint8_t, kSymbolBufferSize>& sym)
     return r;
 }
 
-Rm3Record decode_rm3(Station& s, int* chars)
+Record rm4_record(const std::array<uint8_t, kSymbolBufferSize>& sym)
+{
+    auto v = [&](int j) { return int32_t(sym[size_t(j)] & 0x0F); };
+    Record r;
+    for (int i = 0; i < 6; ++i)
+        r.value[size_t(i)] = v(2 * i + 1) * 16 + v(2 * i);
+    for (int i = 0; i < 2; ++i) {
+        const int b = 12 + 4 * i;
+        r.value[size_t(6 + i)] = v(b + 1) * 4096 + v(b) * 256 + v(b + 3) * 16 + v(b + 2);
+    }
+    r.flags = v(20);
+    r.output = v(22) & 7;
+    return r;
+}
+
+namespace {
+Record decode_with(Station& s, const Family& f, int* chars)
 {
     const int n = decode_nibbles(s.run_table, s.symbols);
     // Symbols beyond those written read 0 even if a caller left others behind.
-    std::fill(s.symbols.begin() + n, s.symbols.begin() + std::max(n, 28), 0);
+    std::fill(s.symbols.begin() + n, s.symbols.begin() + std::max(n, 2 * f.chars), 0);
     if (chars)
         *chars = n / 2;
-    return rm3_record(s.symbols);
+    return f.record(s.symbols);
 }
+} // namespace
+
+Record decode(const Line& l, int* chars) { return decode_with(l.s, *l.family, chars); }
+Record decode_rm3(Station& s, int* chars) { return decode_with(s, kRm3, chars); }
+Record decode_rm4(Station& s, int* chars) { return decode_with(s, kRm4, chars); }
 
 RunList nb_envoi(Station& s, uint16_t value)
 {
@@ -307,7 +332,7 @@ RunList nb_envoi(Station& s, uint16_t value)
     return copy_out(s.symbols);
 }
 
-RunList nb_envoi_1(Station& s, uint8_t value)
+RunList nb_envoi_2(Station& s, uint8_t value)
 {
     std::fill(s.symbols.begin(), s.symbols.begin() + 301, 0);
     s.symbols[0] = 1;
@@ -320,7 +345,7 @@ RunList record_list(Station& s, std::span<const Piece> pieces)
 {
     RunList out;
     for (const Piece& p : pieces) {
-        const RunList w = p.bytes == 1 ? nb_envoi_1(s, uint8_t(p.value)) : nb_envoi(s, p.value);
+        const RunList w = p.bytes == 1 ? nb_envoi_2(s, uint8_t(p.value)) : nb_envoi(s, p.value);
         for (int j = 0; j < w.size && out.size < kRecordListSize; ++j)
             out.push(w.e[size_t(j)]);
     }
@@ -329,7 +354,7 @@ RunList record_list(Station& s, std::span<const Piece> pieces)
     return out;
 }
 
-RunList rm3_record_list(Station& s, const Rm3Record& r)
+RunList rm3_record_list(Station& s, const Record& r)
 {
     std::array<Piece, 7> p{};
     for (int i = 0; i < 6; ++i)
@@ -338,53 +363,162 @@ RunList rm3_record_list(Station& s, const Rm3Record& r)
     return record_list(s, p);
 }
 
-void read_opening(const Line& l)
+RunList rm4_record_list(Station& s, const Record& r)
 {
-    idle_first(l);
+    std::array<Piece, 9> p{};
+    for (int i = 0; i < 6; ++i)
+        p[size_t(i)] = {uint16_t(r.value[size_t(i)] & 0xFF), 1};
+    p[6] = {uint16_t(r.value[6]), 2};
+    p[7] = {uint16_t(r.value[7]), 2};
+    p[8] = {uint16_t(((r.flags & 0x0F) << 8) + 0x1020 + ((r.output & 0x0F) | 8)), 2};
+    return record_list(s, p);
+}
+
+// ---- The families' sequences ----------------------------------------------
+
+namespace {
+
+struct Step {
+    uint8_t c;
+    int32_t wait;
+};
+void send_steps(const Line& l, std::span<const Step> steps)
+{
+    for (const Step& st : steps)
+        send_command(l, st.c, st.wait);
+}
+
+void rm3_read_opening(const Line& l)
+{
     const RunList pair = command_pair_00_10(200);
     ecrir_octet(l, pair.view());
     send_command(l, 0x00, 12);
     send_command(l, 0x10, 53);
+}
+bool rm3_channel_request(const Line& l, int n)
+{
+    send_command(l, 0x00, 12);
+    send_command(l, 0x09, 12);
+    return send_command(l, uint8_t(n), 320);
+}
+void rm3_read_tail(const Line& l)
+{
+    static const Step kTail[] = {{0x00, 12}, {0x0C, 150}, {0x00, 12}, {0xF5, 3},  {0x00, 12}, {0x12, 320},
+                                 {0x00, 12}, {0x10, 50},  {0x00, 12}, {0x17, 110}, {0x00, 12}, {0xF4, 3}};
+    send_steps(l, kTail);
+}
+void rm3_write_opening(const Line& l)
+{
+    const RunList pair = command_pair_00_10(200);
+    ecrir_octet(l, pair.view());
+    send_command(l, 0x00, 12);
+    send_command(l, 0x01, 5000);
+}
+void rm3_record_write(const Line& l, int n, const RunList& list)
+{
+    send_command(l, 0x00, 12);
+    send_command(l, uint8_t(n + 2), 12);
+    ecrir_octet(l, list.view(), kRecordListSize); // sent whole, whatever its length
+    send_command(l, 0x00, 86);
+}
+bool rm3_read_back_request(const Line& l, int n)
+{
+    send_command(l, 0x09, 12);
+    return send_command(l, uint8_t(n), 320);
+}
+
+void rm4_read_opening(const Line&) {}
+bool rm4_channel_request(const Line& l, int n)
+{
+    send_command(l, 0x00, 12);
+    send_command(l, 0x04, 14);
+    return send_command(l, uint8_t(n - 1), n == 1 ? 180 : 320);
+}
+void rm4_read_tail(const Line& l)
+{
+    static const Step kTail[] = {{0x00, 12}, {0x04, 14},  {0x0F, 120}, {0x00, 12}, {0x07, 320},
+                                 {0x00, 12}, {0x08, 320}, {0x00, 12},  {0x09, 320}, {0x00, 12},
+                                 {0x0A, 320}, {0x00, 12}, {0x0B, 320}, {0x00, 12}, {0x11, 320}};
+    send_steps(l, kTail);
+}
+void rm4_write_opening(const Line& l)
+{
+    static const Step kOpening[] = {{0x00, 12}, {0x00, 12}, {0x01, 5200}};
+    send_steps(l, kOpening);
+}
+void rm4_record_write(const Line& l, int n, const RunList& list)
+{
+    send_command(l, 0x00, 16);
+    send_command(l, 0x03, 13);
+    send_command(l, uint8_t(n - 1), 1);
+    ecrir_octet(l, list.view(), kRecordListSize);
+    static const Step kClose[] = {{0x00, 12}, {0x04, 12}, {0x00, 120}};
+    send_steps(l, kClose);
+}
+void rm4_after_read_back(const Line& l) { send_command(l, 0x00, 12); }
+void nothing(const Line&) {}
+
+} // namespace
+
+const Family kRm3{"RM3", &DelayCounts::rm3, 6, kRm3Chars, 6, 15,
+                  {65535, 65535, 65535, 65535, 65535, 65535, 0, 0},
+                  rm3_record, rm3_record_list, rm3_read_opening, rm3_channel_request, rm3_read_tail,
+                  rm3_write_opening, rm3_record_write, rm3_read_back_request, nothing,
+                  empty_record()};
+const Family kRm4{"RM4", &DelayCounts::rm4, 12, kRm4Chars, 8, 7,
+                  {255, 255, 255, 255, 255, 255, 65535, 65535},
+                  rm4_record, rm4_record_list, rm4_read_opening, rm4_channel_request, rm4_read_tail,
+                  rm4_write_opening, rm4_record_write, rm4_channel_request, rm4_after_read_back,
+                  empty_rm4_record()};
+
+Record Family::as_read(const Record& w) const
+{
+    Record r = w;
+    r.flags &= 0x0F;
+    r.output &= (this == &kRm4) ? 0x07 : 0x0F;
+    return r;
+}
+
+int32_t Line::delay() const { return s.delay.*(family->count); }
+Line rm3_line(Station& s) { return Line{s, &kRm3}; }
+Line rm4_line(Station& s) { return Line{s, &kRm4}; }
+
+void read_opening(const Line& l)
+{
+    idle_first(l);
+    l.family->read_opening(l);
 }
 
 ChannelRead channel_read(const Line& l, int n)
 {
     ChannelRead c;
     idle_first(l);
-    send_command(l, 0x00, 12);
-    send_command(l, 0x09, 12);
-    c.heard = send_command(l, uint8_t(n), 320);
-    const Rm3Record r = decode_rm3(l.s, &c.chars);
-    if (c.chars >= kRm3Chars)
+    c.heard = l.family->channel_request(l, n);
+    const Record r = decode(l, &c.chars);
+    if (c.chars >= l.family->chars)
         c.record = r;
     return c;
 }
 
-void read_tail(const Line& l)
-{
-    static const std::pair<uint8_t, int32_t> kTail[] = {{0x00, 12}, {0x0C, 150}, {0x00, 12}, {0xF5, 3},
-                                                       {0x00, 12}, {0x12, 320}, {0x00, 12}, {0x10, 50},
-                                                       {0x00, 12}, {0x17, 110}, {0x00, 12}, {0xF4, 3}};
-    for (const auto& [c, w] : kTail)
-        send_command(l, c, w);
-}
+void read_tail(const Line& l) { l.family->read_tail(l); }
 
 ReadResult lecture(const Line& l, Progress* p)
 {
     ReadResult res;
+    const int channels = l.family->channels;
     if (p) {
-        p->start(7);
+        p->start(channels + 1);
         p->step();
     }
     read_opening(l);
-    for (int n = 1; n <= kRm3Channels; ++n) {
+    for (int n = 1; n <= channels; ++n) {
         if (p && p->stop_requested()) {
             res.stopped = true;
             break;
         }
         res.channel[size_t(n - 1)] = channel_read(l, n);
         res.done = n;
-        if (p && n >= 2)
+        if (p)
             p->step();
     }
     if (!res.stopped)
@@ -394,40 +528,37 @@ ReadResult lecture(const Line& l, Progress* p)
     return res;
 }
 
-bool WriteResult::confirmed() const { return sent && readback.record && *readback.record == written; }
+bool WriteResult::confirmed() const { return sent && readback.record && *readback.record == expected; }
 
 void write_opening(const Line& l)
 {
     idle_first(l);
-    const RunList pair = command_pair_00_10(200);
-    ecrir_octet(l, pair.view());
-    send_command(l, 0x00, 12);
-    send_command(l, 0x01, 5000);
+    l.family->write_opening(l);
 }
 
-WriteResult write_and_read_back(const Line& l, int n, const Rm3Record& r)
+WriteResult write_and_read_back(const Line& l, int n, const Record& r)
 {
+    const Family& f = *l.family;
     WriteResult w;
     w.written = r;
     w.written.flags &= 0x0F;
     w.written.output &= 0x0F;
-    for (int32_t& v : w.written.value)
-        v &= 0xFFFF;
-    if (n < 1 || n > kRm3Channels)
+    w.expected = f.as_read(w.written);
+    if (n < 1 || n > f.channels)
         return w;
+    for (int v = 0; v < 8; ++v)
+        if (r.value[size_t(v)] < 0 || r.value[size_t(v)] > f.top[size_t(v)])
+            return w;
     write_opening(l);
     // Built after the opening: every send clears the symbol buffer it is made in.
-    const RunList list = rm3_record_list(l.s, w.written);
-    send_command(l, 0x00, 12);
-    send_command(l, uint8_t(n + 2), 12);
-    ecrir_octet(l, list.view(), kRecordListSize); // sent whole, whatever its length
-    send_command(l, 0x00, 86);
+    const RunList list = f.record_list(l.s, w.written);
+    f.record_write(l, n, list);
     w.sent = true;
-    send_command(l, 0x09, 12);
-    w.readback.heard = send_command(l, uint8_t(n), 320);
-    const Rm3Record back = decode_rm3(l.s, &w.readback.chars);
-    if (w.readback.chars >= kRm3Chars)
+    w.readback.heard = f.read_back_request(l, n);
+    const Record back = decode(l, &w.readback.chars);
+    if (w.readback.chars >= f.chars)
         w.readback.record = back;
+    f.after_read_back(l);
     return w;
 }
 
@@ -449,22 +580,48 @@ std::vector<WriteResult> write_channels(const Line& l, std::span<const Write> wr
     return out;
 }
 
-std::optional<Rm3Record> test_measurement(const Line& l, int m, bool* heard)
+WriteResult calibration_write(const Line& l, int n, const Record& r)
+{
+    WriteResult w = write_and_read_back(l, n, r);
+    if (w.sent && l.family == &kRm3)
+        send_command(l, 0x00, 12);
+    return w;
+}
+
+namespace {
+std::optional<Record> coin(const Line& l, std::span<const Step> steps, uint8_t start, bool* heard)
 {
     idle_first(l);
-    send_command(l, 0x00, 11);
-    send_command(l, 0x02, 320);
-    send_command(l, 0x00, 12);
-    send_command(l, 0x00, 12);
-    const RunList start = command(uint8_t(m), 1);
-    const bool got = ecrir_octet_a(l, start.view());
+    send_steps(l, steps);
+    const RunList go = command(start, 1);
+    const bool got = ecrir_octet_a(l, go.view());
     if (heard)
         *heard = got;
     int chars = 0;
-    const Rm3Record r = decode_rm3(l.s, &chars);
-    if (chars < kRm3Chars)
+    const Record r = decode(l, &chars);
+    if (chars < l.family->chars)
         return std::nullopt;
     return r;
+}
+} // namespace
+
+std::optional<Record> test_measurement(const Line& l, int m, bool* heard)
+{
+    if (l.family == &kRm4) {
+        static const Step kSteps[] = {{0x00, 11}, {0x02, 75}, {0x00, 12}, {0x00, 12}};
+        return coin(l, kSteps, 0x01, heard);
+    }
+    static const Step kSteps[] = {{0x00, 11}, {0x02, 320}, {0x00, 12}, {0x00, 12}};
+    return coin(l, kSteps, uint8_t(m), heard);
+}
+
+std::optional<Record> calibration_sample(const Line& l, int m, bool first, bool* heard)
+{
+    if (l.family != &kRm4)
+        return test_measurement(l, m, heard);
+    static const Step kFirst[] = {{0x00, 15}, {0x02, 75}, {0x00, 15}, {0x00, 15}};
+    static const Step kNext[] = {{0x00, 15}, {0x00, 15}};
+    return first ? coin(l, kFirst, 0x01, heard) : coin(l, kNext, 0x01, heard);
 }
 
 } // namespace zuna::seci

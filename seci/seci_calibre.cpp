@@ -1,4 +1,4 @@
-#include "seci/calibre_rm3.h"
+#include "seci/seci_calibre.h"
 
 #include <QButtonGroup>
 #include <QGridLayout>
@@ -11,7 +11,7 @@
 #include <QSpinBox>
 #include <algorithm>
 
-#include "seci/rm3_window.h"
+#include "seci/seci_window.h"
 #include "ui/feedback.h"
 #include "ui/shell.h"
 #include "ui/transfer.h"
@@ -21,16 +21,18 @@ namespace zuna {
 using namespace seci;
 
 namespace {
-constexpr int kTop = 5519;
-}
+// The "+" bound is sent in two characters.
+constexpr int kPlusTop = 65535;
+} // namespace
 
-Tcalibre_rm3::Tcalibre_rm3(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shell)
+SeciCalibre::SeciCalibre(Shell& shell, const CalibreLayout& layout, QWidget* parent)
+    : QDialog(parent), shell_(shell), lay_(layout)
 {
-    setObjectName("calibre_rm3");
+    setObjectName(lay_.object_name);
     setWindowTitle(shell.title("CALIBRATION"));
     auto* g = new QGridLayout(this);
-    const char* readings[6] = {"HFU Bas", "HFU Haut", "LF Bas", "LF Haut", "HFL Bas", "HFL Haut"};
-    for (int k = 1; k <= 6; ++k) {
+    const char* readings[7] = {"HFU Bas", "HFU Haut", "LF Bas", "LF Haut", "HFL Bas", "HFL Haut", "+"};
+    for (int k = 1; k <= lay_.columns; ++k) {
         g->addWidget(new QLabel(readings[k - 1], this), 0, k, Qt::AlignCenter);
         m_[size_t(k - 1)] = new QLabel("0000", this);
         m_[size_t(k - 1)]->setObjectName(QString("m%1").arg(k));
@@ -38,6 +40,8 @@ Tcalibre_rm3::Tcalibre_rm3(Shell& shell, QWidget* parent) : QDialog(parent), she
         b_[size_t(k - 1)]->setObjectName(QString("b%1").arg(k));
         g->addWidget(m_[size_t(k - 1)], 1, k, Qt::AlignCenter);
         g->addWidget(b_[size_t(k - 1)], 2, k, Qt::AlignCenter);
+        if (k > 6)
+            continue; // the "+" reading has no choice
         c_[size_t(k - 1)] = new QRadioButton(this);
         c_[size_t(k - 1)]->setObjectName(QString("c%1").arg(k));
         g->addWidget(c_[size_t(k - 1)], 3, k, Qt::AlignCenter);
@@ -62,7 +66,7 @@ Tcalibre_rm3::Tcalibre_rm3(Shell& shell, QWidget* parent) : QDialog(parent), she
     row->addWidget(BitBtn1);
     ok = new QPushButton("OK", this);
     ok->setObjectName("ok");
-    ab = new QPushButton("Abandon", this);
+    ab = new QPushButton(lay_.abort, this);
     ab->setObjectName("ab");
     row->addWidget(ok);
     row->addWidget(ab);
@@ -73,7 +77,7 @@ Tcalibre_rm3::Tcalibre_rm3(Shell& shell, QWidget* parent) : QDialog(parent), she
     toler->setRange(0, 99);
     row->addWidget(Tole);
     row->addWidget(toler);
-    g->addLayout(row, 4, 0, 1, 7);
+    g->addLayout(row, 4, 0, 1, lay_.columns + 1);
 
     p = new QGroupBox("Programmation sur le", this);
     p->setObjectName("p");
@@ -86,7 +90,7 @@ Tcalibre_rm3::Tcalibre_rm3(Shell& shell, QWidget* parent) : QDialog(parent), she
     BitBtn2 = new QPushButton("OK", p);
     BitBtn2->setObjectName("BitBtn2");
     pl->addWidget(BitBtn2);
-    g->addWidget(p, 5, 0, 1, 7);
+    g->addWidget(p, 5, 0, 1, lay_.columns + 1);
 
     bar_ = new QProgressBar(this);
     bar_->setObjectName("progresse");
@@ -95,15 +99,17 @@ Tcalibre_rm3::Tcalibre_rm3(Shell& shell, QWidget* parent) : QDialog(parent), she
     status->addWidget(bar_);
     transfer_ = new Transfer(shell.transfers, this, bar_);
     status->addWidget(transfer_->stop_button());
-    g->addLayout(status, 6, 0, 1, 7);
+    g->addLayout(status, 6, 0, 1, lay_.columns + 1);
 
-    connect(BitBtn1, &QPushButton::clicked, this, &Tcalibre_rm3::BitBtn1Click);
-    connect(ok, &QPushButton::clicked, this, &Tcalibre_rm3::okClick);
-    connect(ab, &QPushButton::clicked, this, &Tcalibre_rm3::abClick);
-    connect(BitBtn2, &QPushButton::clicked, this, &Tcalibre_rm3::BitBtn2Click);
+    connect(BitBtn1, &QPushButton::clicked, this, &SeciCalibre::BitBtn1Click);
+    connect(ok, &QPushButton::clicked, this, &SeciCalibre::okClick);
+    connect(ab, &QPushButton::clicked, this, &SeciCalibre::abClick);
+    connect(BitBtn2, &QPushButton::clicked, this, &SeciCalibre::BitBtn2Click);
 }
 
-void Tcalibre_rm3::message(const QString& text)
+seci::Line SeciCalibre::line() { return seci::Line{shell_.station, lay_.family}; }
+
+void SeciCalibre::message(const QString& text)
 {
     if (window_)
         window_->show_message(text);
@@ -111,17 +117,17 @@ void Tcalibre_rm3::message(const QString& text)
         default_sink(this, windowTitle())(text);
 }
 
-void Tcalibre_rm3::showEvent(QShowEvent* e)
+void SeciCalibre::showEvent(QShowEvent* e)
 {
     QDialog::showEvent(e);
     FormActivate();
 }
 
-void Tcalibre_rm3::FormActivate()
+void SeciCalibre::FormActivate()
 {
     ok->setEnabled(false);
     ab->setEnabled(false);
-    for (int k = 0; k < 6; ++k) {
+    for (int k = 0; k < lay_.columns; ++k) {
         m_[size_t(k)]->setText("0000");
         b_[size_t(k)]->setText("0000");
     }
@@ -130,28 +136,28 @@ void Tcalibre_rm3::FormActivate()
     toler->hide();
 }
 
-int Tcalibre_rm3::flags() const
+int SeciCalibre::flags() const
 {
     const int f = (c_[0]->isChecked() ? 1 : 0) | (c_[2]->isChecked() ? 2 : 0) | (c_[4]->isChecked() ? 4 : 0);
     const int odd = (c_[0]->isChecked() + c_[1]->isChecked() + c_[2]->isChecked()) % 2;
     return f | (odd ? 8 : 0);
 }
 
-void Tcalibre_rm3::BitBtn1Click()
+void SeciCalibre::BitBtn1Click()
 {
     const int wanted = nb_piece->value() & 0xFF;
     const int m = start_char_;
-    std::vector<Rm3Record> coins;
+    std::vector<Record> coins;
     bool missing = false;
     // A new sampling: nothing of the last one counts any more.
     FormActivate();
     transfer_->run([&](Progress& pr) {
         pr.start(wanted);
-        Line l = rm3_line(shell_.station);
+        const Line l = line();
         for (int k = 1; k <= wanted; ++k) {
             if (pr.stop_requested())
                 break;
-            const auto coin = test_measurement(l, m);
+            const auto coin = calibration_sample(l, m, k == 1);
             if (!coin) {
                 missing = true; // a coin that never came is not a coin of zeros
                 break;
@@ -162,9 +168,9 @@ void Tcalibre_rm3::BitBtn1Click()
         pr.finish();
     });
     for (size_t i = 0; i < coins.size(); ++i) {
-        const Rm3Record& c = coins[i];
+        const Record& c = coins[i];
         nb_piece->setValue(int(i) + 1);
-        for (int k = 0; k < 6; ++k) {
+        for (int k = 0; k < lay_.columns; ++k) {
             const int v = c.value[size_t(k)];
             if (i == 0 || m_[size_t(k)]->text().toInt() < v)
                 m_[size_t(k)]->setText(QString::number(v));
@@ -194,29 +200,29 @@ void Tcalibre_rm3::BitBtn1Click()
     toler->show();
 }
 
-void Tcalibre_rm3::okClick() { p->show(); }
+void SeciCalibre::okClick() { p->show(); }
 
-void Tcalibre_rm3::abClick() { reject(); }
+void SeciCalibre::abClick() { reject(); }
 
-void Tcalibre_rm3::BitBtn2Click()
+void SeciCalibre::BitBtn2Click()
 {
     const int t = toler->value();
-    Rm3Record r;
+    Record r;
     for (int s = 0; s < 3; ++s) {
         const int col = c_[size_t(2 * s)]->isChecked() ? 2 * s : 2 * s + 1;
-        r.value[size_t(2 * s)] = std::min(m_[size_t(col)]->text().toInt() + t, kTop);
+        r.value[size_t(2 * s)] = std::min(m_[size_t(col)]->text().toInt() + t, lay_.sensor_top);
         r.value[size_t(2 * s + 1)] = std::max(b_[size_t(col)]->text().toInt() - t, 0);
     }
+    if (lay_.columns > 6) {
+        r.value[6] = std::min(m_[6]->text().toInt() + t, kPlusTop);
+        r.value[7] = std::max(b_[6]->text().toInt() - t, 0);
+    }
     r.flags = flags();
-    r.output = 8;
+    // Output "0": the RM3 writes it as 8, the RM4 as 0.
+    r.output = lay_.family == &kRm3 ? 8 : 0;
     const int n = can->value();
     WriteResult w;
-    transfer_->run([&](Progress&) {
-        Line l = rm3_line(shell_.station);
-        w = write_and_read_back(l, n, r);
-        if (w.sent)
-            ecrir_octet(l, command(0x00, 12).view());
-    });
+    transfer_->run([&](Progress&) { w = calibration_write(line(), n, r); });
     p->hide();
     start_char_ = n;
     bool done = false;
@@ -226,6 +232,20 @@ void Tcalibre_rm3::BitBtn2Click()
         done = w.confirmed();
     if (done)
         accept();
+}
+
+} // namespace zuna
+
+namespace zuna {
+
+Tcalibre_rm3::Tcalibre_rm3(Shell& shell, QWidget* parent)
+    : SeciCalibre(shell, CalibreLayout{&seci::kRm3, "calibre_rm3", 6, 5519, "Abandon"}, parent)
+{
+}
+
+Tcalibre_rm4::Tcalibre_rm4(Shell& shell, QWidget* parent)
+    : SeciCalibre(shell, CalibreLayout{&seci::kRm4, "calibre_rm4", 7, 255, "ab"}, parent)
+{
 }
 
 } // namespace zuna

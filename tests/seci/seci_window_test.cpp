@@ -1,5 +1,6 @@
-// TRM3 and Tcalibre_rm3 on the simulated RM3, with the tables and the shared
-// dialogs of start-up; messages are collected instead of shown.
+// TRM3, Trm4 and their calibration windows on the simulated RM3 and RM4,
+// with the tables and the shared dialogs of start-up; messages are collected
+// instead of shown. One rig for both families.
 #include <gtest/gtest.h>
 
 #include <QDialog>
@@ -14,10 +15,10 @@
 
 #include "app/windows.h"
 #include "link/module.h"
-#include "seci/calibre_rm3.h"
-#include "seci/rm3_window.h"
+#include "seci/seci_calibre.h"
+#include "seci/seci_window.h"
 #include "sim/catalogue.h"
-#include "sim/rm3_mech.h"
+#include "sim/seci_mech.h"
 #include "store/model_library.h"
 #include "store/model_ui.h"
 #include "store/tables.h"
@@ -26,6 +27,7 @@
 
 using namespace zuna;
 using sim::Rm3Mech;
+using sim::Rm4Mech;
 using test::child;
 using test::with_modal;
 
@@ -33,22 +35,39 @@ namespace {
 
 const std::vector<uint8_t> kChannel2 = Rm3Mech::record_bytes({1200, 1100, 2400, 2300, 3600, 3500}, 5, 3);
 
-struct Rm3Rig : ::testing::Test {
-    explicit Rm3Rig(const char* faults = "") : setup(1.0, parse(faults), ""), station(setup.bench()), shell(station)
+// The RM4 example channel: HFU, LF, HFL and "+" windows, flags 2, output 4.
+const std::array<int, 8> kRm4Values = {200, 180, 90, 80, 150, 140, 30000, 29000};
+const std::vector<uint8_t> kRm4Channel11 = Rm4Mech::record_bytes(kRm4Values, 2, 4);
+
+struct SeciRig : ::testing::Test {
+    explicit SeciRig(bool rm4) : rm4(rm4), setup(1.0, {}, ""), station(setup.bench()), shell(station)
     {
-        mech = static_cast<Rm3Mech*>(setup.plug("rm3"));
+        plug();
         station.measured_module_count = measure_module(*station.port);
         load_delay_counts(station);
         tables = store::open_tables(shell, dir.path(), nullptr);
         create_start_windows(shell, nullptr);
         store::set_model_message_handler([this](QWidget*, const QString& m) { messages << m; });
-        if (mech)
+        if (rm4)
+            mech->record(11) = kRm4Channel11;
+        else
             mech->record(2) = kChannel2;
-        w = std::make_unique<TRM3>(shell);
+        if (rm4)
+            w = std::make_unique<Trm4>(shell);
+        else
+            w = std::make_unique<TRM3>(shell);
         w->show_message = [this](const QString& m) { messages << m; };
         w->show();
     }
-    ~Rm3Rig() override
+    void port_times();
+    void screenshots();
+    void silent_read();
+    sim::SeciMech* plug() { return mech = static_cast<sim::SeciMech*>(setup.plug(rm4 ? "rm4" : "rm3")); }
+    SeciCalibre* calibration() const
+    {
+        return rm4 ? static_cast<SeciCalibre*>(shell.dialog<Tcalibre_rm4>()) : shell.dialog<Tcalibre_rm3>();
+    }
+    ~SeciRig() override
     {
         store::set_model_message_handler({});
         w.reset();
@@ -65,31 +84,48 @@ struct Rm3Rig : ::testing::Test {
     QString row(int n)
     {
         QStringList t;
-        for (int k = 1; k <= 6; ++k)
+        for (int k = 1; k <= w->family().values; ++k)
             t << w->cell(n, k)->text();
         return t.join(" ") + " | " + w->output_label(n)->text();
     }
-    // "AJUST" on channel n, answering the channel prompt.
-    void adjust(int n)
+    // "AJUST" on channel n, answering the channel prompt with OK or "Abandon".
+    void adjust(int n, bool ok = true)
     {
         with_modal(
-            [n](QWidget* d) {
+            [n, ok](QWidget* d) {
                 d->findChild<QSpinBox*>()->setValue(n);
-                static_cast<QDialog*>(d)->accept();
+                d->findChild<QPushButton*>(ok ? "BitBtn1" : "BitBtn2")->click();
             },
             [this] { click("Button6"); });
+    }
+    // Whether any label of any channel is lit.
+    bool any_lit()
+    {
+        for (int n = 1; n <= w->family().channels; ++n)
+            for (int k = 1; k <= w->family().values; ++k)
+                if (w->lit(n, k))
+                    return true;
+        return false;
     }
     QSpinBox* spin(const char* name) { return child<QSpinBox>(w.get(), name); }
     bool red(int n, int k) { return w->cell(n, k)->palette().color(QPalette::WindowText) == QColor(Qt::red); }
 
+    bool rm4;
     QTemporaryDir dir;
     sim::SimSetup setup;
     Station station;
     Shell shell;
-    Rm3Mech* mech = nullptr;
+    sim::SeciMech* mech = nullptr;
     std::unique_ptr<store::Tables> tables;
-    std::unique_ptr<TRM3> w;
+    std::unique_ptr<SeciWindow> w;
     QStringList messages;
+};
+
+struct Rm3Rig : SeciRig {
+    Rm3Rig() : SeciRig(false) {}
+};
+struct Rm4Rig : SeciRig {
+    Rm4Rig() : SeciRig(true) {}
 };
 
 TEST_F(Rm3Rig, ReadShowsTheChannelsAndTheTestLightsTheirPairs)
@@ -102,7 +138,7 @@ TEST_F(Rm3Rig, ReadShowsTheChannelsAndTheTestLightsTheirPairs)
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 
     struct Coin {
-        std::array<int, 6> readings;
+        std::array<int, 8> readings;
         bool lit[3];
     };
     for (const Coin& c : {Coin{{1150, 900, 100, 2350, 3550, 0}, {true, true, true}},
@@ -126,12 +162,13 @@ TEST_F(Rm3Rig, ReadShowsTheChannelsAndTheTestLightsTheirPairs)
     EXPECT_EQ(messages, QStringList{"Aucune pièce reçue : rien n'a été mesuré."});
 }
 
-TEST_F(Rm3Rig, ASilentMechanismLeavesTheChannelsUnread)
+void SeciRig::silent_read()
 {
     setup.plug("none");
     click("Button1");
-    for (int n = 1; n <= 6; ++n)
-        EXPECT_EQ(row(n), "0000 0000 0000 0000 0000 0000 | ") << n;
+    const QString unread = QStringList(w->family().values, "0000").join(" ") + " | ";
+    for (int n = 1; n <= w->family().channels; ++n)
+        EXPECT_EQ(row(n), unread) << n;
     EXPECT_EQ(messages, QStringList{"Le monayeur ne répond pas."});
     // An unread channel is neither adjusted nor stored as a model of zeros.
     messages.clear();
@@ -142,6 +179,9 @@ TEST_F(Rm3Rig, ASilentMechanismLeavesTheChannelsUnread)
     EXPECT_EQ(shell.models->visible_count(), 0);
     EXPECT_EQ(messages.size(), 2);
 }
+
+TEST_F(Rm3Rig, ASilentMechanismLeavesTheChannelsUnread) { silent_read(); }
+TEST_F(Rm4Rig, ASilentMechanismLeavesTheChannelsUnread) { silent_read(); }
 
 TEST_F(Rm3Rig, WritesShowWhatTheMechanismHolds)
 {
@@ -205,7 +245,18 @@ TEST_F(Rm3Rig, ModelsStoreAndProgramAChannel)
     EXPECT_EQ(shell.models->visible_count(), 1);
 
     // "Voir modèle" to channel 5: written with output 0, shown as read back.
-    with_modal([](QWidget* b) { b->findChild<QPushButton*>("BitBtn1")->click(); }, [this] { click("Button3"); });
+    // An RM4 model is not offered here.
+    store::ModelRecord other;
+    other.type = "rm4";
+    other.piece = "AUTRE";
+    std::string error;
+    ASSERT_TRUE(shell.models->append(other, &error)) << error;
+    with_modal(
+        [this](QWidget* b) {
+            EXPECT_EQ(shell.models->visible_count(), 1);
+            b->findChild<QPushButton*>("BitBtn1")->click();
+        },
+        [this] { click("Button3"); });
     spin("canal_v")->setValue(5);
     click("BitBtn3");
     EXPECT_EQ(mech->record(5), Rm3Mech::record_bytes({1200, 1100, 2400, 2300, 3600, 3500}, 5, 0));
@@ -309,6 +360,187 @@ TEST_F(Rm3Rig, CalibrationSamplesAndProgramsAChannel)
     cal->set_window(nullptr);
 }
 
+// ---- Trm4 ------------------------------------------------------------------
+
+TEST_F(Rm4Rig, ReadShowsTwelveChannelsAndTheTestLightsThePlusPair)
+{
+    click("Button1");
+    EXPECT_EQ(w->windowTitle(), "SECI RM4");
+    EXPECT_EQ(row(11), "200 90 150 30000 180 80 140 29000 | 4");
+    EXPECT_TRUE(red(11, 1) && red(11, 5) && red(11, 3) && red(11, 7)) << "HFU and HFL on their high reading";
+    EXPECT_FALSE(red(11, 2) || red(11, 6) || red(11, 4) || red(11, 8));
+    EXPECT_EQ(row(12), "        | ") << "an emptied channel";
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+
+    struct Coin {
+        std::array<int, 8> readings;
+        bool lit[4]; // HFU, LF, HFL, "+"
+    };
+    for (const Coin& c : {Coin{{10, 190, 85, 10, 10, 145, 29500}, {true, true, true, true}},
+                          Coin{{190, 10, 10, 85, 145, 10, 29500}, {false, false, false, true}},
+                          Coin{{10, 190, 85, 10, 10, 145, 30001}, {true, true, true, false}}}) {
+        mech->queue_coin(c.readings);
+        click("Button4");
+        EXPECT_EQ(w->reading(7)->text(), QString::number(c.readings[6]));
+        for (int k = 1; k <= 4; ++k) {
+            EXPECT_EQ(w->lit(11, k), c.lit[k - 1]) << c.readings[0] << " pair " << k;
+            EXPECT_EQ(w->lit(11, k + 4), c.lit[k - 1]);
+        }
+        for (int k = 1; k <= 8; ++k)
+            EXPECT_FALSE(w->lit(12, k)) << "the empty channel is left out";
+    }
+    // The next read clears every light, rows 7 to 12 and the "+" pair included.
+    click("Button1");
+    EXPECT_FALSE(any_lit());
+}
+
+TEST_F(Rm4Rig, WritesShowWhatTheMechanismHolds)
+{
+    click("Button1");
+    // "Abandon" in the channel prompt: no panel, nothing written.
+    adjust(11, false);
+    EXPECT_FALSE(child<QWidget>(w.get(), "ajustement")->isVisible());
+    EXPECT_EQ(mech->record_writes(), 0);
+
+    adjust(11);
+    EXPECT_EQ(spin("aj4")->value(), 30000);
+    EXPECT_EQ(spin("aj8")->value(), 29000);
+    EXPECT_EQ(spin("aj5")->value(), 180);
+    spin("aj4")->setValue(30100);
+    click("ok");
+    EXPECT_EQ(mech->record(11), Rm4Mech::record_bytes({200, 180, 90, 80, 150, 140, 30100, 29000}, 2, 4));
+    EXPECT_EQ(row(11), "200 90 150 30100 180 80 140 29000 | 4");
+
+    // A "+" bound above the spins' 65500 is brought to it, and the operator told.
+    mech->record(10) = Rm4Mech::record_bytes({1, 2, 3, 4, 5, 6, 65535, 100}, 0, 2);
+    click("Button1");
+    adjust(10);
+    EXPECT_EQ(spin("aj4")->value(), 65500);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("65535 → 65500")) << messages[0].toStdString();
+    click("ab");
+    messages.clear();
+
+    // Vider 9.
+    spin("can_v")->setValue(9);
+    click("Button7");
+    click("BitBtn5");
+    EXPECT_EQ(mech->record(9), Rm4Mech::record_bytes({255, 255, 255, 255, 255, 255, 65535, 65535}, 8, 15));
+    EXPECT_EQ(row(9), "        | ");
+
+    // Outputs: channel 1 to "0", sent as 0x28.
+    const int writes = mech->record_writes();
+    click("Button8");
+    spin("cs1")->setValue(0);
+    click("oks");
+    EXPECT_EQ(mech->record(1).back(), 0x28);
+    EXPECT_EQ(mech->record_writes(), writes + 1);
+    EXPECT_EQ(w->output_label(1)->text(), "0");
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+}
+
+TEST_F(Rm4Rig, ModelsStoreAndProgramAChannel)
+{
+    click("Button1");
+    EXPECT_EQ(spin("canal")->maximum(), 6) << "only channels 1 to 6 are stored";
+    spin("canal")->setValue(1);
+    click("Button2");
+    click("BitBtn1");
+    ASSERT_EQ(shell.models->visible_count(), 1);
+    const auto m = shell.models->current();
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->type, "rm4");
+    for (int k = 0; k < 8; ++k)
+        EXPECT_EQ(m->c[size_t(k)], kRm4Values[size_t(k)]) << k;
+    EXPECT_EQ(m->t[0], 2);
+
+    // A "+" bound above the model column's range: the table's message, nothing stored.
+    mech->record(2) = Rm4Mech::record_bytes({1, 2, 3, 4, 5, 6, 40000, 100}, 0, 2);
+    click("Button1");
+    spin("canal")->setValue(2);
+    click("Button2");
+    click("BitBtn1");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("n'est pas une valeur correcte pour le champ 'C7'")) << messages[0].toStdString();
+    EXPECT_EQ(shell.models->visible_count(), 1);
+
+    // "Voir modèle" offers the rm4 models only; channel 9 shows what was written.
+    store::ModelRecord other;
+    other.type = "RM3";
+    other.piece = "AUTRE";
+    std::string error;
+    ASSERT_TRUE(shell.models->append(other, &error)) << error;
+    with_modal(
+        [this](QWidget* b) {
+            EXPECT_EQ(b->objectName(), "fichier");
+            EXPECT_EQ(shell.models->visible_count(), 1);
+            b->findChild<QPushButton*>("BitBtn1")->click();
+        },
+        [this] { click("Button3"); });
+    spin("canal_v")->setValue(9);
+    click("BitBtn3");
+    EXPECT_EQ(mech->record(9), Rm4Mech::record_bytes(kRm4Values, 2, 0));
+    EXPECT_EQ(row(9), "200 90 150 30000 180 80 140 29000 | 0");
+    EXPECT_TRUE(red(9, 1) && !red(9, 2)) << "fonts follow the flags written";
+
+    // Models the RM4 cannot take are refused before anything is sent.
+    struct Row {
+        const char* what;
+        int index;
+        std::optional<int> value;
+    };
+    for (const Row& r : {Row{"C1 above 255", 0, 256}, Row{"C6 negative", 5, -1}, Row{"C8 blank", 7, std::nullopt}}) {
+        store::ModelRecord bad;
+        bad.type = "rm4";
+        bad.piece = "MAUVAIS";
+        for (int k = 0; k < 8; ++k)
+            bad.c[size_t(k)] = kRm4Values[size_t(k)];
+        bad.c[size_t(r.index)] = r.value;
+        bad.t[0] = 2;
+        ASSERT_TRUE(shell.models->first());
+        ASSERT_TRUE(shell.models->delete_current(&error)) << error;
+        ASSERT_TRUE(shell.models->append(bad, &error)) << error;
+        const int writes = mech->record_writes();
+        messages.clear();
+        with_modal([](QWidget* b) { b->findChild<QPushButton*>("BitBtn1")->click(); }, [this] { click("Button3"); });
+        click("BitBtn3");
+        EXPECT_EQ(mech->record_writes(), writes) << r.what;
+        EXPECT_EQ(messages.size(), 1) << r.what;
+    }
+}
+
+TEST_F(Rm4Rig, CalibrationProgramsAChannelAndTheWindowReadsItBack)
+{
+    auto* cal = shell.dialog<Tcalibre_rm4>();
+    ASSERT_NE(cal, nullptr);
+    EXPECT_EQ(child<QPushButton>(cal, "ab")->text(), "ab");
+    click("Button1");
+    const std::vector<uint8_t> changed = Rm4Mech::record_bytes({9, 8, 7, 6, 5, 4, 3, 2}, 1, 3);
+    with_modal(
+        [&](QWidget*) {
+            child<QSpinBox>(cal, "nb_piece")->setValue(3);
+            mech->queue_coin({250, 240, 100, 90, 150, 140, 65400});
+            mech->queue_coin({252, 245, 102, 95, 155, 141, 65500});
+            mech->queue_coin({251, 242, 101, 92, 152, 139, 65450});
+            cal->BitBtn1Click();
+            EXPECT_EQ(cal->maximum(7)->text(), "65500");
+            EXPECT_EQ(cal->minimum(7)->text(), "65400");
+            EXPECT_EQ(cal->flags(), 8);
+            child<QSpinBox>(cal, "toler")->setValue(99);
+            child<QSpinBox>(cal, "can")->setValue(3);
+            cal->okClick();
+            mech->record(5) = changed; // what only a new read shows
+            cal->BitBtn2Click();
+        },
+        [this] { click("Button5"); });
+    EXPECT_FALSE(cal->isVisible());
+    // Sensor bounds stop at 255 and 0, the "+" upper bound at 65535; output 0.
+    EXPECT_EQ(mech->record(3), Rm4Mech::record_bytes({255, 141, 194, 0, 240, 40, 65535, 65301}, 8, 0));
+    EXPECT_EQ(row(3), "255 194 240 65535 141 0 40 65301 | 0");
+    EXPECT_EQ(row(5), "9 7 5 3 8 6 4 2 | 3") << "the whole read after the calibration";
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+}
+
 } // namespace
 
 namespace {
@@ -316,12 +548,12 @@ namespace {
 constexpr int64_t kCoinWaitTicks = seci::kCoinWait;
 
 // Port time (1 tick = 1 port access = 1 µs at speed 1) of each window
-// operation, on the simulated RM3 and with the mechanism unplugged after a
-// read: a silent mechanism is told within 30 s, coin waits apart.
+// operation, on the simulated mechanism and with it unplugged after a read:
+// a silent mechanism is told within 30 s, coin waits apart.
 // ZUNA_PORT_TIMES=1 prints the figures.
-TEST_F(Rm3Rig, SilentMechanismIsToldWithinThirtySeconds)
+void SeciRig::port_times()
 {
-    auto* cal = shell.dialog<Tcalibre_rm3>();
+    SeciCalibre* cal = calibration();
     cal->set_window(w.get());
     struct Row {
         const char* what;
@@ -349,7 +581,7 @@ TEST_F(Rm3Rig, SilentMechanismIsToldWithinThirtySeconds)
         {"Calib. Piece, programmation", [&] { cal->okClick(); cal->BitBtn2Click(); }, 0},
     };
     for (const Row& r : rows) {
-        mech = static_cast<Rm3Mech*>(setup.plug("rm3"));
+        plug();
         click("Button1");
         messages.clear();
         uint64_t t0 = setup.bench().now();
@@ -368,9 +600,37 @@ TEST_F(Rm3Rig, SilentMechanismIsToldWithinThirtySeconds)
         EXPECT_FALSE(messages.isEmpty()) << r.what;
         EXPECT_EQ(setup.bench().mask_depth(), 0) << r.what;
         if (qEnvironmentVariableIsSet("ZUNA_PORT_TIMES"))
-            std::printf("| %s | %.2f s | %.2f s |\n", r.what, normal / 1e6, silent / 1e6);
+            std::printf("| %s %s | %.2f s | %.2f s |\n", w->family().name, r.what, normal / 1e6, silent / 1e6);
     }
     cal->set_window(nullptr);
 }
+
+// Pictures of the editor after a read and a test, and of the calibration
+// after sampling, into ZUNA_SHOT_DIR: not a test, run by
+// scripts/screenshots.sh only.
+void SeciRig::screenshots()
+{
+    const QString dir = qEnvironmentVariable("ZUNA_SHOT_DIR", ".");
+    const QString name = rm4 ? "rm4" : "rm3";
+    click("Button1");
+    click("Button4"); // a coin inside channel 1
+    w->adjustSize();
+    EXPECT_TRUE(w->grab().save(dir + "/t" + name + "_read_test.png"));
+    SeciCalibre* cal = calibration();
+    cal->set_window(w.get());
+    cal->show();
+    child<QSpinBox>(cal, "nb_piece")->setValue(5);
+    cal->BitBtn1Click();
+    cal->adjustSize();
+    EXPECT_TRUE(cal->grab().save(dir + "/tcalibre_" + name + "_sampled.png"));
+    cal->hide();
+    cal->set_window(nullptr);
+}
+
+TEST_F(Rm3Rig, DISABLED_Screenshots) { screenshots(); }
+TEST_F(Rm4Rig, DISABLED_Screenshots) { screenshots(); }
+
+TEST_F(Rm3Rig, SilentMechanismIsToldWithinThirtySeconds) { port_times(); }
+TEST_F(Rm4Rig, SilentMechanismIsToldWithinThirtySeconds) { port_times(); }
 
 } // namespace

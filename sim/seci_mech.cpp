@@ -1,4 +1,4 @@
-#include "sim/rm3_mech.h"
+#include "sim/seci_mech.h"
 
 #include <algorithm>
 
@@ -13,8 +13,8 @@ constexpr uint8_t kAnswer = 0x02;
 constexpr uint64_t kRecordGapBits = 40;
 } // namespace
 
-Rm3Mech::Rm3Mech(Bench& bench, const Params& p)
-    : bench_ref_(bench), p_(p), bit_(bench.ticks(p.bit_micros)), records_(factory_records()),
+SeciMech::SeciMech(Bench& bench, const Params& p)
+    : bench_ref_(bench), p_(p), bit_(bench.ticks(p.bit_micros)), records_(p.factory),
       coin_delay_(bench.ticks(kCoinDelayMicros))
 {
     records_.resize(size_t(p.channels), std::vector<uint8_t>(size_t(p.record_chars), 0xFF));
@@ -23,12 +23,12 @@ Rm3Mech::Rm3Mech(Bench& bench, const Params& p)
     received_.reserve(4096);
 }
 
-std::vector<uint8_t> Rm3Mech::record_bytes(const std::array<int, 6>& v, int flags, int output)
+std::vector<uint8_t> Rm3Mech::record_bytes(const std::array<int, 8>& v, int flags, int output)
 {
     std::vector<uint8_t> b;
-    for (int x : v) {
-        b.push_back(uint8_t((x >> 8) & 0xFF));
-        b.push_back(uint8_t(x & 0xFF));
+    for (size_t i = 0; i < 6; ++i) {
+        b.push_back(uint8_t((v[i] >> 8) & 0xFF));
+        b.push_back(uint8_t(v[i] & 0xFF));
     }
     b.push_back(uint8_t(0xF0 | (flags & 0x0F)));
     b.push_back(uint8_t(0x90 | (output & 0x0F)));
@@ -47,21 +47,70 @@ std::vector<std::vector<uint8_t>> Rm3Mech::factory_records()
     };
 }
 
-void Rm3Mech::set_coin_delay_micros(double us) { coin_delay_ = bench_ref_.ticks(us); }
+Rm3Mech::Rm3Mech(Bench& bench)
+    : SeciMech(bench, Params{false, kBitMicros, 6, 14, factory_records(),
+                             [](const std::array<int, 8>& v) { return record_bytes(v, 0, 0); },
+                             {1220, 1215, 2390, 2385, 3550, 3545, 0, 0}, 12, 5519})
+{
+}
 
-void Rm3Mech::start()
+std::vector<uint8_t> Rm4Mech::record_bytes(const std::array<int, 8>& v, int flags, int output)
+{
+    std::vector<uint8_t> b;
+    for (size_t i = 0; i < 6; ++i)
+        b.push_back(uint8_t(v[i] & 0xFF));
+    for (size_t i = 6; i < 8; ++i) {
+        b.push_back(uint8_t((v[i] >> 8) & 0xFF));
+        b.push_back(uint8_t(v[i] & 0xFF));
+    }
+    b.push_back(uint8_t(0x10 + (flags & 0x0F)));
+    b.push_back(uint8_t(0x20 + ((output & 0x0F) | 8)));
+    return b;
+}
+
+std::vector<std::vector<uint8_t>> Rm4Mech::factory_records()
+{
+    std::vector<std::vector<uint8_t>> r;
+    r.push_back(record_bytes({200, 180, 90, 80, 150, 140, 30000, 29000}, 2, 1));
+    for (int n = 2; n <= 11; ++n) {
+        const int d = 6 * n;
+        r.push_back(record_bytes({60 + d, 50 + d, 40 + d, 30 + d, 70 + d, 60 + d, 20000 + 500 * n, 19000 + 500 * n},
+                                 n % 8, 1 + n % 6));
+    }
+    r.push_back(record_bytes({255, 255, 255, 255, 255, 255, 65535, 65535}, 8, 15));
+    return r;
+}
+
+Rm4Mech::Rm4Mech(Bench& bench)
+    : SeciMech(bench, Params{true, kBitMicros, 12, 12, factory_records(),
+                             [](const std::array<int, 8>& v) {
+                                 std::vector<uint8_t> b;
+                                 for (size_t i = 0; i < 6; ++i)
+                                     b.push_back(uint8_t(v[i] & 0xFF));
+                                 b.push_back(uint8_t((v[6] >> 8) & 0xFF));
+                                 b.push_back(uint8_t(v[6] & 0xFF));
+                                 b.resize(12, 0);
+                                 return b;
+                             },
+                             {190, 190, 85, 85, 145, 145, 29500, 0}, 2, 255})
+{
+}
+
+void SeciMech::set_coin_delay_micros(double us) { coin_delay_ = bench_ref_.ticks(us); }
+
+void SeciMech::start()
 {
     if (bench_)
         bench_->drive(*this, 0x80, 0);
 }
 
-void Rm3Mech::schedule()
+void SeciMech::schedule()
 {
     if (bench_)
         bench_->wake_at(*this, std::min({rx_next_, tx_next_, coin_due_}));
 }
 
-void Rm3Mech::on_data(uint64_t now, uint8_t old_value, uint8_t value)
+void SeciMech::on_data(uint64_t now, uint8_t old_value, uint8_t value)
 {
     if (!powered_ || rx_busy_)
         return;
@@ -75,7 +124,7 @@ void Rm3Mech::on_data(uint64_t now, uint8_t old_value, uint8_t value)
     }
 }
 
-void Rm3Mech::on_wake(uint64_t now)
+void SeciMech::on_wake(uint64_t now)
 {
     if (rx_next_ <= now)
         sample(now);
@@ -86,7 +135,7 @@ void Rm3Mech::on_wake(uint64_t now)
     schedule();
 }
 
-void Rm3Mech::sample(uint64_t now)
+void SeciMech::sample(uint64_t now)
 {
     const bool high = bench_ ? (bench_->data() & 1) : true;
     if (rx_index_ == 0 && high) { // a glitch, not a start bit
@@ -110,7 +159,7 @@ void Rm3Mech::sample(uint64_t now)
     rx_next_ = rx_start_ + uint64_t(2 * rx_index_ + 1) * bit_ / 2;
 }
 
-void Rm3Mech::take(uint8_t c, uint64_t now)
+void SeciMech::take(uint8_t c, uint64_t now)
 {
     received_.push_back(c);
     const uint64_t gap = now - last_char_;
@@ -126,6 +175,7 @@ void Rm3Mech::take(uint8_t c, uint64_t now)
                 incoming_.clear();
                 state_ = State::Idle;
                 write_open_ = false;
+                wrote_ = p_.rm4;
                 ++record_writes_;
                 send({kAnswer});
                 if (power_cut_after_ > 0 && record_writes_ >= power_cut_after_)
@@ -134,39 +184,47 @@ void Rm3Mech::take(uint8_t c, uint64_t now)
             return;
         }
     }
+    if (p_.rm4)
+        take_rm4(c, now);
+    else
+        take_rm3(c, now);
+}
+
+bool SeciMech::take_rm3(uint8_t c, uint64_t now)
+{
     const int n = c;
     if (state_ == State::ReadSelect && n >= 1 && n <= p_.channels) {
         send(records_[size_t(n - 1)]);
         state_ = State::Idle;
-        return;
+        return true;
     }
     if (state_ == State::Test && n >= 1 && n <= p_.channels) {
         coin_due_ = coins_on_ ? now + coin_delay_ : kNever;
         state_ = State::Idle;
-        return;
+        return true;
     }
     switch (c) {
     case 0x00:
         send_ready();
-        return; // the read select and the test survive the 0x00s around them
+        return true; // the read select and the test survive the 0x00s around them
     case 0x09:
         state_ = State::ReadSelect;
-        return;
+        return true;
     case 0x02:
         state_ = State::Test;
-        return;
+        return true;
     case 0x01:
         write_open_ = true;
         send({kAnswer});
         state_ = State::Idle;
-        return;
+        return true;
     case 0x10:
     case 0x0C:
     case 0x12:
     case 0x17:
         send({kAnswer});
         state_ = State::Idle;
-        return;
+        return true;
     default:
         break;
     }
@@ -174,12 +232,79 @@ void Rm3Mech::take(uint8_t c, uint64_t now)
         target_ = n - 2;
         incoming_.clear();
         state_ = State::Record;
-        return;
+        return true;
     }
     state_ = State::Idle;
+    return false;
 }
 
-void Rm3Mech::queue(const std::vector<Segment>& segs)
+bool SeciMech::take_rm4(uint8_t c, uint64_t now)
+{
+    const int n = c;
+    switch (state_) {
+    case State::ReadSelect:
+        state_ = State::Idle;
+        if (n < p_.channels) {
+            send(records_[size_t(n)]);
+            return true;
+        }
+        send({kAnswer});
+        return true;
+    case State::WriteSelect:
+        state_ = State::Idle;
+        if (n < p_.channels) {
+            target_ = n + 1;
+            incoming_.clear();
+            state_ = State::Record;
+            return true;
+        }
+        return false;
+    case State::EndWrite:
+        state_ = State::Idle;
+        send({kAnswer});
+        return true;
+    default:
+        break;
+    }
+    if (coin_mode_ && c != 0x00 && c != 0x01)
+        coin_mode_ = false;
+    switch (c) {
+    case 0x00:
+        send_ready();
+        return true;
+    case 0x01:
+        write_open_ = true;
+        if (coin_mode_)
+            coin_due_ = coins_on_ ? now + coin_delay_ : kNever;
+        else
+            send({kAnswer});
+        return true;
+    case 0x02:
+        coin_mode_ = true;
+        return true;
+    case 0x03:
+        if (write_open_)
+            state_ = State::WriteSelect;
+        return write_open_;
+    case 0x04:
+        state_ = wrote_ ? State::EndWrite : State::ReadSelect;
+        wrote_ = false;
+        return true;
+    case 0x07:
+    case 0x08:
+    case 0x09:
+    case 0x0A:
+    case 0x0B:
+    case 0x0F:
+    case 0x11:
+        send({kAnswer});
+        return true;
+    default:
+        return false;
+    }
+}
+
+void SeciMech::queue(const std::vector<Segment>& segs)
 {
     if (!powered_)
         return;
@@ -193,7 +318,7 @@ void Rm3Mech::queue(const std::vector<Segment>& segs)
     }
 }
 
-void Rm3Mech::send(const std::vector<uint8_t>& bytes)
+void SeciMech::send(const std::vector<uint8_t>& bytes)
 {
     std::vector<Segment> s;
     for (uint8_t b : bytes) {
@@ -205,9 +330,9 @@ void Rm3Mech::send(const std::vector<uint8_t>& bytes)
     queue(s);
 }
 
-void Rm3Mech::send_ready() { queue({{true, bit_ / 4}, {false, bit_}, {true, 7 * bit_}, {false, bit_}}); }
+void SeciMech::send_ready() { queue({{true, bit_ / 4}, {false, bit_}, {true, 7 * bit_}, {false, bit_}}); }
 
-void Rm3Mech::next_segment(uint64_t now)
+void SeciMech::next_segment(uint64_t now)
 {
     if (tx_.empty() || !bench_) {
         tx_next_ = kNever;
@@ -221,28 +346,29 @@ void Rm3Mech::next_segment(uint64_t now)
     tx_next_ = now + std::max<uint64_t>(s.ticks, 1);
 }
 
-void Rm3Mech::drop_coin()
+void SeciMech::drop_coin()
 {
     coin_due_ = kNever;
-    std::array<int, 6> v{};
+    std::array<int, 8> v{};
     if (!coins_.empty()) {
         v = coins_.front();
         coins_.pop_front();
     } else {
         // A coin inside channel 1 of the factory records, with some spread.
-        static const std::array<double, 6> mean = {1220, 1215, 2390, 2385, 3550, 3545};
-        for (size_t i = 0; i < 6; ++i) {
-            std::normal_distribution<double> d(mean[i], 12);
-            v[i] = int(std::clamp(d(rng_), 0.0, 5519.0));
+        for (size_t i = 0; i < 8; ++i) {
+            if (p_.coin_mean[i] == 0)
+                continue;
+            std::normal_distribution<double> d(p_.coin_mean[i], p_.coin_spread);
+            v[i] = int(std::clamp(d(rng_), 0.0, i < 6 ? p_.coin_top : 65535.0));
         }
     }
     ++coins_dropped_;
-    std::vector<uint8_t> b = record_bytes(v, 0, 0);
+    std::vector<uint8_t> b = p_.coin_bytes(v);
     b.resize(size_t(p_.record_chars), 0);
     send(b);
 }
 
-void Rm3Mech::power_off()
+void SeciMech::power_off()
 {
     powered_ = false;
     tx_.clear();

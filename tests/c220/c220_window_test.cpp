@@ -420,4 +420,29 @@ TEST_F(C220Rig, SilentMechanismIsToldWithinThirtySeconds)
     }
 }
 
+// Pictures for a look, into ZUNA_SHOT_DIR: not a test, run by
+// scripts/screenshots.sh only.
+TEST_F(C220Rig, DISABLED_Screenshots)
+{
+    const QString dir = qEnvironmentVariable("ZUNA_SHOT_DIR", ".");
+    click("Button5");
+    mech->set_coin({125, 130, 135});
+    click("Button2");
+    w->adjustSize();
+    EXPECT_TRUE(w->grab().save(dir + "/c220.png"));
+    click("Button4");
+    click("b2");
+    w->adjustSize();
+    EXPECT_TRUE(w->grab().save(dir + "/c220_sorties.png"));
+    click("ab3");
+    mech->set_coin({140, 60, 200});
+    calibrate([&](Tcalibre_c220_o* c) {
+        c->BitBtn1Click();
+        c->BitBtn2Click();
+        c->adjustSize();
+        EXPECT_TRUE(c->grab().save(dir + "/calibre_c220.png"));
+        c->reject();
+    });
+}
+
 } // namespace

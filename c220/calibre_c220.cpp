@@ -239,6 +239,7 @@ void Tcalibre_c220_o::BitBtn1Click()
             QTimer::singleShot(0, ok, [this] { ok->setEnabled(true); }); // while the coin is awaited
             transfer_->set_stoppable(true);
             transfer_->run([&](Progress&) { r = test_p(link); });
+            const bool stop = transfer_->stopped(); // asked during the coin wait: after this pass
             ok->setEnabled(false);
             ok2->hide();
             if (!r.answered) {
@@ -261,7 +262,7 @@ void Tcalibre_c220_o::BitBtn1Click()
                 ended = QString("Mesure abandonnée à la fenêtre %1 : la fenêtre d'essai n'a pas été écrite.").arg(k + 1);
                 break;
             }
-            if (more && transfer_->stopped()) {
+            if (more && stop) {
                 ended = QString("Mesure arrêtée à la fenêtre %1.").arg(k + 1);
                 break;
             }

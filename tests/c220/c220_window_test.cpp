@@ -21,6 +21,7 @@
 #include "store/model_library.h"
 #include "store/model_ui.h"
 #include "store/tables.h"
+#include "tests/c120/c120_fixture.h" // ArreterWhen
 #include "tests/common/modal.h"
 #include "ui/c_canal.h"
 #include "ui/shell.h"
@@ -368,6 +369,44 @@ TEST_F(C220Rig, KeepBeforeMeasuringTakesTheChannel)
         c->reject();
     });
     EXPECT_EQ(mech_channel(2), (std::vector<int>{255, 200, 10, 20, 30, 40}));
+}
+
+// "Arrêter" ends a read before the next word (the table and the image as
+// they were) and a measurement before the next coin (the channel goes back
+// as it was when the window closes).
+TEST_F(C220Rig, ArreterEndsAtTheNextSafePoint)
+{
+    click("Button5");
+    const c220::Image before = w->link().image;
+    mech->memory()[0] = 99;
+    {
+        const size_t c0 = mech->commands().size();
+        ArreterWhen arreter(station, w.get(), [&] { return mech->commands().size() >= c0 + 10; }); // one per word read
+        click("Button5");
+    }
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], "Lecture arrêtée au mot 10 : le tableau reste tel qu'il était.");
+    EXPECT_EQ(w->cell(1, 1)->text(), "20");
+    EXPECT_EQ(w->link().image, before);
+    EXPECT_TRUE(w->link().whole);
+    EXPECT_EQ(setup.bench().data(), 0x70);
+
+    messages.clear();
+    mech->memory()[0] = 20;
+    mech->set_coin({140, 60, 200});
+    calibrate([&](Tcalibre_c220_o* c) {
+        const int coins = mech->coins_dropped();
+        {
+            ArreterWhen arreter(station, c, [&] { return mech->coins_dropped() >= coins + 3; });
+            c->BitBtn1Click();
+        }
+        EXPECT_EQ(mech->coins_dropped(), coins + 3);
+        EXPECT_EQ(c->candidates()[0], (std::vector<int>{128, 192, 160}));
+        c->reject();
+    });
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], "Mesure arrêtée à la fenêtre 1.");
+    EXPECT_EQ(mech_channel(1), (std::vector<int>{20, 30, 25, 35, 30, 40}));
 }
 
 // Port time (1 tick = 1 port access = 1 µs at speed 1) of each window

@@ -185,6 +185,17 @@ TEST_F(C220Rig, AdjustWritesTheChannelAndShowsWhatWasReadBack)
     EXPECT_TRUE(messages[0].startsWith("Écriture non confirmée : mot 10 relu 65 75 au lieu de 3 4"))
         << messages[0].toStdString();
     EXPECT_EQ(row(3), "1 2 65 75 5 6 A3");
+    // Power lost after the first word: no answer to the read-backs, and no
+    // further write until the mechanism is read again.
+    messages.clear();
+    mech->set_power_cut_after(mech->writes() + 1);
+    adjust(4, {1, 2, 3, 4, 5, 6});
+    adjust(4, {1, 2, 3, 4, 5, 6});
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_TRUE(messages[0].startsWith("Le monayeur ne répond pas : écriture non confirmée.")) << messages[0].toStdString();
+    EXPECT_TRUE(messages[1].startsWith("Lisez d'abord le monnayeur")) << messages[1].toStdString();
+    EXPECT_EQ(setup.bench().data(), 0x70);
+    EXPECT_EQ(setup.bench().mask_depth(), 0);
 }
 
 TEST_F(C220Rig, TesterLightsTheChannelOfTheCoin)

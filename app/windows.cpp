@@ -5,6 +5,8 @@
 #include "c120/c_120.h"
 #include "c120/c220b.h"
 #include "c120/calibrate.h"
+#include "c220/c220_window.h"
+#include "c220/calibre_c220.h"
 #include "freq/pc_dialogs.h"
 #include "freq/zuna07_window.h"
 #include "nri/g13_teach.h"
@@ -32,6 +34,7 @@ void create_start_windows(Shell& shell, QWidget* parent)
     shell.add_dialog(new store::Tfichier(shell, parent));
     shell.add_dialog(new store::TM_g13_6000(shell, parent));
     shell.add_dialog(new store::Tm_c120(shell, parent));
+    shell.add_dialog(new Tcalibre_c220_o(shell, parent));
     shell.add_dialog(new Tcalibre_rm3(shell, parent));
     shell.add_dialog(new Tsauve_pc(shell, parent));
     shell.add_dialog(new Tlire_pc(shell, parent));
@@ -50,7 +53,7 @@ const std::vector<SpeedItem>& speed_items()
 {
     static const std::vector<SpeedItem> items = {
         {"SpeedItem1", "C120", "C120", "c120", window<Tc_120>},
-        {"c220", "C220", "C220 ou SENTINEL", "c220", nullptr},
+        {"c220", "C220", "C220 ou SENTINEL", "c220", window<TC220_o>},
         {"SpeedItem2", "C220B", "C220B", "c220b", window<Tc220b>},
         {"nrig130000b", "NRI\nG13.0", "NRI G13.0", "g13", window<Tnrig130000>},
         {"nrig136000", "NRI\nG13.6", "NRI G13.6", "g136", nullptr},

@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "sim/c120_mech.h"
+#include "sim/c220_mech.h"
 #include "sim/c220b_mech.h"
 #include "sim/g13_mech.h"
 #include "sim/seci_mech.h"
@@ -14,6 +15,7 @@ const std::map<std::string, MechanismFactory>& mechanism_factories()
 {
     static const std::map<std::string, MechanismFactory> factories = {
         {"c120", [](Bench& b) { return std::make_unique<C120Mech>(b); }},
+        {"c220", [](Bench& b) { return std::make_unique<C220Mech>(b); }},
         {"c220b", [](Bench& b) { return std::make_unique<C220BMech>(b); }},
         {"g13", [](Bench& b) { return std::make_unique<G13Mechanism>(b); }},
         {"rm3", [](Bench& b) { return std::make_unique<Rm3Mech>(b); }},
@@ -116,7 +118,7 @@ Mechanism* SimSetup::plug(const std::string& family)
     bench_.plug(*mechanism_);
     mechanism_->start();
     if (faults_.noise) {
-        noise_ = std::make_unique<NoiseFault>(0x80, bench_.ticks(2000));
+        noise_ = std::make_unique<NoiseFault>(mechanism_->reply_mask(), bench_.ticks(2000));
         bench_.plug(*noise_);
         noise_->start();
     }

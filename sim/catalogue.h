@@ -20,7 +20,7 @@ struct Faults {
     bool wave_stuck_low = false;
     bool memory_dead = false;   // module memory answers 0xFF everywhere
     bool silent = false;        // no mechanism answers
-    bool noise = false;         // glitches on the reply line (status bit 7)
+    bool noise = false;         // glitches on the mechanism's reply lines (status bit 7; C220: 4 and 7)
     int power_cut_after = 0;    // mechanism loses power after its N-th word write (0: never)
 };
 
@@ -33,6 +33,8 @@ class Mechanism : public Device {
 public:
     virtual void start() {}                       // after plugging
     virtual void set_power_cut_after(int writes) { power_cut_after_ = writes; }
+    // Status bits that carry its replies (where the noise fault glitches).
+    virtual uint8_t reply_mask() const { return 0x80; }
 
 protected:
     int power_cut_after_ = 0;

@@ -234,7 +234,7 @@ TEST(MainWindow, SharedDialogsAreCreatedInTheirStartUpOrder)
         EXPECT_GT(at, last) << name.toStdString() << " created out of order";
         last = std::max(last, at);
     }
-    for (const char* must : {"TC_canal", "Tfichier", "TM_g13_6000", "Tm_c120"})
+    for (const char* must : {"TC_canal", "Tfichier", "TM_g13_6000", "Tm_c120", "Tcalibre_c220_o"})
         EXPECT_TRUE(made.contains(must)) << must;
 }
 

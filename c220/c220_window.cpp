@@ -1,0 +1,556 @@
+#include "c220/c220_window.h"
+
+#include <QEvent>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStringList>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "c220/calibre_c220.h"
+#include "store/model_ui.h"
+#include "ui/c_canal.h"
+#include "ui/shell.h"
+#include "ui/transfer.h"
+
+namespace zuna {
+
+using namespace c220;
+
+namespace {
+
+const char kSilent[] = "Le monayeur ne répond pas.";
+
+struct OutputName {
+    int code;
+    const char* name;
+};
+constexpr OutputName kOutputs[] = {{0, "RIEN"}, {8, "A1"}, {10, "A2"}, {9, "A3"}, {11, "A4"}, {12, "A1 + A2"}, {13, "A3 + A4"}};
+
+QPushButton* make_button(QWidget* parent, const char* name, const QString& text, const QString& hint = {})
+{
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    if (!hint.isEmpty())
+        b->setToolTip(hint);
+    return b;
+}
+
+QSpinBox* make_spin(QWidget* parent, const char* name, int lo, int hi, int value)
+{
+    auto* s = new QSpinBox(parent);
+    s->setObjectName(name);
+    s->setRange(lo, hi);
+    s->setValue(value);
+    return s;
+}
+
+QFrame* make_panel(QWidget* parent, const char* name, bool yellow)
+{
+    auto* f = new QFrame(parent);
+    f->setObjectName(name);
+    f->setFrameShape(QFrame::Panel);
+    f->setFrameShadow(QFrame::Raised);
+    if (yellow) {
+        f->setAutoFillBackground(true);
+        QPalette p = f->palette();
+        p.setColor(QPalette::Window, Qt::yellow);
+        f->setPalette(p);
+    }
+    f->hide();
+    return f;
+}
+
+int label_number(const QLabel* l)
+{
+    bool ok = false;
+    const int v = l->text().trimmed().toInt(&ok);
+    return ok ? v : 0;
+}
+
+QString bytes_text(const std::array<uint8_t, 2>& b) { return QString("%1 %2").arg(b[0]).arg(b[1]); }
+
+} // namespace
+
+QString c220_output_name(int code)
+{
+    for (const OutputName& o : kOutputs)
+        if (o.code == code)
+            return o.name;
+    return QString("?%1").arg(code);
+}
+
+std::optional<int> c220_output_code(const QString& name)
+{
+    for (const OutputName& o : kOutputs)
+        if (name == o.name)
+            return o.code;
+    return std::nullopt;
+}
+
+TC220_o::TC220_o(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shell), link_(shell.station)
+{
+    setObjectName("C220_o");
+    setWindowTitle(shell.title("C220"));
+    show_message = default_sink(this, windowTitle());
+    build();
+}
+
+void TC220_o::build()
+{
+    auto* table = new QGridLayout;
+    for (int n = 1; n <= kChannels; ++n) {
+        auto* h = new QLabel(QString("Canal %1 :").arg(n), this);
+        h->setObjectName(QString("Label%1").arg(n));
+        h->setAutoFillBackground(true);
+        heads_[size_t(n - 1)] = h;
+        table->addWidget(h, n, 0);
+        for (int k = 1; k <= 7; ++k) {
+            auto* l = new QLabel("0", this);
+            l->setObjectName(QString("c%1%2").arg(n).arg(k));
+            l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            l->setMinimumWidth(k == 7 ? 64 : 40);
+            l->setFrameShape(QFrame::StyledPanel);
+            c_[size_t(n - 1)][size_t(k - 1)] = l;
+            table->addWidget(l, n, k);
+        }
+        b_[size_t(n - 1)] = make_button(this, QString("b%1").arg(n).toLatin1().constData(), "RIEN");
+        b_[size_t(n - 1)]->hide();
+        table->addWidget(b_[size_t(n - 1)], n, 8);
+        connect(b_[size_t(n - 1)], &QPushButton::clicked, this, [this, n] { output_button(n); });
+    }
+    const char* titles[7] = {"Bas 1", "Haut 1", "Bas 2", "Haut 2", "Bas 3", "Haut 3", "Sortie"};
+    for (int k = 0; k < 7; ++k)
+        table->addWidget(new QLabel(titles[k], this), 0, k + 1, Qt::AlignCenter);
+
+    c_s = new QListWidget(this);
+    c_s->setObjectName("c_s");
+    for (const OutputName& o : kOutputs)
+        c_s->addItem(o.name);
+    c_s->setMaximumHeight(140);
+    c_s->hide();
+    connect(c_s, &QListWidget::itemClicked, this, [this](QListWidgetItem* it) { c_sClick(it->text()); });
+    ok3 = make_button(this, "ok3", "OK");
+    ab3 = make_button(this, "ab3", "Abandon");
+    ok3->hide();
+    ab3->hide();
+
+    Button5 = make_button(this, "Button5", "Lecture", "Lecture des infos du monayeur");
+    Button1 = make_button(this, "Button1", "Calib. Piece", "Calibration d'une pièce avec le monayeur");
+    Button2 = make_button(this, "Button2", "Tester", "voir dans quel canal la pièce  est active");
+    Button3 = make_button(this, "Button3", "AJUST", "ajuster un canal manuellement");
+    Button4 = make_button(this, "Button4", "SORTIES", "Programmer les cannaux de sorties");
+    Button6 = make_button(this, "Button6", "Enr. Modèle", "Mémoriser un modèle de pièce");
+    Button7 = make_button(this, "Button7", "Voir modèle", "Lire un modéle de pièce");
+    auto* buttons = new QVBoxLayout;
+    for (QPushButton* b : {Button5, Button1, Button2, Button3, Button4, Button6, Button7})
+        buttons->addWidget(b);
+    buttons->addWidget(ok3);
+    buttons->addWidget(ab3);
+    buttons->addWidget(c_s);
+    buttons->addStretch();
+
+    Progresse = new QProgressBar(this);
+    Progresse->setObjectName("Progresse");
+    Progresse->setRange(0, 63);
+    Progresse->hide();
+    transfer_ = new Transfer(shell_.transfers, this, Progresse);
+
+    ajust = make_panel(this, "ajust", false);
+    auto* al = new QHBoxLayout(ajust);
+    for (int i = 0; i < 6; ++i) {
+        l_[size_t(i)] = make_spin(ajust, QString("l%1").arg(i + 1).toLatin1().constData(), 0, 255, 0);
+        al->addWidget(l_[size_t(i)]);
+    }
+    ok = make_button(this, "ok", "OK");
+    ok->setDefault(true);
+    ab = make_button(this, "ab", "Abandon");
+    ok->hide();
+    ab->hide();
+
+    choix_c = make_panel(this, "choix_c", true);
+    canal = make_spin(choix_c, "canal", 1, kChannels, 1);
+    piece = new QLineEdit("PIECE", choix_c);
+    piece->setObjectName("piece");
+    piece->setMaxLength(15);
+    connect(piece, &QLineEdit::textEdited, this, [this](const QString& t) {
+        const int pos = piece->cursorPosition();
+        piece->setText(store::upper_name(shell_, t));
+        piece->setCursorPosition(pos);
+    });
+    auto* BitBtn1 = make_button(choix_c, "BitBtn1", "OK");
+    auto* BitBtn2 = make_button(choix_c, "BitBtn2", "Abandon");
+    auto* cl = new QHBoxLayout(choix_c);
+    cl->addWidget(new QLabel("CANAL :", choix_c));
+    cl->addWidget(canal);
+    cl->addWidget(new QLabel("Piéce", choix_c));
+    cl->addWidget(piece);
+    cl->addWidget(BitBtn1);
+    cl->addWidget(BitBtn2);
+
+    vers_c = make_panel(this, "vers_c", true);
+    f_p = new QLabel(vers_c);
+    f_p->setObjectName("f_p");
+    canal_v = make_spin(vers_c, "canal_v", 1, kChannels, 1);
+    auto* BitBtn3 = make_button(vers_c, "BitBtn3", "OK");
+    auto* BitBtn4 = make_button(vers_c, "BitBtn4", "Abandon");
+    auto* vl = new QHBoxLayout(vers_c);
+    vl->addWidget(f_p);
+    vl->addWidget(new QLabel("Vers", vers_c));
+    vl->addWidget(new QLabel("CANAL :", vers_c));
+    vl->addWidget(canal_v);
+    vl->addWidget(BitBtn3);
+    vl->addWidget(BitBtn4);
+
+    auto* top = new QHBoxLayout;
+    top->addLayout(table);
+    top->addLayout(buttons);
+    auto* edit_row = new QHBoxLayout;
+    edit_row->addWidget(ajust);
+    edit_row->addWidget(ok);
+    edit_row->addWidget(ab);
+    edit_row->addStretch();
+    auto* status = new QHBoxLayout;
+    status->addWidget(Progresse);
+    status->addWidget(transfer_->stop_button());
+    auto* col = new QVBoxLayout(this);
+    col->addLayout(top);
+    col->addLayout(status);
+    col->addLayout(edit_row);
+    col->addWidget(choix_c);
+    col->addWidget(vers_c);
+
+    connect(Button5, &QPushButton::clicked, this, &TC220_o::Button5Click);
+    connect(Button1, &QPushButton::clicked, this, &TC220_o::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TC220_o::Button2Click);
+    connect(Button3, &QPushButton::clicked, this, &TC220_o::Button3Click);
+    connect(Button4, &QPushButton::clicked, this, &TC220_o::Button4Click);
+    connect(Button6, &QPushButton::clicked, this, &TC220_o::Button6Click);
+    connect(Button7, &QPushButton::clicked, this, &TC220_o::Button7Click);
+    connect(ok, &QPushButton::clicked, this, &TC220_o::okClick);
+    connect(ab, &QPushButton::clicked, this, &TC220_o::abClick);
+    connect(ok3, &QPushButton::clicked, this, &TC220_o::ok3Click);
+    connect(ab3, &QPushButton::clicked, this, &TC220_o::ab3Click);
+    connect(BitBtn1, &QPushButton::clicked, this, &TC220_o::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &TC220_o::BitBtn2Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &TC220_o::BitBtn3Click);
+    connect(BitBtn4, &QPushButton::clicked, this, &TC220_o::BitBtn4Click);
+    for (int n = 1; n <= kChannels; ++n)
+        set_lit(n, false);
+}
+
+bool TC220_o::event(QEvent* e)
+{
+    if (e->type() == QEvent::WindowActivate && isVisible())
+        FormActivate();
+    return QDialog::event(e);
+}
+
+void TC220_o::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    QTimer::singleShot(0, this, [this] { FormActivate(); });
+}
+
+void TC220_o::FormActivate()
+{
+    // An activation during a transfer is a dialog closing over it: the transfer owns the line.
+    if (activating_ || transfer_->running())
+        return;
+    activating_ = true;
+    transfer_->set_stoppable(false);
+    transfer_->run([this](Progress&) { activate(link_); });
+    activating_ = false;
+}
+
+bool TC220_o::count_ok()
+{
+    if (count_usable(link_))
+        return true;
+    show_message(QString("Le compte de temporisation C220 est négatif (%1) : corrigez-le dans « Calibre le module ». "
+                         "Rien n'a été envoyé.")
+                     .arg(link_.count));
+    return false;
+}
+
+bool TC220_o::image_ok(const QString& refused_text)
+{
+    if (link_.whole)
+        return true;
+    show_message(refused_text);
+    return false;
+}
+
+bool TC220_o::lit(int n) const { return heading(n)->property("lit").toBool(); }
+
+void TC220_o::set_lit(int n, bool on)
+{
+    QLabel* h = heading(n);
+    QPalette p = h->palette();
+    p.setColor(QPalette::Window, on ? QColor(Qt::yellow) : palette().color(QPalette::Button));
+    h->setPalette(p);
+    h->setProperty("lit", on);
+}
+
+void TC220_o::ecriture_d()
+{
+    for (int n = 1; n <= kChannels; ++n) {
+        const auto v = channel_limits(link_.image, n);
+        for (int k = 0; k < 6; ++k)
+            cell(n, k + 1)->setText(QString::number(v[size_t(k)]));
+        cell(n, 7)->setText(c220_output_name(output_code(link_.image, n)));
+    }
+}
+
+bool TC220_o::report_write(const WriteResult& w)
+{
+    switch (w.refused) {
+    case Refusal::None:
+        break;
+    case Refusal::BadCount:
+        count_ok();
+        return false;
+    case Refusal::NotRead:
+        show_message("Lisez d'abord le monnayeur (« Lecture ») : la somme de contrôle serait calculée sur un "
+                     "contenu inconnu. Rien n'a été écrit.");
+        return false;
+    case Refusal::BadChannel:
+    case Refusal::BadWord:
+        show_message("Canal hors de 1 à 8 : rien n'a été écrit.");
+        return false;
+    }
+    ecriture_d();
+    if (!w.answered) {
+        show_message("Le monayeur ne répond pas : écriture non confirmée. Relisez le monnayeur avant toute autre écriture.");
+        return false;
+    }
+    QStringList wrong;
+    for (const WordCheck& c : w.words)
+        if (!c.holds())
+            wrong << QString("mot %1 relu %2 au lieu de %3").arg(c.word).arg(bytes_text(c.got), bytes_text(c.want));
+    if (wrong.isEmpty())
+        return true;
+    show_message(QString("Écriture non confirmée : %1. Le tableau montre ce que le monnayeur contient.")
+                     .arg(wrong.join(" ; ")));
+    return false;
+}
+
+void TC220_o::Button5Click()
+{
+    if (!count_ok())
+        return;
+    ReadResult r;
+    transfer_->set_stoppable(true);
+    transfer_->run([&](Progress& p) { r = lit_c220(link_, &p); });
+    if (r.refused) {
+        count_ok();
+        return;
+    }
+    if (r.stopped) {
+        show_message(QString("Lecture arrêtée au mot %1 : le tableau reste tel qu'il était.").arg(r.words));
+        return;
+    }
+    if (!r.answered) {
+        show_message(kSilent);
+        return;
+    }
+    ecriture_d();
+    if (!r.checksum_holds)
+        show_message("La somme de contrôle du monnayeur (mot 63) ne correspond pas à son contenu.");
+}
+
+void TC220_o::Button1Click()
+{
+    if (auto* calib = shell_.dialog<Tcalibre_c220_o>()) {
+        calib->set_window(this);
+        calib->exec();
+        calib->set_window(nullptr);
+    }
+    FormActivate();
+    if (link_.whole)
+        ecriture_d();
+}
+
+void TC220_o::Button2Click()
+{
+    if (!count_ok())
+        return;
+    TestResult r;
+    transfer_->set_stoppable(false);
+    transfer_->run([&](Progress&) { r = test_p(link_); });
+    if (!r.answered) {
+        if (!r.refused)
+            show_message("Aucune pièce n'a été vue : le monnayeur n'a pas répondu au test.");
+        return;
+    }
+    if (r.mask == 0) {
+        for (int n = 1; n <= kChannels; ++n)
+            set_lit(n, false);
+    } else if (const int c = r.channel()) {
+        for (int n = 1; n <= kChannels; ++n)
+            set_lit(n, n == c);
+    }
+}
+
+void TC220_o::Button3Click()
+{
+    ajust->show();
+    ok->show();
+    ab->show();
+    int n = 1;
+    if (auto* prompt = shell_.dialog<TC_canal>())
+        n = prompt->ask(kChannels, this);
+    FormActivate();
+    n = std::clamp(n, 1, kChannels);
+    for (int k = 0; k < 6; ++k)
+        l_[size_t(k)]->setValue(std::clamp(label_number(cell(n, k + 1)), 0, 255));
+}
+
+void TC220_o::okClick()
+{
+    int n = 1;
+    if (auto* prompt = shell_.dialog<TC_canal>())
+        n = prompt->canal()->value();
+    std::array<uint8_t, 6> p{};
+    for (int k = 0; k < 6; ++k)
+        p[size_t(k)] = uint8_t(l_[size_t(k)]->value());
+    abClick();
+    WriteResult w;
+    transfer_->set_stoppable(false);
+    transfer_->run([&](Progress&) { w = ecrir_code(link_, n, p); });
+    report_write(w);
+}
+
+void TC220_o::abClick()
+{
+    ajust->hide();
+    ok->hide();
+    ab->hide();
+}
+
+void TC220_o::show_main_buttons(bool on)
+{
+    for (QPushButton* b : {Button1, Button2, Button3, Button4, Button5})
+        b->setVisible(on);
+    ok3->setVisible(!on);
+    ab3->setVisible(!on);
+    for (QPushButton* b : b_)
+        b->setVisible(!on);
+    if (on)
+        c_s->hide();
+}
+
+void TC220_o::Button4Click()
+{
+    for (int n = 1; n <= kChannels; ++n) {
+        b_[size_t(n - 1)]->setText(cell(n, 7)->text());
+        shown_codes_[size_t(n - 1)] = output_code(link_.image, n);
+    }
+    show_main_buttons(false);
+}
+
+void TC220_o::output_button(int n)
+{
+    chosen_button_ = n;
+    c_s->show();
+}
+
+void TC220_o::c_sClick(const QString& item)
+{
+    if (chosen_button_ >= 1 && chosen_button_ <= kChannels)
+        b_[size_t(chosen_button_ - 1)]->setText(item);
+    c_s->hide();
+}
+
+void TC220_o::ok3Click()
+{
+    if (!count_ok())
+        return;
+    std::array<int, kChannels> codes{};
+    for (int n = 1; n <= kChannels; ++n) {
+        const QString t = b_[size_t(n - 1)]->text();
+        // A code without a name goes back as it was unless the operator chose another.
+        codes[size_t(n - 1)] = c220_output_code(t).value_or(t.startsWith('?') ? shown_codes_[size_t(n - 1)] : 0);
+    }
+    show_main_buttons(true);
+    if (!image_ok("Lisez d'abord le monnayeur (« Lecture ») : la somme de contrôle serait calculée sur un "
+                  "contenu inconnu. Rien n'a été écrit."))
+        return;
+    std::vector<WriteResult> results;
+    transfer_->set_stoppable(false);
+    transfer_->run([&](Progress&) { results = write_outputs(link_, codes); });
+    for (const WriteResult& w : results)
+        if (!report_write(w))
+            break;
+}
+
+void TC220_o::ab3Click() { show_main_buttons(true); }
+
+void TC220_o::Button6Click()
+{
+    canal->setMaximum(kChannels);
+    choix_c->show();
+}
+
+void TC220_o::BitBtn1Click()
+{
+    choix_c->hide();
+    if (!image_ok("Lisez d'abord le monnayeur (« Lecture ») : le modèle ne contiendrait que des zéros. "
+                  "Rien n'a été enregistré."))
+        return;
+    store::ModelRecord m;
+    m.type = "C220";
+    m.piece = piece->text().left(15).toStdString();
+    const auto v = channel_limits(link_.image, canal->value());
+    for (int k = 0; k < 6; ++k)
+        m.c[size_t(k)] = v[size_t(k)];
+    store::store_model(shell_, this, m);
+}
+
+void TC220_o::BitBtn2Click() { choix_c->hide(); }
+
+void TC220_o::Button7Click()
+{
+    canal_v->setMaximum(kChannels);
+    model_ = store::choose_model(shell_, this, "C220");
+    FormActivate();
+    if (!model_)
+        return;
+    f_p->setText(QString::fromStdString(model_->piece));
+    vers_c->show();
+}
+
+void TC220_o::BitBtn3Click()
+{
+    vers_c->hide();
+    if (!model_ || !count_ok())
+        return;
+    std::array<uint8_t, 6> p{};
+    for (int k = 0; k < 6; ++k) {
+        const auto& v = model_->c[size_t(k)];
+        if (!v || *v < 0 || *v > 255) {
+            show_message(QString("Modèle « %1 » : la valeur C%2 est vide ou hors de 0 à 255 ; rien n'a été écrit.")
+                             .arg(QString::fromStdString(model_->piece))
+                             .arg(k + 1));
+            return;
+        }
+        p[size_t(k)] = uint8_t(*v);
+    }
+    WriteResult w;
+    transfer_->set_stoppable(false);
+    transfer_->run([&](Progress&) { w = ecrir_code(link_, canal_v->value(), p); });
+    report_write(w);
+}
+
+void TC220_o::BitBtn4Click() { vers_c->hide(); }
+
+} // namespace zuna

@@ -1,0 +1,441 @@
+// The C220 link: what each transaction puts on the two wires (a recording
+// port turned back into start, bytes and stop as the mechanism sees them),
+// the step counts, and the window operations against the simulated C220,
+// its faults included.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "c220/c220_link.h"
+#include "link/module.h"
+#include "sim/c220_mech.h"
+#include "sim/catalogue.h"
+#include "tests/common/counting_port.h"
+#include "tests/common/recording_port.h"
+
+using namespace zuna;
+using namespace zuna::c220;
+using test::RecordingPort;
+
+namespace {
+
+std::string hex(int v)
+{
+    char b[4];
+    std::snprintf(b, sizeof b, "%02X", v & 0xFF);
+    return b;
+}
+
+// The written values as the bus sees them: "S" start, "P" stop, bytes in hex
+// (the acknowledge clock after each byte is not shown); a clock edge and a
+// data edge in one write count as the clock edge first. Also checks that
+// every value carries bit 4 and nothing outside bits 3..6.
+std::string bus(const std::vector<RecordingPort::Event>& ev)
+{
+    std::string out;
+    auto put = [&](const std::string& t) { out += (out.empty() ? "" : " ") + t; };
+    uint8_t last = 0x70;
+    bool framed = false;
+    int bits = 0;
+    int byte = 0;
+    for (const auto& e : ev) {
+        if (e.kind != RecordingPort::Write)
+            continue;
+        const uint8_t v = e.value;
+        if ((v & 0x10) == 0 || (v & 0x87) != 0)
+            put("bad " + hex(v));
+        const bool c0 = last & 0x20, c1 = v & 0x20, d0 = last & 0x40, d1 = v & 0x40;
+        if (c0 != c1 && c1 && framed) {
+            if (bits < 8) {
+                byte = (byte << 1) | (d0 ? 1 : 0);
+                if (++bits == 8)
+                    put(hex(byte));
+            } else {
+                bits = 0; // the acknowledge clock
+                byte = 0;
+            }
+        }
+        if (d0 != d1 && c1) {
+            put(d1 ? "P" : "S");
+            framed = !d1;
+            bits = 0;
+            byte = 0;
+        }
+        last = v;
+    }
+    return out;
+}
+
+struct Rig {
+    Rig() : setup(1.0, {}, ""), rec(setup.bench()), station(rec), link(station)
+    {
+        mech = static_cast<sim::C220Mech*>(setup.plug("c220"));
+        station.measured_module_count = measure_module(setup.bench());
+        load_delay_counts(station);
+        activate(link);
+        rec.events.clear();
+    }
+    void read()
+    {
+        ASSERT_TRUE(lit_c220(link).answered);
+        rec.events.clear();
+    }
+    sim::SimSetup setup;
+    RecordingPort rec;
+    Station station;
+    Link link;
+    sim::C220Mech* mech = nullptr;
+};
+
+} // namespace
+
+TEST(C220Line, TransactionsOnTheWires)
+{
+    struct Row {
+        const char* what;
+        std::function<void(Link&)> op;
+        const char* wires;
+    };
+    const std::vector<Row> rows = {
+        {"word read", [](Link& l) { read_word(l, 5); }, "S 00 85 S 01 FF FF"},
+        {"write enable", [](Link& l) { write_enable(l); }, "S 00 30 P"},
+        {"erase", [](Link& l) { erase_word(l, 63); }, "S 00 FF P"},
+        {"write, long", [](Link& l) { write_word(l, 8, 10, 255, true); }, "S 00 48 0A FF P"},
+        {"write, short", [](Link& l) { write_word(l, 63, 0x42, 0, false); }, "S 00 7F 42 00 P"},
+        {"bus release", [](Link& l) { fin(l); }, "P"},
+    };
+    for (const Row& r : rows) {
+        test::CountingPort sink;
+        RecordingPort rec(sink);
+        Station s(rec);
+        Link l(s);
+        l.count = 2;
+        rec.write_data_port(0x70);
+        r.op(l);
+        EXPECT_EQ(bus(rec.events), r.wires) << r.what;
+    }
+}
+
+// Every step is one write and count + 1 reads; a transferred bit reads the
+// line once more right after its clock rises and only `count` times in its
+// last three steps.
+TEST(C220Line, ReadsPerStep)
+{
+    struct Row {
+        int32_t count;
+        int64_t send_reads;     // per bit sent (13 steps)
+        int64_t transfer_reads; // per bit transferred (11 steps)
+    };
+    for (const Row& r : {Row{0, 13, 9}, Row{2, 39, 31}, Row{-1, 0, 1}}) {
+        test::CountingPort port;
+        Station s(port);
+        Link l(s);
+        l.count = r.count;
+        send_byte(l, 0xA5);
+        EXPECT_EQ(port.writes, 8 * 13) << r.count;
+        EXPECT_EQ(port.reads, 8 * r.send_reads) << r.count;
+        port.reads = port.writes = 0;
+        transfer_byte(l, 0xFF);
+        EXPECT_EQ(port.writes, 8 * 11) << r.count;
+        EXPECT_EQ(port.reads, 8 * r.transfer_reads) << r.count;
+    }
+    // Count 0: one read per step, none in the last three steps of a transferred bit.
+    struct PerWrite : Port {
+        std::vector<int> reads;
+        void write_data_port(uint8_t) override { reads.push_back(0); }
+        uint8_t read_status_port() override
+        {
+            ++reads.back();
+            return 0;
+        }
+        void mask_interrupts() override {}
+        void unmask_interrupts() override {}
+        void idle(uint64_t) override {}
+    } port;
+    Station s(port);
+    Link l(s);
+    l.count = 0;
+    transfer_byte(l, 0x00);
+    ASSERT_EQ(port.reads.size(), 88u);
+    const std::vector<int> bit = {1, 1, 1, 2, 1, 1, 1, 1, 0, 0, 0};
+    for (int b = 0; b < 8; ++b)
+        EXPECT_EQ(std::vector<int>(port.reads.begin() + 11 * b, port.reads.begin() + 11 * (b + 1)), bit) << b;
+}
+
+TEST(C220Line, Checksum)
+{
+    struct Row {
+        int sum_of_bytes;
+        uint8_t checksum;
+    };
+    for (const Row& r : {Row{0, 0}, Row{1, 255}, Row{256, 0}, Row{300, 212}}) {
+        Image im{};
+        int left = r.sum_of_bytes;
+        for (int i = 0; i < 126 && left > 0; ++i) {
+            im[size_t(i)] = uint8_t(std::min(left, 255));
+            left -= im[size_t(i)];
+        }
+        im[126] = 0x55; // not counted
+        im[130] = 0x77;
+        EXPECT_EQ(checksum(im), r.checksum) << r.sum_of_bytes;
+    }
+}
+
+// Operations refused before anything is put on the line.
+TEST(C220Line, Refusals)
+{
+    struct Row {
+        const char* what;
+        int32_t count;
+        bool whole;
+        std::function<Refusal(Link&)> op;
+        Refusal expected;
+    };
+    auto channel = [](int c) { return [c](Link& l) { return ecrir_code(l, c, {1, 2, 3, 4, 5, 6}).refused; }; };
+    auto word = [](int w) { return [w](Link& l) { return ecrir_code_1(l, w, 1, 2).refused; }; };
+    const std::vector<Row> rows = {
+        {"channel 0", 90, true, channel(0), Refusal::BadChannel},
+        {"channel 9", 90, true, channel(9), Refusal::BadChannel},
+        {"word -1", 90, true, word(-1), Refusal::BadWord},
+        {"word 63 (the checksum)", 90, true, word(63), Refusal::BadWord},
+        {"before a whole read", 90, false, channel(1), Refusal::NotRead},
+        {"outputs before a whole read", 90, false, word(54), Refusal::NotRead},
+        {"negative count", -1, true, channel(1), Refusal::BadCount},
+    };
+    for (const Row& r : rows) {
+        test::CountingPort port;
+        Station s(port);
+        Link l(s);
+        l.count = r.count;
+        l.whole = r.whole;
+        EXPECT_EQ(r.op(l), r.expected) << r.what;
+        EXPECT_EQ(port.writes + port.reads, 0) << r.what;
+    }
+    test::CountingPort port;
+    Station s(port);
+    Link l(s);
+    l.count = -1;
+    EXPECT_TRUE(lit_c220(l).refused);
+    EXPECT_TRUE(test_p(l).refused);
+    EXPECT_EQ(port.writes + port.reads, 0);
+}
+
+TEST(C220Bench, ReadShowsTheMechanismsMemory)
+{
+    Rig rig;
+    EXPECT_EQ(rig.link.count, 90);
+    struct Steps : Progress {
+        int max = -1, steps = 0;
+        void start(int m) override { max = m; }
+        void step() override { ++steps; }
+        void finish() override {}
+    } p;
+    const ReadResult r = lit_c220(rig.link, &p);
+    EXPECT_TRUE(r.answered);
+    EXPECT_TRUE(r.checksum_holds);
+    EXPECT_EQ(r.words, 64);
+    EXPECT_EQ(p.max, 63);
+    EXPECT_EQ(p.steps, 64);
+    EXPECT_TRUE(rig.link.whole);
+    EXPECT_TRUE(std::equal(rig.mech->memory().begin(), rig.mech->memory().end(), rig.link.image.begin()));
+    EXPECT_EQ(rig.setup.bench().data(), 0x70);
+    EXPECT_EQ(rig.setup.bench().mask_depth(), 0);
+}
+
+TEST(C220Bench, ChannelWriteOnTheWiresAndInTheMechanism)
+{
+    Rig rig;
+    rig.read();
+    const WriteResult w = ecrir_code(rig.link, 1, {128, 255, 10, 255, 10, 255});
+    EXPECT_TRUE(w.confirmed());
+    EXPECT_FALSE(w.repaired);
+    const std::string wires = bus(rig.rec.events);
+    const std::string s = hex(w.sum);
+    EXPECT_EQ(wires, "S 00 30 P S 00 C0 P S 00 40 80 FF P "
+                     "S 00 30 P S 00 C8 P S 00 48 0A FF P "
+                     "S 00 30 P S 00 D0 P S 00 50 0A FF P P "
+                     "S 00 30 P S 00 FF P S 00 7F " + s + " 00 P "
+                     "S 00 BF S 01 FF FF P "
+                     "S 00 80 S 01 FF FF P S 00 88 S 01 FF FF P S 00 90 S 01 FF FF P S 00 BF S 01 FF FF P");
+    auto& m = rig.mech->memory();
+    EXPECT_EQ((std::vector<int>{m[0], m[1], m[16], m[17], m[32], m[33]}), (std::vector<int>{128, 255, 10, 255, 10, 255}));
+    EXPECT_EQ(m[126], w.sum);
+    EXPECT_EQ(m[126], checksum(rig.link.image));
+    EXPECT_EQ(rig.setup.bench().data(), 0x70);
+    EXPECT_EQ(rig.setup.bench().mask_depth(), 0);
+}
+
+TEST(C220Bench, OutputsWrittenBackUnchanged)
+{
+    Rig rig;
+    rig.read();
+    std::array<int, kChannels> codes{};
+    for (int c = 1; c <= kChannels; ++c)
+        codes[size_t(c - 1)] = output_code(rig.link.image, c);
+    EXPECT_EQ(codes, (std::array<int, 8>{8, 10, 9, 11, 12, 13, 0, 0}));
+    const auto before = rig.mech->memory();
+    const auto results = write_outputs(rig.link, codes);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_TRUE(results[0].confirmed());
+    EXPECT_TRUE(results[1].confirmed());
+    EXPECT_EQ(rig.mech->memory(), before);
+    // A nibble without a name goes back as it was.
+    rig.mech->memory()[109] = 0x3A;
+    rig.read();
+    codes[0] = output_code(rig.link.image, 1);
+    EXPECT_EQ(codes[0], 3);
+    write_outputs(rig.link, codes);
+    EXPECT_EQ(rig.mech->memory()[109], 0x3A);
+}
+
+TEST(C220Bench, CoinTest)
+{
+    struct Row {
+        const char* what;
+        std::array<int, 3> coin;
+        std::optional<uint8_t> forced;
+        uint8_t mask;
+        int channel;
+    };
+    const std::vector<Row> rows = {
+        {"inside channel 6", {125, 130, 135}, {}, 0x20, 6},
+        {"inside channel 1", {25, 30, 35}, {}, 0x01, 1},
+        {"inside no channel", {250, 250, 250}, {}, 0x00, 0},
+        {"two channels", {25, 30, 35}, 0x24, 0x24, 0},
+    };
+    for (const Row& r : rows) {
+        Rig rig;
+        rig.mech->set_coin(r.coin);
+        rig.mech->force_result(r.forced);
+        const TestResult t = test_p(rig.link);
+        EXPECT_TRUE(t.answered) << r.what;
+        EXPECT_EQ(t.mask, r.mask) << r.what;
+        EXPECT_EQ(t.channel(), r.channel) << r.what;
+        EXPECT_EQ(rig.link.image[kResultByte], r.mask) << r.what;
+        EXPECT_EQ(rig.setup.bench().data(), 0x70) << r.what;
+        EXPECT_EQ(rig.setup.bench().mask_depth(), 0) << r.what;
+    }
+}
+
+// Every way the mechanism can fail ends, says so, and leaves both lines high
+// with interrupts unmasked.
+TEST(C220Bench, FaultsEndAndLeaveTheLineAtRest)
+{
+    struct Row {
+        const char* what;
+        int stall = 0;
+        bool unplug = false;
+        bool noise = false;
+        int timed_out_step;
+    };
+    const std::vector<Row> rows = {
+        {"no coin", 2, false, false, 2},
+        {"never clocks", 4, false, false, 4},
+        {"stops in the pulses", 5, false, false, 5},
+        {"ignores the host's low", 6, false, false, 6},
+        {"ignores the host's high", 7, false, false, 7},
+        {"stops in the bits", 8, false, false, 8},
+        {"unplugged (data line low)", 0, true, false, 4},
+    };
+    for (const Row& r : rows) {
+        sim::Faults f;
+        f.noise = r.noise;
+        sim::SimSetup setup(1.0, f, "");
+        Station st(setup.bench());
+        auto* mech = static_cast<sim::C220Mech*>(setup.plug(r.unplug ? "none" : "c220"));
+        if (mech)
+            mech->stall_at(r.stall);
+        st.measured_module_count = measure_module(setup.bench());
+        load_delay_counts(st);
+        Link l(st);
+        activate(l);
+        const TestResult t = test_p(l);
+        EXPECT_FALSE(t.answered) << r.what;
+        EXPECT_EQ(t.channel(), 0) << r.what;
+        EXPECT_EQ(t.timed_out_step, r.timed_out_step) << r.what;
+        EXPECT_EQ(setup.bench().data(), 0x70) << r.what;
+        EXPECT_EQ(setup.bench().mask_depth(), 0) << r.what;
+    }
+}
+
+TEST(C220Bench, WritesThatDoNotHold)
+{
+    struct Row {
+        const char* what;
+        int lose_word = -1;
+        int power_cut = 0;
+        bool answered;
+        std::vector<bool> holds; // words 0, 8, 16, 63
+    };
+    const std::vector<Row> rows = {
+        {"lost writes to word 8", 8, 0, true, {true, false, true, true}},
+        {"power cut after the second word", -1, 2, false, {false, false, false, false}},
+    };
+    for (const Row& r : rows) {
+        Rig rig;
+        rig.read();
+        rig.mech->lose_writes_to(r.lose_word);
+        rig.mech->set_power_cut_after(r.power_cut);
+        const auto old8 = std::array<uint8_t, 2>{rig.link.image[16], rig.link.image[17]};
+        const WriteResult w = ecrir_code(rig.link, 1, {128, 255, 10, 255, 10, 255});
+        EXPECT_FALSE(w.confirmed()) << r.what;
+        EXPECT_EQ(w.answered, r.answered) << r.what;
+        ASSERT_EQ(w.words.size(), 4u) << r.what;
+        for (size_t i = 0; i < 4; ++i)
+            EXPECT_EQ(w.words[i].holds(), r.holds[i]) << r.what << " word " << w.words[i].word;
+        EXPECT_EQ(rig.link.whole, r.answered) << r.what;
+        if (r.lose_word == 8) { // the image keeps what the mechanism gave back
+            EXPECT_EQ((std::array<uint8_t, 2>{rig.link.image[16], rig.link.image[17]}), old8);
+        }
+        EXPECT_EQ(rig.setup.bench().data(), 0x70) << r.what;
+        EXPECT_EQ(rig.setup.bench().mask_depth(), 0) << r.what;
+    }
+}
+
+TEST(C220Bench, SilentReadLeavesTheImage)
+{
+    for (const bool power_cut : {false, true}) {
+        Rig rig;
+        rig.read();
+        const Image before = rig.link.image;
+        if (power_cut) {
+            rig.mech->set_power_cut_after(1);
+            ecrir_code_1(rig.link, 20, rig.link.image[40], rig.link.image[41]);
+        } else {
+            rig.setup.plug("none");
+        }
+        Link fresh(rig.station);
+        fresh.count = rig.link.count;
+        fresh.image = before;
+        fresh.whole = true;
+        const ReadResult r = lit_c220(fresh);
+        EXPECT_FALSE(r.answered) << power_cut;
+        EXPECT_EQ(r.words, 64) << power_cut;
+        EXPECT_EQ(fresh.image, before) << power_cut;
+        EXPECT_EQ(rig.setup.bench().data(), 0x70);
+    }
+}
+
+// Glitches on both reply lines: a read and a coin test still end, with the
+// lines at rest and interrupts unmasked.
+TEST(C220Bench, NoiseOnTheReplyLines)
+{
+    sim::Faults f;
+    f.noise = true;
+    sim::SimSetup setup(1.0, f, "");
+    Station st(setup.bench());
+    setup.plug("c220");
+    st.measured_module_count = measure_module(setup.bench());
+    load_delay_counts(st);
+    Link l(st);
+    activate(l);
+    EXPECT_EQ(lit_c220(l).words, 64);
+    test_p(l);
+    EXPECT_EQ(setup.bench().data(), 0x70);
+    EXPECT_EQ(setup.bench().mask_depth(), 0);
+}

@@ -1,0 +1,498 @@
+// TC220_o and Tcalibre_c220_o on the simulated C220, with the tables and the
+// shared dialogs of start-up; messages are collected instead of shown.
+#include <gtest/gtest.h>
+
+#include <QDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+#include "app/windows.h"
+#include "c220/c220_window.h"
+#include "c220/calibre_c220.h"
+#include "link/module.h"
+#include "sim/c220_mech.h"
+#include "sim/catalogue.h"
+#include "store/model_library.h"
+#include "store/model_ui.h"
+#include "store/tables.h"
+#include "tests/c120/c120_fixture.h" // ArreterWhen
+#include "tests/common/modal.h"
+#include "ui/c_canal.h"
+#include "ui/shell.h"
+
+using namespace zuna;
+using sim::C220Mech;
+using test::child;
+using test::with_modal;
+
+namespace {
+
+struct WinRig {
+    WinRig() : setup(1.0, {}, ""), station(setup.bench()), shell(station)
+    {
+        mech = static_cast<C220Mech*>(setup.plug("c220"));
+        station.measured_module_count = measure_module(*station.port);
+        load_delay_counts(station);
+        tables = store::open_tables(shell, dir.path(), nullptr);
+        create_start_windows(shell, nullptr);
+        store::set_model_message_handler([this](QWidget*, const QString& m) { messages << m; });
+        w = std::make_unique<TC220_o>(shell);
+        w->show_message = [this](const QString& m) { messages << m; };
+        w->show();
+        w->FormActivate();
+    }
+    ~WinRig()
+    {
+        store::set_model_message_handler({});
+        w.reset();
+        for (QDialog* d : shell.dialogs())
+            delete d;
+    }
+    void click(const char* name) { child<QPushButton>(w.get(), name)->click(); }
+    QString row(int n)
+    {
+        QStringList t;
+        for (int k = 1; k <= 7; ++k)
+            t << w->cell(n, k)->text();
+        return t.join(" ");
+    }
+    std::vector<int> mech_channel(int n)
+    {
+        std::vector<int> v;
+        for (int k = 0; k < 3; ++k) {
+            v.push_back(mech->memory()[size_t(16 * k + 2 * (n - 1))]);
+            v.push_back(mech->memory()[size_t(16 * k + 2 * (n - 1) + 1)]);
+        }
+        return v;
+    }
+    void adjust(int n, const std::array<int, 6>& v)
+    {
+        with_modal(
+            [n](QWidget* d) {
+                d->findChild<QSpinBox*>()->setValue(n);
+                static_cast<QDialog*>(d)->accept();
+            },
+            [this] { click("Button3"); });
+        for (int k = 0; k < 6; ++k)
+            child<QSpinBox>(w.get(), QString("l%1").arg(k + 1).toLatin1().constData())->setValue(v[size_t(k)]);
+        click("ok");
+    }
+    // Runs f on the calibration window opened by "Calib. Piece".
+    void calibrate(const std::function<void(Tcalibre_c220_o*)>& f)
+    {
+        with_modal([f](QWidget* d) { f(static_cast<Tcalibre_c220_o*>(d)); }, [this] { click("Button1"); });
+    }
+
+    QTemporaryDir dir;
+    sim::SimSetup setup;
+    Station station;
+    Shell shell;
+    C220Mech* mech = nullptr;
+    std::unique_ptr<store::Tables> tables;
+    std::unique_ptr<TC220_o> w;
+    QStringList messages;
+};
+
+struct C220Rig : ::testing::Test, WinRig {};
+
+TEST_F(C220Rig, ReadShowsTheChannelsAndTheirOutputs)
+{
+    mech->memory()[108] = 0x3B; // channel 3 has a code without a name
+    mech->memory()[126] = uint8_t(mech->memory()[126] + 0x9B - 0x3B);
+    click("Button5");
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    EXPECT_EQ(row(1), "20 30 25 35 30 40 A1");
+    EXPECT_EQ(row(2), "40 50 45 55 50 60 A2");
+    EXPECT_EQ(row(3), "60 70 65 75 70 80 ?3");
+    EXPECT_EQ(row(4), "80 90 85 95 90 100 A4");
+    EXPECT_EQ(row(5), "100 110 105 115 110 120 A1 + A2");
+    EXPECT_EQ(row(8), "160 170 165 175 170 180 RIEN");
+    EXPECT_EQ(setup.bench().data(), 0x70);
+}
+
+TEST_F(C220Rig, FailedReadsLeaveTheTable)
+{
+    struct Row {
+        const char* what;
+        std::function<void(WinRig&)> arrange;
+        const char* message;
+    };
+    const std::vector<Row> rows = {
+        {"unplugged", [](WinRig& r) { r.setup.plug("none"); }, "Le monayeur ne répond pas."},
+        {"checksum word wrong", [](WinRig& r) { r.mech->memory()[126] ^= 1; },
+         "La somme de contrôle du monnayeur (mot 63) ne correspond pas à son contenu."},
+    };
+    for (const Row& r : rows) {
+        WinRig rig;
+        r.arrange(rig);
+        rig.click("Button5");
+        ASSERT_EQ(rig.messages.size(), 1) << r.what;
+        EXPECT_EQ(rig.messages[0], QString(r.message)) << r.what;
+    }
+    WinRig rig;
+    rig.setup.plug("none");
+    rig.click("Button5");
+    EXPECT_EQ(rig.row(1), "0 0 0 0 0 0 0") << "nothing read is shown";
+    EXPECT_FALSE(rig.w->link().whole);
+}
+
+// Every write, and a model of the image, waits for a complete read in this window.
+TEST_F(C220Rig, WritesAreRefusedBeforeARead)
+{
+    struct Row {
+        const char* what;
+        std::function<void(WinRig&)> act;
+        const char* says;
+    };
+    const std::vector<Row> rows = {
+        {"AJUST", [](WinRig& r) { r.adjust(1, {1, 2, 3, 4, 5, 6}); }, "Lisez d'abord le monnayeur"},
+        {"SORTIES", [](WinRig& r) { r.click("Button4"); r.click("ok3"); }, "Lisez d'abord le monnayeur"},
+        {"Enr. Modèle", [](WinRig& r) { r.click("Button6"); r.click("BitBtn1"); }, "le modèle ne contiendrait que des zéros"},
+        {"Calib. Piece", [](WinRig& r) {
+             r.calibrate([](Tcalibre_c220_o* c) {
+                 c->BitBtn1Click();
+                 c->reject();
+             });
+         }, "Lisez d'abord le monnayeur"},
+    };
+    for (const Row& r : rows) {
+        WinRig rig;
+        r.act(rig);
+        ASSERT_GE(rig.messages.size(), 1) << r.what;
+        EXPECT_TRUE(rig.messages[0].contains(r.says)) << r.what << ": " << rig.messages[0].toStdString();
+        EXPECT_EQ(rig.mech->writes(), 0) << r.what;
+        EXPECT_EQ(rig.shell.models->visible_count(), 0) << r.what;
+    }
+}
+
+TEST_F(C220Rig, AdjustWritesTheChannelAndShowsWhatWasReadBack)
+{
+    click("Button5");
+    adjust(2, {11, 22, 33, 44, 55, 66});
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    EXPECT_EQ(mech_channel(2), (std::vector<int>{11, 22, 33, 44, 55, 66}));
+    EXPECT_EQ(row(2), "11 22 33 44 55 66 A2");
+    // A word the mechanism does not take is told; the table shows what it holds.
+    mech->lose_writes_to(10);
+    adjust(3, {1, 2, 3, 4, 5, 6});
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith("Écriture non confirmée : mot 10 relu 65 75 au lieu de 3 4"))
+        << messages[0].toStdString();
+    EXPECT_EQ(row(3), "1 2 65 75 5 6 A3");
+    // Power lost after the first word: no answer to the read-backs, and no
+    // further write until the mechanism is read again.
+    messages.clear();
+    mech->set_power_cut_after(mech->writes() + 1);
+    adjust(4, {1, 2, 3, 4, 5, 6});
+    adjust(4, {1, 2, 3, 4, 5, 6});
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_TRUE(messages[0].startsWith("Le monayeur ne répond pas : écriture non confirmée.")) << messages[0].toStdString();
+    EXPECT_TRUE(messages[1].startsWith("Lisez d'abord le monnayeur")) << messages[1].toStdString();
+    EXPECT_EQ(setup.bench().data(), 0x70);
+    EXPECT_EQ(setup.bench().mask_depth(), 0);
+}
+
+TEST_F(C220Rig, TesterLightsTheChannelOfTheCoin)
+{
+    struct Row {
+        const char* what;
+        std::array<int, 3> coin;
+        std::optional<uint8_t> forced;
+        bool coins;
+        int lit; // -1: headings unchanged
+    };
+    const std::vector<Row> rows = {
+        {"channel 6", {125, 130, 135}, {}, true, 6},
+        {"two channels", {125, 130, 135}, 0x24, true, -1},
+        {"not accepted", {250, 250, 250}, {}, true, 0},
+        {"no coin", {}, {}, false, -1},
+    };
+    for (const Row& r : rows) {
+        WinRig rig;
+        rig.mech->set_coin({25, 30, 35});
+        rig.click("Button2"); // channel 1 lit first
+        ASSERT_TRUE(rig.w->lit(1));
+        rig.mech->set_coin(r.coin);
+        rig.mech->force_result(r.forced);
+        rig.mech->set_coins(r.coins);
+        rig.click("Button2");
+        for (int n = 1; n <= 8; ++n)
+            EXPECT_EQ(rig.w->lit(n), r.lit < 0 ? n == 1 : n == r.lit) << r.what << " heading " << n;
+        if (!r.coins) {
+            ASSERT_EQ(rig.messages.size(), 1) << r.what;
+            EXPECT_EQ(rig.messages[0], "Aucune pièce n'a été vue : le monnayeur n'a pas répondu au test.");
+        } else {
+            EXPECT_TRUE(rig.messages.isEmpty()) << r.what;
+        }
+        EXPECT_EQ(rig.setup.bench().data(), 0x70) << r.what;
+    }
+}
+
+TEST_F(C220Rig, OutputsWriteTheirNibbles)
+{
+    mech->memory()[110] = 0x5D; // channel 7 without a name
+    mech->memory()[126] = uint8_t(mech->memory()[126] - 0x5D);
+    click("Button5");
+    const auto before = mech->memory();
+    click("Button4");
+    EXPECT_FALSE(child<QPushButton>(w.get(), "Button5")->isVisible());
+    EXPECT_EQ(child<QPushButton>(w.get(), "b7")->text(), "?5");
+    click("ok3");
+    EXPECT_EQ(mech->memory(), before) << "unchanged outputs write the same bytes back";
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+
+    click("Button4");
+    click("b1");
+    auto* list = child<QListWidget>(w.get(), "c_s");
+    ASSERT_TRUE(list->isVisible());
+    w->c_sClick("A3 + A4");
+    click("b8");
+    w->c_sClick("A4");
+    click("ok3");
+    EXPECT_EQ(mech->memory()[109], 0xDA);
+    EXPECT_EQ(mech->memory()[110], 0x5B);
+    EXPECT_EQ(w->cell(1, 7)->text(), "A3 + A4");
+    EXPECT_EQ(w->cell(7, 7)->text(), "?5");
+    EXPECT_TRUE(child<QPushButton>(w.get(), "Button5")->isVisible());
+}
+
+TEST_F(C220Rig, ModelsStoreAndLoadTheSixLimits)
+{
+    click("Button5");
+    click("Button6");
+    child<QSpinBox>(w.get(), "canal")->setValue(4);
+    click("BitBtn1");
+    ASSERT_EQ(shell.models->visible_count(), 1);
+    with_modal([](QWidget* d) { static_cast<QDialog*>(d)->accept(); }, [this] { click("Button7"); });
+    ASSERT_TRUE(child<QFrame>(w.get(), "vers_c")->isVisible());
+    child<QSpinBox>(w.get(), "canal_v")->setValue(3);
+    const size_t before = mech->commands().size();
+    click("BitBtn3");
+    EXPECT_EQ(mech_channel(3), (std::vector<int>{80, 90, 85, 95, 90, 100}));
+    std::vector<int> written;
+    for (size_t i = before; i < mech->commands().size(); ++i)
+        if (mech->commands()[i].size() == 4)
+            written.push_back(mech->commands()[i][1] & 0x3F);
+    EXPECT_EQ(written, (std::vector<int>{2, 10, 18, 63}));
+    EXPECT_EQ(row(3), "80 90 85 95 90 100 A3");
+}
+
+TEST_F(C220Rig, CalibrationFindsTheCoin)
+{
+    click("Button5");
+    mech->set_coin({140, 60, 200});
+    calibrate([this](Tcalibre_c220_o* c) {
+        c->channel()->setValue(1);
+        c->tolerance()->setValue(7);
+        c->BitBtn1Click();
+        EXPECT_EQ(c->m(7)->text() + " " + c->m(8)->text() + " " + c->m(9)->text(), "140 60 200");
+        EXPECT_EQ(c->m(1)->text() + " " + c->m(2)->text() + " " + c->m(3)->text(), "133 53 193");
+        EXPECT_EQ(c->m(4)->text() + " " + c->m(5)->text() + " " + c->m(6)->text(), "147 67 207");
+        EXPECT_EQ(c->verdict()->text(), "Pas acceptée");
+        c->BitBtn2Click();
+        // A second coin widens the kept windows.
+        mech->set_coin({150, 50, 190});
+        c->BitBtn1Click();
+        c->BitBtn2Click();
+        QStringList va;
+        for (int i = 1; i <= 6; ++i)
+            va << c->va(i)->text();
+        EXPECT_EQ(va.join(" "), "133 43 183 157 67 207");
+        const int writes = mech->writes();
+        child<QPushButton>(c, "ok2")->click();
+        EXPECT_EQ(mech->writes(), writes + 4) << "ok writes once: three words and the checksum";
+    });
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    EXPECT_EQ(mech_channel(1), (std::vector<int>{133, 157, 43, 67, 183, 207}));
+    EXPECT_EQ(row(1), "133 157 43 67 183 207 A1");
+}
+
+TEST_F(C220Rig, CalibrationCandidatesAndClosing)
+{
+    struct Row {
+        const char* what;
+        std::optional<uint8_t> forced;
+        std::vector<int> candidates;
+        const char* told;
+    };
+    const std::vector<Row> rows = {
+        {"always accepted", 0x01, {128, 192, 224, 240, 248, 252, 254, 255}, ""},
+        {"never accepted", 0x00, {128, 64, 32, 16, 8, 4, 2, 1}, "n'a jamais été acceptée"},
+        {"two channels from the first pass", 0x03, {128, 64, 32, 16, 8, 4, 2, 1}, "n'a jamais été acceptée"},
+    };
+    for (const Row& r : rows) {
+        WinRig rig;
+        rig.click("Button5");
+        const auto before = rig.mech_channel(1);
+        rig.mech->force_result(r.forced);
+        rig.calibrate([&](Tcalibre_c220_o* c) {
+            c->BitBtn1Click();
+            for (int k = 0; k < 3; ++k)
+                EXPECT_EQ(c->candidates()[size_t(k)], r.candidates) << r.what << " window " << k + 1;
+            c->reject(); // nothing kept: the channel goes back as it was
+        });
+        if (*r.told)
+            EXPECT_TRUE(!rig.messages.isEmpty() && rig.messages[0].contains(r.told)) << r.what;
+        else
+            EXPECT_TRUE(rig.messages.isEmpty()) << r.what << rig.messages.join("|").toStdString();
+        EXPECT_EQ(rig.mech_channel(1), before) << r.what;
+    }
+}
+
+TEST_F(C220Rig, CalibrationWithoutAnswerIsAbandonedAndNotKept)
+{
+    click("Button5");
+    mech->set_coin({140, 60, 200});
+    calibrate([this](Tcalibre_c220_o* c) {
+        c->BitBtn1Click(); // window 1 measured
+        mech->stall_at(2);
+        mech->set_coin({140, 60, 200});
+        c->BitBtn1Click(); // no answer on the first pass
+        EXPECT_EQ(c->m(7)->text(), "0");
+        c->BitBtn2Click();
+        EXPECT_EQ(c->va(1)->text(), "255") << "an abandoned window is not kept";
+        c->reject();
+    });
+    ASSERT_GE(messages.size(), 2);
+    EXPECT_TRUE(messages[0].startsWith("Pas de réponse au test : mesure abandonnée à la fenêtre 1."));
+    EXPECT_TRUE(messages[1].contains("non gardée"));
+    EXPECT_EQ(mech_channel(1), (std::vector<int>{20, 30, 25, 35, 30, 40})) << "restored";
+    EXPECT_EQ(setup.bench().data(), 0x70);
+}
+
+TEST_F(C220Rig, KeepBeforeMeasuringTakesTheChannel)
+{
+    click("Button5");
+    adjust(2, {0, 200, 10, 20, 30, 40});
+    calibrate([](Tcalibre_c220_o* c) {
+        c->channel()->setValue(2);
+        c->BitBtn2Click();
+        QStringList va;
+        for (int i = 1; i <= 6; ++i)
+            va << c->va(i)->text();
+        EXPECT_EQ(va.join(" "), "255 10 30 200 20 40");
+        c->reject();
+    });
+    EXPECT_EQ(mech_channel(2), (std::vector<int>{255, 200, 10, 20, 30, 40}));
+}
+
+// "Arrêter" ends a read before the next word (the table and the image as
+// they were) and a measurement before the next coin (the channel goes back
+// as it was when the window closes).
+TEST_F(C220Rig, ArreterEndsAtTheNextSafePoint)
+{
+    click("Button5");
+    const c220::Image before = w->link().image;
+    mech->memory()[0] = 99;
+    {
+        const size_t c0 = mech->commands().size();
+        ArreterWhen arreter(station, w.get(), [&] { return mech->commands().size() >= c0 + 10; }); // one per word read
+        click("Button5");
+    }
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], "Lecture arrêtée au mot 10 : le tableau reste tel qu'il était.");
+    EXPECT_EQ(w->cell(1, 1)->text(), "20");
+    EXPECT_EQ(w->link().image, before);
+    EXPECT_TRUE(w->link().whole);
+    EXPECT_EQ(setup.bench().data(), 0x70);
+
+    messages.clear();
+    mech->memory()[0] = 20;
+    mech->set_coin({140, 60, 200});
+    calibrate([&](Tcalibre_c220_o* c) {
+        const int coins = mech->coins_dropped();
+        {
+            ArreterWhen arreter(station, c, [&] { return mech->coins_dropped() >= coins + 3; });
+            c->BitBtn1Click();
+        }
+        EXPECT_EQ(mech->coins_dropped(), coins + 3);
+        EXPECT_EQ(c->candidates()[0], (std::vector<int>{128, 192, 160}));
+        c->reject();
+    });
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], "Mesure arrêtée à la fenêtre 1.");
+    EXPECT_EQ(mech_channel(1), (std::vector<int>{20, 30, 25, 35, 30, 40}));
+}
+
+// Port time (1 tick = 1 port access = 1 µs at speed 1) of each window
+// operation, on the simulated C220 and with the mechanism unplugged after a
+// read: a silent mechanism is told within 30 s. ZUNA_PORT_TIMES=1 prints the figures.
+TEST_F(C220Rig, SilentMechanismIsToldWithinThirtySeconds)
+{
+    auto measure = [](Tcalibre_c220_o* c) {
+        c->BitBtn1Click();
+        c->reject();
+    };
+    struct Row {
+        const char* what;
+        std::function<void()> run;
+    };
+    const std::vector<Row> rows = {
+        {"Lecture (64 words)", [&] { click("Button5"); }},
+        {"Tester (coin after 0.2 s)", [&] { click("Button2"); }},
+        {"AJUST OK / Voir modèle OK (3 words, checksum, 4 read-backs)", [&] { adjust(2, {1, 2, 3, 4, 5, 6}); }},
+        {"SORTIES OK (2 words, each with its checksum and read-backs)",
+         [&] {
+             click("Button4");
+             click("ok3");
+         }},
+        {"Calib. Piece, whole measurement (24 coins) and closing", [&] { calibrate(measure); }},
+    };
+    for (const Row& r : rows) {
+        mech = static_cast<C220Mech*>(setup.plug("c220"));
+        click("Button5");
+        messages.clear();
+        uint64_t t0 = setup.bench().now();
+        r.run();
+        const uint64_t normal = setup.bench().now() - t0;
+        EXPECT_TRUE(messages.isEmpty()) << r.what << ": " << messages.join("|").toStdString();
+
+        click("Button5");
+        setup.plug("none");
+        mech = nullptr;
+        messages.clear();
+        t0 = setup.bench().now();
+        r.run();
+        const uint64_t silent = setup.bench().now() - t0;
+        EXPECT_LT(silent, 30'000'000u) << r.what;
+        EXPECT_FALSE(messages.isEmpty()) << r.what;
+        EXPECT_EQ(setup.bench().mask_depth(), 0) << r.what;
+        EXPECT_EQ(setup.bench().data(), 0x70) << r.what;
+        if (qEnvironmentVariableIsSet("ZUNA_PORT_TIMES"))
+            std::printf("| %s | %.2f s | %.2f s, %s |\n", r.what, normal / 1e6, silent / 1e6,
+                        messages.value(0).toStdString().c_str());
+    }
+}
+
+// Pictures for a look, into ZUNA_SHOT_DIR: not a test, run by
+// scripts/screenshots.sh only.
+TEST_F(C220Rig, DISABLED_Screenshots)
+{
+    const QString dir = qEnvironmentVariable("ZUNA_SHOT_DIR", ".");
+    click("Button5");
+    mech->set_coin({125, 130, 135});
+    click("Button2");
+    w->adjustSize();
+    EXPECT_TRUE(w->grab().save(dir + "/c220.png"));
+    click("Button4");
+    click("b2");
+    w->adjustSize();
+    EXPECT_TRUE(w->grab().save(dir + "/c220_sorties.png"));
+    click("ab3");
+    mech->set_coin({140, 60, 200});
+    calibrate([&](Tcalibre_c220_o* c) {
+        c->BitBtn1Click();
+        c->BitBtn2Click();
+        c->adjustSize();
+        EXPECT_TRUE(c->grab().save(dir + "/calibre_c220.png"));
+        c->reject();
+    });
+}
+
+} // namespace

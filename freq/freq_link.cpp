@@ -234,4 +234,40 @@ Search search_rm3(Station& s, int32_t m, int32_t g, Progress* p)
     return {true, result, {}};
 }
 
+Search search_rm4(Station& s, int32_t m, int32_t g, Progress* p)
+{
+    const int32_t rm3_before = s.delay.rm3;
+    const seci::Line line = seci::rm3_line(s);
+    static const int32_t kProbe[] = {9, 15, 0};
+    // The climb stops at a count of 200 (the RM counts' limit) without an answer.
+    constexpr int32_t kLimit = 200;
+    int32_t b = scaled(m, g, 40);
+    start(p, kLimit);
+    auto probe = [&](int32_t count) {
+        s.delay.rm3 = count;
+        seci::ecrir_octet_s(line, kProbe);
+        s.delay.rm3 = 1;
+        seci::lit_rm3(line, 16000);
+    };
+    s.run_table[1] = 0;
+    while (s.run_table[1] == 0 && b <= kLimit) {
+        step(p);
+        probe(b);
+        ++b;
+    }
+    bool answered = s.run_table[1] != 0;
+    if (answered) {
+        --b;
+        probe(b);
+        answered = s.run_table[1] != 0;
+    }
+    finish(p);
+    const int32_t result = s.run_table[1];
+    s.delay.rm3 = rm3_before;
+    if (!answered || !in_range(Family::RM4, result))
+        return failed();
+    put(s, Family::RM4, result);
+    return {true, result, {}};
+}
+
 } // namespace zuna::freq

@@ -49,6 +49,8 @@ Search search_c120(Station& s, int32_t m, int32_t g, Progress* p);
 Search search_c220b(Station& s, int32_t m, int32_t g, Progress* p);
 Search search_g13(Station& s, int32_t m, int32_t g, Progress* p);
 Search search_rm3(Station& s, int32_t m, int32_t g, Progress* p);
+// The RM4 search runs on the RM3 link with the RM3 count, which it restores.
+Search search_rm4(Station& s, int32_t m, int32_t g, Progress* p);
 
 // The message of a search that found nothing usable.
 extern const char kSearchFailed[];

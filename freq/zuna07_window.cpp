@@ -36,7 +36,7 @@ const Row kRows[freq::kFamilies] = {
     {Family::C220B, "C220b", "c220b1", "Button4", "c220b", true},
     {Family::C220, "C220", "c220o", "Button6", "", false},
     {Family::RM3, "SECI RM3", "rm3v", "Button7", "rm3", true},
-    {Family::RM4, "SECI RM4", "rm4v", "Button10", "rm4", false},
+    {Family::RM4, "SECI RM4", "rm4v", "Button10", "rm4", true},
     {Family::ALB, "Alberici al3", "al3v", "Button11", "al3", false},
 };
 
@@ -194,6 +194,7 @@ void Tzuna07::search(Family f)
         case Family::C220B: r = freq::search_c220b(s, m, g, &p); break;
         case Family::G13: r = freq::search_g13(s, m, g, &p); break;
         case Family::RM3: r = freq::search_rm3(s, m, g, &p); break;
+        case Family::RM4: r = freq::search_rm4(s, m, g, &p); break;
         default: break;
         }
     });

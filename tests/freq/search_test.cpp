@@ -39,13 +39,12 @@ TEST(FreqSearch, LandsWhereTheFamilyReadsTheMechanismOrChangesNothing)
     const Run c220b = [](Station& s, int32_t m, int32_t g) { return freq::search_c220b(s, m, g, nullptr); };
     const Run g13 = [](Station& s, int32_t m, int32_t g) { return freq::search_g13(s, m, g, nullptr); };
     const Run rm3 = [](Station& s, int32_t m, int32_t g) { return freq::search_rm3(s, m, g, nullptr); };
+    const Run rm4 = [](Station& s, int32_t m, int32_t g) { return freq::search_rm4(s, m, g, nullptr); };
     const Read read_c120 = [](Station& s) { return c120::lecture(s, nullptr) == 128; };
     const Read read_c220b = [](Station& s) { return c220b::lecture_c220(s, nullptr) == 128; };
     const Read read_g13 = [](Station& s) { return nri::lecture(s, nullptr).answered; };
-    const Read read_rm3 = [](Station& s) {
-        const seci::ReadResult r = seci::lecture(seci::rm3_line(s));
-        return r.channel[0].record.has_value();
-    };
+    const Read read_rm3 = [](Station& s) { return seci::lecture(seci::rm3_line(s)).channel[0].record.has_value(); };
+    const Read read_rm4 = [](Station& s) { return seci::lecture(seci::rm4_line(s)).channel[0].record.has_value(); };
     const Case cases[] = {
         {"c120", Family::C120, 1, false, true, 138, c120, read_c120},
         {"c120", Family::C120, 2, false, true, 277, c120, read_c120},
@@ -60,6 +59,9 @@ TEST(FreqSearch, LandsWhereTheFamilyReadsTheMechanismOrChangesNothing)
         {"rm3", Family::RM3, 1, false, true, 68, rm3, read_rm3},
         {"rm3", Family::RM3, 2, false, true, 137, rm3, read_rm3},
         {"rm3", Family::RM3, 1, true, false, 0, rm3, {}},
+        {"rm4", Family::RM4, 1, false, true, 68, rm4, read_rm4},
+        {"rm4", Family::RM4, 2, false, true, 137, rm4, read_rm4},
+        {"rm4", Family::RM4, 1, true, false, 0, rm4, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.family) + (c.silent ? " silent" : "") + " speed " + std::to_string(int(c.speed)));
@@ -84,6 +86,8 @@ TEST(FreqSearch, LandsWhereTheFamilyReadsTheMechanismOrChangesNothing)
             // the pattern: up to 7 % below the mechanism's count.
             EXPECT_NEAR(r.value, c.nominal, (c.f == Family::RM3 ? 0.07 : 0.05) * (c.nominal + 1));
             EXPECT_EQ(freq::count(s, c.f), r.value);
+            if (c.f != Family::RM3)
+                EXPECT_EQ(s.delay.rm3, before.rm3); // the RM4 search restores the RM3 count
             EXPECT_TRUE(c.read(s)) << "the family's link does not read the mechanism at " << r.value;
         } else {
             EXPECT_FALSE(r.message.empty());
@@ -92,6 +96,7 @@ TEST(FreqSearch, LandsWhereTheFamilyReadsTheMechanismOrChangesNothing)
             EXPECT_EQ(s.delay.g13, before.g13);
             EXPECT_EQ(s.g13_stored, stored);
             EXPECT_EQ(s.delay.rm3, before.rm3);
+            EXPECT_EQ(s.delay.rm4, before.rm4);
             EXPECT_EQ(s.zone0, zone0);
             EXPECT_LT(port_seconds, 30);
         }

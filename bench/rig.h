@@ -37,7 +37,7 @@ struct Rig {
     explicit Rig(const std::string& family) : setup(1.0, {}, ""), counted(setup.bench()), station(counted)
     {
         setup.plug(family);
-        station.measured_module_count = measure_module(*station.port);
+        measure_module(station);
         load_delay_counts(station);
     }
     sim::SimSetup setup;

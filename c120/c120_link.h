@@ -108,10 +108,6 @@ bool read_word_once(Station& s, int address, uint8_t* first, uint8_t* second);
 // (kSilentTries when nothing answers at all).
 bool lect_mem_mech(Station& s, int n);
 
-// The operator asked to stop (a null progress never does). Operations look
-// at it between commands, words and coins only.
-inline bool stop_asked(const Progress* p) { return p && p->stop_requested(); }
-
 // Reads the whole memory into the image (valid flag set on an acknowledged
 // open); stops at the first word that fails, or before a word when the
 // operator asks to stop (`stopped` then set, when given). Returns the words read.

@@ -101,7 +101,7 @@ int lecture_c220(Station& s, Progress* progress, bool* stopped)
         }
         if (s.memory_image[0] == 1) {
             for (int n = 1; n <= c120::kWordCount; ++n) {
-                if (c120::stop_asked(progress)) {
+                if (stop_asked(progress)) {
                     if (stopped)
                         *stopped = true;
                     break;

@@ -274,7 +274,7 @@ ReadResult lit_c220(Link& l, Progress* p)
         MaskedSection masked(l.port());
         fin(l);
         for (int w = 0; w < kWords; ++w) {
-            if (p && p->stop_requested()) {
+            if (stop_asked(p)) {
                 r.stopped = true;
                 break;
             }

@@ -81,22 +81,6 @@ namespace {
 
 bool in_range(Family f, int32_t v) { return v >= range(f).lo && v <= range(f).hi; }
 
-void start(Progress* p, int steps)
-{
-    if (p)
-        p->start(steps);
-}
-void step(Progress* p)
-{
-    if (p)
-        p->step();
-}
-void finish(Progress* p)
-{
-    if (p)
-        p->finish();
-}
-
 Search failed()
 {
     Search r;

@@ -18,6 +18,24 @@ public:
     virtual bool stop_requested() const { return false; }
 };
 
+// The same for operations that may run without a window (progress null).
+inline void start(Progress* p, int maximum)
+{
+    if (p)
+        p->start(maximum);
+}
+inline void step(Progress* p)
+{
+    if (p)
+        p->step();
+}
+inline void finish(Progress* p)
+{
+    if (p)
+        p->finish();
+}
+inline bool stop_asked(const Progress* p) { return p && p->stop_requested(); }
+
 // Progress moved by the transfer thread and read by the window on a timer:
 // plain atomics, no lock, nothing that can block the link.
 class SharedProgress : public Progress {

@@ -511,9 +511,6 @@ bool ouverture(Station& s) { return open_sequence(s, kG13LongWait).heard; }
 
 bool opening_answered(const Station& s) { return s.symbols[1] == 13; }
 
-namespace {
-bool stop_asked(const Progress* progress) { return progress && progress->stop_requested(); }
-} // namespace
 
 int32_t test_v(Station& s, Progress* progress, TuneOutcome* outcome)
 {
@@ -669,21 +666,6 @@ template <class... A> std::string format(const char* f, A... a)
     return b;
 }
 
-void start(Progress* p, int maximum)
-{
-    if (p)
-        p->start(maximum);
-}
-void step(Progress* p)
-{
-    if (p)
-        p->step();
-}
-void finish(Progress* p)
-{
-    if (p)
-        p->finish();
-}
 
 void add_line(std::string& text, const std::string& line)
 {

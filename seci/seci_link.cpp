@@ -512,7 +512,7 @@ ReadResult lecture(const Line& l, Progress* p)
     }
     read_opening(l);
     for (int n = 1; n <= channels; ++n) {
-        if (p && p->stop_requested()) {
+        if (stop_asked(p)) {
             res.stopped = true;
             break;
         }
@@ -569,7 +569,7 @@ std::vector<WriteResult> write_channels(const Line& l, std::span<const Write> wr
     if (p)
         p->start(int(writes.size()));
     for (const Write& w : writes) {
-        if (p && p->stop_requested())
+        if (stop_asked(p))
             break;
         out.push_back(write_and_read_back(l, w.channel, w.record));
         if (p)

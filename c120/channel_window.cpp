@@ -19,45 +19,13 @@
 #include "ui/transfer.h"
 #include "c120/c120_memory.h"
 #include "store/model_ui.h"
+#include "ui/widgets.h"
 
 namespace zuna {
 
 using namespace c120;
 
 namespace {
-
-QPushButton* button(QWidget* parent, const char* name, const QString& caption, const QString& hint = {})
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    b->setToolTip(hint);
-    b->setAutoDefault(false);
-    return b;
-}
-
-QSpinBox* spin(QWidget* parent, const QString& name, int lo, int hi)
-{
-    auto* s = new QSpinBox(parent);
-    s->setObjectName(name);
-    s->setRange(lo, hi);
-    return s;
-}
-
-QFrame* panel(QWidget* parent, const char* name, bool yellow)
-{
-    auto* f = new QFrame(parent);
-    f->setObjectName(name);
-    f->setFrameShape(QFrame::Panel);
-    f->setFrameShadow(QFrame::Raised);
-    if (yellow) {
-        f->setAutoFillBackground(true);
-        QPalette p = f->palette();
-        p.setColor(QPalette::Window, Qt::yellow);
-        f->setPalette(p);
-    }
-    f->hide();
-    return f;
-}
 
 } // namespace
 
@@ -83,25 +51,25 @@ ChannelWindow::ChannelWindow(Shell& shell, const ChannelWindowLook& look, const 
             cells_[c - 1][col - 1] = l;
             table->addWidget(l, c, col);
         }
-        auto* o = spin(this, QString("cc%1").arg(c), 0, 6);
+        auto* o = make_spin(this, QString("cc%1").arg(c), 0, 6, 0);
         o->hide();
         cc_.push_back(o);
         table->addWidget(o, c, 8);
     }
-    cc_ok = button(this, "cc_ok", "OK");
-    cc_ab = button(this, "cc_ab", "Abandon");
+    cc_ok = make_button(this, "cc_ok", "OK");
+    cc_ab = make_button(this, "cc_ab", "Abandon");
     cc_ok->hide();
     cc_ab->hide();
     table->addWidget(cc_ok, channels_ + 1, 8);
     table->addWidget(cc_ab, channels_ + 2, 8);
 
-    Button5 = button(this, "Button5", look.read_caption, "Lecture des infos du monayeur");
-    Button2 = button(this, "Button2", "Tester", look.test_hint);
-    Button1 = button(this, "Button1", "Calib. Piece", "Calibration d'une pièce avec le monayeur");
-    Button3 = button(this, "Button3", "AJUST", "ajuster un canal manuellement");
-    Button4 = button(this, "Button4", "SORTIES", "Programmer les cannaux de sorties");
-    Button6 = button(this, "Button6", "Enr. Modèle", look.store_hint);
-    Button7 = button(this, "Button7", "Voir modèle", "Lire un modéle de pièce");
+    Button5 = make_button(this, "Button5", look.read_caption, "Lecture des infos du monayeur");
+    Button2 = make_button(this, "Button2", "Tester", look.test_hint);
+    Button1 = make_button(this, "Button1", "Calib. Piece", "Calibration d'une pièce avec le monayeur");
+    Button3 = make_button(this, "Button3", "AJUST", "ajuster un canal manuellement");
+    Button4 = make_button(this, "Button4", "SORTIES", "Programmer les cannaux de sorties");
+    Button6 = make_button(this, "Button6", "Enr. Modèle", look.store_hint);
+    Button7 = make_button(this, "Button7", "Voir modèle", "Lire un modéle de pièce");
     if (look.checksum_repair) {
         SpeedButton1 = new QToolButton(this);
         SpeedButton1->setObjectName("SpeedButton1");
@@ -122,7 +90,7 @@ ChannelWindow::ChannelWindow(Shell& shell, const ChannelWindowLook& look, const 
     progress_->hide();
     transfer_ = new Transfer(shell.transfers, this, progress_);
 
-    teste = panel(this, "teste", false);
+    teste = make_panel(this, "teste", false);
     t1 = new QLabel("0", teste);
     t2 = new QLabel("0", teste);
     t3 = new QLabel("0", teste);
@@ -135,29 +103,22 @@ ChannelWindow::ChannelWindow(Shell& shell, const ChannelWindowLook& look, const 
         tl->addWidget(t);
     }
 
-    ajust = panel(this, "ajust", false);
+    ajust = make_panel(this, "ajust", false);
     auto* al = new QHBoxLayout(ajust);
     for (int i = 0; i < 6; ++i) {
-        l_[i] = spin(ajust, QString("l%1").arg(i + 1), 0, 255);
+        l_[i] = make_spin(ajust, QString("l%1").arg(i + 1), 0, 255, 0);
         al->addWidget(l_[i]);
     }
-    ok = button(this, "ok", "OK");
-    ab = button(this, "ab", "Abandon");
+    ok = make_button(this, "ok", "OK");
+    ab = make_button(this, "ab", "Abandon");
     ok->hide();
     ab->hide();
 
-    choix_c = panel(this, "choix_c", true);
-    canal = spin(choix_c, "canal", 1, channels_);
-    piece = new QLineEdit("PIECE", choix_c);
-    piece->setObjectName("piece");
-    piece->setMaxLength(15);
-    connect(piece, &QLineEdit::textEdited, this, [this](const QString& t) {
-        const int pos = piece->cursorPosition();
-        piece->setText(store::upper_name(shell_, t));
-        piece->setCursorPosition(pos);
-    });
-    auto* BitBtn1 = button(choix_c, "BitBtn1", "OK");
-    auto* BitBtn2 = button(choix_c, "BitBtn2", "Abandon");
+    choix_c = make_panel(this, "choix_c", true);
+    canal = make_spin(choix_c, "canal", 1, channels_, 1);
+    piece = make_coin_name(shell_, choix_c);
+    auto* BitBtn1 = make_button(choix_c, "BitBtn1", "OK");
+    auto* BitBtn2 = make_button(choix_c, "BitBtn2", "Abandon");
     auto* cl = new QHBoxLayout(choix_c);
     cl->addWidget(new QLabel("CANAL :", choix_c));
     cl->addWidget(canal);
@@ -166,12 +127,12 @@ ChannelWindow::ChannelWindow(Shell& shell, const ChannelWindowLook& look, const 
     cl->addWidget(BitBtn1);
     cl->addWidget(BitBtn2);
 
-    vers_c = panel(this, "vers_c", true);
+    vers_c = make_panel(this, "vers_c", true);
     f_p = new QLabel(vers_c);
     f_p->setObjectName("f_p");
-    canal_v = spin(vers_c, "canal_v", 1, channels_);
-    auto* BitBtn3 = button(vers_c, "BitBtn3", "OK");
-    auto* BitBtn4 = button(vers_c, "BitBtn4", "Abandon");
+    canal_v = make_spin(vers_c, "canal_v", 1, channels_, 1);
+    auto* BitBtn3 = make_button(vers_c, "BitBtn3", "OK");
+    auto* BitBtn4 = make_button(vers_c, "BitBtn4", "Abandon");
     auto* vl = new QHBoxLayout(vers_c);
     vl->addWidget(new QLabel("CANAL :", vers_c));
     vl->addWidget(f_p);

@@ -20,6 +20,7 @@
 #include "ui/c_canal.h"
 #include "ui/shell.h"
 #include "ui/transfer.h"
+#include "ui/widgets.h"
 
 namespace zuna {
 
@@ -34,41 +35,6 @@ struct OutputName {
     const char* name;
 };
 constexpr OutputName kOutputs[] = {{0, "RIEN"}, {8, "A1"}, {10, "A2"}, {9, "A3"}, {11, "A4"}, {12, "A1 + A2"}, {13, "A3 + A4"}};
-
-QPushButton* make_button(QWidget* parent, const char* name, const QString& text, const QString& hint = {})
-{
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    b->setAutoDefault(false);
-    if (!hint.isEmpty())
-        b->setToolTip(hint);
-    return b;
-}
-
-QSpinBox* make_spin(QWidget* parent, const char* name, int lo, int hi, int value)
-{
-    auto* s = new QSpinBox(parent);
-    s->setObjectName(name);
-    s->setRange(lo, hi);
-    s->setValue(value);
-    return s;
-}
-
-QFrame* make_panel(QWidget* parent, const char* name, bool yellow)
-{
-    auto* f = new QFrame(parent);
-    f->setObjectName(name);
-    f->setFrameShape(QFrame::Panel);
-    f->setFrameShadow(QFrame::Raised);
-    if (yellow) {
-        f->setAutoFillBackground(true);
-        QPalette p = f->palette();
-        p.setColor(QPalette::Window, Qt::yellow);
-        f->setPalette(p);
-    }
-    f->hide();
-    return f;
-}
 
 int label_number(const QLabel* l)
 {
@@ -179,14 +145,7 @@ void TC220_o::build()
 
     choix_c = make_panel(this, "choix_c", true);
     canal = make_spin(choix_c, "canal", 1, kChannels, 1);
-    piece = new QLineEdit("PIECE", choix_c);
-    piece->setObjectName("piece");
-    piece->setMaxLength(15);
-    connect(piece, &QLineEdit::textEdited, this, [this](const QString& t) {
-        const int pos = piece->cursorPosition();
-        piece->setText(store::upper_name(shell_, t));
-        piece->setCursorPosition(pos);
-    });
+    piece = make_coin_name(shell_, choix_c);
     auto* BitBtn1 = make_button(choix_c, "BitBtn1", "OK");
     auto* BitBtn2 = make_button(choix_c, "BitBtn2", "Abandon");
     auto* cl = new QHBoxLayout(choix_c);

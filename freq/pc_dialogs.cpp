@@ -13,19 +13,10 @@
 #include "store/model_ui.h"
 #include "ui/feedback.h"
 #include "ui/shell.h"
+#include "ui/widgets.h"
 
 namespace zuna {
 
-namespace {
-QPushButton* make_button(QWidget* parent, const char* name, const QString& text, const QString& hint = {})
-{
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    if (!hint.isEmpty())
-        b->setToolTip(hint);
-    return b;
-}
-} // namespace
 
 Tsauve_pc::Tsauve_pc(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shell)
 {

@@ -13,6 +13,7 @@
 #include "link/module.h"
 #include "ui/shell.h"
 #include "ui/transfer.h"
+#include "ui/widgets.h"
 
 namespace zuna {
 
@@ -40,14 +41,6 @@ const Row kRows[freq::kFamilies] = {
     {Family::ALB, "Alberici al3", "al3v", "Button11", "al3", false},
 };
 
-QPushButton* make_button(QWidget* parent, const char* name, const QString& text, const QString& hint = {})
-{
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    if (!hint.isEmpty())
-        b->setToolTip(hint);
-    return b;
-}
 
 } // namespace
 

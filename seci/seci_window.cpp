@@ -17,6 +17,7 @@
 #include "ui/c_canal.h"
 #include "ui/shell.h"
 #include "ui/transfer.h"
+#include "ui/widgets.h"
 
 namespace zuna {
 
@@ -27,30 +28,10 @@ namespace {
 const char kSilent[] = "Le monayeur ne répond pas.";
 const char kNoCoin[] = "Aucune pièce reçue : rien n'a été mesuré.";
 
-QLabel* make_label(QWidget* parent, const QString& name, const QString& text)
+// The grid's labels are centred.
+QLabel* centred(QWidget* parent, const QString& name, const QString& text)
 {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(name);
-    l->setAlignment(Qt::AlignCenter);
-    return l;
-}
-
-QPushButton* make_button(QWidget* parent, const char* name, const QString& text, const QString& hint = {})
-{
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    if (!hint.isEmpty())
-        b->setToolTip(hint);
-    return b;
-}
-
-QSpinBox* make_spin(QWidget* parent, const QString& name, int lo, int hi, int value)
-{
-    auto* s = new QSpinBox(parent);
-    s->setObjectName(name);
-    s->setRange(lo, hi);
-    s->setValue(value);
-    return s;
+    return make_label(parent, name, text, Qt::AlignCenter);
 }
 
 void set_background(QLabel* l, bool yellow)
@@ -108,20 +89,20 @@ void SeciWindow::build()
     const int cols = values() / 2;
     const int per_half = channels() / 2;
     const QString titles = cols == 4 ? "HFU        LF        HFL        +" : "HFU        LF        HFL";
-    table->addWidget(make_label(this, "Label15", titles), 0, 1, 1, cols);
-    table->addWidget(make_label(this, lay_.second_title, titles), 0, cols + 3, 1, cols);
+    table->addWidget(centred(this, "Label15", titles), 0, 1, 1, cols);
+    table->addWidget(centred(this, lay_.second_title, titles), 0, cols + 3, 1, cols);
     for (int n = 1; n <= channels(); ++n) {
         const int half = (n - 1) / per_half;
         const int row = 1 + 2 * ((n - 1) % per_half);
         const int col = (cols + 2) * half;
-        table->addWidget(make_label(this, lay_.row_names[size_t(n - 1)], QString("Canal %1 :").arg(n)), row, col);
+        table->addWidget(centred(this, lay_.row_names[size_t(n - 1)], QString("Canal %1 :").arg(n)), row, col);
         for (int k = 1; k <= values(); ++k) {
-            QLabel* l = make_label(this, QString("c%1%2").arg(n).arg(k), "0000");
+            QLabel* l = centred(this, QString("c%1%2").arg(n).arg(k), "0000");
             l->setMinimumWidth(44);
             c_[size_t(n - 1)][size_t(k - 1)] = l;
             table->addWidget(l, row + (k - 1) / cols, col + 1 + (k - 1) % cols);
         }
-        s_[size_t(n - 1)] = make_label(this, QString("s%1").arg(n), "0");
+        s_[size_t(n - 1)] = centred(this, QString("s%1").arg(n), "0");
         table->addWidget(s_[size_t(n - 1)], row, col + cols + 1);
         cs_[size_t(n - 1)] = make_spin(this, QString("cs%1").arg(n), 0, 6, 0);
         cs_[size_t(n - 1)]->hide();
@@ -130,9 +111,9 @@ void SeciWindow::build()
     grid->addLayout(table, 0, 0);
 
     auto* legend = new QHBoxLayout;
-    legend->addWidget(make_label(this, "Label19", "Légende"));
-    QLabel* low = make_label(this, "Label17", "Valeur Basse ");
-    QLabel* high = make_label(this, "Label18", "Valeur haute");
+    legend->addWidget(centred(this, "Label19", "Légende"));
+    QLabel* low = centred(this, "Label17", "Valeur Basse ");
+    QLabel* high = centred(this, "Label18", "Valeur haute");
     set_font_colour(low, true);
     set_font_colour(high, false);
     legend->addWidget(low);
@@ -175,12 +156,12 @@ void SeciWindow::build()
         vg->addWidget(new QLabel("Haut", v_p), 1, 2 * k + 1, Qt::AlignCenter);
     }
     for (int k = 1; k <= 6; ++k) {
-        vp_[size_t(k - 1)] = make_label(v_p, QString("vp%1").arg(k), "0000");
+        vp_[size_t(k - 1)] = centred(v_p, QString("vp%1").arg(k), "0000");
         vg->addWidget(vp_[size_t(k - 1)], 2, k - 1);
     }
     if (lay_.plus_pair) {
-        vg->addWidget(make_label(v_p, "Label14", "+"), 0, 6, 2, 1);
-        vp_[6] = make_label(v_p, "vp7", "0000");
+        vg->addWidget(centred(v_p, "Label14", "+"), 0, 6, 2, 1);
+        vp_[6] = centred(v_p, "vp7", "0000");
         vg->addWidget(vp_[6], 2, 6);
     }
     v_p->hide();
@@ -237,14 +218,7 @@ void SeciWindow::build()
     pc->addWidget(new QLabel("CANAL :", choix_c));
     pc->addWidget(canal = make_spin(choix_c, "canal", 1, 6, 1));
     pc->addWidget(new QLabel("Piéce", choix_c));
-    piece = new QLineEdit("PIECE", choix_c);
-    piece->setObjectName("piece");
-    piece->setMaxLength(15);
-    connect(piece, &QLineEdit::textEdited, this, [this](const QString& t) {
-        const int pos = piece->cursorPosition();
-        piece->setText(store::upper_name(shell_, t));
-        piece->setCursorPosition(pos);
-    });
+    piece = make_coin_name(shell_, choix_c);
     pc->addWidget(piece);
     pc->addWidget(BitBtn1 = make_button(choix_c, "BitBtn1", "OK"));
     pc->addWidget(BitBtn2 = make_button(choix_c, "BitBtn2", "Abandon"));
@@ -255,7 +229,7 @@ void SeciWindow::build()
     vers_c->setObjectName("vers_c");
     yellow(vers_c);
     auto* pv = new QHBoxLayout(vers_c);
-    pv->addWidget(f_p = make_label(vers_c, "f_p", ""));
+    pv->addWidget(f_p = centred(vers_c, "f_p", ""));
     f_p->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     pv->addWidget(new QLabel("Vers", vers_c));
     pv->addWidget(new QLabel("CANAL :", vers_c));

@@ -1,0 +1,27 @@
+#pragma once
+// Controls as every window makes them: named (the names are the ones tests
+// and the behaviour use), buttons that Enter never presses by accident (a
+// window's Enter commits a spin edit, it does not start a transfer).
+#include <QString>
+#include <Qt>
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QWidget;
+
+namespace zuna {
+class Shell;
+
+QLabel* make_label(QWidget* parent, const QString& name, const QString& text, Qt::Alignment align = {});
+QPushButton* make_button(QWidget* parent, const QString& name, const QString& text, const QString& hint = {});
+QSpinBox* make_spin(QWidget* parent, const QString& name, int lo, int hi, int value);
+// A raised panel, hidden until the window shows it; yellow when asked.
+QFrame* make_panel(QWidget* parent, const QString& name, bool yellow);
+// The coin name of "Enr. Modèle" ("piece", at most 15 characters): typed
+// letters become the capitals the model table can hold.
+QLineEdit* make_coin_name(Shell& shell, QWidget* parent);
+
+} // namespace zuna

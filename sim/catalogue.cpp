@@ -5,6 +5,7 @@
 #include "sim/c120_mech.h"
 #include "sim/c220b_mech.h"
 #include "sim/g13_mech.h"
+#include "sim/g136_mech.h"
 #include "sim/rm3_mech.h"
 
 namespace zuna::sim {
@@ -16,6 +17,7 @@ const std::map<std::string, MechanismFactory>& mechanism_factories()
         {"c120", [](Bench& b) { return std::make_unique<C120Mech>(b); }},
         {"c220b", [](Bench& b) { return std::make_unique<C220BMech>(b); }},
         {"g13", [](Bench& b) { return std::make_unique<G13Mechanism>(b); }},
+        {"g136", [](Bench& b) { return std::make_unique<G136Mechanism>(b); }},
         {"rm3", [](Bench& b) { return std::make_unique<Rm3Mech>(b); }},
     };
     return factories;

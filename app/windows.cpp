@@ -7,6 +7,8 @@
 #include "c120/calibrate.h"
 #include "nri/g13_teach.h"
 #include "nri/g13_window.h"
+#include "nri/g136_teach.h"
+#include "nri/g136_window.h"
 #include "seci/calibre_rm3.h"
 #include "seci/rm3_window.h"
 #include "store/browsers.h"
@@ -28,6 +30,8 @@ void create_start_windows(Shell& shell, QWidget* parent)
     shell.add_dialog(new Tcalibration_nri_g13(shell, parent));
     shell.add_dialog(new TValid_nri_g13(parent));
     shell.add_dialog(new store::Tfichier(shell, parent));
+    shell.add_dialog(new Tcalibration_nri_g136(shell, parent));
+    shell.add_dialog(new Tvalid_nri_g136(parent));
     shell.add_dialog(new store::TM_g13_6000(shell, parent));
     shell.add_dialog(new store::Tm_c120(shell, parent));
     shell.add_dialog(new Tcalibre_rm3(shell, parent));
@@ -48,7 +52,7 @@ const std::vector<SpeedItem>& speed_items()
         {"c220", "C220", "C220 ou SENTINEL", "c220", nullptr},
         {"SpeedItem2", "C220B", "C220B", "c220b", window<Tc220b>},
         {"nrig130000b", "NRI\nG13.0", "NRI G13.0", "g13", window<Tnrig130000>},
-        {"nrig136000", "NRI\nG13.6", "NRI G13.6", "g136", nullptr},
+        {"nrig136000", "NRI\nG13.6", "NRI G13.6", "g136", window<Tnrig1360000>},
         {"SpeedItem4", "SECI\nRM3", "SECI RM3", "rm3", window<TRM3>},
         {"RM4menu", "SECI\nRM4", "SECI RM4", "rm4", nullptr},
         {"SpeedItem5", "Alberici\nAL 03.", "Alberici al 03", "al3", nullptr},

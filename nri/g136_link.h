@@ -22,7 +22,9 @@ constexpr int32_t kStretchLimit = 100000; // a stretch this long ends a capture
 // capture begins no stretch past this many units (a noisy line).
 constexpr int64_t kReplyUnits = 2048;
 constexpr int32_t kDecodeEnd = 10000;     // a stretch longer than this ends decoding
-constexpr int kDecodeStretches = 500;
+// Stretches the decoders go through: 72 digits "5" or "E" (the selector
+// block) take 576, so 500 would cut a whole block short.
+constexpr int kDecodeStretches = 2000;
 constexpr int kSymbols = 201;             // symbol entries 0..200 are written by the decoders
 constexpr int kChannels = 12;
 constexpr int kMeasures = 16;             // "A" to "P"

@@ -544,7 +544,9 @@ ModelRead read_model(Station& s, int channel, Progress* progress)
         if (ok)
             m.selectors = t;
     }
-    m.block = to_block(block_bytes(s, channel + 2, kTableBytes));
+    // A mechanism that did not answer the first read is not asked again.
+    if (d)
+        m.block = to_block(block_bytes(s, channel + 2, kTableBytes));
     step(progress);
     finish(progress);
     if (!d || !m.block)
@@ -571,7 +573,10 @@ ModelWrite write_model(Station& s, int channel, const Block& block, const std::a
     step(progress);
     m.message = m.block.message;
     auto add = [&](const std::string& line) { m.message += (m.message.empty() ? "" : "\n") + line; };
-    if (!m.block.sent) {
+    if (!m.block.sent || !m.block.read_back) {
+        // Not sent, or the mechanism no longer answers: the selectors are left alone.
+        if (m.block.sent)
+            add("Les mesures contrôlées (bloc 13) n'ont pas été réécrites.");
         finish(progress);
         return m;
     }

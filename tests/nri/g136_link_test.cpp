@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <functional>
+#include <QtGlobal>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -755,36 +757,46 @@ TEST(G136OnBench, StopsOnlyAtSafePoints)
 TEST(G136OnBench, SilentAndNoisyLinesNeverHang)
 {
     constexpr uint64_t kBound = 30000000;
-    for (const char* fault : {"silent", "noise", "power-cut=1"}) {
+    // ZUNA_PORT_TIMES=1 prints the port time of each operation (the table of link/README.md).
+    const bool print = qEnvironmentVariableIsSet("ZUNA_PORT_TIMES");
+    for (const char* fault : {"", "silent", "noise", "power-cut=1"}) {
         SCOPED_TRACE(fault);
+        const std::string name = *fault ? fault : "normal";
+        const bool dead = name != "normal" && name != "noise";
         sim::Faults f;
         ASSERT_TRUE(sim::parse_faults(fault, f, nullptr));
         G136Bench b(f);
         sim::Bench& bench = b.setup.bench();
-        const bool cut = std::string(fault).rfind("power", 0) == 0;
-        if (cut) {
+        if (name == "power-cut=1") {
             // One block write gets through, then nothing answers.
             g136::write_channel(b.s, 1, kBlock, nullptr);
         }
-        auto ticks = [&](const std::function<void()>& act) {
+        auto ticks = [&](const char* what, const std::function<void()>& act) {
             const uint64_t t0 = bench.now();
             act();
-            return bench.now() - t0;
+            const uint64_t t = bench.now() - t0;
+            if (print)
+                std::printf("G13.6000 %-12s %-34s %8.3f s\n", name.c_str(), what, double(t) * 1e-6);
+            return t;
         };
         g136::Reading r;
-        EXPECT_LE(ticks([&] { r = g136::lecture(b.s, nullptr); }), kBound);
-        if (std::string(fault) != "noise") {
+        EXPECT_LE(ticks("Lecture", [&] { r = g136::lecture(b.s, nullptr); }), kBound);
+        if (dead) {
             EXPECT_FALSE(r.answered);
             EXPECT_EQ(r.message, "Le monayeur ne répond pas.");
         }
-        EXPECT_LE(ticks([&] { g136::read_tables(b.s, nullptr); }), kBound);
-        EXPECT_LE(ticks([&] { g136::write_channel(b.s, 2, kBlock, nullptr); }), kBound);
-        EXPECT_LE(ticks([&] { g136::write_model(b.s, 2, kBlock, {1, 2, 3, 4, 5, 6}, nullptr); }), kBound);
-        EXPECT_LE(ticks([&] { g136::write_tables(b.s, {}, nullptr); }), kBound);
-        EXPECT_LE(ticks([&] { g136::read_model(b.s, 2, nullptr); }), kBound);
-        EXPECT_LE(ticks([&] { g136::coin_test(b.s, nullptr); }), kBound + uint64_t(g136::kLongWait));
-        const g136::Collect c = g136::collect_coins(b.s, 3, {}, {}, nullptr);
-        if (std::string(fault) != "noise") {
+        EXPECT_LE(ticks("Tables, Lecture", [&] { g136::read_tables(b.s, nullptr); }), kBound);
+        EXPECT_LE(ticks("Ajust. OK / validation", [&] { g136::write_channel(b.s, 2, kBlock, nullptr); }), kBound);
+        EXPECT_LE(ticks("Voir modèle OK",
+                        [&] { g136::write_model(b.s, 2, kBlock, {1, 2, 3, 4, 5, 6}, nullptr); }),
+                  kBound);
+        EXPECT_LE(ticks("Tables, Ecriture", [&] { g136::write_tables(b.s, {}, nullptr); }), kBound);
+        EXPECT_LE(ticks("Enr. Modèle OK", [&] { g136::read_model(b.s, 2, nullptr); }), kBound);
+        EXPECT_LE(ticks("Ajust. (reading the channel)", [&] { g136::read_channel(b.s, 2); }), kBound);
+        EXPECT_LE(ticks("Test pieces", [&] { g136::coin_test(b.s, nullptr); }), kBound + uint64_t(g136::kLongWait));
+        g136::Collect c;
+        ticks("Calibration LECTURE, 3 coins", [&] { c = g136::collect_coins(b.s, 3, {}, {}, nullptr); });
+        if (dead) {
             EXPECT_TRUE(c.no_coin);
             EXPECT_EQ(c.measured, 0);
             EXPECT_EQ(c.message, "Pas de pièce reçue : lecture arrêtée après 0 pièce(s).");

@@ -11,6 +11,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <functional>
 
 #include "app/windows.h"
@@ -327,6 +328,33 @@ TEST(G136Window, TablesPage)
     ASSERT_EQ(st.messages.size(), 1);
     EXPECT_TRUE(st.messages[0].contains("Signal Sortie")) << st.messages[0].toStdString();
     EXPECT_FALSE(box("ch2"));
+}
+
+// "Arrêter" during a reading paced to the wall clock (2 s): it ends between
+// two blocks; the channels not read keep their labels and say so.
+TEST(G136Window, StopDuringTheReading)
+{
+    G136Station st;
+    Tnrig1360000& w = st.open();
+    st.setup.pace_real_time();
+    QTimer clicker;
+    bool clicked = false;
+    QObject::connect(&clicker, &QTimer::timeout, [&] {
+        for (QPushButton* b : w.findChildren<QPushButton*>("Arreter"))
+            if (!clicked && b->isVisible() && b->isEnabled()) {
+                clicked = true;
+                b->click();
+            }
+    });
+    clicker.start(300);
+    st.click("Button1");
+    clicker.stop();
+    ASSERT_TRUE(clicked);
+    ASSERT_EQ(st.messages.size(), 1);
+    EXPECT_TRUE(st.messages[0].startsWith("Lecture arrêtée")) << st.messages[0].toStdString();
+    EXPECT_EQ(st.text("Label12"), "Canal 12 : non relu");
+    EXPECT_EQ(st.text("c1201"), "000");
+    EXPECT_FALSE(st.find<QWidget>("progresse")->isVisible());
 }
 
 TEST(G136Window, DelayCountBelowOneIsRefused)

@@ -11,6 +11,8 @@
 #include "freq/zuna07_window.h"
 #include "nri/g13_teach.h"
 #include "nri/g13_window.h"
+#include "nri/g136_teach.h"
+#include "nri/g136_window.h"
 #include "seci/seci_calibre.h"
 #include "seci/seci_window.h"
 #include "store/browsers.h"
@@ -32,6 +34,8 @@ void create_start_windows(Shell& shell, QWidget* parent)
     shell.add_dialog(new Tcalibration_nri_g13(shell, parent));
     shell.add_dialog(new TValid_nri_g13(parent));
     shell.add_dialog(new store::Tfichier(shell, parent));
+    shell.add_dialog(new Tcalibration_nri_g136(shell, parent));
+    shell.add_dialog(new Tvalid_nri_g136(parent));
     shell.add_dialog(new store::TM_g13_6000(shell, parent));
     shell.add_dialog(new store::Tm_c120(shell, parent));
     shell.add_dialog(new Tcalibre_c220_o(shell, parent));
@@ -56,7 +60,7 @@ const std::vector<SpeedItem>& speed_items()
         {"c220", "C220", "C220 ou SENTINEL", "c220", window<TC220_o>},
         {"SpeedItem2", "C220B", "C220B", "c220b", window<Tc220b>},
         {"nrig130000b", "NRI\nG13.0", "NRI G13.0", "g13", window<Tnrig130000>},
-        {"nrig136000", "NRI\nG13.6", "NRI G13.6", "g136", nullptr},
+        {"nrig136000", "NRI\nG13.6", "NRI G13.6", "g136", window<Tnrig1360000>},
         {"SpeedItem4", "SECI\nRM3", "SECI RM3", "rm3", window<TRM3>},
         {"RM4menu", "SECI\nRM4", "SECI RM4", "rm4", window<Trm4>},
         {"SpeedItem5", "Alberici\nAL 03.", "Alberici al 03", "al3", nullptr},

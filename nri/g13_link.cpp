@@ -11,58 +11,34 @@ namespace zuna::nri {
 
 namespace {
 
-// What an exchange took and whether anything came back: port accesses (one
-// tick of port time each), and whether a capture saw a start bit.
-struct Exchange {
-    bool heard = false;
-    uint64_t accesses = 0;
-    void add(const Exchange& o)
-    {
-        heard = heard || o.heard;
-        accesses += o.accesses;
-    }
-};
-
-struct CharRow {
+// The characters the station sends and the stop units each row ends with:
+// carriage return has none (its stop is the next entry of the list).
+struct CharStop {
     uint8_t c;
-    uint8_t n;
-    uint8_t runs[10];
+    uint8_t stop;
 };
-
-// Run lists of the characters the station sends, each ending with its stop
-// bit, except carriage return whose stop bit is the next entry of the list.
-constexpr CharRow kRows[] = {
-    {'0', 4, {5, 2, 2, 1}},
-    {'1', 6, {1, 1, 3, 2, 2, 1}},
-    {'2', 6, {2, 1, 2, 2, 2, 1}},
-    {'3', 6, {1, 2, 2, 2, 2, 1}},
-    {'4', 6, {3, 1, 1, 2, 2, 1}},
-    {'5', 8, {1, 1, 1, 1, 1, 2, 2, 1}},
-    {'6', 6, {2, 2, 1, 2, 2, 1}},
-    {'7', 6, {1, 3, 1, 2, 2, 1}},
-    {'8', 4, {4, 3, 2, 1}},
-    {'9', 6, {1, 1, 2, 3, 2, 1}},
-    {'/', 6, {1, 4, 1, 1, 2, 1}},
-    {0x0D, 5, {1, 1, 1, 2, 4}},
+constexpr CharStop kChars[] = {
+    {'0', 1}, {'1', 1}, {'2', 1}, {'3', 1}, {'4', 1}, {'5', 1}, {'6', 1}, {'7', 1}, {'8', 1}, {'9', 1},
+    {'/', 1}, {0x0D, 0},
     // Command letters and the two bytes that follow "A".
-    {'A', 6, {1, 1, 5, 1, 1, 1}},
-    {0x16, 6, {2, 2, 1, 1, 3, 1}},
-    {0x18, 4, {4, 2, 3, 1}},
-    {'I', 8, {1, 1, 2, 1, 2, 1, 1, 1}},
-    {'U', 10, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
-    {'Z', 8, {2, 1, 1, 2, 1, 1, 1, 1}},
-    {'J', 8, {2, 1, 1, 1, 2, 1, 1, 1}},
-    {'V', 8, {2, 2, 1, 1, 1, 1, 1, 1}},
-    {'D', 6, {3, 1, 3, 1, 1, 1}},
-    {'E', 8, {1, 1, 1, 1, 3, 1, 1, 1}},
-    {'W', 8, {1, 3, 1, 1, 1, 1, 1, 1}},
-    {'T', 8, {3, 1, 1, 1, 1, 1, 1, 1}},
+    {'A', 1}, {0x16, 1}, {0x18, 1}, {'I', 1}, {'U', 1}, {'Z', 1}, {'J', 1}, {'V', 1}, {'D', 1}, {'E', 1},
+    {'W', 1}, {'T', 1},
 };
 
 void append(RunList& l, uint8_t c)
 {
     for (uint8_t v : char_row(c))
         l.push(v);
+}
+
+uint64_t send(Station& s, const RunList& list, int first, int last)
+{
+    return send_runs(s, list, first, last, s.measured_module_count);
+}
+
+Exchange capture(Station& s, int64_t first_wait)
+{
+    return capture_runs(s, {s.measured_module_count, false, s.measured_module_count, first_wait, kG13ReplyUnits});
 }
 
 // The line stays at level 1 for `units` after the last data bit: the stop
@@ -85,55 +61,6 @@ void append_digits(RunList& l, int value, int digits)
 }
 
 int limit_byte(int v) { return std::clamp(v, 0, 255); }
-
-// Sends entries first..last of a run list, one unit at a time; the unit count
-// is read at each unit so a rate change applies at once. Returns the number of
-// port accesses made.
-uint64_t send(Station& s, const RunList& list, int first, int last)
-{
-    uint64_t accesses = 0;
-    last = std::min(last, list.size - 1);
-    for (int j = std::max(first, 0); j <= last; ++j) {
-        const uint8_t level = (j % 2 == 0) ? kG13Level0 : kG13Level1;
-        for (int u = 0; u < list.e[j]; ++u) {
-            ecrir_bit_2(s, level);
-            accesses += uint64_t(std::max<int64_t>(0, int64_t(s.measured_module_count) + 1));
-        }
-    }
-    return accesses;
-}
-
-// The listening start, the wait for the start bit and the stretch counts.
-// A capture also stops before a new stretch once the reply has lasted
-// kG13ReplyUnits: no reply of this link is that long, so only a noisy line
-// gets there.
-Exchange capture(Station& s, int64_t first_wait)
-{
-    Port& port = *s.port;
-    Exchange x;
-    ecrir_bit(s, kG13Level1);
-    x.accesses = 2 + uint64_t(std::max<int64_t>(0, s.measured_module_count));
-    const int64_t waited = count_while(port, kG13Reply, false, first_wait);
-    x.accesses += uint64_t(waited) + 1;
-    if (waited >= first_wait)
-        return x;
-    x.heard = true;
-    // A unit count of 0 or less would divide by zero: take it as one read per unit.
-    const int64_t unit = s.measured_module_count > 0 ? s.measured_module_count : 1;
-    const int64_t longest = unit * kG13ReplyUnits;
-    int64_t total = 0;
-    for (int j = 0; j < kRunTableSize - 1 && total < longest; ++j) {
-        const int64_t n = count_while(port, kG13Reply, j % 2 == 0, kG13StretchLimit);
-        total += n + 1;
-        if (n >= kG13StretchLimit) {
-            s.run_table[j] = kG13StretchLimit;
-            break;
-        }
-        s.run_table[j] = int32_t(div_round_even(n, unit));
-    }
-    x.accesses += uint64_t(total);
-    return x;
-}
 
 inline int32_t entry(const std::array<int32_t, kRunTableSize>& runs, int64_t k)
 {
@@ -209,12 +136,101 @@ std::string digits_text(const std::array<uint8_t, kSymbolBufferSize>& symbols, i
 
 } // namespace
 
+CharRuns char_runs(uint8_t byte, int stop)
+{
+    CharRuns r;
+    int level = 0;
+    uint8_t length = 1; // the start bit
+    for (int b = 0; b < 8; ++b) {
+        const int bit = (byte >> b) & 1;
+        if (bit == level) {
+            ++length;
+        } else {
+            r.e[size_t(r.size++)] = length;
+            level = bit;
+            length = 1;
+        }
+    }
+    stop = std::clamp(stop, 0, 2);
+    if (level == 1) {
+        length = uint8_t(length + stop);
+        r.e[size_t(r.size++)] = length;
+    } else {
+        r.e[size_t(r.size++)] = length;
+        if (stop > 0)
+            r.e[size_t(r.size++)] = uint8_t(stop);
+    }
+    return r;
+}
+
+void append_char(RunList& l, uint8_t byte, int stop)
+{
+    const CharRuns r = char_runs(byte, stop);
+    for (int k = 0; k < r.size; ++k)
+        l.push(r.e[size_t(k)]);
+}
+
 std::span<const uint8_t> char_row(uint8_t c)
 {
-    for (const CharRow& r : kRows)
-        if (r.c == c)
-            return {r.runs, r.n};
+    static const auto rows = [] {
+        std::array<CharRuns, std::size(kChars)> t{};
+        for (size_t k = 0; k < std::size(kChars); ++k)
+            t[k] = char_runs(kChars[k].c, kChars[k].stop);
+        return t;
+    }();
+    for (size_t k = 0; k < std::size(kChars); ++k)
+        if (kChars[k].c == c)
+            return {rows[k].e.data(), size_t(rows[k].size)};
     return {};
+}
+
+uint64_t send_runs(Station& s, const RunList& list, int first, int last, const int32_t& count)
+{
+    uint64_t accesses = 0;
+    last = std::min(last, list.size - 1);
+    for (int j = std::max(first, 0); j <= last; ++j) {
+        const uint8_t level = (j % 2 == 0) ? kG13Level0 : kG13Level1;
+        for (int u = 0; u < list.e[size_t(j)]; ++u) {
+            hold_bit(*s.port, count, level);
+            accesses += uint64_t(std::max<int64_t>(0, int64_t(count) + 1));
+        }
+    }
+    return accesses;
+}
+
+Exchange capture_runs(Station& s, const Listening& how)
+{
+    Port& port = *s.port;
+    Exchange x;
+    if (how.by_writes) {
+        hold_bit(port, how.count, kG13Level1);
+        x.accesses = uint64_t(std::max<int64_t>(0, int64_t(how.count) + 1));
+    } else {
+        hold_bit_write_once(port, how.count, kG13Level1);
+        x.accesses = 2 + uint64_t(std::max<int64_t>(0, how.count));
+    }
+    const int64_t waited = count_while(port, kG13Reply, false, how.first_wait);
+    x.accesses += uint64_t(waited) + 1;
+    if (waited >= how.first_wait)
+        return x;
+    x.heard = true;
+    // A unit count of 0 or less would divide by zero: take it as one read per unit.
+    const int64_t unit = how.unit > 0 ? how.unit : 1;
+    // A capture also stops before a new stretch once the reply has lasted
+    // how.reply_units: no reply is that long, so only a noisy line gets there.
+    const int64_t longest = unit * how.reply_units;
+    int64_t total = 0;
+    for (int j = 0; j < kRunTableSize - 1 && total < longest; ++j) {
+        const int64_t n = count_while(port, kG13Reply, j % 2 == 0, kG13StretchLimit);
+        total += n + 1;
+        if (n >= kG13StretchLimit) {
+            s.run_table[size_t(j)] = kG13StretchLimit;
+            break;
+        }
+        s.run_table[size_t(j)] = int32_t(div_round_even(n, unit));
+    }
+    x.accesses += uint64_t(total);
+    return x;
 }
 
 RunList cmd_reset()

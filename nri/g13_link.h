@@ -48,9 +48,55 @@ struct RunList {
     int last() const { return size - 1; }
 };
 
-// Character rows: the run list of one character ending with its stop bit
-// (carriage return has none). Unknown characters give an empty span.
+// The run list of one character: the start bit, eight data bits least
+// significant first, then `stop` units of level 1 (0, 1 or 2; a stop after
+// a data bit 1 lengthens that bit's stretch). Both G13 links build their
+// character rows from it.
+struct CharRuns {
+    std::array<uint8_t, 11> e{};
+    int size = 0;
+};
+CharRuns char_runs(uint8_t byte, int stop);
+void append_char(RunList& l, uint8_t byte, int stop);
+
+// Character rows of the G13.0000: the run list of one character ending with
+// its stop bit (carriage return has none). Unknown characters give an empty span.
 std::span<const uint8_t> char_row(uint8_t c);
+
+// ---- What the G13.0000 and G13.6000 links share -------------------------
+
+// What an exchange took and whether anything came back: port accesses (one
+// tick of port time each), and whether a capture saw a start bit.
+struct Exchange {
+    bool heard = false;
+    uint64_t accesses = 0;
+    void add(const Exchange& o)
+    {
+        heard = heard || o.heard;
+        accesses += o.accesses;
+    }
+};
+
+// Sends entries first..last of a run list (even entries level 0, odd level
+// 1), each unit `count` + 1 writes; `count` is read at every unit. Returns
+// the port accesses made.
+uint64_t send_runs(Station& s, const RunList& list, int first, int last, const int32_t& count);
+
+// How a capture listens: the listening start (one unit of level 1 at `count`,
+// held by writes, or one write and count + 1 reads), the reads per unit the
+// stretches are divided by (below 1: 1), the wait for the start bit and the
+// longest reply in units (a capture begins no stretch past it).
+struct Listening {
+    int32_t count = 0;
+    bool by_writes = false;
+    int32_t unit = 1;
+    int64_t first_wait = 0;
+    int64_t reply_units = 0;
+};
+// Waits for a start bit and stores the stretch lengths into the run table
+// (even entries level 0); a stretch of kG13StretchLimit reads ends it,
+// stored as it is. Nothing is stored when no start bit came.
+Exchange capture_runs(Station& s, const Listening& how);
 
 // Command run lists, built from the character rows.
 RunList cmd_reset();                       // "A" 0x16, hold 255

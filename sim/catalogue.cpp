@@ -6,6 +6,7 @@
 #include "sim/c220_mech.h"
 #include "sim/c220b_mech.h"
 #include "sim/g13_mech.h"
+#include "sim/g136_mech.h"
 #include "sim/seci_mech.h"
 
 namespace zuna::sim {
@@ -18,6 +19,7 @@ const std::map<std::string, MechanismFactory>& mechanism_factories()
         {"c220", [](Bench& b) { return std::make_unique<C220Mech>(b); }},
         {"c220b", [](Bench& b) { return std::make_unique<C220BMech>(b); }},
         {"g13", [](Bench& b) { return std::make_unique<G13Mechanism>(b); }},
+        {"g136", [](Bench& b) { return std::make_unique<G136Mechanism>(b); }},
         {"rm3", [](Bench& b) { return std::make_unique<Rm3Mech>(b); }},
         {"rm4", [](Bench& b) { return std::make_unique<Rm4Mech>(b); }},
     };

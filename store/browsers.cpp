@@ -47,6 +47,15 @@ QString character_of(std::optional<int> code)
     return QString::fromUcs4(&c, 1);
 }
 
+QString t_text(const std::string& type, std::optional<int> value)
+{
+    // A G13.6000 pair's measurement 0..15 is shown as its letter "A".."P"
+    // (as its window shows it): as a character code it would be invisible.
+    if (type == "NRI2" && value && *value >= 0 && *value <= 15)
+        return QString(QChar('A' + *value));
+    return character_of(value);
+}
+
 ModelBrowser::ModelBrowser(Shell& shell, QWidget* parent, const QString& name, const QString& caption,
                            const QString& ok_caption, const QStringList& top, const QStringList& bottom,
                            const QStringList& hints, bool piece_caption)
@@ -229,7 +238,7 @@ void TM_g13_6000::refresh()
     ModelLibrary* m = shell_.models;
     const std::optional<ModelRecord> r = m ? m->current() : std::nullopt;
     for (int i = 0; i < 6; ++i)
-        t_[i]->setText(r ? character_of(r->t[i]) : QString());
+        t_[i]->setText(r ? t_text(r->type, r->t[i]) : QString());
 }
 
 } // namespace zuna::store

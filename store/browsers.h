@@ -81,5 +81,8 @@ private:
 // Text of a T column as TM_g13_6000 shows it: the character whose code
 // (Windows code page) it holds; empty for blank, 0 or out of 1..255.
 QString character_of(std::optional<int> code);
+// Text of a T column in TM_g13_6000: for an "NRI2" model a value 0..15 is
+// the letter of the measurement ("A".."P"); otherwise character_of.
+QString t_text(const std::string& type, std::optional<int> value);
 
 } // namespace zuna::store

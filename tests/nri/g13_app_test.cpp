@@ -13,6 +13,7 @@
 #include "app/main_window.h"
 #include "link/module.h"
 #include "nri/g13_window.h"
+#include "nri/g136_window.h"
 #include "sim/catalogue.h"
 #include "sim/g13_mech.h"
 #include "tests/common/modal.h"
@@ -73,4 +74,33 @@ TEST(G13FromMainWindow, TunesOnceAndKeepsTheCountForTheRunOnly)
         EXPECT_EQ(s.g13_stored, 0);
         EXPECT_EQ(s.delay.g13, 1900);
     }
+}
+
+// The G13.6000 window from its speed-bar item: the bench plugs the
+// simulated G13.6000 and "Lecture" fills the channels.
+TEST(G136FromMainWindow, OpensAndReads)
+{
+    QTemporaryDir dir;
+    sim::SimSetup bench(1.0, {}, dir.filePath("module-simule.bin").toStdString());
+    Station s(bench.bench());
+    Shell shell(s);
+    shell.simulated = true;
+    StationSettings settings{dir.filePath("zuna07.ini"), dir.path()};
+    TForm1 form(shell, settings);
+    form.show_message = [](const QString&) {};
+    form.on_window_opening = [&](const std::string& family) { bench.window_opened(family); };
+    ASSERT_TRUE(form.FormActivate());
+    QString first;
+    zuna::test::with_modal(
+        [&](QWidget* m) {
+            auto* w = qobject_cast<Tnrig1360000*>(m);
+            ASSERT_NE(w, nullptr);
+            EXPECT_EQ(w->windowTitle(), "NRI G13.6000 - SIMULATION");
+            w->findChild<QPushButton*>("Button1")->click();
+            first = w->findChild<QLabel*>("c11")->text();
+            w->reject();
+        },
+        [&] { form.open_item("nrig136000"); });
+    EXPECT_EQ(bench.family(), "g136");
+    EXPECT_EQ(first, "120");
 }

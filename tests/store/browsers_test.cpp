@@ -206,6 +206,9 @@ TEST_F(Browsers, G13BrowserShowsTheTColumnsAsCharacters)
     std::string error;
     ModelRecord r = model("NRI2", "SPÉCIAL", 0);
     r.t = {int('x'), 0xE9, std::nullopt, 0, 300, int('7')};
+    ModelRecord al3 = r;
+    al3.type = "ALB3";
+    ASSERT_TRUE(table->append(al3, &error)) << error;
     ASSERT_TRUE(table->append(r, &error)) << error;
     ASSERT_TRUE(table->set_filter("type = 'NRI2'", &error));
     auto* b = shell.dialog<TM_g13_6000>();
@@ -218,7 +221,7 @@ TEST_F(Browsers, G13BrowserShowsTheTColumnsAsCharacters)
     EXPECT_EQ(t(1), "x");
     EXPECT_EQ(t(2), "é");
     EXPECT_EQ(t(3), "");
-    EXPECT_EQ(t(4), "");
+    EXPECT_EQ(t(4), "A"); // an NRI2 selector 0..15 is the measurement's letter
     EXPECT_EQ(t(5), "");
     EXPECT_EQ(t(6), "7");
     // Refreshed when shown again after another window moved the cursor.
@@ -226,6 +229,9 @@ TEST_F(Browsers, G13BrowserShowsTheTColumnsAsCharacters)
     table->first();
     b->show();
     EXPECT_EQ(t(1), "A");
+    ASSERT_TRUE(table->set_filter("type = 'ALB3'", &error));
+    b->navigator_button("nbLast")->click();
+    EXPECT_EQ(t(4), ""); // other makes: the character whose code it is
     b->hide();
 }
 

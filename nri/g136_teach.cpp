@@ -1,0 +1,261 @@
+#include "nri/g136_teach.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "nri/g136_window.h"
+#include "ui/shell.h"
+#include "ui/transfer.h"
+
+namespace zuna {
+
+namespace g136 = nri::g136;
+
+namespace {
+const char kNothingMeasured[] = "Aucune pièce mesurée : validation impossible.";
+
+QLabel* make_label(QWidget* parent, const QString& name, const QString& text)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    l->setAlignment(Qt::AlignCenter);
+    return l;
+}
+
+// m1..m4 then M5..M16 (and b/B, d/D): the first four in lower case.
+QString measure_name(char lower, int k) { return QString("%1%2").arg(QChar(k <= 4 ? lower : lower - 32)).arg(k); }
+} // namespace
+
+// ---- Validation -----------------------------------------------------------
+
+Tvalid_nri_g136::Tvalid_nri_g136(QWidget* parent) : QDialog(parent)
+{
+    setObjectName("valid_nri_g136");
+    setWindowTitle("VALIDATION");
+    canal = new QSpinBox(this);
+    canal->setObjectName("canal");
+    canal->setRange(1, 12);
+    canal->setValue(1);
+    toler = new QSpinBox(this);
+    toler->setObjectName("toler");
+    toler->setRange(0, 20);
+    toler->setValue(0);
+    BitBtn1 = new QPushButton("OK", this);
+    BitBtn1->setObjectName("BitBtn1");
+    BitBtn1->setDefault(true);
+    BitBtn2 = new QPushButton("Annuler", this);
+    BitBtn2->setObjectName("BitBtn2");
+    connect(BitBtn1, &QPushButton::clicked, this, &Tvalid_nri_g136::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* g = grid_ = new QGridLayout(this);
+    QLabel* label_canal = make_label(this, "Label1", "CHOIX DU CANAL :");
+    QLabel* label_toler = make_label(this, "Label2", "Tolérance :");
+    label_canal->setBuddy(canal);
+    label_toler->setBuddy(toler);
+    g->addWidget(label_canal, 0, 0);
+    g->addWidget(canal, 0, 1);
+    g->addWidget(label_toler, 1, 0);
+    g->addWidget(toler, 1, 1);
+    g->addWidget(BitBtn1, 2, 0);
+    g->addWidget(BitBtn2, 2, 1);
+}
+
+void Tvalid_nri_g136::prepare(Tnrig1360000* window, const g136::Measures& largest, const g136::Measures& smallest)
+{
+    window_ = window;
+    if (window && !transfer_) {
+        transfer_ = new Transfer(window->shell().transfers, this, nullptr);
+        grid_->addWidget(transfer_->stop_button(), 3, 0, 1, 2);
+    }
+    largest_ = largest;
+    smallest_ = smallest;
+}
+
+void Tvalid_nri_g136::BitBtn1Click()
+{
+    if (!window_ || !transfer_) {
+        accept();
+        return;
+    }
+    const int n = canal->value();
+    // Refusals keep the dialog open: the operator may pick another channel or cancel.
+    const std::optional<std::array<int, 6>> sel = window_->selectors(n);
+    if (!sel) {
+        window_->show_message("Les mesures contrôlées par les paires ne sont pas connues : faites d'abord "
+                              "« Lecture » dans la fenêtre G13.6000 (rien n'a été écrit).");
+        return;
+    }
+    if (std::any_of(sel->begin(), sel->end(), [](int s) { return s > 15; })) {
+        window_->show_message(QString("Une paire du canal %1 ne contrôle aucune mesure (« Q ») : rien n'a été écrit.")
+                                  .arg(n));
+        return;
+    }
+    const bool none = std::all_of(largest_.begin(), largest_.end(), [](int v) { return v == 0; }) &&
+                      std::all_of(smallest_.begin(), smallest_.end(), [](int v) { return v == 255; });
+    if (none) {
+        window_->show_message(kNothingMeasured);
+        return;
+    }
+    if (!window_->ready())
+        return;
+    const g136::Block b = g136::validation_block(*sel, largest_, smallest_, toler->value());
+    Station& s = window_->shell_station();
+    g136::ChannelWrite w;
+    if (!transfer_->run([&](Progress& p) { w = g136::write_channel(s, n, b, &p); }))
+        return;
+    window_->show_write(w);
+    accept();
+}
+
+// ---- Coin teach -----------------------------------------------------------
+
+Tcalibration_nri_g136::Tcalibration_nri_g136(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shell)
+{
+    setObjectName("calibration_nri_g136");
+    setWindowTitle(shell.title("CALIBRATION NRI G13.6000"));
+    auto* g = new QGridLayout;
+    g->setHorizontalSpacing(6);
+    g->addWidget(new QLabel("Maxi", this), 1, 0);
+    g->addWidget(new QLabel("Mini", this), 2, 0);
+    g->addWidget(new QLabel("Pièce", this), 3, 0);
+    for (int k = 1; k <= 16; ++k) {
+        g->addWidget(make_label(this, QString("lettre%1").arg(k), QString(QChar('A' + k - 1))), 0, k);
+        m_[size_t(k - 1)] = make_label(this, measure_name('m', k), "0");
+        b_[size_t(k - 1)] = make_label(this, measure_name('b', k), "255");
+        d_[size_t(k - 1)] = make_label(this, measure_name('d', k), "");
+        g->addWidget(m_[size_t(k - 1)], 1, k);
+        g->addWidget(b_[size_t(k - 1)], 2, k);
+        g->addWidget(d_[size_t(k - 1)], 3, k);
+    }
+    nb_piece = new QSpinBox(this);
+    nb_piece->setObjectName("nb_piece");
+    nb_piece->setRange(1, 20);
+    nb_piece->setValue(15);
+    auto* count = new QHBoxLayout;
+    QLabel* label_count = make_label(this, "Label5", "Nb de pieces");
+    label_count->setBuddy(nb_piece);
+    count->addWidget(label_count);
+    count->addWidget(nb_piece);
+    count->addStretch();
+    attente = make_label(this, "attente", "");
+    attente->setAlignment(Qt::AlignLeft);
+    progresse = new QProgressBar(this);
+    progresse->setObjectName("progresse");
+    progresse->setFormat("%v pièce(s) sur %m");
+    progresse->hide();
+    transfer_ = new Transfer(shell.transfers, this, progresse);
+    BitBtn1 = new QPushButton("LECTURE", this);
+    BitBtn1->setObjectName("BitBtn1");
+    ok = new QPushButton("ok", this);
+    ok->setObjectName("ok");
+    an = new QPushButton("Annuler", this);
+    an->setObjectName("an");
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(BitBtn1);
+    buttons->addWidget(ok);
+    buttons->addWidget(an);
+    buttons->addWidget(transfer_->stop_button());
+    auto* col = new QVBoxLayout(this);
+    col->addLayout(g);
+    col->addLayout(count);
+    col->addWidget(attente);
+    col->addWidget(progresse);
+    col->addLayout(buttons);
+
+    connect(BitBtn1, &QPushButton::clicked, this, &Tcalibration_nri_g136::BitBtn1Click);
+    connect(ok, &QPushButton::clicked, this, &Tcalibration_nri_g136::okClick);
+    connect(an, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void Tcalibration_nri_g136::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    FormActivate();
+}
+
+void Tcalibration_nri_g136::FormActivate()
+{
+    setWindowTitle(shell_.title("CALIBRATION NRI G13.6000"));
+    for (QLabel* l : m_)
+        l->setText("0");
+    for (QLabel* l : b_)
+        l->setText("255");
+    for (QLabel* l : d_)
+        l->setText("");
+    attente->setText("");
+    measured_ = 0;
+    ok->setEnabled(false);
+}
+
+g136::Measures Tcalibration_nri_g136::largest() const
+{
+    g136::Measures v{};
+    for (size_t k = 0; k < v.size(); ++k)
+        v[k] = m_[k]->text().trimmed().toInt();
+    return v;
+}
+
+g136::Measures Tcalibration_nri_g136::smallest() const
+{
+    g136::Measures v{};
+    for (size_t k = 0; k < v.size(); ++k)
+        v[k] = b_[k]->text().trimmed().toInt();
+    return v;
+}
+
+void Tcalibration_nri_g136::BitBtn1Click()
+{
+    if (transfer_->running())
+        return;
+    if (window_ && !window_->ready())
+        return;
+    ok->setEnabled(false);
+    an->setEnabled(false);
+    const int n = nb_piece->value();
+    attente->setText(n == 1 ? QString("Introduisez la pièce") : QString("Introduisez les %1 pièces une à une").arg(n));
+    const g136::Measures hi = largest();
+    const g136::Measures lo = smallest();
+    g136::Collect c;
+    const bool ran = transfer_->run([&](Progress& p) { c = g136::collect_coins(shell_.station, n, hi, lo, &p); });
+    attente->setText("");
+    if (ran) {
+        measured_ += c.measured;
+        if (c.measured > 0)
+            for (size_t k = 0; k < 16; ++k) {
+                m_[k]->setText(QString::number(c.largest[k]));
+                b_[k]->setText(QString::number(c.smallest[k]));
+                d_[k]->setText(QString::number(c.last[k]));
+            }
+        attente->setText(QString::fromStdString(c.message));
+    }
+    nb_piece->setValue(n);
+    an->setEnabled(true);
+    // Limits of a coin never measured (maxima 0, minima 255) accept nothing.
+    ok->setEnabled(measured_ > 0);
+    if (measured_ == 0)
+        attente->setText(attente->text() + (attente->text().isEmpty() ? "" : "\n") + kNothingMeasured);
+}
+
+void Tcalibration_nri_g136::okClick()
+{
+    if (measured_ == 0) {
+        attente->setText(kNothingMeasured);
+        return;
+    }
+    if (auto* valid = shell_.dialog<Tvalid_nri_g136>()) {
+        valid->setWindowTitle(shell_.title("VALIDATION"));
+        valid->prepare(window_, largest(), smallest());
+        valid->exec();
+        valid->prepare(nullptr, {}, {});
+    }
+    accept();
+}
+
+} // namespace zuna

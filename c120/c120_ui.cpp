@@ -6,16 +6,6 @@
 
 namespace zuna::c120 {
 
-bool delay_usable(int32_t delay, const char* family, const MessageSink& tell)
-{
-    if (delay >= 1)
-        return true;
-    tell(QString("Le compte de délai %1 vaut %2 : il faut le calibrer (ZUNA07) avant de dialoguer avec le monayeur.")
-             .arg(family)
-             .arg(delay));
-    return false;
-}
-
 bool image_usable(const Station& s, const MessageSink& tell)
 {
     if (s.memory_image[0] == 1)

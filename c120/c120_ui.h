@@ -10,9 +10,8 @@
 
 namespace zuna::c120 {
 
-// Transfers on a delay count below 1 are refused: a count of 0 divides the
-// recorded reads by zero, a negative one sends nothing at all.
-bool delay_usable(int32_t delay, const char* family, const MessageSink& tell);
+// Transfers on a delay count below 1 are refused (ui/feedback.h).
+using zuna::delay_usable;
 // The image must hold a whole read before anything is written: the checksum
 // word is computed over it.
 bool image_usable(const Station& s, const MessageSink& tell);

@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "sim/al3_mech.h"
 #include "sim/c120_mech.h"
 #include "sim/c220b_mech.h"
 #include "sim/g13_mech.h"
@@ -17,6 +18,7 @@ const std::map<std::string, MechanismFactory>& mechanism_factories()
         {"c220b", [](Bench& b) { return std::make_unique<C220BMech>(b); }},
         {"g13", [](Bench& b) { return std::make_unique<G13Mechanism>(b); }},
         {"rm3", [](Bench& b) { return std::make_unique<Rm3Mech>(b); }},
+        {"al3", [](Bench& b) { return std::make_unique<Al3Mech>(b); }},
     };
     return factories;
 }

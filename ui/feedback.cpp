@@ -26,4 +26,14 @@ MessageSink default_sink(QWidget* parent, const QString& caption)
     return [parent, caption](const QString& text) { QMessageBox::warning(parent, caption, text); };
 }
 
+bool delay_usable(int32_t delay, const char* family, const MessageSink& tell)
+{
+    if (delay >= 1)
+        return true;
+    tell(QString("Le compte de délai %1 vaut %2 : il faut le calibrer (ZUNA07) avant de dialoguer avec le monayeur.")
+             .arg(family)
+             .arg(delay));
+    return false;
+}
+
 } // namespace zuna

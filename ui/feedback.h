@@ -2,6 +2,7 @@
 // How a window shows a link operation's progress and tells the operator
 // something; shared by every programmer window.
 #include <QString>
+#include <cstdint>
 #include <functional>
 
 #include "link/progress.h"
@@ -27,5 +28,9 @@ private:
 using MessageSink = std::function<void(const QString&)>;
 // A warning box over parent with the given caption.
 MessageSink default_sink(QWidget* parent, const QString& caption);
+
+// Transfers on a delay count below 1 are refused, and the operator told: a
+// count of 0 divides the recorded reads by zero, a negative one sends nothing.
+bool delay_usable(int32_t delay, const char* family, const MessageSink& tell);
 
 } // namespace zuna

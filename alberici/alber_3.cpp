@@ -105,6 +105,12 @@ Talber_3::Talber_3(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shel
     build();
 }
 
+bool Talber_3::run(bool stoppable, const std::function<void(Progress&)>& op)
+{
+    transfer_->set_stoppable(stoppable);
+    return transfer_->run(op);
+}
+
 Station& Talber_3::station() { return shell_.station; }
 
 bool Talber_3::yellow(const QLabel* l) { return l->property("lit").toBool(); }
@@ -426,7 +432,7 @@ void Talber_3::Button1Click()
     init_grid();
     progresse->setValue(1);
     ReadAll r;
-    transfer_->run([&](Progress& p) { r = lecture(station(), &p); });
+    run(true, [&](Progress& p) { r = lecture(station(), &p); });
     for (int n = 1; n <= r.done; ++n)
         show_channel(n, *r.channel[size_t(n - 1)]);
     if (r.stopped)
@@ -440,7 +446,7 @@ void Talber_3::Button3Click()
     if (!ready())
         return;
     std::optional<uint8_t> type;
-    transfer_->run([&](Progress&) { type = teach_type(station()); });
+    run(false, [&](Progress&) { type = teach_type(station()); });
     if (!type) {
         show_message(kSilent);
         return;
@@ -467,7 +473,7 @@ void Talber_3::BitBtn6Click()
     t.time_ms = tp->value();
     t.output = so->value();
     TeachResult r;
-    transfer_->run([&](Progress& p) { r = teach(station(), t, &p); });
+    run(true, [&](Progress& p) { r = teach(station(), t, &p); });
     if (!r.counts.empty())
         nb_p->setValue(r.counts.back());
     Panel1->hide();
@@ -496,7 +502,7 @@ void Talber_3::Button4Click()
     if (!ready())
         return;
     std::array<std::optional<uint8_t>, 6> m{};
-    transfer_->run([&](Progress&) { m = coin_test(station()); });
+    run(false, [&](Progress&) { m = coin_test(station()); });
     bool whole = true;
     for (int k = 0; k < 6; ++k) {
         te_[size_t(k)]->setText(m[size_t(k)] ? QString::number(*m[size_t(k)]) : QString());
@@ -530,7 +536,7 @@ void Talber_3::Button5Click()
     if (!ready())
         return;
     std::optional<Record> r;
-    transfer_->run([&](Progress&) { r = adjust_read(station(), c); });
+    run(false, [&](Progress&) { r = adjust_read(station(), c); });
     if (!r) {
         Panel2->hide();
         show_message(kSilent);
@@ -573,7 +579,7 @@ void Talber_3::okClick()
     v.value = va->value();
     v.validated = val->isChecked();
     WriteResult w;
-    transfer_->run([&](Progress&) { w = write_channel(station(), c, v); });
+    run(false, [&](Progress&) { w = write_channel(station(), c, v); });
     report_write(w);
 }
 
@@ -588,7 +594,7 @@ void Talber_3::Button2Click()
     if (prompt->result() != QDialog::Accepted || !ready())
         return;
     WriteResult w;
-    transfer_->run([&](Progress&) { w = vider(station(), c); });
+    run(false, [&](Progress&) { w = vider(station(), c); });
     report_write(w);
 }
 
@@ -693,7 +699,7 @@ void Talber_3::BitBtn3Click()
         de_[size_t(k)]->setValue(*model_->c[size_t(2 * k + 1)]);
     }
     const uint8_t t = uint8_t(*t1);
-    transfer_->run([&](Progress&) { load_tolerance(station(), c, t); });
+    run(false, [&](Progress&) { load_tolerance(station(), c, t); });
 }
 
 void Talber_3::BitBtn4Click() { vers_c->hide(); }
@@ -703,7 +709,7 @@ void Talber_3::Button6Click()
     if (!ready())
         return;
     TypeLevels r;
-    transfer_->run([&](Progress&) { r = read_type(station()); });
+    run(false, [&](Progress&) { r = read_type(station()); });
     type_m->clearSelection();
     type_m->setCurrentRow(-1);
     if (r.type && *r.type >= 1 && *r.type <= 6)
@@ -731,7 +737,7 @@ void Talber_3::Button7Click()
         if (!ns_[size_t(k)]->isChecked())
             b = uint8_t(b | (1u << k));
     TypeWrite w;
-    transfer_->run([&](Progress&) { w = write_type(station(), uint8_t(row + 1), b); });
+    run(false, [&](Progress&) { w = write_type(station(), uint8_t(row + 1), b); });
     if (!w.confirmed())
         show_message(w.readback.type && w.readback.levels
                          ? QString("Type et niveaux non confirmés : le monayeur relit le type %1 et les niveaux 0x%2.")

@@ -7,6 +7,7 @@
 // what the mechanism was last read or read back to hold.
 #include <QDialog>
 #include <array>
+#include <functional>
 #include <optional>
 
 #include "alberici/al3_link.h"
@@ -81,6 +82,8 @@ private:
     void build_panels(QWidget* parent);
     void hide_views();
     bool ready();
+    // Runs op through Transfer; "Arrêter" only for operations that can stop.
+    bool run(bool stoppable, const std::function<void(Progress&)>& op);
     // Tells the outcome of a write and shows what the read-back holds.
     void report_write(const alberici::WriteResult& w);
 

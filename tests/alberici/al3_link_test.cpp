@@ -437,3 +437,45 @@ TEST(Al3Bench, TeachWithoutCoinStopsAtTheFirstEmptyWait)
 }
 
 } // namespace
+
+namespace {
+
+// Asks to stop once the operation has stepped `after` times.
+struct StopAfter : Progress {
+    explicit StopAfter(int n) : after(n) {}
+    int after, steps = 0;
+    void start(int) override {}
+    void step() override { ++steps; }
+    void finish() override {}
+    bool stop_requested() const override { return steps >= after; }
+};
+
+TEST(Al3Bench, ArreterEndsAtTheNextChannelOrCoin)
+{
+    {
+        Al3Bench b;
+        StopAfter p(3); // the opening step, channels 1 and 2
+        const ReadAll r = lecture(b.station, &p);
+        EXPECT_TRUE(r.stopped);
+        EXPECT_EQ(r.done, 2);
+        EXPECT_TRUE(r.channel[1]);
+        EXPECT_FALSE(r.channel[2]);
+        const std::string line = b.line();
+        EXPECT_EQ(line.substr(line.size() - 7), "53+ 30+") << "the closing still sent";
+    }
+    {
+        Al3Bench b;
+        const auto before = b.mech->record(3);
+        StopAfter p(1);
+        Teach t;
+        t.coins = 3;
+        t.channel = 4;
+        const TeachResult r = teach(b.station, t, &p);
+        EXPECT_TRUE(r.stopped);
+        EXPECT_EQ(r.counts, std::vector<int>{1});
+        EXPECT_FALSE(r.write.sent) << "nothing written after a stop";
+        EXPECT_EQ(b.mech->record(3)[0x0C], before[0x0C]);
+    }
+}
+
+} // namespace

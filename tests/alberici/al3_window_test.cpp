@@ -11,6 +11,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <cstdio>
 #include <functional>
 #include <memory>
 
@@ -354,6 +355,57 @@ TEST_F(Al3Rig, AnAlbCountBelowOneIsRefused)
     EXPECT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("ALB")) << messages[0].toStdString();
     EXPECT_EQ(row(1), "000 000 000 000 000 000 | 000 000 000 000 000 000 | 000 000 0 0 -");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Al3Rig, SilentMechanismIsToldWithinThirtySeconds)
+{
+    struct Row {
+        const char* what;
+        std::function<void()> run;
+    };
+    const std::vector<Row> rows = {
+        {"Lecture (12 canaux)", [&] { click("Button1"); }},
+        {"Calib. Piece (lecture du type)", [&] { click("Button3"); }},
+        {"Calib. Piece, Lecture, 1 pièce",
+         [&] {
+             spin("nb_p")->setValue(1);
+             click("BitBtn6");
+         }},
+        {"Test pieces", [&] { click("Button4"); }},
+        {"Ajust. (lecture du canal)", [&] { prompt(2, "Button5"); }},
+        {"Ajust., OK (écriture et relecture)", [&] { click("ok"); }},
+        {"Vider", [&] { prompt(2, "Button2"); }},
+        {"TYPE, Lecture", [&] { click("Button6"); }},
+        {"TYPE, Ecrir",
+         [&] {
+             child<QListWidget>(w.get(), "type_m")->setCurrentRow(0);
+             click("Button7");
+         }},
+    };
+    for (const Row& r : rows) {
+        mech = static_cast<Al3Mech*>(setup->plug("al3"));
+        messages.clear();
+        uint64_t t0 = setup->bench().now();
+        r.run();
+        const uint64_t normal = setup->bench().now() - t0;
+        EXPECT_TRUE(messages.isEmpty()) << r.what << ": " << messages.join("|").toStdString();
+
+        setup->plug("none");
+        mech = nullptr;
+        messages.clear();
+        t0 = setup->bench().now();
+        r.run();
+        const uint64_t silent = setup->bench().now() - t0;
+        EXPECT_LT(silent, 30'000'000u) << r.what;
+        EXPECT_FALSE(messages.isEmpty()) << r.what;
+        EXPECT_EQ(setup->bench().mask_depth(), 0) << r.what;
+        if (qEnvironmentVariableIsSet("ZUNA_PORT_TIMES"))
+            std::printf("| %s | %.2f s | %.2f s |\n", r.what, normal / 1e6, silent / 1e6);
+    }
 }
 
 } // namespace

@@ -409,3 +409,24 @@ TEST_F(Al3Rig, SilentMechanismIsToldWithinThirtySeconds)
 }
 
 } // namespace
+
+namespace {
+
+// Pictures for the eye (scripts/screenshots.sh): the window after a read and
+// a coin test, its TYPE tab, the help window.
+TEST_F(Al3Rig, DISABLED_Screenshots)
+{
+    const QString dir = qEnvironmentVariable("ZUNA_SHOT_DIR", ".");
+    click("Button1");
+    mech->last_coin() = {121, 88, 139, 60, 205, 96};
+    click("Button4");
+    w->adjustSize();
+    EXPECT_TRUE(w->grab().save(dir + "/talber_3_read.png"));
+    w->tabs()->setCurrentIndex(1);
+    EXPECT_TRUE(w->grab().save(dir + "/talber_3_type.png"));
+    auto* help = shell->dialog<Taide_alber>();
+    help->show();
+    EXPECT_TRUE(help->grab().save(dir + "/taide_alber.png"));
+}
+
+} // namespace

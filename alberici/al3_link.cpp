@@ -354,6 +354,7 @@ TeachResult teach(Station& s, const Teach& t, Progress* p)
         ecrir_nb(s, c);
     if (p)
         p->start(n);
+    int shown = 0;
     for (int coin = 0; coin < n; ++coin) {
         if (p && p->stop_requested()) {
             res.stopped = true;
@@ -367,7 +368,8 @@ TeachResult teach(Station& s, const Teach& t, Progress* p)
         }
         const int k = decode(s);
         res.counts.push_back(k);
-        if (p)
+        // The progress value follows the count received (the window shows it).
+        for (; p && shown < std::min(k, n); ++shown)
             p->step();
         if (k >= n)
             break;

@@ -169,7 +169,8 @@ struct TeachResult {
     WriteResult write;       // the channel settings written and read back
 };
 // The coin teach, then (when every coin came) the channel settings written
-// twice and read back, then "S", "0". Stops between coins on request.
+// twice and read back, then "S", "0". Stops between coins on request. The
+// progress value follows the last count received.
 TeachResult teach(Station& s, const Teach& t, Progress* p = nullptr);
 
 // "Test pieces": "A", measurements 8..13, "S", "0". Nothing for a

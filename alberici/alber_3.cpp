@@ -473,7 +473,13 @@ void Talber_3::BitBtn6Click()
     t.time_ms = tp->value();
     t.output = so->value();
     TeachResult r;
+    // Each count received is shown as it comes: the bar's value is the count.
+    const auto live = connect(progresse, &QProgressBar::valueChanged, this, [this](int v) {
+        if (v >= 1)
+            nb_p->setValue(v);
+    });
     run(true, [&](Progress& p) { r = teach(station(), t, &p); });
+    disconnect(live);
     if (!r.counts.empty())
         nb_p->setValue(r.counts.back());
     Panel1->hide();

@@ -2,6 +2,8 @@
 
 #include "ui/c_canal.h"
 #include "ui/shell.h"
+#include "alberici/aide_alber.h"
+#include "alberici/alber_3.h"
 #include "c120/c_120.h"
 #include "c120/c220b.h"
 #include "c120/calibrate.h"
@@ -44,6 +46,9 @@ void create_start_windows(Shell& shell, QWidget* parent)
     shell.add_dialog(new Tlire_pc(shell, parent));
     shell.add_dialog(new Tcalibre_rm4(shell, parent));
     shell.add_dialog(new Tcalibrate(shell, parent));
+    auto* help = new Taide_alber(parent);
+    help->setWindowTitle(shell.title(help->windowTitle()));
+    shell.add_dialog(help);
 }
 
 namespace {
@@ -63,7 +68,7 @@ const std::vector<SpeedItem>& speed_items()
         {"nrig136000", "NRI\nG13.6", "NRI G13.6", "g136", window<Tnrig1360000>},
         {"SpeedItem4", "SECI\nRM3", "SECI RM3", "rm3", window<TRM3>},
         {"RM4menu", "SECI\nRM4", "SECI RM4", "rm4", window<Trm4>},
-        {"SpeedItem5", "Alberici\nAL 03.", "Alberici al 03", "al3", nullptr},
+        {"SpeedItem5", "Alberici\nAL 03.", "Alberici al 03", "al3", window<Talber_3>},
         {"SpeedItem3", "ZUNA07", "Calibre le module", "", window<Tzuna07>},
     };
     return items;

@@ -10,7 +10,7 @@
 
 namespace zuna::c120 {
 
-// Transfers on a delay count below 1 are refused (ui/feedback.h, shared).
+// Transfers on a delay count below 1 are refused (ui/feedback.h).
 using zuna::delay_usable;
 // The image must hold a whole read before anything is written: the checksum
 // word is computed over it.

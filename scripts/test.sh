@@ -11,8 +11,8 @@ jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUNA_SANITIZE=ON -DZUNA_BENCH=OFF >/dev/null
-cmake --build build-asan -j "$jobs" --target test_store test_link test_nri test_c120 test_seci test_c220 test_freq
-for t in test_store test_link test_nri test_c120 test_seci test_c220 test_freq; do
+cmake --build build-asan -j "$jobs" --target test_store test_link test_nri test_c120 test_seci test_c220 test_alberici test_freq
+for t in test_store test_link test_nri test_c120 test_seci test_c220 test_alberici test_freq; do
   echo "== $t (sanitizers)"
   ASAN_OPTIONS=detect_leaks=1 ./build-asan/tests/$t --gtest_brief=1
 done

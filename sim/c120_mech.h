@@ -100,6 +100,8 @@ protected:
     void reply(const std::vector<uint8_t>& bytes, int delay_bits = 2, int pause_bits = 8);
     void arm_coin(uint64_t now);
     void disarm_coin() { coin_due_ = kNever; }
+    // The coin armed by arm_coin drops: the C120's measurement reply by default.
+    virtual void drop_coin(uint64_t now);
     void power_off();
 
     Bench& bench_ref_;
@@ -122,7 +124,6 @@ private:
     void sample(uint64_t now);
     void finish_command(uint64_t now);
     void send_next(uint64_t now);
-    void drop_coin(uint64_t now);
 
     // Receiver.
     enum class Rx { Idle, Start, Data, Stop };

@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "sim/al3_mech.h"
 #include "sim/c120_mech.h"
 #include "sim/c220_mech.h"
 #include "sim/c220b_mech.h"
@@ -22,6 +23,7 @@ const std::map<std::string, MechanismFactory>& mechanism_factories()
         {"g136", [](Bench& b) { return std::make_unique<G136Mechanism>(b); }},
         {"rm3", [](Bench& b) { return std::make_unique<Rm3Mech>(b); }},
         {"rm4", [](Bench& b) { return std::make_unique<Rm4Mech>(b); }},
+        {"al3", [](Bench& b) { return std::make_unique<Al3Mech>(b); }},
     };
     return factories;
 }

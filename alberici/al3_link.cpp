@@ -1,0 +1,452 @@
+#include "alberici/al3_link.h"
+
+#include <algorithm>
+
+#include "link/rounding.h"
+#include "link/timing.h"
+
+namespace zuna::alberici {
+
+bool alb_usable(const Station& s) { return s.delay.alb >= 1; }
+
+void ecrir_bit_2(Station& s, uint8_t value) { hold_bit(*s.port, s.delay.alb, value); }
+
+bool lit_al3(Station& s, int64_t budget)
+{
+    Port& port = *s.port;
+    port.write_data_port(kLevel1); // the stop bit of the character just sent
+    int64_t c = 0;
+    uint8_t st = port.read_status_port();
+    while (!(st & kReply) && c < budget) {
+        ++c;
+        st = port.read_status_port();
+    }
+    if (c >= budget)
+        return false;
+    auto& runs = s.run_table;
+    int64_t mark = c;
+    for (int j = 0; j < kRunTableSize - 1; ++j) {
+        const uint8_t level = (j % 2 == 0) ? kReply : 0;
+        st = port.read_status_port();
+        while ((st & kReply) == level && c < budget) {
+            ++c;
+            st = port.read_status_port();
+        }
+        if (c >= budget) {
+            runs[size_t(j)] = kEndMark;
+            break;
+        }
+        runs[size_t(j)] = int32_t(div_round_even(c - mark, s.delay.alb));
+        mark = c;
+    }
+    for (int u = 0; u < 3; ++u)
+        ecrir_bit_2(s, kLevel1);
+    return true;
+}
+
+void ecrir_nb(Station& s, uint8_t value)
+{
+    if (!alb_usable(s))
+        return;
+    std::fill(s.run_table.begin(), s.run_table.begin() + kClearedEntries, 0);
+    MaskedSection masked(*s.port);
+    ecrir_bit_2(s, kLevel0);
+    for (int b = 0; b < 8; ++b)
+        ecrir_bit_2(s, ((value >> b) & 1) ? kLevel1 : kLevel0);
+    lit_al3(s, kBudgetUnits * s.delay.alb);
+}
+
+bool attend(Station& s, int64_t wait)
+{
+    if (!alb_usable(s))
+        return false;
+    Port& port = *s.port;
+    port.write_data_port(kLevel1);
+    if (count_while(port, kReply, false, wait) >= wait)
+        return false;
+    auto& runs = s.run_table;
+    for (int j = 0; j < kRunTableSize - 1; ++j) {
+        const int64_t n = count_while(port, kReply, j % 2 == 0, kEndMark);
+        if (n >= kEndMark) {
+            runs[size_t(j)] = kEndMark;
+            break;
+        }
+        runs[size_t(j)] = int32_t(div_round_even(n, s.delay.alb));
+    }
+    return true;
+}
+
+uint8_t decode(Station& s)
+{
+    auto& runs = s.run_table;
+    uint8_t v = 0;
+    size_t i = 0;
+    for (int b = 0; b < 9; ++b) {
+        v = uint8_t(v >> 1);
+        if (i % 2 == 1)
+            v |= 0x80;
+        if (--runs[i] == 0)
+            ++i; // at most 9 steps: never beyond entry 8
+    }
+    return v;
+}
+
+Reply exchange(Station& s, uint8_t c)
+{
+    ecrir_nb(s, c);
+    Reply r;
+    r.heard = s.run_table[0] != 0;
+    r.value = decode(s);
+    return r;
+}
+
+bool test_vitesse(Station& s)
+{
+    if (!alb_usable(s))
+        return false;
+    exchange(s, 'A');
+    exchange(s, 'S');
+    const Reply r = exchange(s, '0');
+    return r.heard && r.value == kAnswerF;
+}
+
+int output_index(uint8_t b)
+{
+    for (int n = 0; n <= 6; ++n)
+        if (b == (1u << n))
+            return n;
+    return 0;
+}
+
+std::string value_text(uint8_t b)
+{
+    const int v = b & 0x7F;
+    return v > 100 ? "NO" : std::to_string(v);
+}
+
+std::string tolerance_text(uint8_t b) { return b > 15 ? "no" : std::to_string(b); }
+
+std::optional<Record> channel_read(Station& s, int record)
+{
+    ecrir_nb(s, 'A');
+    ecrir_nb(s, 'R');
+    ecrir_nb(s, uint8_t(record));
+    Reply r = exchange(s, '0');
+    Record out{};
+    for (int i = 0; i < kRecordBytes; ++i) {
+        if (!r.heard)
+            return std::nullopt;
+        out[size_t(i)] = r.value;
+        // The 15th byte goes back with bit 7 cleared, as the mechanism expects.
+        const uint8_t back = i == 14 ? uint8_t(r.value & 0x7F) : r.value;
+        if (i == kRecordBytes - 1)
+            ecrir_nb(s, back);
+        else
+            r = exchange(s, back);
+    }
+    return out;
+}
+
+void closing(Station& s)
+{
+    ecrir_nb(s, 'S');
+    ecrir_nb(s, '0');
+}
+
+std::optional<Record> lect(Station& s, int n)
+{
+    if (n >= 2)
+        closing(s);
+    return channel_read(s, n - 1);
+}
+
+void reading_opening(Station& s)
+{
+    for (uint8_t c : {uint8_t('A'), uint8_t('g'), uint8_t(0x03), uint8_t('.')})
+        ecrir_nb(s, c);
+    Reply x = exchange(s, '0');
+    x = exchange(s, x.value);
+    x = exchange(s, x.value);
+    ecrir_nb(s, x.value);
+}
+
+void byte_write(Station& s, int record, int address, uint8_t value, bool with_a)
+{
+    if (with_a)
+        ecrir_nb(s, 'A');
+    ecrir_nb(s, 'w');
+    ecrir_nb(s, value);
+    ecrir_nb(s, uint8_t(address));
+    ecrir_nb(s, uint8_t(record));
+    const Reply r = exchange(s, '0');
+    ecrir_nb(s, r.value);
+}
+
+std::optional<uint8_t> byte_read(Station& s, int record, int address)
+{
+    for (uint8_t c : {uint8_t('A'), uint8_t('r'), uint8_t(address), uint8_t(record)})
+        ecrir_nb(s, c);
+    const Reply v = exchange(s, '0');
+    if (!v.heard)
+        return std::nullopt;
+    ecrir_nb(s, v.value);
+    return v.value;
+}
+
+std::optional<uint8_t> type_read(Station& s)
+{
+    ecrir_nb(s, 'A');
+    ecrir_nb(s, 'V');
+    const Reply t = exchange(s, '0');
+    return t.heard ? std::optional<uint8_t>(t.value) : std::nullopt;
+}
+
+void type_write(Station& s, uint8_t type)
+{
+    for (uint8_t c : {uint8_t('A'), uint8_t('v'), type, uint8_t('0'), uint8_t('E')})
+        ecrir_nb(s, c);
+    const Reply r = exchange(s, '0');
+    ecrir_nb(s, r.value);
+}
+
+std::optional<uint8_t> measurement_read(Station& s, int n)
+{
+    ecrir_nb(s, 'm');
+    ecrir_nb(s, uint8_t(n));
+    const Reply v = exchange(s, '0');
+    if (!v.heard)
+        return std::nullopt;
+    ecrir_nb(s, v.value);
+    return v.value;
+}
+
+ReadAll lecture(Station& s, Progress* p)
+{
+    ReadAll res;
+    if (p) {
+        p->start(13);
+        p->step();
+    }
+    reading_opening(s);
+    for (int n = 1; n <= kChannels; ++n) {
+        if (p && p->stop_requested()) {
+            res.stopped = true;
+            break;
+        }
+        closing(s);
+        res.channel[size_t(n - 1)] = channel_read(s, n - 1);
+        if (!res.channel[size_t(n - 1)]) {
+            res.silent = true;
+            break;
+        }
+        res.done = n;
+        if (p && n <= 11)
+            p->step();
+    }
+    closing(s);
+    if (p)
+        p->finish();
+    return res;
+}
+
+std::vector<int> WriteResult::differences() const
+{
+    std::vector<int> d;
+    for (const auto& [address, value] : written)
+        if (!readback || (*readback)[size_t(address)] != value)
+            if (std::find(d.begin(), d.end(), address) == d.end())
+                d.push_back(address);
+    return d;
+}
+
+namespace {
+
+using Writes = std::vector<std::pair<int, uint8_t>>;
+
+// A block of byte writes, each with its own "A", then one more "A".
+void write_block(Station& s, int record, const Writes& w)
+{
+    for (const auto& [address, value] : w)
+        byte_write(s, record, address, value);
+    ecrir_nb(s, 'A');
+}
+
+Writes settings_writes(const Settings& v)
+{
+    const int value = std::clamp(v.value, 0, 127);
+    Writes w = {{kValueAddr, uint8_t(value | (v.validated ? 0 : 0x80))},
+                {kOutputAddr, output_mask(v.output)},
+                {kTimeAddr, uint8_t(std::clamp<int64_t>(round_even(v.time_ms * 0.5), 0, 255))}};
+    for (int k = 1; k <= 6; ++k) {
+        w.push_back({2 * (k - 1), uint8_t(std::clamp(v.parameter[size_t(k - 1)], 0, 255))});
+        w.push_back({2 * k - 1, uint8_t(std::clamp(v.delta[size_t(k - 1)], 0, 255))});
+    }
+    return w;
+}
+
+bool channel_ok(int c) { return c >= 1 && c <= kChannels; }
+
+} // namespace
+
+WriteResult write_channel(Station& s, int channel, const Settings& v)
+{
+    WriteResult w;
+    w.channel = channel;
+    if (!channel_ok(channel) || !alb_usable(s))
+        return w;
+    w.written = settings_writes(v);
+    for (int pass = 0; pass < 2; ++pass)
+        write_block(s, channel - 1, w.written);
+    w.sent = true;
+    w.readback = lect(s, channel);
+    closing(s);
+    return w;
+}
+
+WriteResult vider(Station& s, int channel)
+{
+    WriteResult w;
+    w.channel = channel;
+    if (!channel_ok(channel) || !alb_usable(s))
+        return w;
+    for (int a : {0x0F, 0x0E, 0x0C, 0x0D, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B})
+        w.written.push_back({a, 0xFF});
+    for (const auto& [address, value] : w.written)
+        byte_write(s, channel - 1, address, value);
+    w.sent = true;
+    ecrir_nb(s, 'A');
+    closing(s);
+    w.readback = lect(s, channel);
+    closing(s);
+    return w;
+}
+
+void load_tolerance(Station& s, int channel, uint8_t tolerance)
+{
+    if (!channel_ok(channel))
+        return;
+    for (uint8_t c : {uint8_t('A'), uint8_t('w'), tolerance, uint8_t(kToleranceAddr), uint8_t(channel - 1),
+                      uint8_t('0')})
+        ecrir_nb(s, c);
+}
+
+std::optional<uint8_t> teach_type(Station& s)
+{
+    const auto t = type_read(s);
+    closing(s);
+    return t;
+}
+
+TeachResult teach(Station& s, const Teach& t, Progress* p)
+{
+    TeachResult res;
+    res.write.channel = t.channel;
+    if (!channel_ok(t.channel) || !alb_usable(s))
+        return res;
+    const int record = t.channel - 1;
+    const int n = std::clamp(t.coins, 1, 20);
+    const Reply a = exchange(s, 'A');
+    res.answered = a.heard && a.value == 'A';
+    if (!res.answered)
+        return res;
+    byte_write(s, record, kToleranceAddr, uint8_t(t.tolerance), false);
+    for (uint8_t c : {uint8_t('A'), uint8_t('I'), uint8_t(n), uint8_t(record), uint8_t('0')})
+        ecrir_nb(s, c);
+    if (p)
+        p->start(n);
+    int shown = 0;
+    for (int coin = 0; coin < n; ++coin) {
+        if (p && p->stop_requested()) {
+            res.stopped = true;
+            break;
+        }
+        // A wait that saw no coin leaves the previous capture in the table:
+        // it is not decoded.
+        if (!attend(s)) {
+            res.no_coin = true;
+            break;
+        }
+        const int k = decode(s);
+        res.counts.push_back(k);
+        // The progress value follows the count received (the window shows it).
+        for (; p && shown < std::min(k, n); ++shown)
+            p->step();
+        if (k >= n)
+            break;
+    }
+    if (p)
+        p->finish();
+    if (!res.stopped && !res.no_coin) {
+        Settings v;
+        v.value = t.value;
+        v.time_ms = t.time_ms;
+        v.output = t.output;
+        const Writes all = settings_writes(v); // value, output, time first
+        const Writes w = {all[2], all[0], all[1]}; // the teach's order: time, value, output
+        for (int pass = 0; pass < 2; ++pass)
+            write_block(s, record, w);
+        res.write.written = w;
+        res.write.written.push_back({kToleranceAddr, uint8_t(t.tolerance)});
+        res.write.sent = true;
+        res.write.readback = lect(s, t.channel);
+    }
+    closing(s);
+    return res;
+}
+
+std::array<std::optional<uint8_t>, 6> coin_test(Station& s)
+{
+    std::array<std::optional<uint8_t>, 6> m{};
+    ecrir_nb(s, 'A');
+    for (int k = 0; k < 6; ++k) {
+        m[size_t(k)] = measurement_read(s, 8 + k);
+        if (!m[size_t(k)])
+            break;
+    }
+    closing(s);
+    return m;
+}
+
+std::optional<Record> adjust_read(Station& s, int channel)
+{
+    if (!channel_ok(channel))
+        return std::nullopt;
+    return channel_read(s, channel - 1);
+}
+
+TypeLevels read_type(Station& s)
+{
+    TypeLevels r;
+    r.type = type_read(s);
+    closing(s);
+    r.levels = byte_read(s, kGeneralRecord, 5);
+    // Read as the mechanism's own tool does; the values are not used.
+    for (uint8_t c : {uint8_t('r'), uint8_t(1), uint8_t(kGeneralRecord)})
+        ecrir_nb(s, c);
+    Reply x = exchange(s, '0');
+    ecrir_nb(s, x.value);
+    ecrir_nb(s, 'V');
+    Reply y = exchange(s, '0');
+    const Reply z = exchange(s, y.value);
+    ecrir_nb(s, z.value);
+    closing(s);
+    return r;
+}
+
+TypeWrite write_type(Station& s, uint8_t type, uint8_t levels)
+{
+    TypeWrite w;
+    w.type = type;
+    w.levels = levels;
+    byte_write(s, kGeneralRecord, 5, levels);
+    byte_write(s, kGeneralRecord, 1, (levels & 1) ? 0x81 : 0x01);
+    ecrir_nb(s, 'A');
+    closing(s);
+    type_write(s, type);
+    ecrir_nb(s, 'A');
+    closing(s);
+    w.readback = read_type(s);
+    return w;
+}
+
+} // namespace zuna::alberici

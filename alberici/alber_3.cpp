@@ -1,0 +1,765 @@
+#include "alberici/alber_3.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <memory>
+
+#include "alberici/aide_alber.h"
+#include "store/browsers.h"
+#include "store/model_ui.h"
+#include "ui/c_canal.h"
+#include "ui/shell.h"
+#include "ui/transfer.h"
+
+namespace zuna {
+
+using namespace alberici;
+
+namespace {
+
+const char kSilent[] = "Le monayeur ne répond pas.";
+
+QLabel* make_label(QWidget* parent, const QString& name, const QString& text, int width = 0)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    l->setAlignment(Qt::AlignCenter);
+    l->setFrameShape(QFrame::Panel);
+    l->setFrameShadow(QFrame::Sunken);
+    if (width)
+        l->setMinimumWidth(width);
+    return l;
+}
+
+QPushButton* make_button(QWidget* parent, const char* name, const QString& text, const QString& hint = {})
+{
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(name);
+    if (!hint.isEmpty())
+        b->setToolTip(hint);
+    return b;
+}
+
+QSpinBox* make_spin(QWidget* parent, const QString& name, int lo, int hi, int value, int step = 1)
+{
+    auto* s = new QSpinBox(parent);
+    s->setObjectName(name);
+    s->setRange(lo, hi);
+    s->setSingleStep(step);
+    s->setValue(value);
+    return s;
+}
+
+void set_background(QLabel* l, bool yellow)
+{
+    QPalette p = l->palette();
+    p.setColor(QPalette::Window, yellow ? QColor(Qt::yellow) : l->palette().color(QPalette::Button));
+    l->setPalette(p);
+    l->setAutoFillBackground(true);
+    l->setProperty("lit", yellow);
+}
+
+void make_yellow(QWidget* g)
+{
+    QPalette p = g->palette();
+    p.setColor(QPalette::Window, Qt::yellow);
+    g->setPalette(p);
+    g->setAutoFillBackground(true);
+}
+
+// Name of parameter (i = 1..6) or delta (i = 7..12) of channel n: two digits
+// for i in channels 11 and 12.
+QString cell_name(int n, int i) { return QString("c%1%2").arg(n).arg(i, n >= 11 ? 2 : 1, 10, QChar('0')); }
+
+QString first_upper(const char* lower, const char* upper, int n)
+{
+    return n == 1 ? QString(upper) + "1" : QString("%1%2").arg(lower).arg(n);
+}
+
+std::optional<int> label_number(const QLabel* l)
+{
+    bool ok = false;
+    const int v = l->text().trimmed().toInt(&ok);
+    return ok ? std::optional<int>(v) : std::nullopt;
+}
+
+} // namespace
+
+Talber_3::Talber_3(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shell)
+{
+    setObjectName("alber_3");
+    setWindowTitle(shell.title("Alberici AL 03."));
+    show_message = default_sink(this, windowTitle());
+    build();
+}
+
+bool Talber_3::run(bool stoppable, const std::function<void(Progress&)>& op)
+{
+    transfer_->set_stoppable(stoppable);
+    return transfer_->run(op);
+}
+
+Station& Talber_3::station() { return shell_.station; }
+
+bool Talber_3::yellow(const QLabel* l) { return l->property("lit").toBool(); }
+
+QWidget* Talber_3::build_block(int n)
+{
+    auto* f = new QFrame(this);
+    f->setObjectName(QString("bloc%1").arg(n));
+    f->setFrameShape(QFrame::StyledPanel);
+    auto* g = new QGridLayout(f);
+    g->setContentsMargins(4, 2, 4, 2);
+    g->setHorizontalSpacing(3);
+    g->setVerticalSpacing(2);
+    auto* head = new QLabel(QString("Canal %1").arg(n), f);
+    head->setObjectName(QString("Label%1").arg(n));
+    g->addWidget(head, 0, 0, 1, 3);
+    const size_t i = size_t(n - 1);
+    t_[i] = make_label(f, first_upper("t", "T", n), "000", 34);
+    t_[i]->setToolTip("Temps d'impulsion en ms");
+    v_[i] = make_label(f, first_upper("v", "V", n), "000", 34);
+    v_[i]->setToolTip("Valeur de la piéce");
+    i_[i] = new QCheckBox(f);
+    i_[i]->setObjectName(first_upper("i", "I", n));
+    i_[i]->setToolTip("Sélection du canal");
+    to_[i] = make_label(f, QString("to%1").arg(n), "0", 22);
+    to_[i]->setToolTip("Tolérance");
+    s_[i] = make_label(f, first_upper("s", "S", n), "0", 22);
+    s_[i]->setToolTip("Sortie");
+    g->addWidget(t_[i], 1, 0);
+    g->addWidget(v_[i], 2, 0);
+    g->addWidget(i_[i], 1, 1);
+    g->addWidget(to_[i], 1, 2);
+    for (int k = 1; k <= 12; ++k) {
+        QLabel* l = make_label(f, cell_name(n, k), "000", 30);
+        c_[i][size_t(k - 1)] = l;
+        g->addWidget(l, k <= 6 ? 1 : 2, 3 + (k - 1) % 6);
+    }
+    g->addWidget(s_[i], 1, 9);
+    return f;
+}
+
+void Talber_3::build()
+{
+    auto* top = new QVBoxLayout(this);
+    tabs_ = new QTabWidget(this);
+    tabs_->setObjectName("PageControl1");
+    top->addWidget(tabs_);
+
+    auto* canaux = new QWidget;
+    canaux->setObjectName("canaux");
+    auto* cg = new QHBoxLayout(canaux);
+    auto* blocks = new QGridLayout;
+    for (int n = 1; n <= 12; ++n)
+        blocks->addWidget(build_block(n), (n - 1) % 6, (n - 1) / 6);
+    auto* left = new QVBoxLayout;
+    left->addLayout(blocks);
+    cg->addLayout(left, 1);
+
+    auto* buttons = new QVBoxLayout;
+    Button1 = make_button(canaux, "Button1", "Lecture", "Lecture des infos du monayeur");
+    Button3 = make_button(canaux, "Button3", "Calib. Piece", "Calibration d'une pièce avec le monayeur");
+    Button4 = make_button(canaux, "Button4", "Test pieces", "voir dans quel canal la pièce  est active");
+    Button5 = make_button(canaux, "Button5", "Ajust.", "ajuster un canal manuellement");
+    Button2 = make_button(canaux, "Button2", "Vider");
+    Button8 = make_button(canaux, "Button8", "Enr. Modèle", "Mémorisez un modèle de pièce");
+    Button9 = make_button(canaux, "Button9", "Voir modèle", "Lire un modéle de pièce");
+    BitBtn5 = make_button(canaux, "BitBtn5", "Aide");
+    for (QPushButton* b : {Button1, Button3, Button4, Button5, Button2, Button8, Button9, BitBtn5})
+        buttons->addWidget(b);
+    buttons->addStretch();
+    cg->addLayout(buttons);
+    tabs_->addTab(canaux, "Canaux");
+    tabs_->addTab(build_type_tab(), "TYPE");
+
+    auto* status = new QHBoxLayout;
+    progresse = new QProgressBar(this);
+    progresse->setObjectName("progresse");
+    progresse->setRange(0, 13);
+    progresse->hide();
+    status->addWidget(progresse);
+    transfer_ = new Transfer(shell_.transfers, this, progresse);
+    status->addWidget(transfer_->stop_button());
+    top->addLayout(status);
+    build_panels(this);
+
+    connect(Button1, &QPushButton::clicked, this, &Talber_3::Button1Click);
+    connect(Button3, &QPushButton::clicked, this, &Talber_3::Button3Click);
+    connect(Button4, &QPushButton::clicked, this, &Talber_3::Button4Click);
+    connect(Button5, &QPushButton::clicked, this, &Talber_3::Button5Click);
+    connect(Button2, &QPushButton::clicked, this, &Talber_3::Button2Click);
+    connect(Button8, &QPushButton::clicked, this, &Talber_3::Button8Click);
+    connect(Button9, &QPushButton::clicked, this, &Talber_3::Button9Click);
+    connect(BitBtn5, &QPushButton::clicked, this, &Talber_3::BitBtn5Click);
+    connect(BitBtn6, &QPushButton::clicked, this, &Talber_3::BitBtn6Click);
+    connect(BitBtn7, &QPushButton::clicked, this, &Talber_3::BitBtn7Click);
+    connect(ok, &QPushButton::clicked, this, &Talber_3::okClick);
+    connect(ab, &QPushButton::clicked, this, &Talber_3::abClick);
+    connect(BitBtn1, &QPushButton::clicked, this, &Talber_3::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &Talber_3::BitBtn2Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &Talber_3::BitBtn3Click);
+    connect(BitBtn4, &QPushButton::clicked, this, &Talber_3::BitBtn4Click);
+    connect(Button6, &QPushButton::clicked, this, &Talber_3::Button6Click);
+    connect(Button7, &QPushButton::clicked, this, &Talber_3::Button7Click);
+    connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index == 1 && isVisible())
+            Button6Click();
+    });
+}
+
+QWidget* Talber_3::build_type_tab()
+{
+    auto* tab = new QWidget;
+    tab->setObjectName("TabSheet1");
+    auto* g = new QGridLayout(tab);
+    g->addWidget(new QLabel("Type de monnayeur :", tab), 0, 0);
+    type_m = new QListWidget(tab);
+    type_m->setObjectName("type_m");
+    type_m->addItems({"Impulsion", "Impulsion sur demande", "temps", "temps sur demande", "auto programme",
+                      "multi prix"});
+    type_m->setMaximumHeight(130);
+    g->addWidget(type_m, 1, 0);
+    auto* levels = new QGroupBox("Niveau de sortie", tab);
+    levels->setObjectName("GroupBox2");
+    auto* lg = new QVBoxLayout(levels);
+    for (int k = 0; k <= 6; ++k) {
+        ns_[size_t(k)] = new QCheckBox(k == 0 ? QString("Accumutaleur") : QString("Sortie %1").arg(k), levels);
+        ns_[size_t(k)]->setObjectName(QString("ns%1").arg(k));
+        lg->addWidget(ns_[size_t(k)]);
+    }
+    auto* legend = new QCheckBox("(niveau haut)", levels);
+    legend->setObjectName("CheckBox1");
+    legend->setChecked(true);
+    legend->setEnabled(false);
+    lg->addWidget(legend);
+    g->addWidget(levels, 0, 1, 3, 1);
+    auto* row = new QHBoxLayout;
+    row->addWidget(Button6 = make_button(tab, "Button6", "Lecture"));
+    row->addWidget(Button7 = make_button(tab, "Button7", "Ecrir"));
+    row->addStretch();
+    g->addLayout(row, 3, 0, 1, 2);
+    g->setRowStretch(2, 1);
+    return tab;
+}
+
+void Talber_3::build_panels(QWidget* parent)
+{
+    auto* top = static_cast<QVBoxLayout*>(layout());
+
+    test = new QGroupBox(parent);
+    test->setObjectName("test");
+    auto* tg = new QHBoxLayout(test);
+    tg->addWidget(new QLabel("Mesures :", test));
+    for (int k = 1; k <= 6; ++k)
+        tg->addWidget(te_[size_t(k - 1)] = make_label(test, QString("te%1").arg(k), "000", 34));
+    tg->addStretch();
+    test->hide();
+    top->addWidget(test);
+
+    Panel1 = new QFrame(parent);
+    Panel1->setObjectName("Panel1");
+    Panel1->setFrameShape(QFrame::Panel);
+    auto* p1 = new QGridLayout(Panel1);
+    p1->addWidget(new QLabel("Nb de piece", Panel1), 0, 0);
+    p1->addWidget(nb_p = make_spin(Panel1, "nb_p", 1, 20, 15), 0, 1);
+    p1->addWidget(new QLabel("Canal :", Panel1), 1, 0);
+    p1->addWidget(can = make_spin(Panel1, "can", 1, 12, 1), 1, 1);
+    p1->addWidget(new QLabel("Tolerance :", Panel1), 2, 0);
+    p1->addWidget(tol = make_spin(Panel1, "tol", 2, 10, 4), 2, 1);
+    auto* vc = new QGroupBox("Valeurs canal", Panel1);
+    vc->setObjectName("GroupBox1");
+    auto* vg = new QGridLayout(vc);
+    vg->addWidget(new QLabel("Valeur piéce :", vc), 0, 0);
+    vg->addWidget(vp = make_spin(vc, "vp", 1, 100, 1), 0, 1);
+    vg->addWidget(new QLabel("Temps impulsion :", vc), 1, 0);
+    vg->addWidget(tp = make_spin(vc, "tp", 0, 510, 100, 2), 1, 1);
+    vg->addWidget(new QLabel("Sortie :", vc), 2, 0);
+    vg->addWidget(so = make_spin(vc, "so", 0, 6, 0), 2, 1);
+    p1->addWidget(vc, 0, 2, 3, 1);
+    p1->addWidget(BitBtn6 = make_button(Panel1, "BitBtn6", "Lecture"), 0, 3);
+    p1->addWidget(BitBtn7 = make_button(Panel1, "BitBtn7", "Abandon"), 1, 3);
+    BitBtn6->setDefault(true);
+    Panel1->hide();
+    top->addWidget(Panel1);
+
+    Panel2 = new QFrame(parent);
+    Panel2->setObjectName("Panel2");
+    Panel2->setFrameShape(QFrame::Panel);
+    auto* p2 = new QGridLayout(Panel2);
+    p2->addWidget(new QLabel("Paramètres", Panel2), 0, 0);
+    p2->addWidget(new QLabel("Deltas", Panel2), 1, 0);
+    for (int k = 1; k <= 6; ++k) {
+        p2->addWidget(pa_[size_t(k - 1)] = make_spin(Panel2, QString("pa%1").arg(k), 0, 255, 0), 0, k);
+        p2->addWidget(de_[size_t(k - 1)] = make_spin(Panel2, QString("de%1").arg(k), 0, 30, 0), 1, k);
+    }
+    p2->addWidget(new QLabel("Valeur", Panel2), 0, 7);
+    p2->addWidget(va = make_spin(Panel2, "va", 1, 100, 1), 1, 7);
+    p2->addWidget(new QLabel("Temps", Panel2), 0, 8);
+    p2->addWidget(ta = make_spin(Panel2, "ta", 0, 510, 100, 2), 1, 8);
+    p2->addWidget(new QLabel("Sortie", Panel2), 0, 9);
+    p2->addWidget(sa = make_spin(Panel2, "sa", 0, 6, 0), 1, 9);
+    val = new QCheckBox("validé", Panel2);
+    val->setObjectName("val");
+    p2->addWidget(val, 0, 10);
+    p2->addWidget(ok = make_button(Panel2, "ok", "OK"), 0, 11);
+    p2->addWidget(ab = make_button(Panel2, "ab", "Abandon"), 1, 11);
+    ok->setDefault(true);
+    Panel2->hide();
+    top->addWidget(Panel2);
+
+    choix_c = new QGroupBox(parent);
+    choix_c->setObjectName("choix_c");
+    make_yellow(choix_c);
+    auto* pc = new QHBoxLayout(choix_c);
+    pc->addWidget(new QLabel("CANAL :", choix_c));
+    pc->addWidget(canal = make_spin(choix_c, "canal", 1, 12, 1));
+    pc->addWidget(new QLabel("Piéce", choix_c));
+    piece = new QLineEdit("PIECE", choix_c);
+    piece->setObjectName("piece");
+    piece->setMaxLength(15);
+    connect(piece, &QLineEdit::textEdited, this, [this](const QString& t) {
+        const int pos = piece->cursorPosition();
+        piece->setText(store::upper_name(shell_, t));
+        piece->setCursorPosition(pos);
+    });
+    pc->addWidget(piece);
+    pc->addWidget(BitBtn1 = make_button(choix_c, "BitBtn1", "OK"));
+    pc->addWidget(BitBtn2 = make_button(choix_c, "BitBtn2", "Abandon"));
+    choix_c->hide();
+    top->addWidget(choix_c);
+
+    vers_c = new QGroupBox(parent);
+    vers_c->setObjectName("vers_c");
+    make_yellow(vers_c);
+    auto* pv = new QHBoxLayout(vers_c);
+    pv->addWidget(f_p = new QLabel(vers_c));
+    f_p->setObjectName("f_p");
+    pv->addWidget(new QLabel("Vers", vers_c));
+    pv->addWidget(new QLabel("CANAL :", vers_c));
+    pv->addWidget(canal_v = make_spin(vers_c, "canal_v", 1, 12, 1));
+    pv->addWidget(BitBtn3 = make_button(vers_c, "BitBtn3", "OK"));
+    pv->addWidget(BitBtn4 = make_button(vers_c, "BitBtn4", "Abandon"));
+    vers_c->hide();
+    top->addWidget(vers_c);
+}
+
+void Talber_3::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    // Once per opening: a dialog opened over this window (prompt, browser,
+    // help) must not wipe what was read when it closes.
+    if (!initialised_) {
+        initialised_ = true;
+        hide_views();
+        init_grid();
+    }
+}
+
+void Talber_3::init_grid()
+{
+    for (auto& row : c_)
+        for (QLabel* l : row) {
+            l->setText("000");
+            set_background(l, false);
+        }
+}
+
+void Talber_3::hide_views()
+{
+    Panel1->hide();
+    Panel2->hide();
+    test->hide();
+}
+
+bool Talber_3::ready() { return delay_usable(station().delay.alb, "ALB", show_message); }
+
+void Talber_3::show_channel(int n, const Record& r)
+{
+    if (n < 1 || n > kChannels)
+        return;
+    for (int k = 1; k <= 6; ++k) {
+        parameter(n, k)->setText(QString::number(alberici::parameter(r, k)));
+        delta(n, k)->setText(QString::number(alberici::delta(r, k)));
+    }
+    output_label(n)->setText(QString::number(output_index(r[kOutputAddr])));
+    time_label(n)->setText(QString::number(time_ms(r)));
+    value_label(n)->setText(QString::fromStdString(value_text(r[kValueAddr])));
+    tolerance_label(n)->setText(QString::fromStdString(tolerance_text(r[kToleranceAddr])));
+    selection(n)->setChecked(validated(r));
+}
+
+void Talber_3::report_write(const WriteResult& w)
+{
+    if (!w.sent)
+        return;
+    if (w.readback)
+        show_channel(w.channel, *w.readback);
+    if (w.confirmed())
+        return;
+    if (!w.readback) {
+        show_message(QString("Écriture du canal %1 non confirmée : le monayeur ne répond pas à la relecture. "
+                             "Le canal affiché n'est pas mis à jour, relisez le monayeur.")
+                         .arg(w.channel));
+        return;
+    }
+    QStringList at;
+    for (int a : w.differences())
+        at << QString("0x%1").arg(a, 2, 16, QChar('0')).toUpper().replace("0X", "0x");
+    show_message(QString("Écriture du canal %1 non confirmée : le monayeur relit d'autres valeurs aux adresses %2. "
+                         "Le canal affiché est ce que le monayeur contient.")
+                     .arg(w.channel)
+                     .arg(at.join(", ")));
+}
+
+void Talber_3::Button1Click()
+{
+    hide_views();
+    if (!ready())
+        return;
+    init_grid();
+    progresse->setValue(1);
+    ReadAll r;
+    run(true, [&](Progress& p) { r = lecture(station(), &p); });
+    for (int n = 1; n <= r.done; ++n)
+        show_channel(n, *r.channel[size_t(n - 1)]);
+    if (r.stopped)
+        show_message(QString("Lecture arrêtée après le canal %1 : les canaux suivants ne sont pas lus.").arg(r.done));
+    else if (r.silent)
+        show_message(kSilent);
+}
+
+void Talber_3::Button3Click()
+{
+    if (!ready())
+        return;
+    std::optional<uint8_t> type;
+    run(false, [&](Progress&) { type = teach_type(station()); });
+    if (!type) {
+        show_message(kSilent);
+        return;
+    }
+    if (*type == 5) {
+        show_message("Vous devez changer le type de monnayeur ");
+        return;
+    }
+    Panel2->hide();
+    nb_p->setValue(15);
+    Panel1->show();
+    test->hide();
+}
+
+void Talber_3::BitBtn6Click()
+{
+    if (!ready())
+        return;
+    Teach t;
+    t.coins = nb_p->value();
+    t.channel = can->value();
+    t.tolerance = tol->value();
+    t.value = vp->value();
+    t.time_ms = tp->value();
+    t.output = so->value();
+    TeachResult r;
+    // Each count received is shown as it comes: the bar's value is the count.
+    const auto live = connect(progresse, &QProgressBar::valueChanged, this, [this](int v) {
+        if (v >= 1)
+            nb_p->setValue(v);
+    });
+    run(true, [&](Progress& p) { r = teach(station(), t, &p); });
+    disconnect(live);
+    if (!r.counts.empty())
+        nb_p->setValue(r.counts.back());
+    Panel1->hide();
+    if (!r.answered) {
+        show_message("Le monayeur ne répond pas : l'apprentissage n'a pas commencé.");
+        return;
+    }
+    if (r.stopped || r.no_coin) {
+        const QString why = r.stopped ? QString("Apprentissage arrêté") : QString("Aucune pièce reçue");
+        show_message(QString("%1 après %2 pièce(s) : le canal %3 n'est pas écrit.")
+                         .arg(why)
+                         .arg(r.counts.size())
+                         .arg(t.channel));
+        return;
+    }
+    report_write(r.write);
+}
+
+void Talber_3::BitBtn7Click() { Panel1->hide(); }
+
+void Talber_3::Button4Click()
+{
+    Panel2->hide();
+    Panel1->hide();
+    test->show();
+    if (!ready())
+        return;
+    std::array<std::optional<uint8_t>, 6> m{};
+    run(false, [&](Progress&) { m = coin_test(station()); });
+    bool whole = true;
+    for (int k = 0; k < 6; ++k) {
+        te_[size_t(k)]->setText(m[size_t(k)] ? QString::number(*m[size_t(k)]) : QString());
+        whole = whole && m[size_t(k)];
+    }
+    if (!whole) {
+        show_message(kSilent);
+        return;
+    }
+    for (int n = 1; n <= kChannels; ++n) {
+        if (!selection(n)->isChecked())
+            continue;
+        for (int k = 1; k <= 6; ++k) {
+            const auto p = label_number(parameter(n, k));
+            const auto d = label_number(delta(n, k));
+            const int v = *m[size_t(k - 1)];
+            // Whole numbers, not bytes: p = 5, d = 10 accepts 0..15.
+            const bool inside = p && d && *p - *d <= v && v <= *p + *d;
+            set_background(parameter(n, k), inside);
+            set_background(delta(n, k), inside);
+        }
+    }
+}
+
+void Talber_3::Button5Click()
+{
+    test->hide();
+    int c = 1;
+    if (auto* prompt = shell_.dialog<TC_canal>())
+        c = prompt->ask(kChannels, this);
+    if (!ready())
+        return;
+    std::optional<Record> r;
+    run(false, [&](Progress&) { r = adjust_read(station(), c); });
+    if (!r) {
+        Panel2->hide();
+        show_message(kSilent);
+        return;
+    }
+    adjust_channel_ = c;
+    QStringList clamped;
+    auto put = [&](QSpinBox* s, int v, const QString& what) {
+        s->setValue(v);
+        if (s->value() != v)
+            clamped << QString("%1 %2 → %3").arg(what).arg(v).arg(s->value());
+    };
+    for (int k = 1; k <= 6; ++k) {
+        put(pa_[size_t(k - 1)], alberici::parameter(*r, k), QString("paramètre %1").arg(k));
+        put(de_[size_t(k - 1)], alberici::delta(*r, k), QString("delta %1").arg(k));
+    }
+    sa->setValue(output_index((*r)[kOutputAddr]));
+    ta->setValue(time_ms(*r));
+    val->setChecked(validated(*r));
+    put(va, (*r)[kValueAddr] & 0x7F, "valeur");
+    Panel2->show();
+    if (!clamped.isEmpty())
+        show_message(QString("Valeurs lues hors des limites de l'ajustement, ramenées à la limite : %1.")
+                         .arg(clamped.join(", ")));
+}
+
+void Talber_3::okClick()
+{
+    const int c = adjust_channel_;
+    Panel2->hide();
+    if (!ready())
+        return;
+    Settings v;
+    for (int k = 0; k < 6; ++k) {
+        v.parameter[size_t(k)] = pa_[size_t(k)]->value();
+        v.delta[size_t(k)] = de_[size_t(k)]->value();
+    }
+    v.output = sa->value();
+    v.time_ms = ta->value();
+    v.value = va->value();
+    v.validated = val->isChecked();
+    WriteResult w;
+    run(false, [&](Progress&) { w = write_channel(station(), c, v); });
+    report_write(w);
+}
+
+void Talber_3::abClick() { Panel2->hide(); }
+
+void Talber_3::Button2Click()
+{
+    auto* prompt = shell_.dialog<TC_canal>();
+    if (!prompt)
+        return;
+    const int c = prompt->ask(kChannels, this);
+    if (prompt->result() != QDialog::Accepted || !ready())
+        return;
+    WriteResult w;
+    run(false, [&](Progress&) { w = vider(station(), c); });
+    report_write(w);
+}
+
+void Talber_3::Button8Click()
+{
+    hide_views();
+    canal->setRange(1, kChannels);
+    choix_c->show();
+}
+
+void Talber_3::BitBtn1Click()
+{
+    const int c = canal->value();
+    store::ModelRecord m;
+    m.type = "ALB3";
+    m.piece = piece->text().left(15).toStdString();
+    std::vector<std::pair<int, QLabel*>> columns; // C index (0 = C1), label
+    for (int k = 1; k <= 6; ++k) {
+        columns.push_back({2 * k - 2, parameter(c, k)});
+        columns.push_back({2 * k - 1, delta(c, k)});
+    }
+    for (const auto& [col, l] : columns) {
+        const auto v = label_number(l);
+        if (!v) {
+            show_message(QString("'%1' n'est pas une valeur entière correcte : le modèle n'est pas enregistré.")
+                             .arg(l->text()));
+            return;
+        }
+        m.c[size_t(col)] = *v;
+    }
+    const auto t1 = label_number(tolerance_label(c));
+    if (!t1) {
+        show_message(QString("'%1' n'est pas une valeur entière correcte : le modèle n'est pas enregistré.")
+                         .arg(tolerance_label(c)->text()));
+        return;
+    }
+    m.t[0] = *t1;
+    if (store::store_model(shell_, this, m))
+        choix_c->hide();
+}
+
+void Talber_3::BitBtn2Click() { choix_c->hide(); }
+
+void Talber_3::Button9Click()
+{
+    hide_views();
+    // The six character labels of the browser mean nothing for this mechanism.
+    std::vector<QLabel*> hidden;
+    if (auto* b = shell_.dialog<store::TM_g13_6000>())
+        for (int i = 1; i <= 6; ++i)
+            if (auto* l = b->findChild<QLabel*>(QString("t%1t").arg(i)); l && !l->isHidden()) {
+                l->hide();
+                hidden.push_back(l);
+            }
+    canal_v->setRange(1, kChannels);
+    model_ = store::choose_model(shell_, this, "ALB3");
+    for (QLabel* l : hidden)
+        l->show();
+    if (!model_)
+        return;
+    f_p->setText(QString::fromStdString(model_->piece));
+    vers_c->show();
+}
+
+void Talber_3::BitBtn3Click()
+{
+    if (!model_)
+        return;
+    const QString name = QString::fromStdString(model_->piece);
+    const auto& t1 = model_->t[0];
+    if (!t1 || *t1 < 0 || *t1 > 255) {
+        show_message(QString("Modèle « %1 » : T1 est vide ou hors de 0..255 ; rien n'a été chargé.").arg(name));
+        return;
+    }
+    for (int i = 0; i < 12; ++i) {
+        const auto& v = model_->c[size_t(i)];
+        const int hi = i % 2 == 0 ? 255 : 30;
+        if (!v || *v < 0 || *v > hi) {
+            show_message(QString("Modèle « %1 » : la valeur C%2 est vide ou hors de 0..%3 ; rien n'a été chargé.")
+                             .arg(name)
+                             .arg(i + 1)
+                             .arg(hi));
+            return;
+        }
+    }
+    if (!ready())
+        return;
+    const int c = canal_v->value();
+    vers_c->hide();
+    Panel2->show();
+    adjust_channel_ = c;
+    if (auto* prompt = shell_.dialog<TC_canal>()) {
+        prompt->canal()->setRange(1, kChannels);
+        prompt->canal()->setValue(c);
+    }
+    va->setValue(1);
+    ta->setValue(100);
+    sa->setValue(c); // limited by its range to 6
+    val->setChecked(true);
+    for (int k = 0; k < 6; ++k) {
+        pa_[size_t(k)]->setValue(*model_->c[size_t(2 * k)]);
+        de_[size_t(k)]->setValue(*model_->c[size_t(2 * k + 1)]);
+    }
+    const uint8_t t = uint8_t(*t1);
+    run(false, [&](Progress&) { load_tolerance(station(), c, t); });
+}
+
+void Talber_3::BitBtn4Click() { vers_c->hide(); }
+
+void Talber_3::Button6Click()
+{
+    if (!ready())
+        return;
+    TypeLevels r;
+    run(false, [&](Progress&) { r = read_type(station()); });
+    type_m->clearSelection();
+    type_m->setCurrentRow(-1);
+    if (r.type && *r.type >= 1 && *r.type <= 6)
+        type_m->setCurrentRow(*r.type - 1);
+    if (r.levels)
+        for (int k = 0; k <= 6; ++k)
+            ns_[size_t(k)]->setChecked(!((*r.levels >> k) & 1));
+    if (!r.type || !r.levels)
+        show_message(kSilent);
+    else if (*r.type < 1 || *r.type > 6)
+        show_message(QString("Type de monnayeur inconnu (%1) : aucun type n'est choisi.").arg(*r.type));
+}
+
+void Talber_3::Button7Click()
+{
+    const int row = type_m->currentRow();
+    if (row < 0 || type_m->selectedItems().isEmpty()) {
+        show_message("Choisissez d'abord le type de monnayeur : rien n'a été écrit.");
+        return;
+    }
+    if (!ready())
+        return;
+    uint8_t b = 0;
+    for (int k = 0; k <= 6; ++k)
+        if (!ns_[size_t(k)]->isChecked())
+            b = uint8_t(b | (1u << k));
+    TypeWrite w;
+    run(false, [&](Progress&) { w = write_type(station(), uint8_t(row + 1), b); });
+    if (!w.confirmed())
+        show_message(w.readback.type && w.readback.levels
+                         ? QString("Type et niveaux non confirmés : le monayeur relit le type %1 et les niveaux 0x%2.")
+                               .arg(*w.readback.type)
+                               .arg(*w.readback.levels, 2, 16, QChar('0'))
+                         : QString("Type et niveaux non confirmés : le monayeur ne répond pas à la relecture."));
+}
+
+void Talber_3::BitBtn5Click()
+{
+    if (auto* help = shell_.dialog<Taide_alber>()) {
+        help->exec();
+        return;
+    }
+    Taide_alber help(this);
+    help.exec();
+}
+
+} // namespace zuna

@@ -1,0 +1,483 @@
+// The AL3 link: what each transaction puts on the line (a recording port
+// turns every masked span into the character sent), the captures and the
+// decoder on scripted replies, and the transactions against the simulated AL3.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "alberici/al3_link.h"
+#include "link/module.h"
+#include "link/rounding.h"
+#include "sim/al3_mech.h"
+#include "sim/catalogue.h"
+#include "tests/common/recording_port.h"
+
+using namespace zuna;
+using namespace zuna::alberici;
+using test::RecordingPort;
+using Tokens = std::vector<std::string>;
+
+namespace {
+
+std::string hex(int v)
+{
+    char b[4];
+    std::snprintf(b, sizeof b, "%02X", v & 0xFF);
+    return b;
+}
+
+// One token per masked span: the character its units carry ("?" when they
+// do not frame one), "+" when the three closing units followed a reply.
+// Port accesses outside a span are "attend" (a coin wait) or reported.
+Tokens tokens(const std::vector<RecordingPort::Event>& ev, int32_t alb)
+{
+    Tokens out;
+    std::vector<int> units;
+    int64_t reads = 0, after = 0;
+    bool open = false;
+    for (const auto& e : ev) {
+        switch (e.kind) {
+        case RecordingPort::Mask:
+            if (open)
+                out.push_back("nested mask");
+            open = true;
+            units.clear();
+            reads = after = 0;
+            break;
+        case RecordingPort::Write:
+            if (!open) {
+                if (out.empty() || out.back() != "attend")
+                    out.push_back("attend");
+                break;
+            }
+            if (e.value != kLevel0 && e.value != kLevel1) {
+                out.push_back("bad write " + hex(e.value));
+                break;
+            }
+            if (reads > 0)
+                after += e.count;
+            else
+                for (int64_t u = 0; u < e.count / (alb + 1); ++u)
+                    units.push_back(e.value & 1);
+            break;
+        case RecordingPort::Read:
+            if (!open) {
+                if (out.empty() || out.back() != "attend")
+                    out.push_back("attend");
+                break;
+            }
+            reads += e.count;
+            break;
+        case RecordingPort::Unmask: {
+            std::string t = "?";
+            if (units.size() == 9 && units[0] == 0) {
+                int c = 0;
+                for (int b = 0; b < 8; ++b)
+                    c |= units[size_t(b + 1)] << b;
+                t = hex(c);
+            }
+            if (after == 3 * (alb + 1))
+                t += "+";
+            else if (after != 0)
+                t += "!" + std::to_string(after);
+            out.push_back(t);
+            open = false;
+            break;
+        }
+        case RecordingPort::Idle:
+            out.push_back("idle");
+            break;
+        }
+    }
+    if (open)
+        out.push_back("still masked");
+    return out;
+}
+
+std::string str(const Tokens& t)
+{
+    std::string s;
+    for (const auto& x : t)
+        s += (s.empty() ? "" : " ") + x;
+    return s;
+}
+
+struct Al3Bench {
+    explicit Al3Bench(const char* faults = "") : setup(1.0, parse(faults), ""), rec(setup.bench()), station(rec)
+    {
+        mech = static_cast<sim::Al3Mech*>(setup.plug("al3"));
+        station.measured_module_count = measure_module(setup.bench());
+        load_delay_counts(station);
+        rec.events.clear();
+    }
+    static sim::Faults parse(const char* text)
+    {
+        sim::Faults f;
+        sim::parse_faults(text, f, nullptr);
+        return f;
+    }
+    std::string line()
+    {
+        std::string s = str(tokens(rec.events, station.delay.alb));
+        rec.events.clear();
+        return s;
+    }
+    sim::SimSetup setup;
+    RecordingPort rec;
+    Station station;
+    sim::Al3Mech* mech = nullptr;
+};
+
+// Echoes of a channel read of the factory record: r1..r17 sent back, r15
+// with bit 7 cleared, then r18.
+std::string read_tail(const sim::Al3Mech::Record& r)
+{
+    std::string s;
+    for (int i = 0; i < 18; ++i)
+        s += " " + hex(i == 14 ? r[size_t(i)] & 0x7F : r[size_t(i)]) + "+";
+    return s;
+}
+
+struct LineRow {
+    const char* what;
+    std::function<void(Station&)> run;
+    std::function<std::string(sim::Al3Mech&)> expected;
+};
+
+TEST(Al3Line, TransactionsPutTheirCharactersOnTheLineInOrder)
+{
+    const std::vector<LineRow> rows = {
+        {"speed test", [](Station& s) { EXPECT_TRUE(test_vitesse(s)); },
+         [](sim::Al3Mech&) { return std::string("41+ 53+ 30+"); }},
+        {"lect 1: no closing first, r15 back with bit 7 cleared",
+         [](Station& s) { EXPECT_TRUE(lect(s, 1)); },
+         [](sim::Al3Mech& m) {
+             m.record(0)[0x0E] = 0xE4;
+             return "41+ 52+ 00+ 30+" + read_tail(m.record(0));
+         }},
+        {"lect 12: the closing first", [](Station& s) { EXPECT_TRUE(lect(s, 12)); },
+         [](sim::Al3Mech& m) { return "53+ 30+ 41+ 52+ 0B+ 30+" + read_tail(m.record(11)); }},
+        {"byte write", [](Station& s) { byte_write(s, 4, 0x0D, 0x32); },
+         [](sim::Al3Mech&) { return std::string("41+ 77+ 32+ 0D+ 04+ 30+ 32+"); }},
+        {"type write", [](Station& s) { type_write(s, 3); },
+         [](sim::Al3Mech&) { return std::string("41+ 76+ 03+ 30+ 45+ 30+ 03+"); }},
+        {"model load: the tolerance unechoed", [](Station& s) { load_tolerance(s, 9, 7); },
+         [](sim::Al3Mech&) { return std::string("41+ 77+ 07+ 0F+ 08+ 30+"); }},
+        {"coin test", [](Station& s) { coin_test(s); },
+         [](sim::Al3Mech& m) {
+             m.last_coin() = {1, 2, 3, 4, 5, 0x80};
+             return std::string("41+ 6D+ 08+ 30+ 01+ 6D+ 09+ 30+ 02+ 6D+ 0A+ 30+ 03+ 6D+ 0B+ 30+ 04+ "
+                                "6D+ 0C+ 30+ 05+ 6D+ 0D+ 30+ 80+ 53+ 30+");
+         }},
+        {"type and levels", [](Station& s) { read_type(s); },
+         [](sim::Al3Mech& m) {
+             m.type() = 2;
+             m.record(12)[5] = 0x14;
+             m.record(12)[1] = 0x81;
+             return std::string("41+ 56+ 30+ 53+ 30+ 41+ 72+ 05+ 0C+ 30+ 14+ 72+ 01+ 0C+ 30+ 81+ 56+ 30+ 02+ "
+                                "02+ 53+ 30+");
+         }},
+        {"teach of two coins into channel 2",
+         [](Station& s) {
+             Teach t;
+             t.coins = 2;
+             t.channel = 2;
+             t.tolerance = 5;
+             t.value = 50;
+             t.time_ms = 120;
+             t.output = 3;
+             const TeachResult r = teach(s, t);
+             EXPECT_EQ(r.counts, (std::vector<int>{1, 2}));
+             EXPECT_TRUE(r.write.confirmed());
+         },
+         [](sim::Al3Mech& m) {
+             m.queue_coin({100, 101, 102, 103, 104, 105});
+             m.queue_coin({102, 101, 102, 103, 104, 105});
+             std::string block = "41+ 77+ 3C+ 0D+ 01+ 30+ 3C+ 41+ 77+ 32+ 0E+ 01+ 30+ 32+ 41+ 77+ 08+ 0C+ 01+ 30+ "
+                                 "08+ 41+";
+             sim::Al3Mech::Record r = m.record(1);
+             for (int k = 0; k < 6; ++k)
+                 r[size_t(2 * k)] = uint8_t(101 + (k ? k - 1 : 0)), r[size_t(2 * k + 1)] = 3;
+             r[1] = 4;
+             r[0x0C] = 8, r[0x0D] = 60, r[0x0E] = 50, r[0x0F] = 5;
+             return "41+ 77+ 05+ 0F+ 01+ 30+ 05+ 41+ 49+ 02+ 01+ 30+ attend " + block + " " + block +
+                    " 53+ 30+ 41+ 52+ 01+ 30+" + read_tail(r) + " 53+ 30+";
+         }},
+    };
+    for (const LineRow& row : rows) {
+        Al3Bench b;
+        const std::string expected = row.expected(*b.mech);
+        row.run(b.station);
+        EXPECT_EQ(b.line(), expected) << row.what;
+    }
+}
+
+TEST(Al3Line, ReadAllAndEmptyChannelFollowTheirSequence)
+{
+    Al3Bench b;
+    const ReadAll r = lecture(b.station);
+    EXPECT_EQ(r.done, 12);
+    EXPECT_FALSE(r.silent);
+    std::string expected = "41+ 67+ 03+ 2E+ 30+ 31+ 31+ 31+";
+    for (int n = 1; n <= 12; ++n)
+        expected += " 53+ 30+ 41+ 52+ " + hex(n - 1) + "+ 30+" + read_tail(b.mech->record(n - 1));
+    expected += " 53+ 30+";
+    EXPECT_EQ(b.line(), expected);
+    for (int n = 1; n <= 12; ++n)
+        EXPECT_EQ(*r.channel[size_t(n - 1)], b.mech->record(n - 1)) << n;
+
+    const WriteResult w = vider(b.station, 3);
+    EXPECT_TRUE(w.confirmed());
+    std::string v;
+    for (int a : {0x0F, 0x0E, 0x0C, 0x0D, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11})
+        v += "41+ 77+ FF+ " + hex(a) + "+ 02+ 30+ FF+ ";
+    v += "41+ 53+ 30+ 53+ 30+ 41+ 52+ 02+ 30+" + read_tail(b.mech->record(2)) + " 53+ 30+";
+    EXPECT_EQ(b.line(), v) << "each character masked on its own: no span around the whole";
+    EXPECT_EQ(b.mech->record(2), sim::Al3Mech::emptied());
+}
+
+// A port whose status replays a reply: `wait` reads of idle, then stretches
+// of units (ALB + 1 reads each) of alternating level, starting at level 0.
+struct ScriptPort : Port {
+    int64_t wait = 0;
+    std::vector<int> stretches;
+    int32_t unit = 69;
+    int64_t reads = 0;
+    int64_t writes = 0;
+    void write_data_port(uint8_t) override { ++writes; }
+    uint8_t read_status_port() override
+    {
+        int64_t at = reads++ - wait;
+        if (at < 0)
+            return 0;
+        for (size_t j = 0; j < stretches.size(); ++j) {
+            const int64_t len = int64_t(stretches[j]) * unit;
+            if (at < len)
+                return j % 2 == 0 ? kReply : 0;
+            at -= len;
+        }
+        return 0;
+    }
+    void mask_interrupts() override {}
+    void unmask_interrupts() override {}
+    void idle(uint64_t) override {}
+};
+
+struct CaptureRow {
+    const char* what;
+    int64_t wait;
+    std::vector<int> stretches;
+    std::vector<int32_t> entries; // run table 0..n
+    int value;
+    bool heard;
+};
+
+TEST(Al3Capture, RepliesAreCapturedAndDecodedFromTheRunTable)
+{
+    const std::vector<CaptureRow> rows = {
+        {"silent: nothing written, no closing units", 100000, {}, {0, 0}, 0, false},
+        {"0xFF: one unit of level 0, then idle", 150, {1}, {1, kEndMark, 0}, 0xFF, true},
+        {"0x00: nine units of level 0", 150, {9}, {9, kEndMark, 0}, 0x00, true},
+        {"F", 150, {2, 2, 3, 1, 1}, {2, 2, 3, 1, 1, kEndMark}, 'F', true},
+        {"A", 10, {1, 1, 5, 1, 1}, {1, 1, 5, 1, 1, kEndMark}, 'A', true},
+        {"a reply that starts after the budget", 78 * 68, {1}, {0}, 0, false},
+    };
+    for (const CaptureRow& row : rows) {
+        ScriptPort port;
+        port.wait = row.wait;
+        port.stretches = row.stretches;
+        Station s(port);
+        s.delay.alb = 68;
+        s.run_table.fill(7);
+        ecrir_nb(s, 'X');
+        EXPECT_EQ(port.writes, 9 * 69 + 1 + (row.heard ? 3 * 69 : 0)) << row.what;
+        for (size_t j = 0; j < row.entries.size(); ++j)
+            EXPECT_EQ(s.run_table[j], row.entries[j]) << row.what << " entry " << j;
+        EXPECT_EQ(s.run_table[1001], 7) << "entries beyond 1000 are not cleared";
+        const Reply r{decode(s), s.run_table[0] != 0};
+        EXPECT_EQ(r.value, row.value) << row.what;
+    }
+}
+
+TEST(Al3Capture, LengthsRoundHalvesToEvenAndBadCountsAreRefused)
+{
+    struct Row {
+        int64_t reads; // of the level 0 stretch, counted
+        int32_t entry;
+    };
+    for (const Row& r : {Row{101, 1}, Row{102, 2}, Row{170, 2}, Row{171, 3}, Row{238, 4}}) {
+        ScriptPort port;
+        port.unit = 1;
+        port.wait = 5;
+        port.stretches = {int(r.reads + 1)}; // the read ending the wait is not counted
+        Station s(port);
+        s.delay.alb = 68;
+        lit_al3(s, 78 * 68);
+        EXPECT_EQ(s.run_table[0], r.entry) << r.reads;
+    }
+    // ALB below 1: no unit, no capture, no speed test.
+    for (int32_t alb : {0, -5}) {
+        ScriptPort port;
+        port.stretches = {1};
+        Station s(port);
+        s.delay.alb = alb;
+        ecrir_nb(s, 'A');
+        EXPECT_FALSE(attend(s));
+        EXPECT_FALSE(test_vitesse(s));
+        EXPECT_EQ(port.writes + port.reads, 0) << alb;
+    }
+}
+
+TEST(Al3Capture, AttendTimesOutWithoutWritingAndKeepsNoStaleCount)
+{
+    ScriptPort port;
+    port.wait = 1000000000; // nobody passes a coin
+    Station s(port);
+    s.delay.alb = 68;
+    s.run_table[0] = 1, s.run_table[1] = 1, s.run_table[2] = 7; // the previous capture
+    EXPECT_FALSE(attend(s, 5000));
+    EXPECT_EQ(s.run_table[0], 1) << "nothing written";
+    EXPECT_EQ(port.reads, 5000);
+    EXPECT_EQ(port.writes, 1);
+}
+
+TEST(Al3Bench, SpeedSearchLandsNearTheMechanismsBitTime)
+{
+    Al3Bench b;
+    Station& s = b.station;
+    s.delay.alb = 2;
+    while (!test_vitesse(s) && s.delay.alb <= 150)
+        ++s.delay.alb;
+    const int low = s.delay.alb;
+    int high = low;
+    while (test_vitesse(s)) {
+        high = s.delay.alb;
+        ++s.delay.alb;
+    }
+    const int found = int(div_round_even(low + high, 2));
+    EXPECT_NEAR(found, 68, 2) << low << ".." << high;
+    EXPECT_GT(high - low, 2) << "the mechanism understands a band, not one count";
+}
+
+TEST(Al3Bench, DeadLinesAnswerNothingAndAreSeenAsSuch)
+{
+    for (const char* fault : {"silent", "noise"}) {
+        Al3Bench b(fault);
+        const uint64_t t0 = b.setup.bench().now();
+        // The frequency window's whole search, 2 to 150.
+        for (int32_t alb = 2; alb <= 150; alb += std::string(fault) == "silent" ? 1 : 37) {
+            b.station.delay.alb = alb;
+            EXPECT_FALSE(test_vitesse(b.station)) << fault << " " << alb;
+        }
+        b.station.delay.alb = 68;
+        if (std::string(fault) == "silent") {
+            // Three exchanges of 9 units and 78 units of budget, no closing
+            // units: under 3.5 s of port time for the 149 counts.
+            EXPECT_LT(b.setup.bench().now() - t0, 3'500'000u);
+            const ReadAll r = lecture(b.station);
+            EXPECT_TRUE(r.silent);
+            EXPECT_EQ(r.done, 0);
+            EXPECT_FALSE(r.channel[0]);
+            EXPECT_FALSE(type_read(b.station));
+            EXPECT_FALSE(byte_read(b.station, 12, 5));
+            const TeachResult t = teach(b.station, Teach{});
+            EXPECT_FALSE(t.answered);
+            EXPECT_TRUE(t.counts.empty());
+        }
+    }
+}
+
+TEST(Al3Bench, WritesAreReadBackAndACutIsSeen)
+{
+    Al3Bench b("power-cut=20");
+    Settings v;
+    v.parameter = {10, 20, 30, 40, 50, 60};
+    v.delta = {1, 2, 3, 4, 5, 6};
+    v.output = 4;
+    v.time_ms = 250; // sent as round(125.0): 125
+    v.value = 100;
+    v.validated = false;
+    const WriteResult w = write_channel(b.station, 5, v);
+    EXPECT_FALSE(w.confirmed()) << "the power went after 20 byte writes";
+    EXPECT_FALSE(w.readback);
+    EXPECT_EQ(w.differences().size(), 15u);
+
+    Al3Bench ok;
+    const WriteResult w2 = write_channel(ok.station, 5, v);
+    EXPECT_TRUE(w2.confirmed());
+    const auto& r = ok.mech->record(4);
+    EXPECT_EQ(r[0x0D], 125);
+    EXPECT_EQ(r[0x0E], 0xE4);
+    EXPECT_EQ(r[0x0C], 0x10);
+    EXPECT_EQ(r[10], 60);
+    EXPECT_EQ(r[11], 6);
+    EXPECT_EQ(write_channel(ok.station, 13, v).sent, false);
+
+    const TypeWrite t = write_type(ok.station, 4, 0x05);
+    EXPECT_TRUE(t.confirmed());
+    EXPECT_EQ(ok.mech->type(), 4);
+    EXPECT_EQ(ok.mech->record(12)[5], 0x05);
+    EXPECT_EQ(ok.mech->record(12)[1], 0x81) << "accumulator not at high level";
+}
+
+TEST(Al3Bench, TeachWithoutCoinStopsAtTheFirstEmptyWait)
+{
+    Al3Bench b;
+    b.mech->set_coins(false);
+    const auto before = b.mech->record(0);
+    Teach t;
+    t.coins = 3;
+    const TeachResult r = teach(b.station, t);
+    EXPECT_TRUE(r.answered);
+    EXPECT_TRUE(r.no_coin);
+    EXPECT_TRUE(r.counts.empty()) << "a wait with no coin shows no count";
+    EXPECT_FALSE(r.write.sent);
+    EXPECT_EQ(b.mech->record(0)[0], before[0]);
+}
+
+} // namespace
+
+namespace {
+
+// Asks to stop once the operation has stepped `after` times.
+struct StopAfter : Progress {
+    explicit StopAfter(int n) : after(n) {}
+    int after, steps = 0;
+    void start(int) override {}
+    void step() override { ++steps; }
+    void finish() override {}
+    bool stop_requested() const override { return steps >= after; }
+};
+
+TEST(Al3Bench, ArreterEndsAtTheNextChannelOrCoin)
+{
+    {
+        Al3Bench b;
+        StopAfter p(3); // the opening step, channels 1 and 2
+        const ReadAll r = lecture(b.station, &p);
+        EXPECT_TRUE(r.stopped);
+        EXPECT_EQ(r.done, 2);
+        EXPECT_TRUE(r.channel[1]);
+        EXPECT_FALSE(r.channel[2]);
+        const std::string line = b.line();
+        EXPECT_EQ(line.substr(line.size() - 7), "53+ 30+") << "the closing still sent";
+    }
+    {
+        Al3Bench b;
+        const auto before = b.mech->record(3);
+        StopAfter p(1);
+        Teach t;
+        t.coins = 3;
+        t.channel = 4;
+        const TeachResult r = teach(b.station, t, &p);
+        EXPECT_TRUE(r.stopped);
+        EXPECT_EQ(r.counts, std::vector<int>{1});
+        EXPECT_FALSE(r.write.sent) << "nothing written after a stop";
+        EXPECT_EQ(b.mech->record(3)[0x0C], before[0x0C]);
+    }
+}
+
+} // namespace

@@ -5,7 +5,9 @@
 #include "c120/c120_link.h"
 #include "link/module.h"
 #include "link/rounding.h"
+#include "alberici/al3_link.h"
 #include "nri/g13_link.h"
+#include "nri/g136_link.h"
 #include "seci/seci_link.h"
 
 namespace zuna::freq {
@@ -174,6 +176,68 @@ Search search_g13(Station& s, int32_t m, int32_t g, Progress* p)
         return r;
     }
     put(s, Family::G13, result);
+    return {true, result, {}};
+}
+
+Search search_g136(Station& s, int32_t m, int32_t g, Progress* p)
+{
+    const int32_t before = s.delay.g136;
+    const nri::RunList open = nri::g136::cmd_open();
+    start(p, 16);
+    s.delay.g136 = scaled(m, g, 110);
+    nri::g136::idle_line(s);
+    nri::g136::ecrir_octet_s(s, open, 5);
+    s.delay.g136 = 1;
+    // Cleared first: a silent line must not take its start from an earlier capture.
+    nri::clear_tables(s);
+    nri::g136::lit_g13(s);
+    const int32_t from = int32_t(round_even(s.run_table[1] / 6.0));
+    bool found = false;
+    int32_t i = from;
+    for (; from > 0 && i <= from + 15; ++i) {
+        step(p);
+        s.delay.g136 = i;
+        nri::g136::ecrir_octet_b(s, open, 7);
+        nri::g136::decode_g136(s);
+        if (s.symbols[0] == 7) {
+            found = true;
+            break;
+        }
+    }
+    finish(p);
+    if (!found || !in_range(Family::G136, i)) {
+        s.delay.g136 = before;
+        return failed();
+    }
+    put(s, Family::G136, i);
+    return {true, i, {}};
+}
+
+Search search_al3(Station& s, Progress* p)
+{
+    const int32_t before = s.delay.alb;
+    start(p, 150);
+    int32_t alb = 2;
+    s.delay.alb = alb;
+    while (alb <= 150 && !alberici::test_vitesse(s)) {
+        step(p);
+        s.delay.alb = ++alb;
+    }
+    bool understood = alb <= 150;
+    const int32_t low = alb;
+    int32_t high = low;
+    while (understood && alb <= range(Family::ALB).hi && alberici::test_vitesse(s)) {
+        high = alb;
+        s.delay.alb = ++alb;
+    }
+    finish(p);
+    // low and high as bytes, as the zone 0 bytes hold them.
+    const int32_t result = int32_t(div_round_even((low & 255) + (high & 255), 2));
+    if (!understood || !in_range(Family::ALB, result)) {
+        s.delay.alb = before;
+        return failed();
+    }
+    put(s, Family::ALB, result);
     return {true, result, {}};
 }
 

@@ -49,6 +49,10 @@ Search search_c120(Station& s, int32_t m, int32_t g, Progress* p);
 Search search_c220b(Station& s, int32_t m, int32_t g, Progress* p);
 Search search_g13(Station& s, int32_t m, int32_t g, Progress* p);
 Search search_rm3(Station& s, int32_t m, int32_t g, Progress* p);
+Search search_g136(Station& s, int32_t m, int32_t g, Progress* p);
+// The AL3 search: the speed test from 2 up to the first count understood
+// (150 at most), then up while it is understood (200 at most).
+Search search_al3(Station& s, Progress* p);
 // The RM4 search runs on the RM3 link with the RM3 count, which it restores.
 Search search_rm4(Station& s, int32_t m, int32_t g, Progress* p);
 

@@ -32,13 +32,13 @@ struct Row {
 
 const Row kRows[freq::kFamilies] = {
     {Family::G13, "NRI G.13.0", "nri1", "Button1", "g13", true},
-    {Family::G136, "NRI G13.6", "nri2", "Button2", "g136", false},
+    {Family::G136, "NRI G13.6", "nri2", "Button2", "g136", true},
     {Family::C120, "C120", "c120", "Button3", "c120", true},
     {Family::C220B, "C220b", "c220b1", "Button4", "c220b", true},
     {Family::C220, "C220", "c220o", "Button6", "", false},
     {Family::RM3, "SECI RM3", "rm3v", "Button7", "rm3", true},
     {Family::RM4, "SECI RM4", "rm4v", "Button10", "rm4", true},
-    {Family::ALB, "Alberici al3", "al3v", "Button11", "al3", false},
+    {Family::ALB, "Alberici al3", "al3v", "Button11", "al3", true},
 };
 
 
@@ -188,6 +188,8 @@ void Tzuna07::search(Family f)
         case Family::G13: r = freq::search_g13(s, m, g, &p); break;
         case Family::RM3: r = freq::search_rm3(s, m, g, &p); break;
         case Family::RM4: r = freq::search_rm4(s, m, g, &p); break;
+        case Family::G136: r = freq::search_g136(s, m, g, &p); break;
+        case Family::ALB: r = freq::search_al3(s, &p); break;
         default: break;
         }
     });

@@ -281,15 +281,15 @@ template <class... A> std::string format(const char* f, A... a)
     return b;
 }
 
-// Each window action starts with the line idle for a while: the data
-// register may still hold the module's value (line at level 0), and a
-// first start bit without its edge would be lost.
-constexpr int kLeadUnits = 12;
+} // namespace
+
 void idle_line(Station& s)
 {
     for (int u = 0; u < kLeadUnits; ++u)
         g136::ecrir_bit_2(s, kG13Level1);
 }
+
+namespace {
 
 void separator(Station& s, uint8_t units)
 {

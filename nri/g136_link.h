@@ -64,6 +64,12 @@ bool ecrir_octet_b_a(Station& s, const RunList& list, int last);
 // stretches divided by the G136 count (a count below 1 taken as 1).
 bool lit_g13(Station& s);
 
+// Each window action (and the frequency window's probe) starts with the line
+// idle for kLeadUnits units: the data register may still hold the module's
+// value (line at level 0), and a first start bit without its edge is lost.
+constexpr int kLeadUnits = 12;
+void idle_line(Station& s);
+
 // ---- Decoders ----------------------------------------------------------
 
 // Value of a received character: 0..9 for "0"-"9", 10..15 for "A"-"F", 16

@@ -13,7 +13,9 @@
 #include "freq/freq_link.h"
 #include "link/module.h"
 #include "link/trace_port.h"
+#include "alberici/al3_link.h"
 #include "nri/g13_link.h"
+#include "nri/g136_link.h"
 #include "seci/seci_link.h"
 #include "sim/catalogue.h"
 #include "tests/common/sigrok.h"
@@ -39,11 +41,15 @@ TEST(FreqSearch, LandsWhereTheFamilyReadsTheMechanismOrChangesNothing)
     const Run c220b = [](Station& s, int32_t m, int32_t g) { return freq::search_c220b(s, m, g, nullptr); };
     const Run g13 = [](Station& s, int32_t m, int32_t g) { return freq::search_g13(s, m, g, nullptr); };
     const Run rm3 = [](Station& s, int32_t m, int32_t g) { return freq::search_rm3(s, m, g, nullptr); };
+    const Run g136 = [](Station& s, int32_t m, int32_t g) { return freq::search_g136(s, m, g, nullptr); };
+    const Run al3 = [](Station& s, int32_t, int32_t) { return freq::search_al3(s, nullptr); };
     const Run rm4 = [](Station& s, int32_t m, int32_t g) { return freq::search_rm4(s, m, g, nullptr); };
     const Read read_c120 = [](Station& s) { return c120::lecture(s, nullptr) == 128; };
     const Read read_c220b = [](Station& s) { return c220b::lecture_c220(s, nullptr) == 128; };
     const Read read_g13 = [](Station& s) { return nri::lecture(s, nullptr).answered; };
     const Read read_rm3 = [](Station& s) { return seci::lecture(seci::rm3_line(s)).channel[0].record.has_value(); };
+    const Read read_g136 = [](Station& s) { return nri::g136::lecture(s, nullptr).answered; };
+    const Read read_al3 = [](Station& s) { return alberici::lecture(s, nullptr).channel[0].has_value(); };
     const Read read_rm4 = [](Station& s) { return seci::lecture(seci::rm4_line(s)).channel[0].record.has_value(); };
     const Case cases[] = {
         {"c120", Family::C120, 1, false, true, 138, c120, read_c120},
@@ -59,6 +65,12 @@ TEST(FreqSearch, LandsWhereTheFamilyReadsTheMechanismOrChangesNothing)
         {"rm3", Family::RM3, 1, false, true, 68, rm3, read_rm3},
         {"rm3", Family::RM3, 2, false, true, 137, rm3, read_rm3},
         {"rm3", Family::RM3, 1, true, false, 0, rm3, {}},
+        {"g136", Family::G136, 1, false, true, 140, g136, read_g136},
+        {"g136", Family::G136, 2, false, true, 281, g136, read_g136},
+        {"g136", Family::G136, 1, true, false, 0, g136, {}},
+        {"al3", Family::ALB, 1, false, true, 68, al3, read_al3},
+        {"al3", Family::ALB, 2, false, true, 137, al3, read_al3},
+        {"al3", Family::ALB, 1, true, false, 0, al3, {}},
         {"rm4", Family::RM4, 1, false, true, 68, rm4, read_rm4},
         {"rm4", Family::RM4, 2, false, true, 137, rm4, read_rm4},
         {"rm4", Family::RM4, 1, true, false, 0, rm4, {}},
@@ -97,30 +109,48 @@ TEST(FreqSearch, LandsWhereTheFamilyReadsTheMechanismOrChangesNothing)
             EXPECT_EQ(s.g13_stored, stored);
             EXPECT_EQ(s.delay.rm3, before.rm3);
             EXPECT_EQ(s.delay.rm4, before.rm4);
+            EXPECT_EQ(s.delay.g136, before.g136);
+            EXPECT_EQ(s.delay.alb, before.alb);
             EXPECT_EQ(s.zone0, zone0);
             EXPECT_LT(port_seconds, 30);
         }
     }
 }
 
-TEST(FreqSearch, C120ProbeOnTheLineAsSigrokDecodesIt)
+TEST(FreqSearch, ProbesOnTheLineAsSigrokDecodesThem)
 {
-    // The open sent at round(m' x 80 / g') = 80, 81 ticks a bit: 12346 baud.
+    // The C120 open at round(m' x 80 / g') = 80 (81 ticks a bit: 12346 baud);
+    // the G136 "I" cut after its entry 5 at round(m' x 110 / g') = 110 (9009 baud).
     if (!test::have_sigrok())
         GTEST_SKIP() << "sigrok-cli not installed";
-    sim::SimSetup setup(1.0, {}, "");
-    Station s(setup.bench());
-    measure_module(s);
-    load_delay_counts(s);
-    setup.plug("c120");
-    QTemporaryDir dir;
-    const QString vcd = dir.filePath("probe.vcd");
-    {
-        TracePort trace(setup.bench(), vcd.toStdString());
-        s.port = &trace;
-        EXPECT_TRUE(freq::search_c120(s, s.measured_copy, s.reference_copy, nullptr).ok);
-        s.port = &setup.bench();
+    struct Case {
+        const char* family;
+        std::function<freq::Search(Station&)> run;
+        const char* decoder;
+        std::vector<int> first;
+    } cases[] = {
+        {"c120", [](Station& s) { return freq::search_c120(s, s.measured_copy, s.reference_copy, nullptr); },
+         "uart:rx=D0:baudrate=12346", {0x05, 0x78, 0x78, 0xFF, 0x05, 0x78, 0x78, 0xFF}},
+        {"g136", [](Station& s) { return freq::search_g136(s, s.measured_copy, s.reference_copy, nullptr); },
+         "uart:rx=D0:baudrate=9009", {0xC9}},
+    };
+    for (const Case& c : cases) {
+        sim::SimSetup setup(1.0, {}, "");
+        Station s(setup.bench());
+        measure_module(s);
+        load_delay_counts(s);
+        setup.plug(c.family);
+        QTemporaryDir dir;
+        const QString vcd = dir.filePath("probe.vcd");
+        {
+            TracePort trace(setup.bench(), vcd.toStdString());
+            s.port = &trace;
+            EXPECT_TRUE(c.run(s).ok) << c.family;
+            s.port = &setup.bench();
+        }
+        std::vector<int> got = test::sigrok_bytes(vcd, c.decoder, "rx-data");
+        if (got.size() > c.first.size())
+            got.resize(c.first.size());
+        EXPECT_EQ(got, c.first) << c.family;
     }
-    EXPECT_EQ(test::sigrok_bytes(vcd, "uart:rx=D0:baudrate=12346", "rx-data"),
-              (std::vector<int>{0x05, 0x78, 0x78, 0xFF, 0x05, 0x78, 0x78, 0xFF}));
 }

@@ -22,6 +22,7 @@
 #include "ui/c_canal.h"
 #include "ui/shell.h"
 #include "ui/transfer.h"
+#include "ui/widgets.h"
 
 namespace zuna {
 
@@ -31,35 +32,15 @@ namespace {
 
 const char kSilent[] = "Le monayeur ne répond pas.";
 
-QLabel* make_label(QWidget* parent, const QString& name, const QString& text, int width = 0)
+// The grid's cells: centred in a sunken frame.
+QLabel* cell(QWidget* parent, const QString& name, const QString& text, int width = 0)
 {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(name);
-    l->setAlignment(Qt::AlignCenter);
+    QLabel* l = make_label(parent, name, text, Qt::AlignCenter);
     l->setFrameShape(QFrame::Panel);
     l->setFrameShadow(QFrame::Sunken);
     if (width)
         l->setMinimumWidth(width);
     return l;
-}
-
-QPushButton* make_button(QWidget* parent, const char* name, const QString& text, const QString& hint = {})
-{
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    if (!hint.isEmpty())
-        b->setToolTip(hint);
-    return b;
-}
-
-QSpinBox* make_spin(QWidget* parent, const QString& name, int lo, int hi, int value, int step = 1)
-{
-    auto* s = new QSpinBox(parent);
-    s->setObjectName(name);
-    s->setRange(lo, hi);
-    s->setSingleStep(step);
-    s->setValue(value);
-    return s;
 }
 
 void set_background(QLabel* l, bool yellow)
@@ -128,23 +109,23 @@ QWidget* Talber_3::build_block(int n)
     head->setObjectName(QString("Label%1").arg(n));
     g->addWidget(head, 0, 0, 1, 3);
     const size_t i = size_t(n - 1);
-    t_[i] = make_label(f, first_upper("t", "T", n), "000", 34);
+    t_[i] = cell(f, first_upper("t", "T", n), "000", 34);
     t_[i]->setToolTip("Temps d'impulsion en ms");
-    v_[i] = make_label(f, first_upper("v", "V", n), "000", 34);
+    v_[i] = cell(f, first_upper("v", "V", n), "000", 34);
     v_[i]->setToolTip("Valeur de la piéce");
     i_[i] = new QCheckBox(f);
     i_[i]->setObjectName(first_upper("i", "I", n));
     i_[i]->setToolTip("Sélection du canal");
-    to_[i] = make_label(f, QString("to%1").arg(n), "0", 22);
+    to_[i] = cell(f, QString("to%1").arg(n), "0", 22);
     to_[i]->setToolTip("Tolérance");
-    s_[i] = make_label(f, first_upper("s", "S", n), "0", 22);
+    s_[i] = cell(f, first_upper("s", "S", n), "0", 22);
     s_[i]->setToolTip("Sortie");
     g->addWidget(t_[i], 1, 0);
     g->addWidget(v_[i], 2, 0);
     g->addWidget(i_[i], 1, 1);
     g->addWidget(to_[i], 1, 2);
     for (int k = 1; k <= 12; ++k) {
-        QLabel* l = make_label(f, cell_name(n, k), "000", 30);
+        QLabel* l = cell(f, cell_name(n, k), "000", 30);
         c_[i][size_t(k - 1)] = l;
         g->addWidget(l, k <= 6 ? 1 : 2, 3 + (k - 1) % 6);
     }
@@ -264,7 +245,7 @@ void Talber_3::build_panels(QWidget* parent)
     auto* tg = new QHBoxLayout(test);
     tg->addWidget(new QLabel("Mesures :", test));
     for (int k = 1; k <= 6; ++k)
-        tg->addWidget(te_[size_t(k - 1)] = make_label(test, QString("te%1").arg(k), "000", 34));
+        tg->addWidget(te_[size_t(k - 1)] = cell(test, QString("te%1").arg(k), "000", 34));
     tg->addStretch();
     test->hide();
     top->addWidget(test);
@@ -285,7 +266,8 @@ void Talber_3::build_panels(QWidget* parent)
     vg->addWidget(new QLabel("Valeur piéce :", vc), 0, 0);
     vg->addWidget(vp = make_spin(vc, "vp", 1, 100, 1), 0, 1);
     vg->addWidget(new QLabel("Temps impulsion :", vc), 1, 0);
-    vg->addWidget(tp = make_spin(vc, "tp", 0, 510, 100, 2), 1, 1);
+    vg->addWidget(tp = make_spin(vc, "tp", 0, 510, 100), 1, 1);
+    tp->setSingleStep(2);
     vg->addWidget(new QLabel("Sortie :", vc), 2, 0);
     vg->addWidget(so = make_spin(vc, "so", 0, 6, 0), 2, 1);
     p1->addWidget(vc, 0, 2, 3, 1);
@@ -308,7 +290,8 @@ void Talber_3::build_panels(QWidget* parent)
     p2->addWidget(new QLabel("Valeur", Panel2), 0, 7);
     p2->addWidget(va = make_spin(Panel2, "va", 1, 100, 1), 1, 7);
     p2->addWidget(new QLabel("Temps", Panel2), 0, 8);
-    p2->addWidget(ta = make_spin(Panel2, "ta", 0, 510, 100, 2), 1, 8);
+    p2->addWidget(ta = make_spin(Panel2, "ta", 0, 510, 100), 1, 8);
+    ta->setSingleStep(2);
     p2->addWidget(new QLabel("Sortie", Panel2), 0, 9);
     p2->addWidget(sa = make_spin(Panel2, "sa", 0, 6, 0), 1, 9);
     val = new QCheckBox("validé", Panel2);
@@ -327,14 +310,7 @@ void Talber_3::build_panels(QWidget* parent)
     pc->addWidget(new QLabel("CANAL :", choix_c));
     pc->addWidget(canal = make_spin(choix_c, "canal", 1, 12, 1));
     pc->addWidget(new QLabel("Piéce", choix_c));
-    piece = new QLineEdit("PIECE", choix_c);
-    piece->setObjectName("piece");
-    piece->setMaxLength(15);
-    connect(piece, &QLineEdit::textEdited, this, [this](const QString& t) {
-        const int pos = piece->cursorPosition();
-        piece->setText(store::upper_name(shell_, t));
-        piece->setCursorPosition(pos);
-    });
+    piece = make_coin_name(shell_, choix_c);
     pc->addWidget(piece);
     pc->addWidget(BitBtn1 = make_button(choix_c, "BitBtn1", "OK"));
     pc->addWidget(BitBtn2 = make_button(choix_c, "BitBtn2", "Abandon"));

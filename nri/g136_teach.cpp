@@ -12,6 +12,7 @@
 #include "nri/g136_window.h"
 #include "ui/shell.h"
 #include "ui/transfer.h"
+#include "ui/widgets.h"
 
 namespace zuna {
 
@@ -20,12 +21,9 @@ namespace g136 = nri::g136;
 namespace {
 const char kNothingMeasured[] = "Aucune pièce mesurée : validation impossible.";
 
-QLabel* make_label(QWidget* parent, const QString& name, const QString& text)
+QLabel* centred(QWidget* parent, const QString& name, const QString& text)
 {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(name);
-    l->setAlignment(Qt::AlignCenter);
-    return l;
+    return make_label(parent, name, text, Qt::AlignCenter);
 }
 
 // m1..m4 then M5..M16 (and b/B, d/D): the first four in lower case.
@@ -55,8 +53,8 @@ Tvalid_nri_g136::Tvalid_nri_g136(QWidget* parent) : QDialog(parent)
     connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* g = grid_ = new QGridLayout(this);
-    QLabel* label_canal = make_label(this, "Label1", "CHOIX DU CANAL :");
-    QLabel* label_toler = make_label(this, "Label2", "Tolérance :");
+    QLabel* label_canal = centred(this, "Label1", "CHOIX DU CANAL :");
+    QLabel* label_toler = centred(this, "Label2", "Tolérance :");
     label_canal->setBuddy(canal);
     label_toler->setBuddy(toler);
     g->addWidget(label_canal, 0, 0);
@@ -126,10 +124,10 @@ Tcalibration_nri_g136::Tcalibration_nri_g136(Shell& shell, QWidget* parent) : QD
     g->addWidget(new QLabel("Mini", this), 2, 0);
     g->addWidget(new QLabel("Pièce", this), 3, 0);
     for (int k = 1; k <= 16; ++k) {
-        g->addWidget(make_label(this, QString("lettre%1").arg(k), QString(QChar('A' + k - 1))), 0, k);
-        m_[size_t(k - 1)] = make_label(this, measure_name('m', k), "0");
-        b_[size_t(k - 1)] = make_label(this, measure_name('b', k), "255");
-        d_[size_t(k - 1)] = make_label(this, measure_name('d', k), "");
+        g->addWidget(centred(this, QString("lettre%1").arg(k), QString(QChar('A' + k - 1))), 0, k);
+        m_[size_t(k - 1)] = centred(this, measure_name('m', k), "0");
+        b_[size_t(k - 1)] = centred(this, measure_name('b', k), "255");
+        d_[size_t(k - 1)] = centred(this, measure_name('d', k), "");
         g->addWidget(m_[size_t(k - 1)], 1, k);
         g->addWidget(b_[size_t(k - 1)], 2, k);
         g->addWidget(d_[size_t(k - 1)], 3, k);
@@ -139,12 +137,12 @@ Tcalibration_nri_g136::Tcalibration_nri_g136(Shell& shell, QWidget* parent) : QD
     nb_piece->setRange(1, 20);
     nb_piece->setValue(15);
     auto* count = new QHBoxLayout;
-    QLabel* label_count = make_label(this, "Label5", "Nb de pieces");
+    QLabel* label_count = centred(this, "Label5", "Nb de pieces");
     label_count->setBuddy(nb_piece);
     count->addWidget(label_count);
     count->addWidget(nb_piece);
     count->addStretch();
-    attente = make_label(this, "attente", "");
+    attente = centred(this, "attente", "");
     attente->setAlignment(Qt::AlignLeft);
     progresse = new QProgressBar(this);
     progresse->setObjectName("progresse");

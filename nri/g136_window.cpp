@@ -21,37 +21,13 @@
 #include "ui/feedback.h"
 #include "ui/shell.h"
 #include "ui/transfer.h"
+#include "ui/widgets.h"
 
 namespace zuna {
 
 namespace g136 = nri::g136;
 
 namespace {
-
-QLabel* make_label(QWidget* parent, const QString& name, const QString& text)
-{
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(name);
-    return l;
-}
-
-QPushButton* make_button(QWidget* parent, const char* name, const QString& text, const QString& hint = {})
-{
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    if (!hint.isEmpty())
-        b->setToolTip(hint);
-    return b;
-}
-
-QSpinBox* make_spin(QWidget* parent, const QString& name, int lo, int hi, int value)
-{
-    auto* s = new QSpinBox(parent);
-    s->setObjectName(name);
-    s->setRange(lo, hi);
-    s->setValue(value);
-    return s;
-}
 
 QCheckBox* make_box(QWidget* parent, const QString& name)
 {

@@ -14,18 +14,13 @@
 #include "ui/transfer.h"
 #include "nri/g13_link.h"
 #include "nri/g13_window.h"
+#include "ui/widgets.h"
 
 namespace zuna {
 
 namespace {
 const char kNothingMeasured[] = "Aucune pièce mesurée : validation impossible.";
 
-QLabel* make_label(QWidget* parent, const QString& name, const QString& text)
-{
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(name);
-    return l;
-}
 } // namespace
 
 // ---- Validation -----------------------------------------------------------

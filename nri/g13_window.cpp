@@ -21,6 +21,7 @@
 #include "nri/g13_link.h"
 #include "nri/g13_teach.h"
 #include "store/model_ui.h"
+#include "ui/widgets.h"
 
 namespace zuna {
 
@@ -31,31 +32,6 @@ namespace {
 const char kWaitCoin[] = "Introduisez une pièce";
 
 QString french(const std::string& text) { return QString::fromStdString(text); }
-
-QLabel* make_label(QWidget* parent, const char* name, const QString& text)
-{
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(name);
-    return l;
-}
-
-QPushButton* make_button(QWidget* parent, const char* name, const QString& text, const QString& hint = {})
-{
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    if (!hint.isEmpty())
-        b->setToolTip(hint);
-    return b;
-}
-
-QSpinBox* make_spin(QWidget* parent, const char* name, int lo, int hi, int value)
-{
-    auto* s = new QSpinBox(parent);
-    s->setObjectName(name);
-    s->setRange(lo, hi);
-    s->setValue(value);
-    return s;
-}
 
 void paint_pair(QLabel* a, QLabel* b, bool inside)
 {

@@ -12,6 +12,7 @@
 #include "nri/g136_window.h"
 #include "ui/shell.h"
 #include "ui/transfer.h"
+#include "nri/teach_controls.h"
 #include "ui/widgets.h"
 
 namespace zuna {
@@ -132,44 +133,16 @@ Tcalibration_nri_g136::Tcalibration_nri_g136(Shell& shell, QWidget* parent) : QD
         g->addWidget(b_[size_t(k - 1)], 2, k);
         g->addWidget(d_[size_t(k - 1)], 3, k);
     }
-    nb_piece = new QSpinBox(this);
-    nb_piece->setObjectName("nb_piece");
-    nb_piece->setRange(1, 20);
-    nb_piece->setValue(15);
-    auto* count = new QHBoxLayout;
-    QLabel* label_count = centred(this, "Label5", "Nb de pieces");
-    label_count->setBuddy(nb_piece);
-    count->addWidget(label_count);
-    count->addWidget(nb_piece);
-    count->addStretch();
-    attente = centred(this, "attente", "");
-    attente->setAlignment(Qt::AlignLeft);
-    progresse = new QProgressBar(this);
-    progresse->setObjectName("progresse");
-    progresse->setFormat("%v pièce(s) sur %m");
-    progresse->hide();
-    transfer_ = new Transfer(shell.transfers, this, progresse);
-    BitBtn1 = new QPushButton("LECTURE", this);
-    BitBtn1->setObjectName("BitBtn1");
-    ok = new QPushButton("ok", this);
-    ok->setObjectName("ok");
-    an = new QPushButton("Annuler", this);
-    an->setObjectName("an");
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(BitBtn1);
-    buttons->addWidget(ok);
-    buttons->addWidget(an);
-    buttons->addWidget(transfer_->stop_button());
-    auto* col = new QVBoxLayout(this);
-    col->addLayout(g);
-    col->addLayout(count);
-    col->addWidget(attente);
-    col->addWidget(progresse);
-    col->addLayout(buttons);
-
+    const TeachControls c = make_teach_controls(this, shell, g, "ok");
+    nb_piece = c.nb_piece;
+    attente = c.attente;
+    progresse = c.progresse;
+    transfer_ = c.transfer;
+    BitBtn1 = c.lecture;
+    ok = c.ok;
+    an = c.an;
     connect(BitBtn1, &QPushButton::clicked, this, &Tcalibration_nri_g136::BitBtn1Click);
     connect(ok, &QPushButton::clicked, this, &Tcalibration_nri_g136::okClick);
-    connect(an, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void Tcalibration_nri_g136::showEvent(QShowEvent* e)

@@ -14,6 +14,7 @@
 #include "ui/transfer.h"
 #include "nri/g13_link.h"
 #include "nri/g13_window.h"
+#include "nri/teach_controls.h"
 #include "ui/widgets.h"
 
 namespace zuna {
@@ -122,42 +123,16 @@ Tcalibration_nri_g13::Tcalibration_nri_g13(Shell& shell, QWidget* parent) : QDia
         g->addWidget(b_[size_t(k - 1)], k, 2);
         g->addWidget(d_[size_t(k - 1)], k, 3);
     }
-    nb_piece = new QSpinBox(this);
-    nb_piece->setObjectName("nb_piece");
-    nb_piece->setRange(1, 20);
-    nb_piece->setValue(15);
-    auto* count = new QHBoxLayout;
-    QLabel* label_count = make_label(this, "Label5", "Nb de pieces");
-    label_count->setBuddy(nb_piece);
-    count->addWidget(label_count);
-    count->addWidget(nb_piece);
-    attente = make_label(this, "attente", "");
-    progresse = new QProgressBar(this);
-    progresse->setObjectName("progresse");
-    progresse->setFormat("%v pièce(s) sur %m");
-    progresse->hide();
-    transfer_ = new Transfer(shell.transfers, this, progresse);
-    BitBtn1 = new QPushButton("LECTURE", this);
-    BitBtn1->setObjectName("BitBtn1");
-    ok = new QPushButton("OK", this);
-    ok->setObjectName("ok");
-    an = new QPushButton("Annuler", this);
-    an->setObjectName("an");
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(BitBtn1);
-    buttons->addWidget(ok);
-    buttons->addWidget(an);
-    buttons->addWidget(transfer_->stop_button());
-    auto* col = new QVBoxLayout(this);
-    col->addLayout(g);
-    col->addLayout(count);
-    col->addWidget(attente);
-    col->addWidget(progresse);
-    col->addLayout(buttons);
-
+    const TeachControls c = make_teach_controls(this, shell, g, "OK");
+    nb_piece = c.nb_piece;
+    attente = c.attente;
+    progresse = c.progresse;
+    transfer_ = c.transfer;
+    BitBtn1 = c.lecture;
+    ok = c.ok;
+    an = c.an;
     connect(BitBtn1, &QPushButton::clicked, this, &Tcalibration_nri_g13::BitBtn1Click);
     connect(ok, &QPushButton::clicked, this, &Tcalibration_nri_g13::okClick);
-    connect(an, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void Tcalibration_nri_g13::showEvent(QShowEvent* e)

@@ -30,33 +30,13 @@ TValid_nri_g13::TValid_nri_g13(QWidget* parent) : QDialog(parent)
 {
     setObjectName("Valid_nri_g13");
     setWindowTitle("VALIDATION");
-    canal = new QSpinBox(this);
-    canal->setObjectName("canal");
-    canal->setRange(1, 6);
-    canal->setValue(1);
-    toler = new QSpinBox(this);
-    toler->setObjectName("toler");
-    toler->setRange(0, 20);
-    toler->setValue(0);
-    BitBtn1 = new QPushButton("OK", this);
-    BitBtn1->setObjectName("BitBtn1");
-    BitBtn1->setDefault(true);
-    BitBtn2 = new QPushButton("Annuler", this);
-    BitBtn2->setObjectName("BitBtn2");
+    const ValidControls c = make_valid_controls(this, 6);
+    grid_ = c.grid;
+    canal = c.canal;
+    toler = c.toler;
+    BitBtn1 = c.ok;
+    BitBtn2 = c.annuler;
     connect(BitBtn1, &QPushButton::clicked, this, &TValid_nri_g13::BitBtn1Click);
-    connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
-
-    auto* g = grid_ = new QGridLayout(this);
-    QLabel* label_canal = make_label(this, "Label1", "CHOIX DU CANAL :");
-    QLabel* label_toler = make_label(this, "Label2", "Tolérance :");
-    label_canal->setBuddy(canal);
-    label_toler->setBuddy(toler);
-    g->addWidget(label_canal, 0, 0);
-    g->addWidget(canal, 0, 1);
-    g->addWidget(label_toler, 1, 0);
-    g->addWidget(toler, 1, 1);
-    g->addWidget(BitBtn1, 2, 0);
-    g->addWidget(BitBtn2, 2, 1);
 }
 
 void TValid_nri_g13::prepare(Tnrig130000* window, const std::array<int, 4>& largest,

@@ -49,4 +49,27 @@ TeachControls make_teach_controls(QDialog* d, Shell& shell, QGridLayout* measure
     return c;
 }
 
+ValidControls make_valid_controls(QDialog* d, int channels)
+{
+    ValidControls c;
+    c.canal = make_spin(d, "canal", 1, channels, 1);
+    c.toler = make_spin(d, "toler", 0, 20, 0);
+    c.ok = make_button(d, "BitBtn1", "OK");
+    c.ok->setDefault(true);
+    c.annuler = make_button(d, "BitBtn2", "Annuler");
+    QObject::connect(c.annuler, &QPushButton::clicked, d, &QDialog::reject);
+    auto* g = c.grid = new QGridLayout(d);
+    QLabel* label_canal = make_label(d, "Label1", "CHOIX DU CANAL :");
+    QLabel* label_toler = make_label(d, "Label2", "Tolérance :");
+    label_canal->setBuddy(c.canal);
+    label_toler->setBuddy(c.toler);
+    g->addWidget(label_canal, 0, 0);
+    g->addWidget(c.canal, 0, 1);
+    g->addWidget(label_toler, 1, 0);
+    g->addWidget(c.toler, 1, 1);
+    g->addWidget(c.ok, 2, 0);
+    g->addWidget(c.annuler, 2, 1);
+    return c;
+}
+
 } // namespace zuna

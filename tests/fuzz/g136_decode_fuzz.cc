@@ -9,6 +9,7 @@
 #include <string>
 
 #include "nri/g136_link.h"
+#include "tests/fuzz/run_table_input.h"
 
 using namespace zuna;
 
@@ -27,14 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     --size;
     std::string text;
     if (mode == 0) {
-        for (size_t i = 0; i < size && i < runs->size(); ++i)
-            (*runs)[i] = data[i] == 0xFF ? 100000 : data[i] % 24;
+        fuzz::small_stretches(data, size, *runs, 100000, 24);
     } else if (mode == 1) {
-        for (size_t i = 0; i < size / 4 && i < runs->size(); ++i) {
-            int32_t v;
-            std::memcpy(&v, data + 4 * i, 4);
-            (*runs)[i] = v;
-        }
+        fuzz::raw_values(data, size, *runs);
     } else {
         static const char kHex[] = "0123456789ABCDEF";
         for (size_t i = 0; i < size && i < 100; ++i) {

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "nri/g13_link.h"
+#include "tests/fuzz/run_table_input.h"
 
 using namespace zuna;
 
@@ -22,16 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t mode = data[0];
     ++data;
     --size;
-    if (mode & 1) {
-        for (size_t i = 0; i < size / 4 && i < runs->size(); ++i) {
-            int32_t v;
-            std::memcpy(&v, data + 4 * i, 4);
-            (*runs)[i] = v;
-        }
-    } else {
-        for (size_t i = 0; i < size && i < runs->size(); ++i)
-            (*runs)[i] = data[i] == 0xFF ? 100000 : data[i] % 12;
-    }
+    if (mode & 1)
+        fuzz::raw_values(data, size, *runs);
+    else
+        fuzz::small_stretches(data, size, *runs, 100000, 12);
     const int c = nri::cherche_sync(*runs);
     if (c < 0 || c > 255)
         std::abort();

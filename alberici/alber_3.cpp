@@ -303,32 +303,20 @@ void Talber_3::build_panels(QWidget* parent)
     Panel2->hide();
     top->addWidget(Panel2);
 
-    choix_c = new QGroupBox(parent);
-    choix_c->setObjectName("choix_c");
-    make_yellow(choix_c);
-    auto* pc = new QHBoxLayout(choix_c);
-    pc->addWidget(new QLabel("CANAL :", choix_c));
-    pc->addWidget(canal = make_spin(choix_c, "canal", 1, 12, 1));
-    pc->addWidget(new QLabel("Piéce", choix_c));
-    piece = make_coin_name(shell_, choix_c);
-    pc->addWidget(piece);
-    pc->addWidget(BitBtn1 = make_button(choix_c, "BitBtn1", "OK"));
-    pc->addWidget(BitBtn2 = make_button(choix_c, "BitBtn2", "Abandon"));
-    choix_c->hide();
+    const StorePanel store = make_store_panel(shell_, parent, 12, true);
+    choix_c = store.box;
+    canal = store.canal;
+    piece = store.piece;
+    BitBtn1 = store.ok;
+    BitBtn2 = store.abandon;
     top->addWidget(choix_c);
 
-    vers_c = new QGroupBox(parent);
-    vers_c->setObjectName("vers_c");
-    make_yellow(vers_c);
-    auto* pv = new QHBoxLayout(vers_c);
-    pv->addWidget(f_p = new QLabel(vers_c));
-    f_p->setObjectName("f_p");
-    pv->addWidget(new QLabel("Vers", vers_c));
-    pv->addWidget(new QLabel("CANAL :", vers_c));
-    pv->addWidget(canal_v = make_spin(vers_c, "canal_v", 1, 12, 1));
-    pv->addWidget(BitBtn3 = make_button(vers_c, "BitBtn3", "OK"));
-    pv->addWidget(BitBtn4 = make_button(vers_c, "BitBtn4", "Abandon"));
-    vers_c->hide();
+    const ModelPanel model = make_model_panel(parent, 12, true);
+    vers_c = model.box;
+    f_p = model.f_p;
+    canal_v = model.canal_v;
+    BitBtn3 = model.ok;
+    BitBtn4 = model.abandon;
     top->addWidget(vers_c);
 }
 

@@ -111,11 +111,11 @@ private:
     QCheckBox* val;
     QPushButton *ok, *ab;
     QListWidget* type_m;
-    QGroupBox* choix_c;
+    QFrame* choix_c;
     QSpinBox* canal;
     QLineEdit* piece;
     QPushButton *BitBtn1, *BitBtn2;
-    QGroupBox* vers_c;
+    QFrame* vers_c;
     QSpinBox* canal_v;
     QLabel* f_p;
     QPushButton *BitBtn3, *BitBtn4, *BitBtn5;

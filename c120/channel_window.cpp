@@ -114,32 +114,19 @@ ChannelWindow::ChannelWindow(Shell& shell, const ChannelWindowLook& look, const 
     ok->hide();
     ab->hide();
 
-    choix_c = make_panel(this, "choix_c", true);
-    canal = make_spin(choix_c, "canal", 1, channels_, 1);
-    piece = make_coin_name(shell_, choix_c);
-    auto* BitBtn1 = make_button(choix_c, "BitBtn1", "OK");
-    auto* BitBtn2 = make_button(choix_c, "BitBtn2", "Abandon");
-    auto* cl = new QHBoxLayout(choix_c);
-    cl->addWidget(new QLabel("CANAL :", choix_c));
-    cl->addWidget(canal);
-    cl->addWidget(new QLabel("Piéce", choix_c));
-    cl->addWidget(piece);
-    cl->addWidget(BitBtn1);
-    cl->addWidget(BitBtn2);
+    const StorePanel store = make_store_panel(shell_, this, channels_, true);
+    choix_c = store.box;
+    canal = store.canal;
+    piece = store.piece;
+    auto* BitBtn1 = store.ok;
+    auto* BitBtn2 = store.abandon;
 
-    vers_c = make_panel(this, "vers_c", true);
-    f_p = new QLabel(vers_c);
-    f_p->setObjectName("f_p");
-    canal_v = make_spin(vers_c, "canal_v", 1, channels_, 1);
-    auto* BitBtn3 = make_button(vers_c, "BitBtn3", "OK");
-    auto* BitBtn4 = make_button(vers_c, "BitBtn4", "Abandon");
-    auto* vl = new QHBoxLayout(vers_c);
-    vl->addWidget(new QLabel("CANAL :", vers_c));
-    vl->addWidget(f_p);
-    vl->addWidget(new QLabel("Vers", vers_c));
-    vl->addWidget(canal_v);
-    vl->addWidget(BitBtn3);
-    vl->addWidget(BitBtn4);
+    const ModelPanel model = make_model_panel(this, channels_, true);
+    vers_c = model.box;
+    f_p = model.f_p;
+    canal_v = model.canal_v;
+    auto* BitBtn3 = model.ok;
+    auto* BitBtn4 = model.abandon;
 
     auto* top = new QHBoxLayout;
     top->addLayout(table);

@@ -172,31 +172,20 @@ QWidget* Tnrig1360000::build_channels()
     ab->hide();
     grid->addWidget(ajustement, 4, 0, 1, 2);
 
-    choix_c = new QGroupBox(page);
-    choix_c->setObjectName("choix_c");
-    auto* pc = new QHBoxLayout(choix_c);
-    pc->addWidget(new QLabel("CANAL :", choix_c));
-    pc->addWidget(canal = make_spin(choix_c, "canal", 1, 12, 1));
-    pc->addWidget(new QLabel("Piéce", choix_c));
-    piece = new QLineEdit(choix_c);
-    piece->setObjectName("piece");
-    piece->setMaxLength(15);
-    pc->addWidget(piece);
-    pc->addWidget(BitBtn1 = make_button(choix_c, "BitBtn1", "OK"));
-    pc->addWidget(BitBtn2 = make_button(choix_c, "BitBtn2", "Abandon"));
-    choix_c->hide();
+    const StorePanel store = make_store_panel(shell_, page, 12, false);
+    choix_c = store.box;
+    canal = store.canal;
+    piece = store.piece;
+    BitBtn1 = store.ok;
+    BitBtn2 = store.abandon;
     grid->addWidget(choix_c, 5, 0, 1, 2);
 
-    vers_c = new QGroupBox(page);
-    vers_c->setObjectName("vers_c");
-    auto* pv = new QHBoxLayout(vers_c);
-    pv->addWidget(new QLabel("CANAL :", vers_c));
-    pv->addWidget(canal_v = make_spin(vers_c, "canal_v", 1, 12, 1));
-    pv->addWidget(new QLabel("Vers", vers_c));
-    pv->addWidget(f_p = make_label(vers_c, "f_p", ""));
-    pv->addWidget(BitBtn3 = make_button(vers_c, "BitBtn3", "OK"));
-    pv->addWidget(BitBtn4 = make_button(vers_c, "BitBtn4", "Abandon"));
-    vers_c->hide();
+    const ModelPanel model = make_model_panel(page, 12, false);
+    vers_c = model.box;
+    f_p = model.f_p;
+    canal_v = model.canal_v;
+    BitBtn3 = model.ok;
+    BitBtn4 = model.abandon;
     grid->addWidget(vers_c, 6, 0, 1, 2);
     grid->setRowStretch(7, 1);
 

@@ -95,11 +95,11 @@ private:
     QFrame* ajustement;
     std::array<QSpinBox*, 12> aj_{};
     QPushButton *ok, *ab;
-    QGroupBox* choix_c;
+    QFrame* choix_c;
     QSpinBox* canal;
     QLineEdit* piece;
     QPushButton *BitBtn1, *BitBtn2;
-    QGroupBox* vers_c;
+    QFrame* vers_c;
     QSpinBox* canal_v;
     QLabel* f_p;
     QPushButton *BitBtn3, *BitBtn4;

@@ -109,11 +109,11 @@ private:
     QGroupBox* Panel1;
     QSpinBox* me;
     QPushButton *BitBtn5, *BitBtn6;
-    QGroupBox* choix_c;
+    QFrame* choix_c;
     QSpinBox* canal;
     QLineEdit* piece;
     QPushButton *BitBtn1, *BitBtn2;
-    QGroupBox* vers_c;
+    QFrame* vers_c;
     QSpinBox* canal_v;
     QLabel* f_p;
     QPushButton *BitBtn3, *BitBtn4;

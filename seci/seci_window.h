@@ -128,11 +128,11 @@ private:
     QGroupBox* vide_can;
     QSpinBox* can_v;
     QPushButton *BitBtn5, *BitBtn6;
-    QGroupBox* choix_c;
+    QFrame* choix_c;
     QSpinBox* canal;
     QLineEdit* piece;
     QPushButton *BitBtn1, *BitBtn2;
-    QGroupBox* vers_c;
+    QFrame* vers_c;
     QLabel* f_p;
     QSpinBox* canal_v;
     QPushButton *BitBtn3, *BitBtn4;

@@ -1,6 +1,7 @@
 #include "ui/widgets.h"
 
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
@@ -66,6 +67,48 @@ QLineEdit* make_coin_name(Shell& shell, QWidget* parent)
         piece->setCursorPosition(pos);
     });
     return piece;
+}
+
+StorePanel make_store_panel(Shell& shell, QWidget* parent, int channels, bool capitals)
+{
+    StorePanel p;
+    p.box = make_panel(parent, "choix_c", capitals);
+    p.canal = make_spin(p.box, "canal", 1, channels, 1);
+    if (capitals) {
+        p.piece = make_coin_name(shell, p.box);
+    } else {
+        p.piece = new QLineEdit(p.box);
+        p.piece->setObjectName("piece");
+        p.piece->setMaxLength(15);
+    }
+    p.ok = make_button(p.box, "BitBtn1", "OK");
+    p.abandon = make_button(p.box, "BitBtn2", "Abandon");
+    auto* l = new QHBoxLayout(p.box);
+    l->addWidget(new QLabel("CANAL :", p.box));
+    l->addWidget(p.canal);
+    l->addWidget(new QLabel("Piéce", p.box));
+    l->addWidget(p.piece);
+    l->addWidget(p.ok);
+    l->addWidget(p.abandon);
+    return p;
+}
+
+ModelPanel make_model_panel(QWidget* parent, int channels, bool yellow)
+{
+    ModelPanel p;
+    p.box = make_panel(parent, "vers_c", yellow);
+    p.f_p = make_label(p.box, "f_p", "");
+    p.canal_v = make_spin(p.box, "canal_v", 1, channels, 1);
+    p.ok = make_button(p.box, "BitBtn3", "OK");
+    p.abandon = make_button(p.box, "BitBtn4", "Abandon");
+    auto* l = new QHBoxLayout(p.box);
+    l->addWidget(p.f_p);
+    l->addWidget(new QLabel("Vers", p.box));
+    l->addWidget(new QLabel("CANAL :", p.box));
+    l->addWidget(p.canal_v);
+    l->addWidget(p.ok);
+    l->addWidget(p.abandon);
+    return p;
 }
 
 } // namespace zuna

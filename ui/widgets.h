@@ -24,4 +24,30 @@ QFrame* make_panel(QWidget* parent, const QString& name, bool yellow);
 // letters become the capitals the model table can hold.
 QLineEdit* make_coin_name(Shell& shell, QWidget* parent);
 
+// "Enr. Modèle": the channel and coin name of a model to store, panel
+// "choix_c" ("CANAL :" canal, "Piéce" piece, BitBtn1 "OK", BitBtn2
+// "Abandon"), hidden. capitals: a yellow panel whose coin name is typed in
+// capitals the table can hold, "PIECE" at first; otherwise a plain panel and
+// a free name.
+struct StorePanel {
+    QFrame* box;
+    QSpinBox* canal;
+    QLineEdit* piece;
+    QPushButton* ok;
+    QPushButton* abandon;
+};
+StorePanel make_store_panel(Shell& shell, QWidget* parent, int channels, bool capitals);
+
+// "Voir modèle": the model's coin name and the channel it goes to, panel
+// "vers_c" (f_p, "Vers", "CANAL :" canal_v, BitBtn3 "OK", BitBtn4
+// "Abandon"), hidden.
+struct ModelPanel {
+    QFrame* box;
+    QLabel* f_p;
+    QSpinBox* canal_v;
+    QPushButton* ok;
+    QPushButton* abandon;
+};
+ModelPanel make_model_panel(QWidget* parent, int channels, bool yellow);
+
 } // namespace zuna

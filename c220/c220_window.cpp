@@ -449,17 +449,20 @@ void TC220_o::Button6Click()
 
 void TC220_o::BitBtn1Click()
 {
-    choix_c->hide();
     if (!image_ok("Lisez d'abord le monnayeur (« Lecture ») : le modèle ne contiendrait que des zéros. "
-                  "Rien n'a été enregistré."))
+                  "Rien n'a été enregistré.")) {
+        choix_c->hide();
         return;
+    }
     store::ModelRecord m;
     m.type = "C220";
     m.piece = piece->text().left(15).toStdString();
     const auto v = channel_limits(link_.image, canal->value());
     for (int k = 0; k < 6; ++k)
         m.c[size_t(k)] = v[size_t(k)];
-    store::store_model(shell_, this, m);
+    // A refused name keeps the panel open with what the operator typed.
+    if (store::store_model(shell_, this, m))
+        choix_c->hide();
 }
 
 void TC220_o::BitBtn2Click() { choix_c->hide(); }

@@ -548,14 +548,15 @@ void SeciWindow::Button2Click()
 
 void SeciWindow::BitBtn1Click()
 {
-    choix_c->hide();
     const int n = canal->value();
     const auto& h = held_[size_t(n - 1)];
     if (!h) {
+        choix_c->hide();
         show_message(QString("Canal %1 non lu : lisez le monnayeur avant d'en faire un modèle.").arg(n));
         return;
     }
     if (h->output == family().empty_output) {
+        choix_c->hide();
         show_message(QString("'%1' n'est pas une valeur entière correcte").arg(cell(n, 1)->text()));
         return;
     }
@@ -565,7 +566,9 @@ void SeciWindow::BitBtn1Click()
     for (int v = 0; v < values(); ++v)
         m.c[size_t(v)] = h->value[size_t(v)];
     m.t[0] = flag_copy_[size_t(n - 1)];
-    store::store_model(shell_, this, m);
+    // A refused name keeps the panel open with what the operator typed.
+    if (store::store_model(shell_, this, m))
+        choix_c->hide();
 }
 
 void SeciWindow::BitBtn2Click() { choix_c->hide(); }

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QListWidget>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -267,7 +268,16 @@ TEST_F(C220Rig, ModelsStoreAndLoadTheSixLimits)
     click("Button5");
     click("Button6");
     child<QSpinBox>(w.get(), "canal")->setValue(4);
+    // A name the table cannot hold is refused and the panel stays open.
+    child<QLineEdit>(w.get(), "piece")->setText("EURO日");
     click("BitBtn1");
+    EXPECT_EQ(messages.size(), 1);
+    messages.clear();
+    EXPECT_EQ(shell.models->visible_count(), 0);
+    EXPECT_TRUE(child<QWidget>(w.get(), "choix_c")->isVisible());
+    child<QLineEdit>(w.get(), "piece")->setText("EURO");
+    click("BitBtn1");
+    EXPECT_FALSE(child<QWidget>(w.get(), "choix_c")->isVisible());
     ASSERT_EQ(shell.models->visible_count(), 1);
     with_modal([](QWidget* d) { static_cast<QDialog*>(d)->accept(); }, [this] { click("Button7"); });
     ASSERT_TRUE(child<QFrame>(w.get(), "vers_c")->isVisible());

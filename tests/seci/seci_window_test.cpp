@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -225,7 +226,15 @@ TEST_F(Rm3Rig, ModelsStoreAndProgramAChannel)
     click("Button1");
     spin("canal")->setValue(2);
     click("Button2");
+    // A name the table cannot hold is refused and the panel stays open.
+    child<QLineEdit>(w.get(), "piece")->setText("EURO日");
     click("BitBtn1");
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_TRUE(child<QWidget>(w.get(), "choix_c")->isVisible());
+    messages.clear();
+    child<QLineEdit>(w.get(), "piece")->setText("EURO");
+    click("BitBtn1");
+    EXPECT_FALSE(child<QWidget>(w.get(), "choix_c")->isVisible());
     ASSERT_EQ(shell.models->visible_count(), 1);
     const auto m = shell.models->current();
     ASSERT_TRUE(m);

@@ -35,6 +35,7 @@ TEST(CommandLine, HelpUnknownOptionsAndMissingPorts)
         {"--simulate=xyz", 2, "Famille de monnayeur inconnue"},
         {"--port /dev/zuna-no-such-port", 1, "Impossible d'ouvrir le port /dev/zuna-no-such-port"},
         {"--port io:junk", 1, "Adresse de port invalide"},
+        {"--check-port /dev/zuna-no-such-port", 1, "ÉCHEC     Impossible d'ouvrir le port /dev/zuna-no-such-port"},
         {"--simulate --trace /nonexistent-dir/t.vcd --data-dir /tmp/zuna-cli-test", 1, "Impossible de créer la trace"},
     };
     for (const auto& c : cases) {

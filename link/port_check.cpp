@@ -134,7 +134,7 @@ CheckLine realtime(SysCalls& sys)
 {
     const int need = ::sched_get_priority_max(SCHED_FIFO);
     if (sys.uid() == 0)
-        return {Verdict::Ok, "Priorité temps réel permise (root)."};
+        return {Verdict::Ok, "Priorité temps réel permise (root, sans limite RLIMIT_RTPRIO)."};
     rlimit lim{};
     const bool known = sys.getrlimit(RLIMIT_RTPRIO, &lim) == 0;
     if (known && (lim.rlim_cur == RLIM_INFINITY || lim.rlim_cur >= rlim_t(need)))

@@ -4,6 +4,7 @@
 
 #include "app/options.h"
 #include "app/station_main.h"
+#include "link/port_check.h"
 
 using namespace zuna;
 
@@ -19,6 +20,12 @@ int main(int argc, char** argv)
     if (parsed->help) {
         std::fputs(usage_text().c_str(), stdout);
         return 0;
+    }
+
+    if (parsed->check_port) {
+        const PortCheck check = check_port(parsed->port);
+        std::fputs(format_check(parsed->port, check).c_str(), stdout);
+        return check.claimed ? 0 : 1;
     }
 
     QApplication app(argc, argv);

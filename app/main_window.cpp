@@ -162,7 +162,8 @@ bool TForm1::FormActivate()
     }
 
     // The picture: anything that is not a readable JPEG clears it.
-    const QImage picture = load_jpeg("nri.jpg");
+    const QString picture_path = find_picture(picture_dirs());
+    const QImage picture = picture_path.isEmpty() ? QImage() : load_jpeg(picture_path);
     if (picture.isNull())
         image_->clear();
     else

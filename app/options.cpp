@@ -38,6 +38,9 @@ std::string usage_text()
            "                        ou io:0x378 (accès direct, CAP_SYS_RAWIO)\n"
            "  --trace FICHIER       enregistre les lignes du port dans un fichier VCD\n"
            "  --data-dir DOSSIER    dossier des tables mall7.dbf et calib.dbf pour cette exécution\n"
+           "  --check-port [PORT]   diagnostic du port (défaut /dev/parport0) : une ligne par\n"
+           "                        vérification avec son conseil, puis les temps mesurés sur ce PC ;\n"
+           "                        code de sortie 0 seulement si le port peut être réservé\n"
            "  --help                cette aide\n";
 }
 
@@ -94,6 +97,17 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
                 return fail("--port demande un périphérique (par exemple /dev/parport0 ou io:0x378).");
             o.port = v;
             o.port_given = true;
+        } else if (a == "--check-port" || a.rfind("--check-port=", 0) == 0) {
+            o.check_port = true;
+            // The port is optional: a following word that is no option is taken as the port.
+            const bool next_is_port = a == "--check-port" && i + 1 < args.size() && !args[i + 1].empty() &&
+                                      args[i + 1][0] != '-';
+            if (a != "--check-port" || next_is_port) {
+                if (!take_next("--check-port"))
+                    return fail("--check-port= demande un port (par exemple /dev/parport0 ou io:0x378).");
+                o.port = v;
+                o.port_given = true;
+            }
         } else if (a == "--trace" || a.rfind("--trace=", 0) == 0) {
             if (!take_next("--trace"))
                 return fail("--trace demande un nom de fichier.");
@@ -106,6 +120,8 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
             return fail("Option inconnue : « " + a + " ». Voir --help.");
         }
     }
+    if (o.simulate && o.check_port)
+        return fail("--simulate et --check-port s'excluent : le diagnostic porte sur un vrai port.");
     if (o.simulate && o.port_given)
         return fail("--simulate et --port s'excluent : choisissez le banc simulé ou le port parallèle.");
     return o;

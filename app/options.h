@@ -17,6 +17,7 @@ struct Options {
     bool port_given = false;
     std::string trace;          // --trace FILE
     std::string data_dir;       // --data-dir DIR
+    bool check_port = false;    // --check-port [PORT]: diagnose the port (in port) and exit
 };
 
 // Parses argv (without argv[0]); on a bad command line returns nullopt and

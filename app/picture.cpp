@@ -1,5 +1,8 @@
 #include "app/picture.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstdio>
@@ -96,6 +99,21 @@ QImage load_jpeg(const QString& path)
     QImage image = QImage(pixels, w, h, int(stride), QImage::Format_RGB888).copy();
     std::free(pixels);
     return image;
+}
+
+QStringList picture_dirs()
+{
+    return {QDir::currentPath(), QDir(QCoreApplication::applicationDirPath()).filePath(ZUNA_DATA_FROM_BIN)};
+}
+
+QString find_picture(const QStringList& dirs)
+{
+    for (const QString& dir : dirs) {
+        const QString path = QDir(dir).filePath("nri.jpg");
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    return {};
 }
 
 } // namespace zuna

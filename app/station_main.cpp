@@ -93,10 +93,13 @@ int run_station(QApplication& app, const Options& opt, StationSettings settings)
                     qApp, [text] { QMessageBox::warning(nullptr, "ZUNA 07", text); }, Qt::QueuedConnection);
             });
         } catch (const PortError& e) {
-            std::fprintf(stderr, "zuna07 : %s\n", e.what());
+            const std::string text =
+                std::string(e.what()) + "\nDiagnostic détaillé, une ligne par vérification : zuna07 --check-port " +
+                opt.port;
+            std::fprintf(stderr, "zuna07 : %s\n", text.c_str());
             // Started from a desktop there is no terminal to read: say it in a box too.
             if (QGuiApplication::platformName() != "offscreen" && QGuiApplication::platformName() != "minimal")
-                QMessageBox::critical(nullptr, "ZUNA 07", QString::fromUtf8(e.what()));
+                QMessageBox::critical(nullptr, "ZUNA 07", QString::fromStdString(text));
             return 1;
         }
         port = hardware.get();

@@ -99,16 +99,22 @@ DirectPort::~DirectPort() { sys_.ioperm(base_, 3, 0); }
 
 void DirectPort::idle(uint64_t loop_steps) { spin_steps(loop_steps); }
 
+std::optional<uint16_t> direct_port_base(const std::string& where)
+{
+    if (where.rfind("io:", 0) != 0)
+        return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long base = std::strtoul(where.c_str() + 3, &end, 0);
+    if (errno != 0 || end == where.c_str() + 3 || *end != '\0' || base == 0 || base > 0xFFFC)
+        throw PortError("Adresse de port invalide : « " + where + " » (exemple : io:0x378).");
+    return uint16_t(base);
+}
+
 std::unique_ptr<Port> open_hardware_port(const std::string& where, RealtimeGuard::Notice notice)
 {
-    if (where.rfind("io:", 0) == 0) {
-        char* end = nullptr;
-        errno = 0;
-        const unsigned long base = std::strtoul(where.c_str() + 3, &end, 0);
-        if (errno != 0 || end == where.c_str() + 3 || *end != '\0' || base == 0 || base > 0xFFFC)
-            throw PortError("Adresse de port invalide : « " + where + " » (exemple : io:0x378).");
-        return std::make_unique<DirectPort>(uint16_t(base), real_syscalls(), std::move(notice));
-    }
+    if (const auto base = direct_port_base(where))
+        return std::make_unique<DirectPort>(*base, real_syscalls(), std::move(notice));
     return std::make_unique<PpdevPort>(where, real_syscalls(), std::move(notice));
 }
 

@@ -3,6 +3,7 @@
 // a SysCalls seam and turn every failure into a PortError with a French
 // message that says what to do.
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -70,6 +71,10 @@ private:
 
 // An empty counted loop the compiler must keep.
 void spin_steps(uint64_t steps);
+
+// The base address of an "io:0x378" port text; nullopt for a ppdev path.
+// Throws PortError for an "io:" text that is no valid address.
+std::optional<uint16_t> direct_port_base(const std::string& where);
 
 // "--port" text: a ppdev path, or "io:0x378" for direct access.
 std::unique_ptr<Port> open_hardware_port(const std::string& where, RealtimeGuard::Notice notice = {});

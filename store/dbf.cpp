@@ -1,5 +1,7 @@
 #include "store/dbf.h"
 
+#include "link/sys_text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -43,7 +45,7 @@ std::string reason(int err)
     case ENOENT: return "le fichier ou le dossier n'existe pas";
     case ENOSPC: return "le disque est plein";
     case EISDIR: return "c'est un dossier";
-    default: return std::strerror(err);
+    default: return french_error(err);
     }
 }
 

@@ -34,7 +34,9 @@ TEST(CommandLine, HelpUnknownOptionsAndMissingPorts)
         {"--bogus", 2, "Option inconnue"},
         {"--simulate=xyz", 2, "Famille de monnayeur inconnue"},
         {"--port /dev/zuna-no-such-port", 1, "Impossible d'ouvrir le port /dev/zuna-no-such-port"},
+        {"--port /dev/zuna-no-such-port", 1, "zuna07 --check-port /dev/zuna-no-such-port"},
         {"--port io:junk", 1, "Adresse de port invalide"},
+        {"--check-port /dev/zuna-no-such-port", 1, "ÉCHEC     Impossible d'ouvrir le port /dev/zuna-no-such-port"},
         {"--simulate --trace /nonexistent-dir/t.vcd --data-dir /tmp/zuna-cli-test", 1, "Impossible de créer la trace"},
     };
     for (const auto& c : cases) {

@@ -13,6 +13,7 @@
 
 #include "ui/c_canal.h"
 #include "app/main_window.h"
+#include "app/picture.h"
 #include "app/station_main.h"
 #include "app/windows.h"
 #include "link/module.h"
@@ -197,6 +198,30 @@ TEST(MainWindow, PictureThatIsNotAJpegIsClearedAndStartGoesOn)
     f.FormActivate();
     EXPECT_TRUE(f.picture_loaded());
     QDir::setCurrent(old);
+}
+
+TEST(MainWindow, PictureFromTheWorkingDirectoryElseTheInstalledFolder)
+{
+    QTemporaryDir dir;
+    const QString work = dir.filePath("work"), installed = dir.filePath("share");
+    struct Case { bool in_work, in_installed; QString expected; } cases[] = {
+        {true, true, work},          // a picture put in the working directory wins
+        {false, true, installed},    // started from elsewhere: the installed one
+        {false, false, ""},          // none: no picture, no error
+    };
+    for (const auto& c : cases) {
+        QDir(work).removeRecursively();
+        QDir(installed).removeRecursively();
+        QDir().mkpath(work);
+        QDir().mkpath(installed);
+        for (auto [present, folder] : {std::pair{c.in_work, work}, std::pair{c.in_installed, installed}})
+            if (present)
+                QFile(folder + "/nri.jpg").open(QIODevice::WriteOnly);
+        const QString found = find_picture({work, installed});
+        EXPECT_EQ(found, c.expected.isEmpty() ? QString() : c.expected + "/nri.jpg");
+    }
+    // The installed folder is the program's data folder next to its binary.
+    EXPECT_TRUE(picture_dirs().value(1).endsWith("share/zuna07")) << picture_dirs().join(" ").toStdString();
 }
 
 TEST(MainWindow, ChannelPromptKeepsItsChannelWhateverCloses)

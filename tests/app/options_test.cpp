@@ -32,8 +32,23 @@ TEST(Options, GoodCommandLines)
     ASSERT_TRUE(o);
     EXPECT_TRUE(o->sim_pace_real);
 
+    // The diagnosed port is optional; a following option is not taken for it.
+    struct Check { std::vector<std::string> args; std::string port; } checks[] = {
+        {{"--check-port"}, "/dev/parport0"},
+        {{"--check-port", "io:0x378"}, "io:0x378"},
+        {{"--check-port=/dev/parport1"}, "/dev/parport1"},
+        {{"--check-port", "--data-dir", "/tmp/x"}, "/dev/parport0"},
+    };
+    for (const auto& c : checks) {
+        o = parse_options(c.args, &err);
+        ASSERT_TRUE(o) << err;
+        EXPECT_TRUE(o->check_port);
+        EXPECT_EQ(o->port, c.port);
+    }
+
     o = parse_options({}, &err);
     ASSERT_TRUE(o);
+    EXPECT_FALSE(o->check_port);
     EXPECT_EQ(o->port, "/dev/parport0");
     EXPECT_FALSE(o->simulate); // never a silent fall-back to the bench
 }
@@ -55,6 +70,8 @@ TEST(Options, BadCommandLinesSayWhy)
         {{"--sim-speed=nan"}, "Vitesse simulée invalide"},
         {{"--sim-speed=2x"}, "Vitesse simulée invalide"},
         {{"--sim-pace=slow"}, "Cadence simulée invalide"},
+        {{"--simulate", "--check-port"}, "s'excluent"},
+        {{"--check-port="}, "--check-port= demande"},
     };
     for (const auto& c : cases) {
         std::string err;

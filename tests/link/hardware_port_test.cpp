@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "link/hardware_port.h"
+#include "link/port_check.h"
+#include <functional>
+#include <sys/sysmacros.h>
 
 using namespace zuna;
 
@@ -52,6 +55,58 @@ struct FakeSys : SysCalls {
     {
         calls.push_back("inb " + std::to_string(port));
         return status;
+    }
+
+    // The machine the port diagnosis sees; by default a working one, user
+    // "ana" in group lp (7), /dev/parport0 crw-rw---- root:lp.
+    std::vector<std::string> dev = {"tty0", "parport0"};
+    std::vector<std::string> modules = {"parport", "parport_pc", "ppdev"};
+    bool device_exists = true;
+    mode_t device_mode = S_IFCHR | 0660;
+    uid_t user = 1000;
+    std::vector<gid_t> my_groups = {1000, 7};
+    std::vector<std::string> lp_members = {"ana"};
+    std::string udev_db;   // /run/udev/data/c99:0, empty: none
+    std::string active = "none\n";
+    rlim_t rtprio = 99;
+
+    int stat(const char*, struct stat* st) override
+    {
+        if (!device_exists) {
+            errno = ENOENT;
+            return -1;
+        }
+        *st = {};
+        st->st_mode = device_mode;
+        st->st_gid = 7;
+        st->st_rdev = makedev(99, 0);
+        return 0;
+    }
+    bool read_text(const char* path, std::string* text) override
+    {
+        const std::string p = path;
+        *text = p == "/run/udev/data/c99:0" ? udev_db : p == "/proc/sys/dev/parport/parport0/devices/active" ? active : "";
+        return !text->empty();
+    }
+    std::vector<std::string> list_dir(const char* path) override
+    {
+        return std::string(path) == "/dev" ? dev : std::string(path) == "/sys/module" ? modules : std::vector<std::string>{};
+    }
+    uid_t uid() override { return user; }
+    std::string user_name() override { return user == 0 ? "root" : "ana"; }
+    std::vector<gid_t> groups() override { return my_groups; }
+    bool group(const char* name, gid_t* gid, std::vector<std::string>* members) override
+    {
+        if (std::string(name) != "lp")
+            return false;
+        *gid = 7;
+        *members = lp_members;
+        return true;
+    }
+    int getrlimit(int, struct rlimit* lim) override
+    {
+        lim->rlim_cur = lim->rlim_max = rtprio;
+        return 0;
     }
 };
 
@@ -158,6 +213,73 @@ TEST(HardwarePort, BadPortTextsAreRefused)
         EXPECT_THROW(open_hardware_port(where), PortError) << where;
     }
     EXPECT_THROW(open_hardware_port("/nonexistent/parport9"), PortError);
+}
+
+TEST(PortCheck, EachCheckNamesTheCauseAndTheRemedy)
+{
+    using V = CheckLine::Verdict;
+    struct Case {
+        const char* what;
+        std::string where;
+        std::function<void(FakeSys&)> machine;
+        std::string words; // in the line under test
+        V verdict;
+        bool claimed;
+    } cases[] = {
+        {"all well", "/dev/parport0", [](FakeSys&) {}, "s'ouvre et se réserve", V::Ok, true},
+        {"no port at all", "/dev/parport0", [](FakeSys& s) { s.dev = {"tty0"}; s.fail_at = "open"; s.fail_errno = ENOENT; },
+         "Aucun port parallèle (/dev/parport*)", V::Failed, false},
+        {"another port", "/dev/parport0", [](FakeSys& s) { s.dev = {"parport1"}; s.fail_at = "open"; s.fail_errno = ENOENT; },
+         "essayez --port /dev/parport1", V::Failed, false},
+        {"modules present", "/dev/parport0", [](FakeSys&) {}, "parport_pc et ppdev chargés", V::Ok, true},
+        {"ppdev missing", "/dev/parport0", [](FakeSys& s) { s.modules = {"parport_pc"}; }, "non chargé(s) : ppdev. Chargez-les : sudo modprobe", V::Failed, true},
+        {"in lp", "/dev/parport0", [](FakeSys&) {}, "ana est dans le groupe « lp »", V::Ok, true},
+        {"not in lp", "/dev/parport0", [](FakeSys& s) { s.my_groups = {1000}; s.lp_members = {}; s.fail_at = "open"; s.fail_errno = EACCES; },
+         "sudo usermod -aG lp ana", V::Failed, false},
+        {"added to lp, same session", "/dev/parport0", [](FakeSys& s) { s.my_groups = {1000}; },
+         "inscrit dans le groupe « lp », mais pas encore cette session", V::Failed, true},
+        {"uaccess tag", "/dev/parport0", [](FakeSys& s) { s.my_groups = {1000}; s.lp_members = {}; s.udev_db = "I:1\nG:uaccess\nQ:uaccess\n"; },
+         "« uaccess »", V::Ok, true},
+        {"world-writable", "/dev/parport0", [](FakeSys& s) { s.my_groups = {1000}; s.lp_members = {}; s.device_mode = S_IFCHR | 0666; },
+         "ouvert à tous", V::Warning, true},
+        {"root", "/dev/parport0", [](FakeSys& s) { s.user = 0; }, "ne lancez pas la station en root", V::Warning, true},
+        {"rights unknown", "/dev/parport0", [](FakeSys& s) { s.device_exists = false; s.fail_at = "open"; s.fail_errno = ENOENT; },
+         "non vérifiables : fichier ou périphérique introuvable", V::Warning, false},
+        {"lp holds it", "/dev/parport0", [](FakeSys& s) { s.active = "lp0\n"; s.modules.push_back("lp"); s.fail_at = "PPCLAIM"; s.fail_errno = EBUSY; },
+         "lp tient le port (lp0) : sudo modprobe -r lp", V::Failed, false},
+        {"lp loaded, idle", "/dev/parport0", [](FakeSys& s) { s.modules.push_back("lp"); }, "« blacklist lp »", V::Warning, true},
+        {"another holder", "/dev/parport0", [](FakeSys& s) { s.active = "ppdev0\n"; }, "tenu par « ppdev0 »", V::Failed, true},
+        {"claim refused", "/dev/parport0", [](FakeSys& s) { s.fail_at = "PPCLAIM"; s.fail_errno = EBUSY; },
+         "(PPCLAIM) : périphérique occupé", V::Failed, false},
+        {"realtime allowed", "/dev/parport0", [](FakeSys&) {}, "Priorité temps réel permise (RLIMIT_RTPRIO = 99)", V::Ok, true},
+        {"realtime refused", "/dev/parport0", [](FakeSys& s) { s.rtprio = 0; },
+         "/etc/security/limits.d/95-zuna07.conf avec les lignes « @lp - rtprio 99 »", V::Warning, true},
+        {"port timed", "/dev/parport0", [](FakeSys&) {}, "Un accès au port (lecture de l'état) :", V::Measure, true},
+        {"port not timed", "/dev/parport0", [](FakeSys& s) { s.fail_at = "open"; s.fail_errno = EACCES; }, "non mesuré", V::Measure, false},
+        {"long pause", "/dev/parport0", [](FakeSys&) {}, "le banc simulé la compte 400 ms", V::Measure, true},
+        {"ioperm granted", "io:0x278", [](FakeSys&) {}, "accordé aux registres 0x278 à 0x27A", V::Ok, true},
+        {"ioperm missing", "io:0x378", [](FakeSys& s) { s.fail_at = "ioperm+"; s.fail_errno = ENOSYS; }, "n'offre pas l'accès direct", V::Failed, false},
+        {"ioperm refused", "io:0x378", [](FakeSys& s) { s.fail_at = "ioperm+"; s.fail_errno = EPERM; }, "CAP_SYS_RAWIO", V::Failed, false},
+        {"bad address", "io:zz", [](FakeSys&) {}, "Adresse de port invalide", V::Failed, false},
+    };
+    for (const auto& c : cases) {
+        FakeSys sys;
+        c.machine(sys);
+        const PortCheck check = check_port(c.where, sys);
+        const std::string text = format_check(c.where, check);
+        EXPECT_EQ(check.claimed, c.claimed) << c.what << "\n" << text;
+        int found = 0;
+        for (const CheckLine& l : check.lines)
+            if (l.text.find(c.words) != std::string::npos) {
+                ++found;
+                EXPECT_EQ(int(l.verdict), int(c.verdict)) << c.what << ": " << l.text;
+            }
+        EXPECT_EQ(found, 1) << c.what << "\n" << text;
+        // Whatever the failure, a claimed port is released and closed.
+        const auto count = [&](const char* call) { return std::count(sys.calls.begin(), sys.calls.end(), call); };
+        EXPECT_EQ(count("PPCLAIM") - (c.claimed ? 0 : count("PPCLAIM")), count("PPRELEASE")) << c.what;
+        EXPECT_EQ(count("ioperm+") - (c.claimed ? 0 : count("ioperm+")), count("ioperm-")) << c.what;
+    }
 }
 
 TEST(RealtimeGuard, NestsAndWarnsAtMostOnce)

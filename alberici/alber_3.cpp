@@ -52,14 +52,6 @@ void set_background(QLabel* l, bool yellow)
     l->setProperty("lit", yellow);
 }
 
-void make_yellow(QWidget* g)
-{
-    QPalette p = g->palette();
-    p.setColor(QPalette::Window, Qt::yellow);
-    g->setPalette(p);
-    g->setAutoFillBackground(true);
-}
-
 // Name of parameter (i = 1..6) or delta (i = 7..12) of channel n: two digits
 // for i in channels 11 and 12.
 QString cell_name(int n, int i) { return QString("c%1%2").arg(n).arg(i, n >= 11 ? 2 : 1, 10, QChar('0')); }

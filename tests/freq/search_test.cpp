@@ -98,8 +98,9 @@ TEST(FreqSearch, LandsWhereTheFamilyReadsTheMechanismOrChangesNothing)
             // the pattern: up to 7 % below the mechanism's count.
             EXPECT_NEAR(r.value, c.nominal, (c.f == Family::RM3 ? 0.07 : 0.05) * (c.nominal + 1));
             EXPECT_EQ(freq::count(s, c.f), r.value);
-            if (c.f != Family::RM3)
+            if (c.f != Family::RM3) {
                 EXPECT_EQ(s.delay.rm3, before.rm3); // the RM4 search restores the RM3 count
+            }
             EXPECT_TRUE(c.read(s)) << "the family's link does not read the mechanism at " << r.value;
         } else {
             EXPECT_FALSE(r.message.empty());

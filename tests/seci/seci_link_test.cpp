@@ -242,8 +242,9 @@ TEST(Rm3Line, DelayCountAtOrBelowZero)
         p.status = kReply; // a line held at level 0: anything captured would show
         EXPECT_EQ(ecrir_octet(rm3_line(s), std::vector<int32_t>{9, 12}), r.reads > 0) << r.count;
         EXPECT_EQ(p.reads, r.reads) << r.count;
-        if (r.reads == 0)
+        if (r.reads == 0) {
             EXPECT_EQ(s.run_table[0], 0) << r.count;
+        }
     }
     // The waiting capture divides by 1 instead of by a count of 0.
     test::CountingPort p;
@@ -442,8 +443,9 @@ TEST_F(Rm3Bench, WritesAreConfirmedByTheirReadBack)
     for (const Row& r : rows) {
         sim::SeciMech* m = plug(*r.family);
         const Line l{station, r.family};
-        if (r.after_test)
+        if (r.after_test) {
             ASSERT_TRUE(test_measurement(l, 1)) << r.what;
+        }
         m->set_power_cut_after(r.cut_after);
         const WriteResult w = write_and_read_back(l, r.channel, r.record);
         EXPECT_EQ(w.confirmed(), r.confirmed) << r.what;

@@ -27,38 +27,32 @@ Range range(Family f)
     }
 }
 
-int32_t& count(Station& s, Family f)
-{
-    switch (f) {
-    case Family::G13: return s.delay.g13;
-    case Family::G136: return s.delay.g136;
-    case Family::C120: return s.delay.c120;
-    case Family::C220B: return s.delay.c220b;
-    case Family::C220: return s.delay.c220;
-    case Family::RM3: return s.delay.rm3;
-    case Family::RM4: return s.delay.rm4;
-    case Family::ALB: break;
-    }
-    return s.delay.alb;
-}
+namespace {
+// Each family's delay count and its zone 0 bytes, in the order of Family.
+struct Slot {
+    int32_t DelayCounts::*count;
+    int zone0; // two bytes, low first; the G13 has its six-byte encoding
+};
+constexpr Slot kSlots[kFamilies] = {
+    {&DelayCounts::g13, kZ0G13},     {&DelayCounts::g136, kZ0G136}, {&DelayCounts::c120, kZ0C120},
+    {&DelayCounts::c220b, kZ0C220b}, {&DelayCounts::c220, kZ0C220}, {&DelayCounts::rm3, kZ0Rm3},
+    {&DelayCounts::rm4, kZ0Rm4},     {&DelayCounts::alb, kZ0Alb},
+};
+const Slot& slot(Family f) { return kSlots[size_t(f)]; }
+} // namespace
 
-int32_t count(const Station& s, Family f) { return count(const_cast<Station&>(s), f); }
+int32_t& count(Station& s, Family f) { return s.delay.*slot(f).count; }
+
+int32_t count(const Station& s, Family f) { return s.delay.*slot(f).count; }
 
 void put(Station& s, Family f, int32_t value)
 {
     count(s, f) = value;
-    switch (f) {
-    case Family::G13:
+    if (f == Family::G13) {
         s.g13_stored = value;
         set_zone0_g13(s.zone0, value);
-        break;
-    case Family::G136: set_zone0_word(s.zone0, kZ0G136, value); break;
-    case Family::C120: set_zone0_word(s.zone0, kZ0C120, value); break;
-    case Family::C220B: set_zone0_word(s.zone0, kZ0C220b, value); break;
-    case Family::C220: set_zone0_word(s.zone0, kZ0C220, value); break;
-    case Family::RM3: set_zone0_word(s.zone0, kZ0Rm3, value); break;
-    case Family::RM4: set_zone0_word(s.zone0, kZ0Rm4, value); break;
-    case Family::ALB: set_zone0_word(s.zone0, kZ0Alb, value); break;
+    } else {
+        set_zone0_word(s.zone0, slot(f).zone0, value);
     }
 }
 

@@ -306,7 +306,10 @@ Search search_rm4(Station& s, int32_t m, int32_t g, Progress* p)
     finish(p);
     const int32_t result = s.run_table[1];
     s.delay.rm3 = rm3_before;
-    if (!answered || !in_range(Family::RM4, result))
+    // The stretch is the mechanism's bit time, which the probe's count just
+    // matched: one much shorter is a glitch on the line, not an answer.
+    const bool plausible = int64_t(result) * 4 >= int64_t(b) * 3;
+    if (!answered || !plausible || !in_range(Family::RM4, result))
         return failed();
     put(s, Family::RM4, result);
     return {true, result, {}};

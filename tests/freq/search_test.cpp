@@ -74,16 +74,18 @@ TEST(FreqSearch, LandsWhereTheFamilyReadsTheMechanismOrChangesNothing)
         {"rm4", Family::RM4, 1, false, true, 68, rm4, read_rm4},
         {"rm4", Family::RM4, 2, false, true, 137, rm4, read_rm4},
         {"rm4", Family::RM4, 1, true, false, 0, rm4, {}},
+        {"rm4 noise", Family::RM4, 1, false, false, 0, rm4, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.family) + (c.silent ? " silent" : "") + " speed " + std::to_string(int(c.speed)));
         sim::Faults faults;
         faults.silent = c.silent;
+        faults.noise = std::string(c.family).find("noise") != std::string::npos;
         sim::SimSetup setup(c.speed, faults, "");
         Station s(setup.bench());
         measure_module(s);
         load_delay_counts(s);
-        setup.plug(c.family);
+        setup.plug(std::string(c.family).substr(0, std::string(c.family).find(' ')));
         const DelayCounts before = s.delay;
         const int32_t stored = s.g13_stored;
         const auto zone0 = s.zone0;

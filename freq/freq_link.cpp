@@ -77,6 +77,11 @@ namespace {
 
 bool in_range(Family f, int32_t v) { return v >= range(f).lo && v <= range(f).hi; }
 
+// A found count far below the count the probe was sent at is a glitch on
+// the line, not the mechanism's bit time (the probes are sent slower than
+// any mechanism they look for answers).
+bool plausible(int32_t found, int32_t probe_count) { return int64_t(found) * 4 >= int64_t(probe_count) * 3; }
+
 Search failed()
 {
     Search r;
@@ -94,7 +99,9 @@ int32_t c120_probe(Station& s, int32_t probe_count, const c120::Command4& comman
     c120::ecrir_instruction(s, command);
     s.delay.c120 = 1;
     std::fill(s.run_table.begin(), s.run_table.begin() + c120::kLocalRuns, 0);
-    const int n = c120::lecture_monayeur(s, s.run_table.data(), kRunTableSize);
+    // Only entry 0 is used: a short recording, so glitches on a noisy line
+    // cannot keep it going for the whole table.
+    const int n = c120::lecture_monayeur(s, s.run_table.data(), c120::kLocalRuns);
     return n > 0 ? std::max(s.run_table[0], 0) : 0;
 }
 
@@ -112,7 +119,7 @@ Search search_c120(Station& s, int32_t m, int32_t g, Progress* p)
     }
     finish(p);
     s.delay.c120 = before;
-    if (!in_range(Family::C120, best))
+    if (!plausible(best, scaled(m, g, 80)) || !in_range(Family::C120, best))
         return failed();
     put(s, Family::C120, best);
     return {true, best, {}};
@@ -131,7 +138,7 @@ Search search_c220b(Station& s, int32_t m, int32_t g, Progress* p)
     }
     finish(p);
     s.delay.c120 = c120_before;
-    if (!in_range(Family::C220B, best))
+    if (!plausible(best, scaled(m, g, 100)) || !in_range(Family::C220B, best))
         return failed();
     put(s, Family::C220B, best);
     return {true, best, {}};
@@ -306,10 +313,8 @@ Search search_rm4(Station& s, int32_t m, int32_t g, Progress* p)
     finish(p);
     const int32_t result = s.run_table[1];
     s.delay.rm3 = rm3_before;
-    // The stretch is the mechanism's bit time, which the probe's count just
-    // matched: one much shorter is a glitch on the line, not an answer.
-    const bool plausible = int64_t(result) * 4 >= int64_t(b) * 3;
-    if (!answered || !plausible || !in_range(Family::RM4, result))
+    // The stretch is the mechanism's bit time, which the probe's count just matched.
+    if (!answered || !plausible(result, b) || !in_range(Family::RM4, result))
         return failed();
     put(s, Family::RM4, result);
     return {true, result, {}};

@@ -55,9 +55,11 @@ TEST(FreqSearch, LandsWhereTheFamilyReadsTheMechanismOrChangesNothing)
         {"c120", Family::C120, 1, false, true, 138, c120, read_c120},
         {"c120", Family::C120, 2, false, true, 277, c120, read_c120},
         {"c120", Family::C120, 1, true, false, 0, c120, {}},
+        {"c120 noise", Family::C120, 1, false, false, 0, c120, {}},
         {"c220b", Family::C220B, 1, false, true, 138, c220b, read_c220b},
         {"c220b", Family::C220B, 2, false, true, 277, c220b, read_c220b},
         {"c220b", Family::C220B, 1, true, false, 0, c220b, {}},
+        {"c220b noise", Family::C220B, 1, false, true, 138, c220b, read_c220b},
         {"g13", Family::G13, 1, false, true, 1950, g13, read_g13},
         // At speed 2 the mechanism's count (3901) is above the tuning's limit of 3200.
         {"g13", Family::G13, 2, false, false, 0, g13, {}},

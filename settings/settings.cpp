@@ -1,0 +1,257 @@
+#include "settings/settings.h"
+
+#include <algorithm>
+#include <set>
+
+namespace zuna::settings {
+
+std::string check(const Family& f, const Snapshot& s)
+{
+    if (s.format > kFormat)
+        return "Ce fichier est d'un format plus récent (" + std::to_string(s.format) +
+               ") que celui de cette station (" + std::to_string(kFormat) + ").";
+    if (s.format < 1)
+        return "Format de fichier inconnu (" + std::to_string(s.format) + ").";
+    if (s.family != f.code())
+        return "Ce fichier est celui d'un autre monnayeur (« " + s.family + " »), pas d'un " + f.title() + ".";
+    const std::vector<Spec> specs = f.specs();
+    std::set<std::string> known;
+    for (const Spec& spec : specs) {
+        known.insert(spec.name);
+        const auto it = s.values.find(spec.name);
+        if (it == s.values.end())
+            return "Le réglage « " + spec.name + " » manque.";
+        if (it->second < spec.min || it->second > spec.max)
+            return "Le réglage « " + spec.name + " » vaut " + std::to_string(it->second) + ", hors de " +
+                   std::to_string(spec.min) + ".." + std::to_string(spec.max) + ".";
+    }
+    for (const auto& [name, value] : s.values)
+        if (!known.count(name))
+            return "Le réglage « " + name + " » n'existe pas sur un " + f.title() + ".";
+    const size_t size = f.image_size();
+    if (size == 0 && !s.image.empty())
+        return "Un " + f.title() + " n'a pas d'image mémoire : le fichier en contient une.";
+    if (size != 0 && !s.image.empty()) {
+        if (s.image.size() != size)
+            return "L'image mémoire a " + std::to_string(s.image.size()) + " octets au lieu de " +
+                   std::to_string(size) + ".";
+        // Both present: they must say the same, or nobody knows which one the author meant.
+        for (const auto& [name, value] : f.from_image(s.image)) {
+            const auto it = s.values.find(name);
+            if (it != s.values.end() && it->second != value)
+                return "Le réglage « " + name + " » vaut " + std::to_string(it->second) +
+                       " mais l'image mémoire du fichier dit " + std::to_string(value) + ".";
+        }
+    }
+    return "";
+}
+
+std::vector<std::string> Comparison::to_write() const
+{
+    std::vector<std::string> out;
+    for (const Row& r : rows)
+        if (r.writable && r.differs())
+            out.push_back(r.name);
+    return out;
+}
+
+Comparison compare(const Family& f, const Snapshot& mechanism, const Snapshot& file)
+{
+    Comparison c;
+    for (const Spec& spec : f.specs()) {
+        Row r;
+        r.name = spec.name;
+        r.writable = spec.writable;
+        const auto m = mechanism.values.find(spec.name);
+        if (m != mechanism.values.end())
+            r.mechanism = m->second;
+        const auto v = file.values.find(spec.name);
+        r.file = v == file.values.end() ? 0 : v->second;
+        c.rows.push_back(r);
+    }
+    auto text_of = [](const Snapshot& s, const std::string& name) {
+        for (const auto& [n, v] : s.identity)
+            if (n == name)
+                return v;
+        return std::string();
+    };
+    std::vector<std::string> names;
+    for (const Snapshot* s : {&mechanism, &file})
+        for (const auto& [n, v] : s->identity)
+            if (std::find(names.begin(), names.end(), n) == names.end())
+                names.push_back(n);
+    for (const std::string& n : names)
+        c.identity.push_back({n, {text_of(mechanism, n), text_of(file, n)}});
+    return c;
+}
+
+std::optional<Comparison> read_and_compare(Station& s, Family& f, const Snapshot& file, Progress* p,
+                                          std::string* error)
+{
+    Snapshot now;
+    const std::string e = f.read(s, p, now);
+    if (!e.empty()) {
+        if (error)
+            *error = e;
+        return std::nullopt;
+    }
+    return compare(f, now, file);
+}
+
+Outcome write_and_verify(Station& s, Family& f, const Snapshot& file, const Comparison& before, Progress* p)
+{
+    Outcome o;
+    o.before = before;
+    const std::vector<std::string> changed = before.to_write();
+    if (changed.empty())
+        return o;
+    const WriteReport w = f.write(s, file, changed, p);
+    if (stop_asked(p) && w.error.empty() && w.verified.size() + w.failed.size() < changed.size()) {
+        o.kind = Outcome::Stopped;
+        o.written = w.verified;
+        o.failed = w.failed;
+        for (const std::string& n : changed)
+            if (std::find(w.verified.begin(), w.verified.end(), n) == w.verified.end() &&
+                std::find(w.failed.begin(), w.failed.end(), n) == w.failed.end())
+                o.not_written.push_back(n);
+        return o;
+    }
+    // The second read is the proof: a setting counts as written only when the
+    // mechanism now holds the file's value.
+    Snapshot after;
+    const std::string e = f.read(s, p, after);
+    if (!e.empty()) {
+        // Nothing is claimed beyond what each write verified on its own.
+        o.kind = Outcome::NoAnswer;
+        o.error = w.error.empty() ? e : w.error;
+        o.written = w.verified;
+        for (const std::string& n : changed)
+            if (std::find(w.verified.begin(), w.verified.end(), n) == w.verified.end())
+                o.not_written.push_back(n);
+        return o;
+    }
+    for (const std::string& n : changed) {
+        const auto it = after.values.find(n);
+        const bool holds = it != after.values.end() && it->second == file.values.at(n);
+        (holds ? o.written : o.failed).push_back(n);
+    }
+    if (!o.failed.empty())
+        o.kind = w.error.empty() ? Outcome::NotHeld : Outcome::NoAnswer;
+    o.error = w.error;
+    return o;
+}
+
+Outcome restore(Station& s, Family& f, const Snapshot& file, bool dry_run, Progress* p,
+                const std::function<bool(const Comparison&)>& before)
+{
+    std::string error;
+    const std::optional<Comparison> c = read_and_compare(s, f, file, p, &error);
+    if (!c) {
+        Outcome o;
+        o.kind = Outcome::NoAnswer;
+        o.error = error;
+        o.dry_run = dry_run;
+        return o;
+    }
+    if (dry_run || (before && !before(*c))) {
+        Outcome o;
+        o.before = *c;
+        o.dry_run = dry_run;
+        o.not_written = c->to_write();
+        if (!dry_run)
+            o.kind = Outcome::Stopped;
+        return o;
+    }
+    return write_and_verify(s, f, file, *c, p);
+}
+
+namespace {
+std::string join_names(const std::vector<std::string>& names)
+{
+    std::string out;
+    for (const std::string& n : names)
+        out += "\n  " + n;
+    return out;
+}
+} // namespace
+
+std::string Outcome::message() const
+{
+    if (dry_run) {
+        const size_t n = before.to_write().size();
+        return n == 0 ? "Le monnayeur a déjà tous les réglages du fichier."
+                      : std::to_string(n) + " réglage" + (n > 1 ? "s" : "") + " à écrire (essai : rien n'est écrit).";
+    }
+    if (kind == Held) {
+        if (written.empty())
+            return "Le monnayeur a déjà tous les réglages du fichier : rien n'est écrit.";
+        return std::to_string(written.size()) + " réglage" + (written.size() > 1 ? "s écrits, tous vérifiés" : " écrit, vérifié");
+    }
+    std::string out;
+    if (kind == Stopped)
+        out = written.empty() && failed.empty() ? "Restauration abandonnée : rien n'est écrit." : "Restauration arrêtée.";
+    else if (kind == NoAnswer)
+        out = error.empty() ? "Le monayeur ne répond pas." : error;
+    else
+        out = "Des réglages ne tiennent pas la valeur du fichier.";
+    if (!written.empty())
+        out += "\nÉcrits et vérifiés :" + join_names(written);
+    if (!failed.empty())
+        out += "\nNe tiennent pas la valeur du fichier :" + join_names(failed);
+    if (!not_written.empty() && !(kind == Stopped && written.empty() && failed.empty()))
+        out += "\nNon écrits :" + join_names(not_written);
+    return out;
+}
+
+std::string table_text(const Comparison& c)
+{
+    size_t width = 7;
+    for (const Row& r : c.rows)
+        width = std::max(width, r.name.size());
+    auto pad = [](std::string s, size_t w) {
+        // Pads by characters, not bytes: names carry accents.
+        size_t chars = 0;
+        for (unsigned char ch : s)
+            chars += (ch & 0xC0) != 0x80;
+        if (chars < w)
+            s.append(w - chars, ' ');
+        return s;
+    };
+    std::string out = pad("Réglage", width) + "  " + pad("Monnayeur", 10) + "  " + pad("Fichier", 8) + "\n";
+    for (const auto& [name, values] : c.identity)
+        out += pad(name, width) + "  " + pad(values.first, 10) + "  " + pad(values.second, 8) +
+               (values.first != values.second ? "  (lecture seule)" : "") + "\n";
+    for (const Row& r : c.rows) {
+        out += pad(r.name, width) + "  " + pad(r.mechanism ? std::to_string(*r.mechanism) : "non lu", 10) + "  " +
+               pad(std::to_string(r.file), 8);
+        if (r.differs())
+            out += r.writable ? "  *" : "  (lecture seule)";
+        out += "\n";
+    }
+    return out;
+}
+
+std::string log_header() { return "date;heure;famille;identité;réglages écrits;résultat"; }
+
+std::string log_line(const std::string& date, const std::string& time, const std::string& family, const Outcome& o)
+{
+    std::string identity;
+    for (const auto& [name, values] : o.before.identity)
+        if (!values.first.empty())
+            identity += (identity.empty() ? "" : " ") + values.first;
+    // The log is a CSV read by a spreadsheet: no separator or line break inside a field.
+    auto field = [](std::string s) {
+        for (char& c : s)
+            if (c == ';' || c == '\n' || c == '\r')
+                c = ' ';
+        return s;
+    };
+    const char* result = o.kind == Outcome::Held      ? "vérifié"
+                         : o.kind == Outcome::NotHeld ? "non tenu"
+                         : o.kind == Outcome::Stopped ? "arrêté"
+                                                      : "sans réponse";
+    return field(date) + ";" + field(time) + ";" + field(family) + ";" + field(identity) + ";" +
+           std::to_string(o.written.size()) + ";" + result;
+}
+
+} // namespace zuna::settings

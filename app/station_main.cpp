@@ -131,6 +131,7 @@ int run_station(QApplication& app, const Options& opt, StationSettings settings)
             notices << QString::fromStdString(warning);
         form.on_window_opening = [&](const std::string& family) { bench->window_opened(family); };
         shell.plug_mechanism = [&](const std::string& family) { bench->window_opened(family); };
+        shell.next_mechanism = [&] { bench->plug(bench->family()); };
     }
     form.show();
     for (const QString& m : form.startup_messages() + notices)

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "link/progress.h"
+#include "settings/bands.h"
 #include "link/station.h"
 
 namespace zuna::settings {
@@ -76,6 +77,9 @@ public:
     // at the first write the mechanism does not answer.
     virtual WriteReport write(Station& s, const Snapshot& target, const std::vector<std::string>& changed,
                               Progress* p) = 0;
+    // The channel windows a snapshot holds, as the "Graphique" view draws
+    // them: a restore asks before it writes windows that overlap.
+    virtual BandSet bands(const Snapshot& s) const = 0;
 };
 
 // "" when the snapshot is a whole, sound settings set of this family; else

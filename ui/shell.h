@@ -29,6 +29,9 @@ public:
     // On the simulated bench: plugs a family's simulated mechanism (the
     // frequency window's searches); unset on a real port.
     std::function<void(const std::string& family)> plug_mechanism;
+    // On the simulated bench: unplugs the mechanism and plugs a fresh one of
+    // the same family (the next unit of a series); unset on a real port.
+    std::function<void()> next_mechanism;
     // A failure of the port seen during the last transfers ("" when none); the
     // main window reports it when a window returns.
     std::function<std::string()> port_problem;

@@ -18,6 +18,7 @@
 #include "link/module.h"
 #include "seci/seci_calibre.h"
 #include "seci/seci_window.h"
+#include "settings/bands.h"
 #include "sim/catalogue.h"
 #include "sim/seci_mech.h"
 #include "store/model_library.h"
@@ -58,6 +59,10 @@ struct SeciRig : ::testing::Test {
         else
             w = std::make_unique<TRM3>(shell);
         w->show_message = [this](const QString& m) { messages << m; };
+        w->ask_overlap = [this](const QString& q) {
+            questions << q;
+            return answer_overlap;
+        };
         w->show();
     }
     void port_times();
@@ -109,6 +114,19 @@ struct SeciRig : ::testing::Test {
         return false;
     }
     QSpinBox* spin(const char* name) { return child<QSpinBox>(w.get(), name); }
+    // Channel n's windows in the view's data, one per coin reading ("-":
+    // not bounded), or "off".
+    std::string bands(int n)
+    {
+        const settings::BandSet b = w->bands();
+        const settings::ChannelBands& c = b.channels.at(size_t(n - 1));
+        if (!c.enabled)
+            return "off";
+        std::string t;
+        for (const auto& m : c.windows)
+            t += (t.empty() ? "" : " ") + (m ? std::to_string(m->low) + ".." + std::to_string(m->high) : "-");
+        return t;
+    }
     bool red(int n, int k) { return w->cell(n, k)->palette().color(QPalette::WindowText) == QColor(Qt::red); }
 
     bool rm4;
@@ -120,6 +138,8 @@ struct SeciRig : ::testing::Test {
     std::unique_ptr<store::Tables> tables;
     std::unique_ptr<SeciWindow> w;
     QStringList messages;
+    QStringList questions; // overlap questions asked before a write
+    bool answer_overlap = true;
 };
 
 struct Rm3Rig : SeciRig {
@@ -137,6 +157,10 @@ TEST_F(Rm3Rig, ReadShowsTheChannelsAndTheTestLightsTheirPairs)
     EXPECT_FALSE(red(2, 1) || red(2, 3));
     EXPECT_EQ(row(6), "      | ") << "an emptied channel";
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    // The view: flags 5, HFU and HFL on their low reading, LF on its high one.
+    EXPECT_EQ(bands(2), "1100..1200 - - 2300..2400 3500..3600 -");
+    EXPECT_EQ(bands(6), "off");
+    EXPECT_EQ(w->sheet().rows.at(1).join(" "), "2 1200 2400 3600 1100 2300 3500 3");
 
     struct Coin {
         std::array<int, 8> readings;
@@ -147,6 +171,7 @@ TEST_F(Rm3Rig, ReadShowsTheChannelsAndTheTestLightsTheirPairs)
         mech->queue_coin(c.readings);
         click("Button4");
         EXPECT_EQ(w->reading(1)->text(), QString::number(c.readings[0]));
+        EXPECT_EQ(w->bands().coin, std::vector<int>(c.readings.begin(), c.readings.begin() + 6));
         for (int k = 1; k <= 3; ++k) {
             EXPECT_EQ(w->lit(2, k), c.lit[k - 1]) << c.readings[0] << " sensor " << k;
             EXPECT_EQ(w->lit(2, k + 3), c.lit[k - 1]);
@@ -161,6 +186,7 @@ TEST_F(Rm3Rig, ReadShowsTheChannelsAndTheTestLightsTheirPairs)
     for (int n = 1; n <= 6; ++n)
         EXPECT_FALSE(w->lit(n, 1)) << n;
     EXPECT_EQ(messages, QStringList{"Aucune pièce reçue : rien n'a été mesuré."});
+    EXPECT_FALSE(w->bands().coin) << "no coin, no marker";
 }
 
 void SeciRig::silent_read()
@@ -267,7 +293,16 @@ TEST_F(Rm3Rig, ModelsStoreAndProgramAChannel)
         },
         [this] { click("Button3"); });
     spin("canal_v")->setValue(5);
+    // Channel 2's windows into channel 5 overlap channels 1 and 2: refused, nothing on the line.
+    answer_overlap = false;
+    const size_t received = mech->received().size();
     click("BitBtn3");
+    EXPECT_EQ(questions, QStringList{"Le canal 5 recouvrirait les canaux 1 et 2 : une même pièce serait acceptée par "
+                                     "plusieurs canaux. Écrire quand même ?"});
+    EXPECT_EQ(mech->received().size(), received);
+    answer_overlap = true;
+    click("BitBtn3");
+    EXPECT_EQ(questions.size(), 2);
     EXPECT_EQ(mech->record(5), Rm3Mech::record_bytes({1200, 1100, 2400, 2300, 3600, 3500}, 5, 0));
     EXPECT_EQ(row(5), "1200 2400 3600 1100 2300 3500 | 0");
     EXPECT_TRUE(red(5, 2)) << "fonts follow the flags written";
@@ -335,6 +370,15 @@ TEST_F(Rm3Rig, CalibrationSamplesAndProgramsAChannel)
     };
     sample();
     EXPECT_EQ(cal->maximum(1)->text(), "5510");
+    // The view follows the teach: three samples, the window the programming would write.
+    child<QSpinBox>(cal, "can")->setValue(3);
+    const settings::BandSet taught = w->bands();
+    EXPECT_EQ(taught.samples.size(), 3u);
+    ASSERT_TRUE(taught.proposed);
+    EXPECT_EQ(taught.proposed_channel, 3);
+    EXPECT_EQ(taught.proposed->at(1).low, 5480) << "HFU on its high reading, as chosen";
+    EXPECT_EQ(taught.proposed->at(1).high, 5490);
+    EXPECT_GT(taught.proposed->at(0).low, taught.proposed->at(0).high) << "the low reading is not bounded";
     EXPECT_EQ(cal->minimum(6)->text(), "5");
     EXPECT_TRUE(child<QPushButton>(cal, "ok")->isEnabled());
 
@@ -380,6 +424,8 @@ TEST_F(Rm4Rig, ReadShowsTwelveChannelsAndTheTestLightsThePlusPair)
     EXPECT_FALSE(red(11, 2) || red(11, 6) || red(11, 4) || red(11, 8));
     EXPECT_EQ(row(12), "        | ") << "an emptied channel";
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    EXPECT_EQ(bands(11), "- 180..200 80..90 - - 140..150 29000..30000");
+    EXPECT_EQ(bands(12), "off");
 
     struct Coin {
         std::array<int, 8> readings;
@@ -391,6 +437,7 @@ TEST_F(Rm4Rig, ReadShowsTwelveChannelsAndTheTestLightsThePlusPair)
         mech->queue_coin(c.readings);
         click("Button4");
         EXPECT_EQ(w->reading(7)->text(), QString::number(c.readings[6]));
+        EXPECT_EQ(w->bands().coin, std::vector<int>(c.readings.begin(), c.readings.begin() + 7));
         for (int k = 1; k <= 4; ++k) {
             EXPECT_EQ(w->lit(11, k), c.lit[k - 1]) << c.readings[0] << " pair " << k;
             EXPECT_EQ(w->lit(11, k + 4), c.lit[k - 1]);

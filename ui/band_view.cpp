@@ -2,6 +2,7 @@
 
 #include <QBoxLayout>
 #include <QFileDialog>
+#include <QGraphicsScene>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
@@ -89,6 +90,9 @@ void fill_chart(QChart* chart, const BandSet& b)
     y->setRange(0, mixed_scale(b) ? 100 : top_of(b));
     y->setTitleText(mixed_scale(b) ? "% de l'échelle" : "Valeur mesurée");
     y->setLabelFormat("%d");
+    y->setTickType(QValueAxis::TicksDynamic);
+    y->setTickAnchor(0);
+    y->setTickInterval(mixed_scale(b) ? 10 : top_of(b) > 1000 ? 5000 : top_of(b) > 300 ? 100 : 25);
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
 
@@ -127,9 +131,18 @@ void fill_chart(QChart* chart, const BandSet& b)
             QPen pen(overlapping(c.channel) ? QColor(Qt::red) : colour.darker(150));
             pen.setWidthF(overlapping(c.channel) ? 2.5 : 1.0);
             area->setPen(pen);
-            area->setPointLabelsVisible(first);
-            area->setPointLabelsFormat(QString::number(c.channel));
             add(chart, area, x, y);
+            // The channel number above its band.
+            auto* label = new QScatterSeries;
+            label->append((x0 + x1) / 2, y_of(b, m, c.windows[m]->high));
+            label->setMarkerSize(1);
+            label->setColor(Qt::transparent);
+            label->setBorderColor(Qt::transparent);
+            label->setPointLabelsVisible(true);
+            label->setPointLabelsFormat(QString::number(c.channel));
+            label->setPointLabelsClipping(false);
+            add(chart, label, x, y);
+            chart->legend()->markers(label).value(0)->setVisible(false);
             if (!first)
                 chart->legend()->markers(area).value(0)->setVisible(false);
             first = false;
@@ -256,14 +269,14 @@ QString coin_text(const BandSet& b)
 // Renders a chart of the band set, off screen, at the given size.
 void render_chart(const BandSet& b, QPainter& painter, const QRectF& target, const QSize& size)
 {
-    QChart* chart = new QChart;
+    QGraphicsScene scene;
+    auto* chart = new QChart;
+    scene.addItem(chart);
     fill_chart(chart, b);
     chart->setTitle(QString::fromStdString(b.family));
-    QChartView view(chart);
-    view.setRenderHint(QPainter::Antialiasing);
-    view.resize(size);
-    chart->resize(size);
-    view.render(&painter, target, QRect(QPoint(0, 0), size));
+    chart->setGeometry(QRectF(QPointF(0, 0), size));
+    painter.setRenderHint(QPainter::Antialiasing);
+    scene.render(&painter, target, QRectF(QPointF(0, 0), size));
 }
 
 } // namespace
@@ -434,7 +447,9 @@ void ViewButtons::write_sheet()
 // The band picture for the settings sheet, drawn as the view draws it.
 void draw_bands(QPainter& painter, const QRectF& target, const settings::BandSet& bands)
 {
-    render_chart(bands, painter, target, QSize(int(target.width()), int(target.height())));
+    // Laid out at screen size, then scaled: at the printer's resolution the texts would be specks.
+    const int width = 1000;
+    render_chart(bands, painter, target, QSize(width, int(width * target.height() / target.width())));
 }
 
 } // namespace zuna

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDialog>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -25,6 +26,7 @@
 #include "store/model_ui.h"
 #include "store/tables.h"
 #include "tests/common/modal.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 
 using namespace zuna;
@@ -68,6 +70,7 @@ struct SeciRig : ::testing::Test {
     void port_times();
     void screenshots();
     void silent_read();
+    void save_change_restore();
     sim::SeciMech* plug() { return mech = static_cast<sim::SeciMech*>(setup.plug(rm4 ? "rm4" : "rm3")); }
     SeciCalibre* calibration() const
     {
@@ -206,6 +209,68 @@ void SeciRig::silent_read()
     EXPECT_EQ(shell.models->visible_count(), 0);
     EXPECT_EQ(messages.size(), 2);
 }
+
+// "Sauvegarder…", three settings changed from the window, "Restaurer…": the
+// comparison lists those three, only their channels are written, and the
+// mechanism then holds the file again, as the window shows after its read.
+void SeciRig::save_change_restore()
+{
+    SettingsPanel* panel = w->settings_panel();
+    const QString path = dir.filePath("seci.zuna.json");
+    int chosen = 0;
+    panel->choose_file = [&](bool) {
+        ++chosen;
+        return path;
+    };
+    std::vector<std::string> compared;
+    panel->confirm = [&](const settings::Comparison& c) {
+        compared = c.to_write();
+        return true;
+    };
+    panel->tell = [this](const QString& m) { messages << m; };
+    panel->overlap_ask = [this](const QString& q) {
+        questions << q;
+        return true;
+    };
+    const int channels = w->family().channels;
+    std::vector<std::vector<uint8_t>> saved;
+    for (int n = 1; n <= channels; ++n)
+        saved.push_back(mech->record(n));
+    click("Sauvegarder");
+    ASSERT_TRUE(QFile::exists(path)) << messages.join("|").toStdString();
+
+    const int n = rm4 ? 11 : 2;
+    click("Button1");
+    adjust(n);
+    spin("aj1")->setValue(spin("aj1")->value() + 1);
+    QSpinBox* second = spin(rm4 ? "aj4" : "aj2");
+    second->setValue(second->value() + 50);
+    click("ok");
+    click("Button8");
+    spin("cs1")->setValue(0);
+    click("oks");
+    const int writes = mech->record_writes();
+    messages.clear();
+
+    click("Restaurer");
+    const std::string ch = "Canal " + std::to_string(n);
+    EXPECT_EQ(compared, (std::vector<std::string>{"Canal 1/Sortie", ch + "/HFU/max", ch + (rm4 ? "/+/max" : "/LF/max")}));
+    EXPECT_EQ(mech->record_writes(), writes + 2) << "channels 1 and " << n << " only";
+    for (int c = 1; c <= channels; ++c)
+        EXPECT_EQ(mech->record(c), saved[size_t(c - 1)]) << c;
+    EXPECT_EQ(messages, QStringList{"3 réglages écrits, tous vérifiés"});
+    EXPECT_EQ(w->output_label(1)->text(), "1") << "the window read the mechanism again";
+
+    // No delay count: nothing is chosen, read or written.
+    station.delay.*(w->family().count) = 0;
+    messages.clear();
+    click("Sauvegarder");
+    EXPECT_EQ(chosen, 2);
+    EXPECT_EQ(messages.size(), 1);
+}
+
+TEST_F(Rm3Rig, SaveChangeFromTheWindowAndRestore) { save_change_restore(); }
+TEST_F(Rm4Rig, SaveChangeFromTheWindowAndRestore) { save_change_restore(); }
 
 TEST_F(Rm3Rig, ASilentMechanismLeavesTheChannelsUnread) { silent_read(); }
 TEST_F(Rm4Rig, ASilentMechanismLeavesTheChannelsUnread) { silent_read(); }

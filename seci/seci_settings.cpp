@@ -185,8 +185,9 @@ BandSet empty_bands(const seci::Family& f)
     b.family = is_rm4(f) ? "SECI RM4" : "SECI RM3";
     for (int m = 0; m < measurement_count(f); ++m) {
         b.measurements.push_back(kReadings[m]);
-        // RM4 sensor readings are bytes; the "+" and every RM3 reading 16-bit.
-        b.scale.push_back(is_rm4(f) && m < 6 ? 255 : 65535);
+        // RM4 sensor readings are bytes and its "+" 16-bit; the RM3 readings
+        // are 16-bit words measuring up to 5519, the calibration's limit.
+        b.scale.push_back(is_rm4(f) ? (m < 6 ? 255 : 65535) : 5519);
     }
     return b;
 }

@@ -11,7 +11,12 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QChart>
+#include <QtCharts/QLineSeries>
+#include <cmath>
 #include <cstdio>
+#include <map>
 #include <functional>
 #include <memory>
 
@@ -117,6 +122,28 @@ struct SeciRig : ::testing::Test {
         return false;
     }
     QSpinBox* spin(const char* name) { return child<QSpinBox>(w.get(), name); }
+    // The same as the "Graphique" view draws it: its chart's series read back
+    // (the RM4's byte and 16-bit readings share one axis in percent).
+    std::string drawn(int n)
+    {
+        w->views()->show_view();
+        const settings::BandSet b = w->bands();
+        std::map<int, std::string> by_measurement;
+        for (QAbstractSeries* s : w->views()->view()->chart()->series())
+            if (auto* a = qobject_cast<QAreaSeries*>(s); a && a->property("channel").toInt() == n) {
+                const int m = a->property("measurement").toInt();
+                auto value = [&](double y) {
+                    return std::to_string(rm4 ? std::lround(y * b.scale.at(size_t(m)) / 100.0) : std::lround(y));
+                };
+                by_measurement[m] = value(a->lowerSeries()->at(0).y()) + ".." + value(a->upperSeries()->at(0).y());
+            }
+        if (by_measurement.empty())
+            return "off";
+        std::string t;
+        for (size_t m = 0; m < w->bands().measurements.size(); ++m)
+            t += (t.empty() ? "" : " ") + (by_measurement.count(int(m)) ? by_measurement[int(m)] : "-");
+        return t;
+    }
     // Channel n's windows in the view's data, one per coin reading ("-":
     // not bounded), or "off".
     std::string bands(int n)
@@ -163,6 +190,8 @@ TEST_F(Rm3Rig, ReadShowsTheChannelsAndTheTestLightsTheirPairs)
     // The view: flags 5, HFU and HFL on their low reading, LF on its high one.
     EXPECT_EQ(bands(2), "1100..1200 - - 2300..2400 3500..3600 -");
     EXPECT_EQ(bands(6), "off");
+    EXPECT_EQ(drawn(2), bands(2));
+    EXPECT_EQ(drawn(6), "off");
     EXPECT_EQ(w->sheet().rows.at(1).join(" "), "2 1200 2400 3600 1100 2300 3500 3");
 
     struct Coin {
@@ -491,6 +520,7 @@ TEST_F(Rm4Rig, ReadShowsTwelveChannelsAndTheTestLightsThePlusPair)
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
     EXPECT_EQ(bands(11), "- 180..200 80..90 - - 140..150 29000..30000");
     EXPECT_EQ(bands(12), "off");
+    EXPECT_EQ(drawn(11), bands(11));
 
     struct Coin {
         std::array<int, 8> readings;
@@ -737,6 +767,9 @@ void SeciRig::screenshots()
     click("Button4"); // a coin inside channel 1
     w->adjustSize();
     EXPECT_TRUE(w->grab().save(dir + "/t" + name + "_read_test.png"));
+    w->views()->show_view();
+    EXPECT_TRUE(w->views()->view()->grab().save(dir + "/t" + name + "_graphique.png"));
+    w->views()->view()->hide();
     SeciCalibre* cal = calibration();
     cal->set_window(w.get());
     cal->show();

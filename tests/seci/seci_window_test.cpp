@@ -770,6 +770,9 @@ void SeciRig::screenshots()
     w->views()->show_view();
     EXPECT_TRUE(w->views()->view()->grab().save(dir + "/t" + name + "_graphique.png"));
     w->views()->view()->hide();
+    w->views()->choose_sheet_file = [&] { return dir + "/t" + name + "_fiche.pdf"; };
+    w->views()->tell = [this](const QString& m) { messages << m; };
+    w->views()->write_sheet();
     SeciCalibre* cal = calibration();
     cal->set_window(w.get());
     cal->show();

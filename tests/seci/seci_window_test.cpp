@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QtCharts/QAreaSeries>
 #include <QtCharts/QChart>
@@ -83,6 +84,17 @@ struct SeciRig : ::testing::Test {
     }
     ~SeciRig() override
     {
+        // The view's band areas do not own their two line series: freed here
+        // (those still alive) so that the sanitizers' leak check stays clean.
+        if (BandView* v = w->views()->view()) {
+            std::vector<QPointer<QLineSeries>> lines;
+            for (QAbstractSeries* s : v->chart()->series())
+                if (auto* a = qobject_cast<QAreaSeries*>(s))
+                    lines.insert(lines.end(), {a->upperSeries(), a->lowerSeries()});
+            v->chart()->removeAllSeries();
+            for (const auto& l : lines)
+                delete l.data();
+        }
         store::set_model_message_handler({});
         w.reset();
         for (QDialog* d : shell.dialogs())
@@ -126,7 +138,8 @@ struct SeciRig : ::testing::Test {
     // (the RM4's byte and 16-bit readings share one axis in percent).
     std::string drawn(int n)
     {
-        w->views()->show_view();
+        if (!w->views()->view())
+            w->views()->show_view();
         const settings::BandSet b = w->bands();
         std::map<int, std::string> by_measurement;
         for (QAbstractSeries* s : w->views()->view()->chart()->series())
@@ -190,8 +203,6 @@ TEST_F(Rm3Rig, ReadShowsTheChannelsAndTheTestLightsTheirPairs)
     // The view: flags 5, HFU and HFL on their low reading, LF on its high one.
     EXPECT_EQ(bands(2), "1100..1200 - - 2300..2400 3500..3600 -");
     EXPECT_EQ(bands(6), "off");
-    EXPECT_EQ(drawn(2), bands(2));
-    EXPECT_EQ(drawn(6), "off");
     EXPECT_EQ(w->sheet().rows.at(1).join(" "), "2 1200 2400 3600 1100 2300 3500 3");
 
     struct Coin {
@@ -219,6 +230,8 @@ TEST_F(Rm3Rig, ReadShowsTheChannelsAndTheTestLightsTheirPairs)
         EXPECT_FALSE(w->lit(n, 1)) << n;
     EXPECT_EQ(messages, QStringList{"Aucune pièce reçue : rien n'a été mesuré."});
     EXPECT_FALSE(w->bands().coin) << "no coin, no marker";
+    EXPECT_EQ(drawn(2), "1100..1200 - - 2300..2400 3500..3600 -") << "the chart as the memory";
+    EXPECT_EQ(drawn(6), "off");
 }
 
 void SeciRig::silent_read()
@@ -520,7 +533,6 @@ TEST_F(Rm4Rig, ReadShowsTwelveChannelsAndTheTestLightsThePlusPair)
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
     EXPECT_EQ(bands(11), "- 180..200 80..90 - - 140..150 29000..30000");
     EXPECT_EQ(bands(12), "off");
-    EXPECT_EQ(drawn(11), bands(11));
 
     struct Coin {
         std::array<int, 8> readings;
@@ -543,6 +555,7 @@ TEST_F(Rm4Rig, ReadShowsTwelveChannelsAndTheTestLightsThePlusPair)
     // The next read clears every light, rows 7 to 12 and the "+" pair included.
     click("Button1");
     EXPECT_FALSE(any_lit());
+    EXPECT_EQ(drawn(11), "- 180..200 80..90 - - 140..150 29000..30000") << "the chart as the memory";
 }
 
 TEST_F(Rm4Rig, WritesShowWhatTheMechanismHolds)

@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QPointer>
 #include <QTemporaryDir>
 #include <QtCharts/QAreaSeries>
 #include <QtCharts/QChart>
@@ -84,17 +83,6 @@ struct SeciRig : ::testing::Test {
     }
     ~SeciRig() override
     {
-        // The view's band areas do not own their two line series: freed here
-        // (those still alive) so that the sanitizers' leak check stays clean.
-        if (BandView* v = w->views()->view()) {
-            std::vector<QPointer<QLineSeries>> lines;
-            for (QAbstractSeries* s : v->chart()->series())
-                if (auto* a = qobject_cast<QAreaSeries*>(s))
-                    lines.insert(lines.end(), {a->upperSeries(), a->lowerSeries()});
-            v->chart()->removeAllSeries();
-            for (const auto& l : lines)
-                delete l.data();
-        }
         store::set_model_message_handler({});
         w.reset();
         for (QDialog* d : shell.dialogs())

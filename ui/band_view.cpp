@@ -155,6 +155,8 @@ void fill_chart(QChart* chart, const BandSet& b)
         bool first = true;
         for (size_t m = 0; m < b.proposed->size() && int(m) < measurements; ++m) {
             const Band& w = (*b.proposed)[m];
+            if (w.low > w.high)
+                continue; // a measurement the validation leaves unbounded
             auto* upper = new QLineSeries;
             auto* lower = new QLineSeries;
             upper->append(m - 0.45, y_of(b, m, w.high));

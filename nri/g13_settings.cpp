@@ -57,6 +57,15 @@ std::string g13_name(int channel, int measure, bool max)
     return "Canal " + std::to_string(channel) + "/Mesure " + std::to_string(measure) + (max ? "/max" : "/min");
 }
 
+std::vector<std::optional<settings::Band>> g13_windows(const G13Record& r)
+{
+    std::vector<std::optional<settings::Band>> w(4);
+    if (!no_band(r))
+        for (size_t k = 0; k < 4; ++k)
+            w[k] = settings::Band{r.min[k], r.max[k]};
+    return w;
+}
+
 settings::BandSet g13_bands(const G13View& v)
 {
     settings::BandSet b;
@@ -70,9 +79,7 @@ settings::BandSet g13_bands(const G13View& v)
         c.channel = n;
         const auto& r = v.channels[size_t(n - 1)];
         c.enabled = r && !no_band(*r);
-        for (size_t k = 0; k < 4; ++k)
-            c.windows.push_back(c.enabled ? std::optional<settings::Band>(settings::Band{r->min[k], r->max[k]})
-                                          : std::nullopt);
+        c.windows = r ? g13_windows(*r) : std::vector<std::optional<settings::Band>>(4);
         b.channels.push_back(c);
     }
     if (v.coin)

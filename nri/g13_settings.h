@@ -35,6 +35,9 @@ struct G13View {
 // Four measurements of 0..255, all compared. A record of zeros (an empty
 // channel) or 0..255 on every measurement (an unprogrammed one) is no band.
 settings::BandSet g13_bands(const G13View& v);
+// A record's windows per measurement, as a write would make them (none for
+// a record that is no band).
+std::vector<std::optional<settings::Band>> g13_windows(const G13Record& r);
 
 class G13Settings : public settings::Family {
 public:

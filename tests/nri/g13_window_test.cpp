@@ -43,6 +43,8 @@ struct G13Station {
     QWidget parent;
     std::unique_ptr<Tnrig130000> w;
     QStringList messages;
+    QStringList questions; // overlap questions asked before channel writes
+    bool overlap_ok = true;
 
     explicit G13Station(const sim::Faults& f = {}, int32_t stored = 1950) : setup(1.0, f, "")
     {
@@ -60,6 +62,10 @@ struct G13Station {
         w = std::make_unique<Tnrig130000>(shell, &parent);
         w->today = [] { return QDate(2026, 12, 7); };
         w->show_message = [this](const QString& m) { messages << m; };
+        w->ask_overlap = [this](const QString& q) {
+            questions << q;
+            return overlap_ok;
+        };
         w->show();
         for (int i = 0; i < 5; ++i)
             QApplication::processEvents(); // the first activation
@@ -325,6 +331,15 @@ TEST(G13Window, ModelsAreStoredAndWritten)
     ASSERT_TRUE(st.find<QWidget>("vers_c")->isVisible());
     EXPECT_EQ(st.text("f_p"), "JETON");
     st.find<QSpinBox>("canal_v")->setValue(5);
+    // Channel 5 would accept the coins of channel 2: asked first; refused, nothing is sent.
+    st.overlap_ok = false;
+    const size_t sent = st.mech->log().size();
+    st.click("BitBtn3");
+    EXPECT_EQ(st.questions, QStringList{"Les canaux 2 et 5 se recouvrent : une même pièce serait acceptée par "
+                                        "les deux. Écrire quand même ?"});
+    EXPECT_EQ(st.mech->log().size(), sent);
+    EXPECT_EQ(st.mech->channels()[4].max, (std::array<int, 4>{}));
+    st.overlap_ok = true;
     st.click("BitBtn3");
     EXPECT_EQ(st.mech->channels()[4].max, (std::array<int, 4>{255, 104, 183, 58}));
     EXPECT_EQ(st.mech->channels()[4].min, (std::array<int, 4>{137, 91, 170, 47}));
@@ -350,11 +365,30 @@ TEST(G13Window, CoinTestColoursThePairsThatHoldTheCoin)
     EXPECT_EQ(st.text("q1"), "110");
     EXPECT_EQ(st.text("q5"), "090");
     EXPECT_EQ(st.text("q51"), "255"); // channel 6
+    // The view's bands are the mechanism's records; channel 5 (zeros) and 6
+    // (0..255 everywhere) accept nothing of their own and are no band.
+    const settings::BandSet b = w.bands();
+    ASSERT_EQ(b.channels.size(), 6u);
+    for (int n = 1; n <= 6; ++n) {
+        const auto& c = b.channels[size_t(n - 1)];
+        EXPECT_EQ(c.enabled, n <= 4) << n;
+        for (size_t k = 0; k < 4; ++k) {
+            ASSERT_EQ(c.windows[k].has_value(), n <= 4) << n;
+            if (n <= 4) {
+                EXPECT_EQ(c.windows[k]->low, st.mech->channels()[size_t(n - 1)].min[k]) << n << " " << k;
+                EXPECT_EQ(c.windows[k]->high, st.mech->channels()[size_t(n - 1)].max[k]) << n << " " << k;
+            }
+        }
+    }
+    EXPECT_EQ(b.coin, (std::vector<int>{100, 89, 111, 110}));
+    EXPECT_EQ(settings::coin_inside(b, b.channels[0]),
+              (std::vector<std::optional<bool>>{true, false, false, true}));
 
     // No coin: nothing measured, nothing lit (channels 5 and 6 have minima 0).
     st.setup.plug("none");
     st.click("Button4");
     EXPECT_TRUE(st.text("a1").startsWith("Aucune pièce reçue"));
+    EXPECT_FALSE(w.bands().coin) << "no coin came: no marker";
     for (int n = 1; n <= 6; ++n)
         for (int k = 1; k <= 8; ++k)
             EXPECT_NE(w.result(n, k)->palette().color(QPalette::Window), QColor(Qt::yellow)) << n << " " << k;
@@ -405,6 +439,13 @@ TEST(G13Window, TeachOneCoinAndValidate)
                     EXPECT_EQ(valid->windowTitle(), "VALIDATION - SIMULATION");
                     valid->findChild<QSpinBox*>("canal")->setValue(4);
                     valid->findChild<QSpinBox*>("toler")->setValue(5);
+                    // The view shows the coin taught and the window the validation would write.
+                    const settings::BandSet b = w.bands();
+                    EXPECT_EQ(b.samples, (std::vector<std::vector<int>>{{120, 80, 200, 35}}));
+                    EXPECT_EQ(b.proposed_channel, 4);
+                    ASSERT_TRUE(b.proposed);
+                    EXPECT_EQ((*b.proposed)[0].low, 115);
+                    EXPECT_EQ((*b.proposed)[3].high, 40);
                     if (qEnvironmentVariableIsSet("ZUNA_SHOTS"))
                         valid->grab().save(qEnvironmentVariable("ZUNA_SHOTS") + "/g13_valid.png");
                     valid->findChild<QPushButton*>("BitBtn1")->click();
@@ -416,6 +457,10 @@ TEST(G13Window, TeachOneCoinAndValidate)
     EXPECT_EQ(st.mech->channels()[3].min, (std::array<int, 4>{115, 75, 195, 30}));
     EXPECT_EQ(w.upper(4)->text(), "125  085  205  040  ");
     EXPECT_EQ(w.lower(4)->text(), "115  075  195  030  ");
+    // The validation asked about channel 1, which holds the same coin (written: accepted).
+    EXPECT_EQ(st.questions.size(), 1);
+    EXPECT_TRUE(st.questions.value(0).startsWith("Les canaux 1 et 4 se recouvrent")) << st.questions.join("\n").toStdString();
+    EXPECT_TRUE(w.bands().samples.empty()) << "the teach is over";
 }
 
 TEST(G13Window, TeachLimits)

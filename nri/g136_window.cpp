@@ -89,6 +89,7 @@ void Tnrig1360000::build()
         Button1Click();
         Button6Click();
     };
+    settings_->overlap_ask = [this](const QString& q) { return ask_overlap(q); };
     views_ = new ViewButtons(shell_, this, [this] { return bands(); }, [this] { return sheet(); });
     auto* files = new QHBoxLayout;
     settings_->add_to(files);

@@ -211,6 +211,7 @@ void Tnrig130000::build()
     settings_ = new SettingsPanel(shell_, this, *transfer_, nri::make_g13_settings());
     settings_->ready = [this] { return delay_usable(station().delay.g13, "G13", show_message); };
     settings_->after_write = [this] { Button1Click(); };
+    settings_->overlap_ask = [this](const QString& q) { return ask_overlap(q); };
     views_ = new ViewButtons(shell_, this, [this] { return bands(); }, [this] { return sheet(); });
     auto* files = new QHBoxLayout;
     settings_->add_to(files);

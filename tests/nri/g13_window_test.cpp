@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -25,6 +26,8 @@
 #include "store/model_ui.h"
 #include "store/tables.h"
 #include "tests/common/modal.h"
+#include "ui/settings_file.h"
+#include "ui/settings_panel.h"
 #include "ui/transfer.h"
 
 using namespace zuna;
@@ -408,6 +411,67 @@ TEST(G13Window, MeasuringModeIsWrittenAndReadBack)
     st.mech->push_coin({1, 2, 3, 4});
     st.click("Button4");
     EXPECT_EQ(st.text("a1"), "001  002  003  004");
+}
+
+// Save, change three settings from the window, restore: exactly those three
+// are written and the window shows the mechanism as it now is; "Suivant"
+// programs two more mechanisms from the same file, one log line each.
+TEST(G13Window, SettingsFileSavedRestoredAndCloned)
+{
+    G13Station st;
+    Tnrig130000& w = st.open();
+    st.click("Button1");
+    SettingsPanel& panel = *w.settings_panel();
+    const QString path = st.dir.filePath("g13.zuna.json");
+    panel.choose_file = [&](bool) { return path; };
+    panel.tell = [&](const QString& m) { st.messages << m; };
+    panel.save();
+    EXPECT_EQ(st.messages.value(0), "Réglages enregistrés dans g13.zuna.json.");
+    const auto factory = st.mech->channels();
+
+    with_modal([](QWidget* m) { qobject_cast<TC_canal*>(m)->canal()->setValue(3); qobject_cast<QDialog*>(m)->accept(); },
+               [&] { st.click("Button6"); });
+    st.find<QSpinBox>("aj1")->setValue(103);
+    st.find<QSpinBox>("aj8")->setValue(25);
+    st.click("ok");
+    st.click("Button7");
+    st.find<QSpinBox>("me")->setValue(7);
+    st.click("BitBtn5");
+    ASSERT_EQ(st.mech->mode, 7);
+
+    std::vector<std::string> shown;
+    panel.confirm = [&](const settings::Comparison& c) {
+        shown = c.to_write();
+        return true;
+    };
+    st.messages.clear();
+    panel.restore();
+    EXPECT_EQ(shown, (std::vector<std::string>{"Mode", "Canal 3/Mesure 1/max", "Canal 3/Mesure 4/min"}));
+    EXPECT_EQ(st.messages.value(0), "3 réglages écrits, tous vérifiés");
+    EXPECT_EQ(st.mech->mode, 3);
+    EXPECT_EQ(st.mech->channels()[2].max, factory[2].max);
+    EXPECT_EQ(st.mech->channels()[2].min, factory[2].min);
+    EXPECT_EQ(w.upper(3)->text(), "102  070  229  033  "); // read again after the write
+    EXPECT_EQ(st.text("mo_me"), "03");
+
+    // Two more units, each plugged with other settings.
+    st.shell.next_mechanism = [&] {
+        st.mech = static_cast<sim::G13Mechanism*>(st.setup.plug("g13"));
+        st.mech->mode = 9;
+        st.mech->channels()[0].min[1] = 1;
+    };
+    panel.next_plugged = [] { return true; };
+    for (int unit = 2; unit <= 3; ++unit) {
+        panel.next();
+        EXPECT_EQ(st.mech->mode, 3) << unit;
+        EXPECT_EQ(st.mech->channels()[0].min, factory[0].min) << unit;
+    }
+    QFile log(settings::log_path(path));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(log.readAll()).trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 4) << lines.join("\n").toStdString();
+    EXPECT_TRUE(lines[1].endsWith(";3;vérifié")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[3].contains(";NRI1;204518 0031277 16302 15/03/19;2;vérifié")) << lines[3].toStdString();
 }
 
 TEST(G13Window, TeachOneCoinAndValidate)

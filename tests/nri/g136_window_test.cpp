@@ -28,6 +28,7 @@
 #include "tests/common/counting_port.h"
 #include "tests/common/modal.h"
 #include "ui/c_canal.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 
 using namespace zuna;
@@ -348,6 +349,13 @@ TEST(G136Window, TablesPage)
     EXPECT_EQ(st.find<QSpinBox>("offE")->value(), 20);
     EXPECT_EQ(st.find<QSpinBox>("offa")->maximum(), 255);
     st.shot(&w, "g136_tables.png");
+    // The mechanism as it is, kept in a settings file.
+    SettingsPanel& panel = *w.settings_panel();
+    panel.choose_file = [&](bool) { return st.dir.filePath("g136.zuna.json"); };
+    panel.tell = [&](const QString& m) { st.messages << m; };
+    panel.save();
+    ASSERT_EQ(st.messages.size(), 2);
+    EXPECT_EQ(st.messages[1], "Réglages enregistrés dans g136.zuna.json.");
 
     // Channel 1 coil 5, channel 2 coil 10: one frame "5A".
     st.find<QCheckBox>("ch96")->setChecked(true);
@@ -361,6 +369,20 @@ TEST(G136Window, TablesPage)
     EXPECT_EQ(st.mech->block(0x0F)[11] & 1, 1);
     EXPECT_EQ(st.mech->block(0x12)[11] & 1, 1);
     EXPECT_EQ(st.mech->block(0x18)[4], 255);
+
+    // Restored from the file: the three settings changed, and both pages show the mechanism again.
+    std::vector<std::string> shown;
+    panel.confirm = [&](const settings::Comparison& c) {
+        shown = c.to_write();
+        return true;
+    };
+    panel.restore();
+    EXPECT_EQ(shown, (std::vector<std::string>{"Signal Sortie/Canal 12", "Valid canal/Canal 12", "Offset A"}));
+    EXPECT_EQ(st.messages, QStringList{"3 réglages écrits, tous vérifiés"});
+    EXPECT_EQ(st.mech->block(0x18)[4], 30);
+    EXPECT_EQ(st.find<QSpinBox>("offa")->value(), 30);
+    EXPECT_FALSE(box("ch96"));
+    st.messages.clear();
 
     // Not kept by the mechanism: said, and the boxes show what it holds.
     st.mech->set_write_protected(true);

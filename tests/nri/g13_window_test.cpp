@@ -10,6 +10,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QChart>
+#include <QtCharts/QLineSeries>
+#include <map>
 #include <functional>
 
 #include "ui/c_canal.h"
@@ -28,6 +32,7 @@
 #include "tests/common/modal.h"
 #include "ui/settings_file.h"
 #include "ui/settings_panel.h"
+#include "ui/sheet.h"
 #include "ui/transfer.h"
 
 using namespace zuna;
@@ -355,7 +360,9 @@ TEST(G13Window, CoinTestColoursThePairsThatHoldTheCoin)
     G13Station st;
     Tnrig130000& w = st.open();
     st.mech->channels()[0] = {{110, 110, 110, 110}, {90, 90, 90, 90}};
+    st.mech->channels()[4] = {{160, 110, 190, 64}, {140, 95, 175, 50}}; // overlaps channel 2
     st.click("Button1");
+    w.views()->show_view();
     st.mech->push_coin({100, 89, 111, 110});
     st.click("Button4");
     EXPECT_EQ(st.text("a1"), "100  089  111  110");
@@ -368,26 +375,30 @@ TEST(G13Window, CoinTestColoursThePairsThatHoldTheCoin)
     EXPECT_EQ(st.text("q1"), "110");
     EXPECT_EQ(st.text("q5"), "090");
     EXPECT_EQ(st.text("q51"), "255"); // channel 6
-    // The view's bands are the mechanism's records; channel 5 (zeros) and 6
-    // (0..255 everywhere) accept nothing of their own and are no band.
-    const settings::BandSet b = w.bands();
-    ASSERT_EQ(b.channels.size(), 6u);
-    for (int n = 1; n <= 6; ++n) {
-        const auto& c = b.channels[size_t(n - 1)];
-        EXPECT_EQ(c.enabled, n <= 4) << n;
-        for (size_t k = 0; k < 4; ++k) {
-            ASSERT_EQ(c.windows[k].has_value(), n <= 4) << n;
-            if (n <= 4) {
-                EXPECT_EQ(c.windows[k]->low, st.mech->channels()[size_t(n - 1)].min[k]) << n << " " << k;
-                EXPECT_EQ(c.windows[k]->high, st.mech->channels()[size_t(n - 1)].max[k]) << n << " " << k;
-            }
-        }
+    // The open view follows: its bands read back from the chart are the
+    // mechanism's records; channel 6 (0..255 everywhere) is no band.
+    ASSERT_NE(w.views()->view(), nullptr);
+    std::map<std::pair<int, int>, std::pair<int, int>> drawn;
+    for (QAbstractSeries* s : w.views()->view()->chart()->series())
+        if (auto* a = qobject_cast<QAreaSeries*>(s); a && a->property("channel").isValid())
+            drawn[{a->property("channel").toInt(), a->property("measurement").toInt()}] = {
+                int(a->lowerSeries()->at(0).y()), int(a->upperSeries()->at(0).y())};
+    std::map<std::pair<int, int>, std::pair<int, int>> memory;
+    for (int n = 1; n <= 5; ++n)
+        for (size_t k = 0; k < 4; ++k)
+            memory[{n, int(k)}] = {st.mech->channels()[size_t(n - 1)].min[k], st.mech->channels()[size_t(n - 1)].max[k]};
+    EXPECT_EQ(drawn, memory);
+    if (qEnvironmentVariableIsSet("ZUNA_SHOTS")) {
+        w.views()->view()->grab().save(qEnvironmentVariable("ZUNA_SHOTS") + "/g13_graphique.png");
+        write_sheet(qEnvironmentVariable("ZUNA_SHOTS") + "/g13_fiche.pdf", w.sheet(), nullptr);
     }
+    const settings::BandSet b = w.views()->view()->bands();
+    EXPECT_EQ(settings::overlaps(b), (std::vector<std::pair<int, int>>{{2, 5}}));
     EXPECT_EQ(b.coin, (std::vector<int>{100, 89, 111, 110}));
     EXPECT_EQ(settings::coin_inside(b, b.channels[0]),
               (std::vector<std::optional<bool>>{true, false, false, true}));
 
-    // No coin: nothing measured, nothing lit (channels 5 and 6 have minima 0).
+    // No coin: nothing measured, nothing lit (channel 6 has minima 0).
     st.setup.plug("none");
     st.click("Button4");
     EXPECT_TRUE(st.text("a1").startsWith("Aucune pièce reçue"));

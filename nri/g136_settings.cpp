@@ -125,11 +125,11 @@ settings::BandSet bands(const View& v)
     for (const Measures& m : v.samples)
         b.samples.push_back(std::vector<int>(m.begin(), m.end()));
     if (v.proposed_channel >= 1) {
-        // The view draws a proposed band per measurement: a measurement no
-        // pair checks gets the empty band high below low.
+        // The view draws a proposed band on every measurement: one no pair
+        // checks is not limited by the channel, its whole scale.
         std::vector<settings::Band> w;
         for (const auto& x : windows_of(v.proposed, v.proposed_selectors))
-            w.push_back(x ? *x : settings::Band{1, 0});
+            w.push_back(x ? *x : settings::Band{0, 255});
         b.proposed = w;
         b.proposed_channel = v.proposed_channel;
     }

@@ -302,3 +302,51 @@ TEST(NriSettings, FilesTheFamilyCannotHoldAreRefusedNamingTheSetting)
         EXPECT_NE(error.find(r.named), std::string::npos) << error;
     }
 }
+
+// What a channel's data becomes as bands: which channels are no band, and
+// how G13.6000 pairs map to measurements.
+TEST(NriSettings, ChannelDataAsBands)
+{
+    using settings::Band;
+    using Windows = std::vector<std::optional<Band>>;
+    struct Row {
+        const char* what;
+        settings::BandSet set;
+        bool enabled;
+        Windows windows; // of channel 1; only the first entries checked
+    };
+    auto g13 = [](nri::G13Record r) {
+        nri::G13View v;
+        v.channels[0] = r;
+        return nri::g13_bands(v);
+    };
+    auto g136 = [](nri::g136::Block b, std::optional<std::array<int, 6>> sel) {
+        nri::g136::View v;
+        v.channels[0] = b;
+        v.selectors[0] = sel;
+        return nri::g136::bands(v);
+    };
+    const nri::g136::Block some = {120, 100, 90, 80, 150, 130, 66, 52, 210, 190, 40, 26};
+    const Row rows[] = {
+        {"G13 record", g13({{10, 20, 30, 40}, {5, 15, 25, 35}}), true, {Band{5, 10}, Band{15, 20}, Band{25, 30}, Band{35, 40}}},
+        {"G13 zeros: empty", g13({}), false, {std::nullopt}},
+        {"G13 0..255 everywhere: unprogrammed", g13({{255, 255, 255, 255}, {0, 0, 0, 0}}), false, {std::nullopt}},
+        {"G13 0..255 on three only", g13({{255, 255, 255, 40}, {0, 0, 0, 30}}), true, {Band{0, 255}, Band{0, 255}, Band{0, 255}, Band{30, 40}}},
+        {"G136 pairs on A, C; two on B intersect", g136(some, std::array<int, 6>{0, 1, 2, 1, 16, 16}), true,
+         {Band{100, 120}, Band{80, 66}, Band{130, 150}, std::nullopt}},
+        {"G136 selectors not read", g136(some, std::nullopt), false, {std::nullopt, std::nullopt}},
+        {"G136 zeros: empty", g136({}, std::array<int, 6>{0, 1, 2, 3, 4, 5}), false, {std::nullopt}},
+    };
+    for (const Row& r : rows) {
+        const settings::ChannelBands& c = r.set.channels.at(0);
+        EXPECT_EQ(c.enabled, r.enabled) << r.what;
+        for (size_t m = 0; m < r.windows.size(); ++m) {
+            ASSERT_EQ(c.windows.at(m).has_value(), r.windows[m].has_value()) << r.what << " " << m;
+            if (r.windows[m]) {
+                EXPECT_EQ(c.windows[m]->low, r.windows[m]->low) << r.what << " " << m;
+                EXPECT_EQ(c.windows[m]->high, r.windows[m]->high) << r.what << " " << m;
+            }
+        }
+        EXPECT_EQ(r.set.scale, std::vector<int>(r.set.measurements.size(), 255)) << r.what;
+    }
+}

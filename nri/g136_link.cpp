@@ -637,6 +637,7 @@ Collect collect_coins(Station& s, int count, const Measures& largest, const Meas
             c.largest[k] = std::max(c.largest[k], v);
             c.smallest[k] = std::min(c.smallest[k], v);
         }
+        c.coins.push_back(c.last);
         step(progress);
     }
     finish(progress);

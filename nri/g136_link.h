@@ -166,6 +166,7 @@ struct Collect {
     Measures largest{};
     Measures smallest{};
     Measures last{};
+    std::vector<Measures> coins; // every coin measured in this collect, in order
     int measured = 0;
     bool no_coin = false;
     bool stopped = false;

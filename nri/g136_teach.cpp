@@ -44,6 +44,20 @@ Tvalid_nri_g136::Tvalid_nri_g136(QWidget* parent) : QDialog(parent)
     BitBtn1 = c.ok;
     BitBtn2 = c.annuler;
     connect(BitBtn1, &QPushButton::clicked, this, &Tvalid_nri_g136::BitBtn1Click);
+    // The window's view shows the channel the validation would write.
+    for (QSpinBox* b : {canal, toler})
+        connect(b, &QSpinBox::valueChanged, this, &Tvalid_nri_g136::propose);
+}
+
+void Tvalid_nri_g136::propose()
+{
+    if (!window_)
+        return;
+    const int n = canal->value();
+    const auto sel = window_->selectors(n);
+    if (!sel || std::any_of(sel->begin(), sel->end(), [](int s) { return s > 15; }))
+        return; // no window the validation could write
+    window_->teach_proposed(n, g136::validation_block(*sel, largest_, smallest_, toler->value()), *sel);
 }
 
 void Tvalid_nri_g136::prepare(Tnrig1360000* window, const g136::Measures& largest, const g136::Measures& smallest)
@@ -55,6 +69,7 @@ void Tvalid_nri_g136::prepare(Tnrig1360000* window, const g136::Measures& larges
     }
     largest_ = largest;
     smallest_ = smallest;
+    propose();
 }
 
 void Tvalid_nri_g136::BitBtn1Click()
@@ -85,6 +100,8 @@ void Tvalid_nri_g136::BitBtn1Click()
     if (!window_->ready())
         return;
     const g136::Block b = g136::validation_block(*sel, largest_, smallest_, toler->value());
+    if (!window_->may_write(n, b, *sel))
+        return;
     Station& s = window_->shell_station();
     g136::ChannelWrite w;
     if (!transfer_->run([&](Progress& p) { w = g136::write_channel(s, n, b, &p); }))
@@ -178,6 +195,8 @@ void Tcalibration_nri_g136::BitBtn1Click()
     attente->setText("");
     if (ran) {
         measured_ += c.measured;
+        if (window_)
+            window_->teach_coins(c.coins);
         if (c.measured > 0)
             for (size_t k = 0; k < 16; ++k) {
                 m_[k]->setText(QString::number(c.largest[k]));

@@ -30,6 +30,7 @@ public:
     Transfer* transfer() const { return transfer_; }
 
 private:
+    void propose(); // tells the window the channel this would write
     Tnrig1360000* window_ = nullptr;
     Transfer* transfer_ = nullptr; // made with the first window prepared
     QGridLayout* grid_;

@@ -19,6 +19,7 @@
 #include "store/model_ui.h"
 #include "ui/c_canal.h"
 #include "ui/feedback.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 #include "ui/transfer.h"
 #include "ui/widgets.h"
@@ -58,6 +59,7 @@ Tnrig1360000::Tnrig1360000(Shell& shell, QWidget* parent) : QDialog(parent), she
     setObjectName("nrig1360000");
     setWindowTitle(shell.title("NRI G13.6000"));
     show_message = [this](const QString& text) { QMessageBox::warning(this, windowTitle(), text); };
+    ask_overlap = default_overlap_ask(this);
     build();
 }
 
@@ -79,6 +81,21 @@ void Tnrig1360000::build()
     pages_->addTab(build_channels(), "Canaux");
     pages_->addTab(build_tables(), "Tables");
     col->addWidget(pages_);
+
+    // Settings file and views: one row under both pages.
+    settings_ = new SettingsPanel(shell_, this, *transfer_, nri::make_g136_settings());
+    settings_->ready = [this] { return ready(); };
+    settings_->after_write = [this] {
+        Button1Click();
+        Button6Click();
+    };
+    settings_->overlap_ask = [this](const QString& q) { return ask_overlap(q); };
+    views_ = new ViewButtons(shell_, this, [this] { return bands(); }, [this] { return sheet(); });
+    auto* files = new QHBoxLayout;
+    settings_->add_to(files);
+    views_->add_to(files);
+    files->addStretch();
+    col->addLayout(files);
     // Entering "Tables" reads them.
     connect(pages_, &QTabWidget::currentChanged, this, [this](int page) {
         if (page == 1)
@@ -344,6 +361,7 @@ void Tnrig1360000::Button1Click()
             else // not read: the labels keep what they showed, and say so
                 name_[size_t(n - 1)]->setText(QString("Canal %1 : non relu").arg(n));
         }
+    views_->refresh();
     tell(r.message);
 }
 
@@ -352,9 +370,11 @@ void Tnrig1360000::Button3Click()
     v_p->hide();
     l2->hide();
     if (auto* teach = shell_.dialog<Tcalibration_nri_g136>()) {
+        teach_end();
         teach->set_window(this);
         teach->exec();
         teach->set_window(nullptr);
+        teach_end();
     }
 }
 
@@ -373,6 +393,7 @@ void Tnrig1360000::Button4Click()
         for (int v : *c.measures)
             text += QString("%1  ").arg(v, 3, 10, QChar('0'));
     v_p->setText(text);
+    coin_ = c.measures;
     for (int n = 1; n <= 12; ++n)
         for (int k = 1; k <= 6; ++k) {
             // The letter's code less 0x41 selects the measurement; a letter
@@ -386,6 +407,7 @@ void Tnrig1360000::Button4Click()
             }
             paint(n, k, inside);
         }
+    views_->refresh();
     tell(c.message);
 }
 
@@ -420,6 +442,7 @@ void Tnrig1360000::show_write(const g136::ChannelWrite& w)
 {
     if (w.read_back)
         show_block(w.channel, *w.read_back);
+    views_->refresh();
     tell(w.message);
 }
 
@@ -432,6 +455,8 @@ void Tnrig1360000::okClick()
         b[size_t(2 * k + 1)] = aj_[size_t(k + 6)]->value();
     }
     const int n = adjust_channel_;
+    if (const auto sel = selectors(n); sel && !may_write(n, b, *sel))
+        return;
     g136::ChannelWrite w;
     if (transfer_->run([&](Progress& p) { w = g136::write_channel(station(), n, b, &p); }))
         show_write(w);
@@ -511,6 +536,8 @@ void Tnrig1360000::BitBtn3Click()
         t[size_t(k)] = *v;
     }
     const int n = canal_v->value();
+    if (!may_write(n, b, t))
+        return; // the panel stays for another channel
     g136::ModelWrite w;
     if (!transfer_->run([&](Progress& p) { w = g136::write_model(station(), n, b, t, &p); }))
         return;
@@ -519,6 +546,7 @@ void Tnrig1360000::BitBtn3Click()
         show_block(n, *w.block.read_back);
     if (w.selectors)
         show_selectors(*w.selectors);
+    views_->refresh();
     tell(w.message);
 }
 
@@ -592,6 +620,92 @@ void Tnrig1360000::Button7Click()
     if (w.read_back)
         show_tables(*w.read_back);
     tell(w.message);
+}
+
+} // namespace zuna
+
+namespace zuna {
+
+// ---- Bands, settings sheet, overlap check ----------------------------------
+
+settings::BandSet Tnrig1360000::bands() const
+{
+    g136::View v = teach_;
+    for (int n = 1; n <= 12; ++n) {
+        g136::Block b{};
+        for (int k = 1; k <= 6; ++k) {
+            b[size_t(2 * (k - 1))] = label_int(limit(n, k));
+            b[size_t(2 * (k - 1) + 1)] = label_int(limit(n, k + 6));
+        }
+        v.channels[size_t(n - 1)] = b;
+        v.selectors[size_t(n - 1)] = selectors(n); // none before a reading: no band
+    }
+    v.coin = coin_;
+    return g136::bands(v);
+}
+
+Sheet Tnrig1360000::sheet() const
+{
+    Sheet s;
+    s.family = "NRI G13.6000";
+    s.facts = {{"Compte G136", QString::number(shell_.station.delay.g136)}};
+    s.columns = {"Canal"};
+    for (int k = 1; k <= 6; ++k)
+        s.columns << QString("Paire %1").arg(k);
+    for (int n = 1; n <= 12; ++n) {
+        QStringList row{name_[size_t(n - 1)]->text()};
+        for (int k = 1; k <= 6; ++k)
+            row << selector(n, k)->text() + "  " + limit(n, k)->text() + " / " + limit(n, k + 6)->text();
+        s.rows.push_back(row);
+    }
+    if (tables_read_) {
+        const g136::Tables t = tables_shown();
+        auto bits = [](int v, int n) { return QString("%1").arg(v, n, 2, QChar('0')); };
+        for (int c = 1; c <= 12; ++c)
+            s.options.push_back({QString("Canal %1 : Signal Sortie / Valid canal / Sortie bobine").arg(c),
+                                 bits(t.output[size_t(c - 1)], 8) + " / " + bits(t.validation[size_t(c - 1)], 8) +
+                                     " / " + bits(t.coil[size_t(c - 1)], 4)});
+        for (int b = 1; b <= 3; ++b)
+            s.options.push_back({QString("Fonction byte %1").arg(b), bits(t.function[size_t(b - 1)], 8)});
+        s.options.push_back({"Offset A", QString::number(t.offset_a)});
+        s.options.push_back({"Offset E", QString::number(t.offset_e)});
+    }
+    s.bands = bands();
+    return s;
+}
+
+bool Tnrig1360000::may_write(int channel, const g136::Block& block, const std::array<int, 6>& selectors)
+{
+    if (channel < 1 || channel > 12)
+        return true;
+    g136::View one;
+    one.channels[0] = block;
+    one.selectors[0] = selectors;
+    const settings::ChannelBands written = g136::bands(one).channels[0];
+    // A block that is no band (empty, unprogrammed) accepts no coin of another channel.
+    if (!written.enabled)
+        return true;
+    return write_allowed(bands(), channel, written.windows, ask_overlap);
+}
+
+void Tnrig1360000::teach_coins(const std::vector<g136::Measures>& coins)
+{
+    teach_.samples.insert(teach_.samples.end(), coins.begin(), coins.end());
+    views_->refresh();
+}
+
+void Tnrig1360000::teach_proposed(int channel, const g136::Block& block, const std::array<int, 6>& selectors)
+{
+    teach_.proposed_channel = channel;
+    teach_.proposed = block;
+    teach_.proposed_selectors = selectors;
+    views_->refresh();
+}
+
+void Tnrig1360000::teach_end()
+{
+    teach_ = {};
+    views_->refresh();
 }
 
 } // namespace zuna

@@ -10,7 +10,10 @@
 #include <optional>
 
 #include "nri/g136_link.h"
+#include "nri/g136_settings.h"
 #include "store/model_library.h"
+#include "ui/band_view.h"
+#include "ui/sheet.h"
 
 class QCheckBox;
 class QFrame;
@@ -23,6 +26,7 @@ class QSpinBox;
 class QTabWidget;
 
 namespace zuna {
+class SettingsPanel;
 class Shell;
 class Transfer;
 struct Station;
@@ -46,6 +50,24 @@ public:
     std::optional<std::array<int, 6>> selectors(int channel) const;
     // Shows a channel write (its read-back and message), run here or by the validation.
     void show_write(const nri::g136::ChannelWrite& w);
+
+    // Before a write of a channel's block (with the selectors it will have):
+    // asks when it would overlap another channel as the page shows them.
+    // false: refused, write nothing.
+    bool may_write(int channel, const nri::g136::Block& block, const std::array<int, 6>& selectors);
+    OverlapAsk ask_overlap;
+
+    // The channels as the page shows them, the last tested coin and a teach
+    // in progress, as the "Graphique" view draws them; both pages for the
+    // settings sheet.
+    settings::BandSet bands() const;
+    Sheet sheet() const;
+    // A teach in progress (told by the calibration and validation dialogs).
+    void teach_coins(const std::vector<nri::g136::Measures>& coins);
+    void teach_proposed(int channel, const nri::g136::Block& block, const std::array<int, 6>& selectors);
+    void teach_end();
+    SettingsPanel* settings_panel() const { return settings_; }
+    ViewButtons* views() const { return views_; }
 
     void Button1Click(); // Lecture
     void Button3Click(); // Calib. Piece
@@ -83,6 +105,10 @@ private:
     bool selectors_read_ = false;
     bool tables_read_ = false;
     std::optional<store::ModelRecord> model_;
+    std::optional<nri::g136::Measures> coin_; // the last coin tested (none: not measured)
+    nri::g136::View teach_;                    // samples and proposed window of a teach
+    SettingsPanel* settings_ = nullptr;
+    ViewButtons* views_ = nullptr;
 
     QTabWidget* pages_;
     QPushButton *Button1, *Button3, *Button4, *Button5, *Button8, *Button9;

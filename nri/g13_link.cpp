@@ -879,6 +879,7 @@ Collect collect_coins(Station& s, int count, const std::array<int, 4>& largest, 
         }
         ++c.measured;
         c.last = v;
+        c.coins.push_back(v);
         for (size_t k = 0; k < 4; ++k) {
             c.largest[k] = std::max(c.largest[k], v[k]);
             c.smallest[k] = std::min(c.smallest[k], v[k]);

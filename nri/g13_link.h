@@ -244,6 +244,7 @@ struct Collect {
     std::array<int, 4> largest{};  // extremes including the coins of this collect
     std::array<int, 4> smallest{};
     std::array<int, 4> last{};     // values of the last coin measured
+    std::vector<std::array<int, 4>> coins; // every coin measured in this collect, in order
     int measured = 0;              // coins measured in this collect
     bool no_coin = false;          // a coin did not come within the wait
     bool stopped = false;

@@ -37,6 +37,13 @@ TValid_nri_g13::TValid_nri_g13(QWidget* parent) : QDialog(parent)
     BitBtn1 = c.ok;
     BitBtn2 = c.annuler;
     connect(BitBtn1, &QPushButton::clicked, this, &TValid_nri_g13::BitBtn1Click);
+    // The window's view shows the channel the validation would write.
+    for (QSpinBox* b : {canal, toler})
+        connect(b, &QSpinBox::valueChanged, this, [this] {
+            if (window_)
+                window_->teach_proposed(canal->value(), maxima(largest_, toler->value()),
+                                        minima(smallest_, toler->value()));
+        });
 }
 
 void TValid_nri_g13::prepare(Tnrig130000* window, const std::array<int, 4>& largest,
@@ -49,6 +56,8 @@ void TValid_nri_g13::prepare(Tnrig130000* window, const std::array<int, 4>& larg
     }
     largest_ = largest;
     smallest_ = smallest;
+    if (window)
+        window->teach_proposed(canal->value(), maxima(largest, toler->value()), minima(smallest, toler->value()));
 }
 
 std::array<int, 4> TValid_nri_g13::maxima(const std::array<int, 4>& largest, int tolerance)
@@ -75,6 +84,9 @@ void TValid_nri_g13::BitBtn1Click()
         const int channel = canal->value();
         const auto hi = maxima(largest_, toler->value());
         const auto lo = minima(smallest_, toler->value());
+        // Refused because of an overlap: nothing written, the dialog stays.
+        if (!window_->may_write(channel, hi, lo))
+            return;
         Station& s = window_->shell_station();
         nri::ChannelWrite w;
         if (!transfer_->run([&](Progress& p) { w = nri::write_channel(s, channel, hi, lo, nri::fast_units(s), date, &p); }))
@@ -167,6 +179,8 @@ void Tcalibration_nri_g13::BitBtn1Click()
     const bool ran = transfer_->run([&](Progress& p) { c = nri::collect_coins(shell_.station, n, hi, lo, &p); });
     if (ran) {
         measured_ += c.measured;
+        if (window_)
+            window_->teach_coins(c.coins);
         if (c.measured > 0)
             for (size_t k = 0; k < 4; ++k) {
                 m_[k]->setText(QString("%1").arg(c.largest[k], 3));

@@ -16,6 +16,8 @@
 #include <algorithm>
 
 #include "ui/c_canal.h"
+#include "ui/feedback.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 #include "ui/transfer.h"
 #include "nri/g13_link.h"
@@ -60,6 +62,7 @@ Tnrig130000::Tnrig130000(Shell& shell, QWidget* parent) : QDialog(parent), shell
     setObjectName("nrig130000");
     setWindowTitle(shell.title("NRI G13.0000"));
     show_message = [this](const QString& text) { QMessageBox::warning(this, windowTitle(), text); };
+    ask_overlap = default_overlap_ask(this);
     build();
 }
 
@@ -204,6 +207,18 @@ void Tnrig130000::build()
     BitBtn4 = model.abandon;
     grid->addWidget(vers_c, 7, 0, 1, 3);
 
+    // Settings file and views: one row under the rest.
+    settings_ = new SettingsPanel(shell_, this, *transfer_, nri::make_g13_settings());
+    settings_->ready = [this] { return delay_usable(station().delay.g13, "G13", show_message); };
+    settings_->after_write = [this] { Button1Click(); };
+    settings_->overlap_ask = [this](const QString& q) { return ask_overlap(q); };
+    views_ = new ViewButtons(shell_, this, [this] { return bands(); }, [this] { return sheet(); });
+    auto* files = new QHBoxLayout;
+    settings_->add_to(files);
+    views_->add_to(files);
+    files->addStretch();
+    grid->addLayout(files, 8, 0, 1, 3);
+
     connect(Button1, &QPushButton::clicked, this, &Tnrig130000::Button1Click);
     connect(Button4, &QPushButton::clicked, this, &Tnrig130000::Button4Click);
     connect(Button5, &QPushButton::clicked, this, &Tnrig130000::Button5Click);
@@ -323,6 +338,7 @@ void Tnrig130000::Button1Click()
     if (r.answered)
         for (int n = 1; n <= 6; ++n)
             show_lines(n, r.channels[size_t(n - 1)]);
+    views_->refresh();
     if (!r.message.empty())
         show_message(french(r.message));
 }
@@ -339,6 +355,7 @@ void Tnrig130000::Button4Click()
     if (!transfer_->run([&](Progress& p) { c = nri::coin_test(station(), &p); }))
         return;
     a1->setText(c.measured ? french(c.text) : french(c.message));
+    coin_ = c.measured ? std::optional(c.values) : std::nullopt;
     for (int n = 1; n <= 6; ++n) {
         const auto hi = maxima(n);
         const auto lo = minima(n);
@@ -349,6 +366,7 @@ void Tnrig130000::Button4Click()
             paint_pair(result(n, k), result(n, k + 4), c.measured && lo[size_t(k - 1)] <= v && v <= hi[size_t(k - 1)]);
         }
     }
+    views_->refresh();
 }
 
 void Tnrig130000::Button5Click()
@@ -357,9 +375,11 @@ void Tnrig130000::Button5Click()
     P2->hide();
     a1->hide();
     if (auto* teach = shell_.dialog<Tcalibration_nri_g13>()) {
+        teach_end();
         teach->set_window(this);
         teach->exec();
         teach->set_window(nullptr);
+        teach_end();
     }
 }
 
@@ -388,6 +408,8 @@ void Tnrig130000::Button6Click()
 void Tnrig130000::write_channel(int channel, const std::array<int, 4>& hi, const std::array<int, 4>& lo,
                                 int32_t units)
 {
+    if (!may_write(channel, hi, lo))
+        return;
     const QDate d = today();
     const nri::Date date{d.month(), d.day(), d.year() % 100};
     nri::ChannelWrite w;
@@ -401,6 +423,7 @@ void Tnrig130000::show_write(const nri::ChannelWrite& w)
         l3->setText(french(*w.reprogramming));
     if (w.channel >= 1 && w.channel <= 6 && !w.stopped)
         show_lines(w.channel, w.read_back);
+    views_->refresh();
     if (!w.message.empty())
         show_message(french(w.message));
 }
@@ -483,5 +506,66 @@ void Tnrig130000::BitBtn3Click()
 }
 
 void Tnrig130000::BitBtn4Click() { vers_c->hide(); }
+
+// ---- Bands, settings sheet, overlap check ----------------------------------
+
+settings::BandSet Tnrig130000::bands() const
+{
+    nri::G13View v = teach_;
+    for (int n = 1; n <= 6; ++n)
+        v.channels[size_t(n - 1)] = nri::G13Record{maxima(n), minima(n)};
+    v.coin = coin_;
+    return nri::g13_bands(v);
+}
+
+Sheet Tnrig130000::sheet() const
+{
+    Sheet s;
+    s.family = "NRI G13.0000";
+    s.facts = {{"Equipement n°", l1->text()}, {"Date de production", l2->text()}};
+    if (!l3->text().isEmpty())
+        s.facts.push_back({"Date de reprogrammation", l3->text()});
+    s.facts.push_back({"Mode de mesure", mo_me->text()});
+    s.facts.push_back({"Compte G13", QString::number(shell_.station.delay.g13)});
+    s.columns = {"Canal", "", "Mesure 1", "Mesure 2", "Mesure 3", "Mesure 4"};
+    for (int n = 1; n <= 6; ++n) {
+        const auto hi = maxima(n), lo = minima(n);
+        QStringList up{name_[size_t(n - 1)]->text(), "Maxi"}, down{"", "Mini"};
+        for (size_t k = 0; k < 4; ++k) {
+            up << three(hi[k]);
+            down << three(lo[k]);
+        }
+        s.rows.push_back(up);
+        s.rows.push_back(down);
+    }
+    s.bands = bands();
+    return s;
+}
+
+bool Tnrig130000::may_write(int channel, const std::array<int, 4>& hi, const std::array<int, 4>& lo)
+{
+    if (channel < 1 || channel > 6)
+        return true;
+    return write_allowed(bands(), channel, nri::g13_windows({hi, lo}), ask_overlap);
+}
+
+void Tnrig130000::teach_coins(const std::vector<std::array<int, 4>>& coins)
+{
+    teach_.samples.insert(teach_.samples.end(), coins.begin(), coins.end());
+    views_->refresh();
+}
+
+void Tnrig130000::teach_proposed(int channel, const std::array<int, 4>& hi, const std::array<int, 4>& lo)
+{
+    teach_.proposed_channel = channel;
+    teach_.proposed = {hi, lo};
+    views_->refresh();
+}
+
+void Tnrig130000::teach_end()
+{
+    teach_ = {};
+    views_->refresh();
+}
 
 } // namespace zuna

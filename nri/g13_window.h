@@ -11,7 +11,10 @@
 #include <string>
 
 #include "nri/g13_link.h"
+#include "nri/g13_settings.h"
 #include "store/model_library.h"
+#include "ui/band_view.h"
+#include "ui/sheet.h"
 
 class QFrame;
 class QGroupBox;
@@ -22,6 +25,7 @@ class QPushButton;
 class QSpinBox;
 
 namespace zuna {
+class SettingsPanel;
 class Shell;
 class Transfer;
 struct Station;
@@ -43,6 +47,23 @@ public:
                        int32_t units);
     // Shows a channel write run by another window (the validation).
     void show_write(const nri::ChannelWrite& w);
+
+    // Before a write of a channel's limits: asks when they would overlap
+    // another channel as the lines show them. false: refused, write nothing.
+    bool may_write(int channel, const std::array<int, 4>& maxima, const std::array<int, 4>& minima);
+    OverlapAsk ask_overlap;
+
+    // The channels as the lines show them, the last tested coin and a teach
+    // in progress, as the "Graphique" view draws them; the channel table for
+    // the settings sheet.
+    settings::BandSet bands() const;
+    Sheet sheet() const;
+    // A teach in progress (told by the calibration and validation dialogs).
+    void teach_coins(const std::vector<std::array<int, 4>>& coins);
+    void teach_proposed(int channel, const std::array<int, 4>& maxima, const std::array<int, 4>& minima);
+    void teach_end();
+    SettingsPanel* settings_panel() const { return settings_; }
+    ViewButtons* views() const { return views_; }
 
     Shell& shell() { return shell_; }
     Transfer* transfer() const { return transfer_; }
@@ -93,6 +114,10 @@ private:
     bool tuning_tried_ = false;
     int adjust_channel_ = 1;
     std::optional<store::ModelRecord> model_;
+    std::optional<std::array<int, 4>> coin_; // the last coin tested (none: not measured)
+    nri::G13View teach_;                      // samples and proposed window of a teach
+    SettingsPanel* settings_ = nullptr;
+    ViewButtons* views_ = nullptr;
 
     QPushButton *Button1, *Button2, *Button3, *Button4, *Button5, *Button6, *Button7;
     std::array<QLabel*, 6> name_{};

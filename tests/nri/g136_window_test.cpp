@@ -28,6 +28,7 @@
 #include "tests/common/counting_port.h"
 #include "tests/common/modal.h"
 #include "ui/c_canal.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 
 using namespace zuna;
@@ -45,6 +46,8 @@ struct G136Station {
     QWidget parent;
     std::unique_ptr<Tnrig1360000> w;
     QStringList messages;
+    QStringList questions; // overlap questions asked before channel writes
+    bool overlap_ok = true;
 
     explicit G136Station(const sim::Faults& f = {}) : setup(1.0, f, "")
     {
@@ -58,6 +61,10 @@ struct G136Station {
     {
         w = std::make_unique<Tnrig1360000>(shell, &parent);
         w->show_message = [this](const QString& m) { messages << m; };
+        w->ask_overlap = [this](const QString& q) {
+            questions << q;
+            return overlap_ok;
+        };
         w->show();
         QApplication::processEvents();
         return *w;
@@ -156,10 +163,37 @@ TEST(G136Window, CoinTestColoursPairsHoldingTheirMeasurement)
         EXPECT_TRUE(st.text("v_p").startsWith(r.selector == 0 ? three(r.value) + "  255  " : "255  255  "));
     }
     st.shot(&w, "g136_test.png");
+    // The view's bands: each pair's window on the measurement it checks (pair
+    // 1 of channel 1 now checks "Q": nothing); channel 7 (0..255 everywhere)
+    // and the empty 9 to 12 are no band. The coin is the last one tested.
+    const settings::BandSet b = w.bands();
+    ASSERT_EQ(b.channels.size(), 12u);
+    for (int n = 1; n <= 12; ++n) {
+        const auto& c = b.channels[size_t(n - 1)];
+        EXPECT_EQ(c.enabled, n <= 8 && n != 7) << n;
+        std::vector<std::optional<settings::Band>> expected(16);
+        for (int k = 1; k <= 6 && c.enabled; ++k)
+            if (st.mech->selector(n, k) < 16)
+                expected[size_t(st.mech->selector(n, k))] =
+                    settings::Band{st.mech->channel(n)[size_t(2 * k - 1)], st.mech->channel(n)[size_t(2 * k - 2)]};
+        ASSERT_EQ(c.windows.size(), 16u);
+        for (size_t m = 0; m < 16; ++m) {
+            ASSERT_EQ(c.windows[m].has_value(), expected[m].has_value()) << n << " " << m;
+            if (expected[m]) {
+                EXPECT_EQ(c.windows[m]->low, expected[m]->low) << n << " " << m;
+                EXPECT_EQ(c.windows[m]->high, expected[m]->high) << n << " " << m;
+            }
+        }
+    }
+    sim::G136Mechanism::Measures last{};
+    last.fill(255);
+    last[15] = 110;
+    EXPECT_EQ(b.coin, std::vector<int>(last.begin(), last.end()));
     // No coin: the measurement line stays empty, nothing is lit.
     st.mech->set_coins(false);
     st.click("Button4");
     EXPECT_EQ(st.text("v_p"), "");
+    EXPECT_FALSE(w.bands().coin) << "no coin came: no marker";
     EXPECT_FALSE(st.lit(1, 1));
     EXPECT_EQ(st.messages.back(), "Aucune pièce reçue : rien n'a été mesuré.");
 }
@@ -241,6 +275,14 @@ TEST(G136Window, ModelsAreStoredFromTheMechanismAndWritten)
         st.click("BitBtn3");
     };
     r.c[0] = 300; // limited to 255
+    // Channel 12 would accept the coins of channel 2: asked first; refused, nothing is sent.
+    st.overlap_ok = false;
+    const size_t sent = st.mech->log().size();
+    write(r, 12);
+    EXPECT_EQ(st.questions, QStringList{"Les canaux 2 et 12 se recouvrent : une même pièce serait acceptée par "
+                                        "les deux. Écrire quand même ?"});
+    EXPECT_EQ(st.mech->log().size(), sent);
+    st.overlap_ok = true;
     write(r, 12);
     EXPECT_FALSE(st.find<QWidget>("vers_c")->isVisible());
     std::vector<int> block(st.mech->channel(2));
@@ -307,6 +349,13 @@ TEST(G136Window, TablesPage)
     EXPECT_EQ(st.find<QSpinBox>("offE")->value(), 20);
     EXPECT_EQ(st.find<QSpinBox>("offa")->maximum(), 255);
     st.shot(&w, "g136_tables.png");
+    // The mechanism as it is, kept in a settings file.
+    SettingsPanel& panel = *w.settings_panel();
+    panel.choose_file = [&](bool) { return st.dir.filePath("g136.zuna.json"); };
+    panel.tell = [&](const QString& m) { st.messages << m; };
+    panel.save();
+    ASSERT_EQ(st.messages.size(), 2);
+    EXPECT_EQ(st.messages[1], "Réglages enregistrés dans g136.zuna.json.");
 
     // Channel 1 coil 5, channel 2 coil 10: one frame "5A".
     st.find<QCheckBox>("ch96")->setChecked(true);
@@ -320,6 +369,20 @@ TEST(G136Window, TablesPage)
     EXPECT_EQ(st.mech->block(0x0F)[11] & 1, 1);
     EXPECT_EQ(st.mech->block(0x12)[11] & 1, 1);
     EXPECT_EQ(st.mech->block(0x18)[4], 255);
+
+    // Restored from the file: the three settings changed, and both pages show the mechanism again.
+    std::vector<std::string> shown;
+    panel.confirm = [&](const settings::Comparison& c) {
+        shown = c.to_write();
+        return true;
+    };
+    panel.restore();
+    EXPECT_EQ(shown, (std::vector<std::string>{"Signal Sortie/Canal 12", "Valid canal/Canal 12", "Offset A"}));
+    EXPECT_EQ(st.messages, QStringList{"3 réglages écrits, tous vérifiés"});
+    EXPECT_EQ(st.mech->block(0x18)[4], 30);
+    EXPECT_EQ(st.find<QSpinBox>("offa")->value(), 30);
+    EXPECT_FALSE(box("ch96"));
+    st.messages.clear();
 
     // Not kept by the mechanism: said, and the boxes show what it holds.
     st.mech->set_write_protected(true);
@@ -447,6 +510,8 @@ TEST(G136Teach, CollectKeepsItsExtremesAndTheValidationWritesTheSelectedOnes)
         EXPECT_EQ(t.text("M16"), "250");
         EXPECT_EQ(t.text("B16"), "12");
         EXPECT_EQ(t.teach->findChild<QSpinBox*>("nb_piece")->value(), 1);
+        EXPECT_EQ(w.bands().samples.size(), 3u); // every coin of both collects, for the view
+        EXPECT_EQ(w.bands().samples[2][15], 12);
         st.shot(t.teach, "g136_calibration.png");
         t.validate(5, 10);
     });
@@ -457,6 +522,7 @@ TEST(G136Teach, CollectKeepsItsExtremesAndTheValidationWritesTheSelectedOnes)
     EXPECT_EQ(ch[3], 2);   // 12 - 10
     EXPECT_EQ(w.limit(5, 1)->text(), "122");
     EXPECT_EQ(w.limit(5, 8)->text(), "002");
+    EXPECT_TRUE(w.bands().samples.empty()) << "the teach is over";
     EXPECT_TRUE(st.messages.isEmpty()) << st.messages.join("\n").toStdString();
 }
 

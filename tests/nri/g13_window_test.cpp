@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -9,6 +10,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QChart>
+#include <QtCharts/QLineSeries>
+#include <map>
 #include <functional>
 
 #include "ui/c_canal.h"
@@ -25,6 +30,9 @@
 #include "store/model_ui.h"
 #include "store/tables.h"
 #include "tests/common/modal.h"
+#include "ui/settings_file.h"
+#include "ui/settings_panel.h"
+#include "ui/sheet.h"
 #include "ui/transfer.h"
 
 using namespace zuna;
@@ -43,6 +51,8 @@ struct G13Station {
     QWidget parent;
     std::unique_ptr<Tnrig130000> w;
     QStringList messages;
+    QStringList questions; // overlap questions asked before channel writes
+    bool overlap_ok = true;
 
     explicit G13Station(const sim::Faults& f = {}, int32_t stored = 1950) : setup(1.0, f, "")
     {
@@ -60,6 +70,10 @@ struct G13Station {
         w = std::make_unique<Tnrig130000>(shell, &parent);
         w->today = [] { return QDate(2026, 12, 7); };
         w->show_message = [this](const QString& m) { messages << m; };
+        w->ask_overlap = [this](const QString& q) {
+            questions << q;
+            return overlap_ok;
+        };
         w->show();
         for (int i = 0; i < 5; ++i)
             QApplication::processEvents(); // the first activation
@@ -325,6 +339,15 @@ TEST(G13Window, ModelsAreStoredAndWritten)
     ASSERT_TRUE(st.find<QWidget>("vers_c")->isVisible());
     EXPECT_EQ(st.text("f_p"), "JETON");
     st.find<QSpinBox>("canal_v")->setValue(5);
+    // Channel 5 would accept the coins of channel 2: asked first; refused, nothing is sent.
+    st.overlap_ok = false;
+    const size_t sent = st.mech->log().size();
+    st.click("BitBtn3");
+    EXPECT_EQ(st.questions, QStringList{"Les canaux 2 et 5 se recouvrent : une même pièce serait acceptée par "
+                                        "les deux. Écrire quand même ?"});
+    EXPECT_EQ(st.mech->log().size(), sent);
+    EXPECT_EQ(st.mech->channels()[4].max, (std::array<int, 4>{}));
+    st.overlap_ok = true;
     st.click("BitBtn3");
     EXPECT_EQ(st.mech->channels()[4].max, (std::array<int, 4>{255, 104, 183, 58}));
     EXPECT_EQ(st.mech->channels()[4].min, (std::array<int, 4>{137, 91, 170, 47}));
@@ -337,7 +360,9 @@ TEST(G13Window, CoinTestColoursThePairsThatHoldTheCoin)
     G13Station st;
     Tnrig130000& w = st.open();
     st.mech->channels()[0] = {{110, 110, 110, 110}, {90, 90, 90, 90}};
+    st.mech->channels()[4] = {{160, 110, 190, 64}, {140, 95, 175, 50}}; // overlaps channel 2
     st.click("Button1");
+    w.views()->show_view();
     st.mech->push_coin({100, 89, 111, 110});
     st.click("Button4");
     EXPECT_EQ(st.text("a1"), "100  089  111  110");
@@ -350,11 +375,34 @@ TEST(G13Window, CoinTestColoursThePairsThatHoldTheCoin)
     EXPECT_EQ(st.text("q1"), "110");
     EXPECT_EQ(st.text("q5"), "090");
     EXPECT_EQ(st.text("q51"), "255"); // channel 6
+    // The open view follows: its bands read back from the chart are the
+    // mechanism's records; channel 6 (0..255 everywhere) is no band.
+    ASSERT_NE(w.views()->view(), nullptr);
+    std::map<std::pair<int, int>, std::pair<int, int>> drawn;
+    for (QAbstractSeries* s : w.views()->view()->chart()->series())
+        if (auto* a = qobject_cast<QAreaSeries*>(s); a && a->property("channel").isValid())
+            drawn[{a->property("channel").toInt(), a->property("measurement").toInt()}] = {
+                int(a->lowerSeries()->at(0).y()), int(a->upperSeries()->at(0).y())};
+    std::map<std::pair<int, int>, std::pair<int, int>> memory;
+    for (int n = 1; n <= 5; ++n)
+        for (size_t k = 0; k < 4; ++k)
+            memory[{n, int(k)}] = {st.mech->channels()[size_t(n - 1)].min[k], st.mech->channels()[size_t(n - 1)].max[k]};
+    EXPECT_EQ(drawn, memory);
+    if (qEnvironmentVariableIsSet("ZUNA_SHOTS")) {
+        w.views()->view()->grab().save(qEnvironmentVariable("ZUNA_SHOTS") + "/g13_graphique.png");
+        write_sheet(qEnvironmentVariable("ZUNA_SHOTS") + "/g13_fiche.pdf", w.sheet(), nullptr);
+    }
+    const settings::BandSet b = w.views()->view()->bands();
+    EXPECT_EQ(settings::overlaps(b), (std::vector<std::pair<int, int>>{{2, 5}}));
+    EXPECT_EQ(b.coin, (std::vector<int>{100, 89, 111, 110}));
+    EXPECT_EQ(settings::coin_inside(b, b.channels[0]),
+              (std::vector<std::optional<bool>>{true, false, false, true}));
 
-    // No coin: nothing measured, nothing lit (channels 5 and 6 have minima 0).
+    // No coin: nothing measured, nothing lit (channel 6 has minima 0).
     st.setup.plug("none");
     st.click("Button4");
     EXPECT_TRUE(st.text("a1").startsWith("Aucune pièce reçue"));
+    EXPECT_FALSE(w.bands().coin) << "no coin came: no marker";
     for (int n = 1; n <= 6; ++n)
         for (int k = 1; k <= 8; ++k)
             EXPECT_NE(w.result(n, k)->palette().color(QPalette::Window), QColor(Qt::yellow)) << n << " " << k;
@@ -374,6 +422,67 @@ TEST(G13Window, MeasuringModeIsWrittenAndReadBack)
     st.mech->push_coin({1, 2, 3, 4});
     st.click("Button4");
     EXPECT_EQ(st.text("a1"), "001  002  003  004");
+}
+
+// Save, change three settings from the window, restore: exactly those three
+// are written and the window shows the mechanism as it now is; "Suivant"
+// programs two more mechanisms from the same file, one log line each.
+TEST(G13Window, SettingsFileSavedRestoredAndCloned)
+{
+    G13Station st;
+    Tnrig130000& w = st.open();
+    st.click("Button1");
+    SettingsPanel& panel = *w.settings_panel();
+    const QString path = st.dir.filePath("g13.zuna.json");
+    panel.choose_file = [&](bool) { return path; };
+    panel.tell = [&](const QString& m) { st.messages << m; };
+    panel.save();
+    EXPECT_EQ(st.messages.value(0), "Réglages enregistrés dans g13.zuna.json.");
+    const auto factory = st.mech->channels();
+
+    with_modal([](QWidget* m) { qobject_cast<TC_canal*>(m)->canal()->setValue(3); qobject_cast<QDialog*>(m)->accept(); },
+               [&] { st.click("Button6"); });
+    st.find<QSpinBox>("aj1")->setValue(103);
+    st.find<QSpinBox>("aj8")->setValue(25);
+    st.click("ok");
+    st.click("Button7");
+    st.find<QSpinBox>("me")->setValue(7);
+    st.click("BitBtn5");
+    ASSERT_EQ(st.mech->mode, 7);
+
+    std::vector<std::string> shown;
+    panel.confirm = [&](const settings::Comparison& c) {
+        shown = c.to_write();
+        return true;
+    };
+    st.messages.clear();
+    panel.restore();
+    EXPECT_EQ(shown, (std::vector<std::string>{"Mode", "Canal 3/Mesure 1/max", "Canal 3/Mesure 4/min"}));
+    EXPECT_EQ(st.messages.value(0), "3 réglages écrits, tous vérifiés");
+    EXPECT_EQ(st.mech->mode, 3);
+    EXPECT_EQ(st.mech->channels()[2].max, factory[2].max);
+    EXPECT_EQ(st.mech->channels()[2].min, factory[2].min);
+    EXPECT_EQ(w.upper(3)->text(), "102  070  229  033  "); // read again after the write
+    EXPECT_EQ(st.text("mo_me"), "03");
+
+    // Two more units, each plugged with other settings.
+    st.shell.next_mechanism = [&] {
+        st.mech = static_cast<sim::G13Mechanism*>(st.setup.plug("g13"));
+        st.mech->mode = 9;
+        st.mech->channels()[0].min[1] = 1;
+    };
+    panel.next_plugged = [] { return true; };
+    for (int unit = 2; unit <= 3; ++unit) {
+        panel.next();
+        EXPECT_EQ(st.mech->mode, 3) << unit;
+        EXPECT_EQ(st.mech->channels()[0].min, factory[0].min) << unit;
+    }
+    QFile log(settings::log_path(path));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(log.readAll()).trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 4) << lines.join("\n").toStdString();
+    EXPECT_TRUE(lines[1].endsWith(";3;vérifié")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[3].contains(";NRI1;204518 0031277 16302 15/03/19;2;vérifié")) << lines[3].toStdString();
 }
 
 TEST(G13Window, TeachOneCoinAndValidate)
@@ -405,6 +514,13 @@ TEST(G13Window, TeachOneCoinAndValidate)
                     EXPECT_EQ(valid->windowTitle(), "VALIDATION - SIMULATION");
                     valid->findChild<QSpinBox*>("canal")->setValue(4);
                     valid->findChild<QSpinBox*>("toler")->setValue(5);
+                    // The view shows the coin taught and the window the validation would write.
+                    const settings::BandSet b = w.bands();
+                    EXPECT_EQ(b.samples, (std::vector<std::vector<int>>{{120, 80, 200, 35}}));
+                    EXPECT_EQ(b.proposed_channel, 4);
+                    ASSERT_TRUE(b.proposed);
+                    EXPECT_EQ((*b.proposed)[0].low, 115);
+                    EXPECT_EQ((*b.proposed)[3].high, 40);
                     if (qEnvironmentVariableIsSet("ZUNA_SHOTS"))
                         valid->grab().save(qEnvironmentVariable("ZUNA_SHOTS") + "/g13_valid.png");
                     valid->findChild<QPushButton*>("BitBtn1")->click();
@@ -416,6 +532,10 @@ TEST(G13Window, TeachOneCoinAndValidate)
     EXPECT_EQ(st.mech->channels()[3].min, (std::array<int, 4>{115, 75, 195, 30}));
     EXPECT_EQ(w.upper(4)->text(), "125  085  205  040  ");
     EXPECT_EQ(w.lower(4)->text(), "115  075  195  030  ");
+    // The validation asked about channel 1, which holds the same coin (written: accepted).
+    EXPECT_EQ(st.questions.size(), 1);
+    EXPECT_TRUE(st.questions.value(0).startsWith("Les canaux 1 et 4 se recouvrent")) << st.questions.join("\n").toStdString();
+    EXPECT_TRUE(w.bands().samples.empty()) << "the teach is over";
 }
 
 TEST(G13Window, TeachLimits)

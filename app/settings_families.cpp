@@ -3,6 +3,8 @@
 #include <functional>
 #include <vector>
 
+#include "nri/g136_settings.h"
+#include "nri/g13_settings.h"
 #include "seci/seci_settings.h"
 
 namespace zuna {
@@ -15,6 +17,8 @@ struct Entry {
 const std::vector<Entry>& entries()
 {
     static const std::vector<Entry> e = {
+        {"g13", nri::make_g13_settings},
+        {"g136", nri::make_g136_settings},
         {"rm3", seci::make_rm3_settings},
         {"rm4", seci::make_rm4_settings},
     };

@@ -295,9 +295,12 @@ BandView::BandView(Shell& shell, QWidget* parent)
     setWindowTitle(shell.title("Graphique"));
     setModal(false);
     view_->setRenderHint(QPainter::Antialiasing);
-    view_->setMinimumSize(720, 420);
+    view_->setMinimumSize(640, 360);
     overlaps_->setObjectName("recouvrements");
     overlaps_->setWordWrap(true);
+    // The texts keep their lines; the chart gives way.
+    overlaps_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    overlaps_->setMinimumHeight(overlaps_->fontMetrics().lineSpacing() * 3);
     auto* png = make_button(this, "ExportPng", "PNG…", "Enregistre le graphique en image PNG");
     auto* svg = make_button(this, "ExportSvg", "SVG…", "Enregistre le graphique en dessin SVG");
     auto* close = make_button(this, "Fermer", "Fermer");
@@ -313,6 +316,7 @@ BandView::BandView(Shell& shell, QWidget* parent)
     layout->addWidget(view_, 1);
     layout->addWidget(overlaps_);
     layout->addLayout(buttons);
+    resize(860, 600);
 }
 
 BandView::~BandView() = default;

@@ -45,6 +45,10 @@ struct WinRig {
         store::set_model_message_handler([this](QWidget*, const QString& m) { messages << m; });
         w = std::make_unique<TC220_o>(shell);
         w->show_message = [this](const QString& m) { messages << m; };
+        w->overlap_ask = [this](const QString& q) {
+            questions << q;
+            return answer;
+        };
         w->show();
         w->FormActivate();
     }
@@ -98,6 +102,8 @@ struct WinRig {
     std::unique_ptr<store::Tables> tables;
     std::unique_ptr<TC220_o> w;
     QStringList messages;
+    QStringList questions; // overlap questions asked, answered with `answer`
+    bool answer = true;
 };
 
 struct C220Rig : ::testing::Test, WinRig {};
@@ -106,6 +112,10 @@ TEST_F(C220Rig, ReadShowsTheChannelsAndTheirOutputs)
 {
     mech->memory()[108] = 0x3B; // channel 3 has a code without a name
     mech->memory()[126] = uint8_t(mech->memory()[126] + 0x9B - 0x3B);
+    mech->memory()[30] = 200;    // channel 8's second window inverted: it accepts nothing
+    mech->memory()[126] = uint8_t(mech->memory()[126] + 165 - 200);
+    for (const settings::ChannelBands& c : w->bands().channels)
+        EXPECT_FALSE(c.enabled) << "nothing read yet: channel " << c.channel;
     click("Button5");
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
     EXPECT_EQ(row(1), "20 30 25 35 30 40 A1");
@@ -113,8 +123,21 @@ TEST_F(C220Rig, ReadShowsTheChannelsAndTheirOutputs)
     EXPECT_EQ(row(3), "60 70 65 75 70 80 ?3");
     EXPECT_EQ(row(4), "80 90 85 95 90 100 A4");
     EXPECT_EQ(row(5), "100 110 105 115 110 120 A1 + A2");
-    EXPECT_EQ(row(8), "160 170 165 175 170 180 RIEN");
+    EXPECT_EQ(row(8), "160 170 200 175 170 180 RIEN");
     EXPECT_EQ(setup.bench().data(), 0x70);
+    const settings::BandSet b = w->bands();
+    ASSERT_EQ(b.channels.size(), 8u);
+    for (int n = 1; n <= 7; ++n) {
+        const auto m = mech_channel(n);
+        ASSERT_TRUE(b.channels[size_t(n - 1)].enabled) << n;
+        for (int k = 0; k < 3; ++k) {
+            const auto& win = b.channels[size_t(n - 1)].windows[size_t(k)];
+            ASSERT_TRUE(win) << n;
+            EXPECT_EQ(std::make_pair(win->low, win->high), std::make_pair(m[size_t(2 * k)], m[size_t(2 * k + 1)])) << n;
+        }
+    }
+    EXPECT_FALSE(b.channels[7].enabled);
+    EXPECT_TRUE(settings::overlaps(b).empty());
 }
 
 TEST_F(C220Rig, FailedReadsLeaveTheTable)
@@ -175,7 +198,15 @@ TEST_F(C220Rig, WritesAreRefusedBeforeARead)
 TEST_F(C220Rig, AdjustWritesTheChannelAndShowsWhatWasReadBack)
 {
     click("Button5");
+    // Channel 1's windows into channel 2: asked first; refused, nothing is written.
+    answer = false;
+    const int writes = mech->writes();
+    adjust(2, {20, 30, 25, 35, 30, 40});
+    EXPECT_EQ(questions.size(), 1);
+    EXPECT_EQ(mech->writes(), writes);
+    answer = true;
     adjust(2, {11, 22, 33, 44, 55, 66});
+    EXPECT_EQ(questions.size(), 1) << "no overlap, no question";
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
     EXPECT_EQ(mech_channel(2), (std::vector<int>{11, 22, 33, 44, 55, 66}));
     EXPECT_EQ(row(2), "11 22 33 44 55 66 A2");
@@ -283,6 +314,16 @@ TEST_F(C220Rig, ModelsStoreAndLoadTheSixLimits)
     ASSERT_TRUE(child<QFrame>(w.get(), "vers_c")->isVisible());
     child<QSpinBox>(w.get(), "canal_v")->setValue(3);
     const size_t before = mech->commands().size();
+    // Channel 4's windows into channel 3: asked first; refused, nothing is sent.
+    answer = false;
+    click("BitBtn3");
+    EXPECT_EQ(questions, QStringList{"Les canaux 3 et 4 se recouvrent : une même pièce serait acceptée par les deux. "
+                                     "Écrire quand même ?"});
+    EXPECT_EQ(mech->commands().size(), before);
+    EXPECT_EQ(mech_channel(3), (std::vector<int>{60, 70, 65, 75, 70, 80}));
+    answer = true;
+    with_modal([](QWidget* d) { static_cast<QDialog*>(d)->accept(); }, [this] { click("Button7"); });
+    child<QSpinBox>(w.get(), "canal_v")->setValue(3);
     click("BitBtn3");
     EXPECT_EQ(mech_channel(3), (std::vector<int>{80, 90, 85, 95, 90, 100}));
     std::vector<int> written;
@@ -305,6 +346,14 @@ TEST_F(C220Rig, CalibrationFindsTheCoin)
         EXPECT_EQ(c->m(1)->text() + " " + c->m(2)->text() + " " + c->m(3)->text(), "133 53 193");
         EXPECT_EQ(c->m(4)->text() + " " + c->m(5)->text() + " " + c->m(6)->text(), "147 67 207");
         EXPECT_EQ(c->verdict()->text(), "Pas acceptée");
+        // The view's coin and proposed window: the centres found, ± the tolerance.
+        const settings::BandSet b = w->bands();
+        EXPECT_EQ(b.coin, (std::vector<int>{140, 60, 200}));
+        EXPECT_EQ(b.samples.size(), 1u);
+        ASSERT_TRUE(b.proposed);
+        EXPECT_EQ((std::vector<int>{(*b.proposed)[0].low, (*b.proposed)[0].high, (*b.proposed)[2].low, (*b.proposed)[2].high}),
+                  (std::vector<int>{133, 147, 193, 207}));
+        EXPECT_EQ(b.proposed_channel, 1);
         c->BitBtn2Click();
         // A second coin widens the kept windows.
         mech->set_coin({150, 50, 190});

@@ -52,6 +52,10 @@ struct Al3Rig : ::testing::Test {
         store::set_model_message_handler([this](QWidget*, const QString& m) { messages << m; });
         w = std::make_unique<Talber_3>(*shell);
         w->show_message = [this](const QString& m) { messages << m; };
+        w->overlap_ask = [this](const QString& q) {
+            questions << q;
+            return answer;
+        };
         w->show();
     }
     void TearDown() override
@@ -100,6 +104,8 @@ struct Al3Rig : ::testing::Test {
     std::unique_ptr<store::Tables> tables;
     std::unique_ptr<Talber_3> w;
     QStringList messages;
+    QStringList questions; // overlap questions asked, answered with `answer`
+    bool answer = true;
 };
 
 TEST_F(Al3Rig, ReadShowsEachByteAsTheGridDoes)
@@ -133,6 +139,22 @@ TEST_F(Al3Rig, ReadShowsEachByteAsTheGridDoes)
     for (size_t i = 0; i < rows.size(); ++i)
         EXPECT_EQ(row(int(i) + 1), rows[i].shown) << rows[i].what;
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    // The view's bands: parameter ± delta where the inhibit bit is clear.
+    const settings::BandSet b = w->bands();
+    ASSERT_EQ(b.channels.size(), 12u);
+    for (int n = 1; n <= 12; ++n) {
+        const Al3Mech::Record& r = mech->record(n - 1);
+        const settings::ChannelBands& c = b.channels[size_t(n - 1)];
+        EXPECT_EQ(c.enabled, !(r[0x0E] & 0x80)) << n;
+        for (int k = 0; k < 6 && c.enabled; ++k) {
+            ASSERT_TRUE(c.windows[size_t(k)]) << n;
+            EXPECT_EQ(c.windows[size_t(k)]->low, r[size_t(2 * k)] - r[size_t(2 * k + 1)]) << n << " " << k;
+            EXPECT_EQ(c.windows[size_t(k)]->high, r[size_t(2 * k)] + r[size_t(2 * k + 1)]) << n << " " << k;
+        }
+    }
+    EXPECT_FALSE(b.channels[1].enabled) << "0xE4: not validated";
+    EXPECT_FALSE(b.channels[7].enabled) << "emptied";
+    EXPECT_EQ(settings::overlaps(b).size(), 15u) << "channels 1 and 3..7 hold the same windows: every pair";
     EXPECT_FALSE(child<QProgressBar>(w.get(), "progresse")->isVisible());
 }
 
@@ -246,6 +268,7 @@ TEST_F(Al3Rig, CoinTestColoursTheTickedChannelsInsideTheirDeltas)
                           Coin{{16, 100, 239, 100, 100, 100}, {false, true, false, true, true, true}}}) {
         mech->last_coin() = c.m;
         click("Button4");
+        EXPECT_EQ(w->bands().coin, std::vector<int>(c.m.begin(), c.m.end()));
         EXPECT_EQ(child<QLabel>(w.get(), "te1")->text(), QString::number(c.m[0]));
         for (int k = 1; k <= 6; ++k) {
             EXPECT_EQ(Talber_3::yellow(w->parameter(1, k)), c.lit[k - 1]) << int(c.m[0]) << " k " << k;
@@ -294,6 +317,18 @@ TEST_F(Al3Rig, ModelsStoreFromTheRowAndLoadIntoAChannel)
     EXPECT_EQ(spin("sa")->value(), 6);
     EXPECT_EQ(spin("pa6")->value(), 108);
     EXPECT_EQ(mech->record(8)[0x0F], 4);
+    // Channel 3's windows into channel 9: asked first; refused, nothing is sent.
+    answer = false;
+    const auto sent = mech->received().size();
+    click("ok");
+    EXPECT_EQ(questions, QStringList{"Les canaux 3 et 9 se recouvrent : une même pièce serait acceptée par les deux. "
+                                     "Écrire quand même ?"});
+    EXPECT_EQ(mech->received().size(), sent);
+    EXPECT_EQ(row(9), "255 255 255 255 255 255 | 255 255 255 255 255 255 | 510 NO no 0 -");
+    answer = true;
+    with_modal([&](QWidget* b) { b->findChild<QPushButton*>("BitBtn1")->click(); }, [this] { click("Button9"); });
+    spin("canal_v")->setValue(9);
+    click("BitBtn3");
     click("ok");
     EXPECT_EQ(row(9), "145 104 163 72 222 108 | 6 6 6 6 6 6 | 100 1 4 6 x");
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();

@@ -174,6 +174,7 @@ void Talber_3::build()
     family_ = family.get();
     settings_ = new SettingsPanel(shell_, this, *transfer_, std::move(family));
     settings_->ready = [this] { return ready(); };
+    settings_->overlap_ask = [this](const QString& q) { return overlap_ask(q); };
     settings_->after_write = [this] {
         // The restore's last read: the mechanism as it now is.
         if (const auto& now = family_->last_read()) {

@@ -174,6 +174,7 @@ void TC220_o::build()
     status->addWidget(transfer_->stop_button());
     settings_ = new SettingsPanel(shell_, this, *transfer_, std::make_unique<C220Settings>(&link_));
     settings_->ready = [this] { return count_ok(); };
+    settings_->overlap_ask = [this](const QString& q) { return overlap_ask(q); };
     settings_->after_write = [this] {
         if (link_.whole)
             ecriture_d();

@@ -11,6 +11,9 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QChart>
+#include <QtCharts/QLineSeries>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -26,6 +29,8 @@
 #include "store/model_ui.h"
 #include "store/tables.h"
 #include "tests/common/modal.h"
+#include "ui/band_view.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 
 using namespace zuna;
@@ -135,26 +140,26 @@ TEST_F(Al3Rig, ReadShowsEachByteAsTheGridDoes)
     };
     for (size_t i = 0; i < rows.size(); ++i)
         mech->record(int(i)) = rows[i].record;
+    click("Graphique");
     click("Button1");
     for (size_t i = 0; i < rows.size(); ++i)
         EXPECT_EQ(row(int(i) + 1), rows[i].shown) << rows[i].what;
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
-    // The view's bands: parameter ± delta where the inhibit bit is clear.
-    const settings::BandSet b = w->bands();
-    ASSERT_EQ(b.channels.size(), 12u);
+    // The open view's bands read back from its chart: parameter ± delta where
+    // the inhibit bit is clear (not channel 2, 0xE4, nor the emptied ones).
+    std::map<std::pair<int, int>, std::vector<int>> drawn, memory;
+    for (QAbstractSeries* s : w->views()->view()->chart()->series())
+        if (auto* a = qobject_cast<QAreaSeries*>(s); a && a->property("channel").isValid())
+            drawn[{a->property("channel").toInt(), a->property("measurement").toInt()}] = {
+                int(a->lowerSeries()->at(0).y()), int(a->upperSeries()->at(0).y())};
     for (int n = 1; n <= 12; ++n) {
         const Al3Mech::Record& r = mech->record(n - 1);
-        const settings::ChannelBands& c = b.channels[size_t(n - 1)];
-        EXPECT_EQ(c.enabled, !(r[0x0E] & 0x80)) << n;
-        for (int k = 0; k < 6 && c.enabled; ++k) {
-            ASSERT_TRUE(c.windows[size_t(k)]) << n;
-            EXPECT_EQ(c.windows[size_t(k)]->low, r[size_t(2 * k)] - r[size_t(2 * k + 1)]) << n << " " << k;
-            EXPECT_EQ(c.windows[size_t(k)]->high, r[size_t(2 * k)] + r[size_t(2 * k + 1)]) << n << " " << k;
-        }
+        for (int k = 0; k < 6 && !(r[0x0E] & 0x80); ++k)
+            memory[{n, k}] = {r[size_t(2 * k)] - r[size_t(2 * k + 1)], r[size_t(2 * k)] + r[size_t(2 * k + 1)]};
     }
-    EXPECT_FALSE(b.channels[1].enabled) << "0xE4: not validated";
-    EXPECT_FALSE(b.channels[7].enabled) << "emptied";
-    EXPECT_EQ(settings::overlaps(b).size(), 15u) << "channels 1 and 3..7 hold the same windows: every pair";
+    EXPECT_EQ(drawn, memory);
+    EXPECT_FALSE(memory.count({2, 0}));
+    EXPECT_EQ(settings::overlaps(w->bands()).size(), 15u) << "channels 1 and 3..7 hold the same windows: every pair";
     EXPECT_FALSE(child<QProgressBar>(w.get(), "progresse")->isVisible());
 }
 
@@ -254,9 +259,44 @@ TEST_F(Al3Rig, AdjustEmptyAndCutWritesAreReadBack)
     EXPECT_EQ(row(1), "120 88 140 60 200 96 | 6 6 6 6 6 6 | 100 10 4 1 x");
 }
 
+// Saved, three settings changed from the window, restored: the comparison
+// names those three and the grid and the TYPE tab show the mechanism after.
+TEST_F(Al3Rig, RestorePutsTheFileBackAndTheGridShowsIt)
+{
+    click("Button1");
+    SettingsPanel* panel = w->settings_panel();
+    QStringList told;
+    std::vector<std::string> shown;
+    panel->choose_file = [this](bool) { return dir.filePath("al3.zuna.json"); };
+    panel->tell = [&](const QString& m) { told << m; };
+    panel->confirm = [&](const settings::Comparison& c) {
+        shown = c.to_write();
+        return true;
+    };
+    panel->save();
+    const QString row3 = row(3);
+    prompt(3, "Button5");
+    spin("pa1")->setValue(140);
+    spin("de6")->setValue(12);
+    click("ok");
+    w->tabs()->setCurrentIndex(1); // reads the type and the levels
+    auto* list = child<QListWidget>(w.get(), "type_m");
+    list->setCurrentRow(2);
+    click("Button7");
+    ASSERT_EQ(mech->type(), 3);
+    panel->restore();
+    EXPECT_EQ(shown, (std::vector<std::string>{"Canal 3/Paramètre 1", "Canal 3/Delta 6", "Type"}));
+    EXPECT_EQ(told.last().toStdString(), "3 réglages écrits, tous vérifiés");
+    EXPECT_EQ(row(3), row3);
+    EXPECT_EQ(list->currentRow(), 0);
+    EXPECT_EQ(mech->type(), 1);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+}
+
 TEST_F(Al3Rig, CoinTestColoursTheTickedChannelsInsideTheirDeltas)
 {
     mech->record(0) = Al3Mech::channel({5, 100, 250, 100, 100, 100}, {10, 3, 10, 3, 3, 3}, 1, 100, 10, 4);
+    click("Graphique");
     click("Button1");
     w->selection(2)->setChecked(false);
     struct Coin {
@@ -268,7 +308,8 @@ TEST_F(Al3Rig, CoinTestColoursTheTickedChannelsInsideTheirDeltas)
                           Coin{{16, 100, 239, 100, 100, 100}, {false, true, false, true, true, true}}}) {
         mech->last_coin() = c.m;
         click("Button4");
-        EXPECT_EQ(w->bands().coin, std::vector<int>(c.m.begin(), c.m.end()));
+        ASSERT_TRUE(w->views()->view());
+        EXPECT_EQ(w->views()->view()->bands().coin, std::vector<int>(c.m.begin(), c.m.end()));
         EXPECT_EQ(child<QLabel>(w.get(), "te1")->text(), QString::number(c.m[0]));
         for (int k = 1; k <= 6; ++k) {
             EXPECT_EQ(Talber_3::yellow(w->parameter(1, k)), c.lit[k - 1]) << int(c.m[0]) << " k " << k;

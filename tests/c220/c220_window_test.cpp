@@ -9,6 +9,9 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QChart>
+#include <QtCharts/QLineSeries>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -24,7 +27,9 @@
 #include "store/tables.h"
 #include "tests/c120/c120_fixture.h" // ArreterWhen
 #include "tests/common/modal.h"
+#include "ui/band_view.h"
 #include "ui/c_canal.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 
 using namespace zuna;
@@ -116,6 +121,7 @@ TEST_F(C220Rig, ReadShowsTheChannelsAndTheirOutputs)
     mech->memory()[126] = uint8_t(mech->memory()[126] + 165 - 200);
     for (const settings::ChannelBands& c : w->bands().channels)
         EXPECT_FALSE(c.enabled) << "nothing read yet: channel " << c.channel;
+    click("Graphique");
     click("Button5");
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
     EXPECT_EQ(row(1), "20 30 25 35 30 40 A1");
@@ -125,19 +131,18 @@ TEST_F(C220Rig, ReadShowsTheChannelsAndTheirOutputs)
     EXPECT_EQ(row(5), "100 110 105 115 110 120 A1 + A2");
     EXPECT_EQ(row(8), "160 170 200 175 170 180 RIEN");
     EXPECT_EQ(setup.bench().data(), 0x70);
-    const settings::BandSet b = w->bands();
-    ASSERT_EQ(b.channels.size(), 8u);
-    for (int n = 1; n <= 7; ++n) {
-        const auto m = mech_channel(n);
-        ASSERT_TRUE(b.channels[size_t(n - 1)].enabled) << n;
-        for (int k = 0; k < 3; ++k) {
-            const auto& win = b.channels[size_t(n - 1)].windows[size_t(k)];
-            ASSERT_TRUE(win) << n;
-            EXPECT_EQ(std::make_pair(win->low, win->high), std::make_pair(m[size_t(2 * k)], m[size_t(2 * k + 1)])) << n;
-        }
-    }
-    EXPECT_FALSE(b.channels[7].enabled);
-    EXPECT_TRUE(settings::overlaps(b).empty());
+    // The open view's bands read back from its chart: the memory's windows,
+    // nothing for the dead channel 8.
+    std::map<std::pair<int, int>, std::vector<int>> drawn, memory;
+    for (QAbstractSeries* s : w->views()->view()->chart()->series())
+        if (auto* a = qobject_cast<QAreaSeries*>(s); a && a->property("channel").isValid())
+            drawn[{a->property("channel").toInt(), a->property("measurement").toInt()}] = {
+                int(a->lowerSeries()->at(0).y()), int(a->upperSeries()->at(0).y())};
+    for (int n = 1; n <= 7; ++n)
+        for (int k = 0; k < 3; ++k)
+            memory[{n, k}] = {mech_channel(n)[size_t(2 * k)], mech_channel(n)[size_t(2 * k + 1)]};
+    EXPECT_EQ(drawn, memory);
+    EXPECT_TRUE(settings::overlaps(w->bands()).empty());
 }
 
 TEST_F(C220Rig, FailedReadsLeaveTheTable)
@@ -228,6 +233,37 @@ TEST_F(C220Rig, AdjustWritesTheChannelAndShowsWhatWasReadBack)
     EXPECT_TRUE(messages[1].startsWith("Lisez d'abord le monnayeur")) << messages[1].toStdString();
     EXPECT_EQ(setup.bench().data(), 0x70);
     EXPECT_EQ(setup.bench().mask_depth(), 0);
+}
+
+// Saved, three settings changed from the window, restored: the comparison
+// names those three and the table shows the mechanism as it now is.
+TEST_F(C220Rig, RestorePutsTheFileBackAndTheTableShowsIt)
+{
+    click("Button5");
+    SettingsPanel* panel = w->settings_panel();
+    QStringList told;
+    std::vector<std::string> shown;
+    panel->choose_file = [this](bool) { return dir.filePath("c220.zuna.json"); };
+    panel->tell = [&](const QString& m) { told << m; };
+    panel->confirm = [&](const settings::Comparison& c) {
+        shown = c.to_write();
+        return true;
+    };
+    panel->save();
+    const QString row2 = row(2), row8 = row(8);
+    adjust(2, {41, 50, 45, 55, 50, 61});
+    click("Button4");
+    click("b8");
+    w->c_sClick("A4");
+    click("ok3");
+    ASSERT_NE(row(8), row8);
+    panel->restore();
+    EXPECT_EQ(shown, (std::vector<std::string>{"Canal 2/Bas 1", "Canal 2/Haut 3", "Canal 8/Sortie"}));
+    EXPECT_EQ(told.last().toStdString(), "3 réglages écrits, tous vérifiés");
+    EXPECT_EQ(row(2), row2);
+    EXPECT_EQ(row(8), row8);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    EXPECT_TRUE(questions.isEmpty());
 }
 
 TEST_F(C220Rig, TesterLightsTheChannelOfTheCoin)

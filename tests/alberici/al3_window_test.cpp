@@ -498,6 +498,9 @@ TEST_F(Al3Rig, DISABLED_Screenshots)
     click("Button4");
     w->adjustSize();
     EXPECT_TRUE(w->grab().save(dir + "/talber_3_read.png"));
+    click("Graphique");
+    w->views()->view()->resize(900, 500);
+    EXPECT_TRUE(w->views()->view()->grab().save(dir + "/al3_graphique.png"));
     w->tabs()->setCurrentIndex(1);
     EXPECT_TRUE(w->grab().save(dir + "/talber_3_type.png"));
     auto* help = shell->dialog<Taide_alber>();

@@ -461,6 +461,25 @@ TEST_F(C220Rig, CalibrationWithoutAnswerIsAbandonedAndNotKept)
     EXPECT_EQ(setup.bench().data(), 0x70);
 }
 
+// Kept windows that overlap another channel are asked for; refused, the
+// channel goes back as it was, not left with the search's wide windows.
+TEST_F(C220Rig, KeptWindowsOverlappingAnotherChannelAreAskedFor)
+{
+    click("Button5");
+    mech->set_coin({125, 130, 135}); // inside channel 6
+    answer = false;
+    calibrate([this](Tcalibre_c220_o* c) {
+        c->channel()->setValue(1);
+        c->BitBtn1Click();
+        c->BitBtn2Click();
+        child<QPushButton>(c, "ok2")->click();
+    });
+    EXPECT_EQ(questions, QStringList{"Les canaux 1 et 6 se recouvrent : une même pièce serait acceptée par les deux. "
+                                     "Écrire quand même ?"});
+    EXPECT_EQ(mech_channel(1), (std::vector<int>{20, 30, 25, 35, 30, 40}));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+}
+
 TEST_F(C220Rig, KeepBeforeMeasuringTakesTheChannel)
 {
     click("Button5");
@@ -586,6 +605,9 @@ TEST_F(C220Rig, DISABLED_Screenshots)
         c->BitBtn2Click();
         c->adjustSize();
         EXPECT_TRUE(c->grab().save(dir + "/calibre_c220.png"));
+        w->views()->show_view();
+        w->views()->view()->resize(900, 500);
+        EXPECT_TRUE(w->views()->view()->grab().save(dir + "/c220_graphique.png"));
         c->reject();
     });
 }

@@ -132,6 +132,7 @@ std::vector<settings::Spec> Al3Settings::specs() const
 
 std::string Al3Settings::read(Station& s, Progress* p, settings::Snapshot& out)
 {
+    last_.reset();
     if (!alb_usable(s))
         return "Le compte de délai ALB vaut " + std::to_string(s.delay.alb) +
                " : il faut le calibrer (ZUNA07) avant de dialoguer avec le monayeur.";

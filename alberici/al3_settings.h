@@ -39,7 +39,8 @@ public:
                                 Progress* p) override;
     settings::BandSet bands(const settings::Snapshot& s) const override;
 
-    // The last whole read: what the mechanism now holds after a restore.
+    // The last read when it was whole (nothing after a failed read or a
+    // write): what the mechanism now holds.
     const std::optional<settings::Snapshot>& last_read() const { return last_; }
 
 private:

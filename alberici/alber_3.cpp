@@ -175,19 +175,23 @@ void Talber_3::build()
     settings_ = new SettingsPanel(shell_, this, *transfer_, std::move(family));
     settings_->ready = [this] { return ready(); };
     settings_->overlap_ask = [this](const QString& q) { return overlap_ask(q); };
+    // After a restore wrote, and after any read of the panel (a save, a
+    // comparison): the mechanism as its last whole read found it.
     settings_->after_write = [this] {
-        // The restore's last read: the mechanism as it now is.
         if (const auto& now = family_->last_read()) {
             for (int n = 1; n <= kChannels; ++n)
                 if (const auto r = record_of(*now, n))
                     show_channel(n, *r);
             type_m->setCurrentRow(now->values.at("Type") - 1);
+            type_read_ = true;
             for (int k = 0; k <= 6; ++k)
                 ns_[size_t(k)]->setChecked(now->values.at(k == 0 ? "Niveau de sortie/Accumulateur"
                                                                  : "Niveau de sortie/Sortie " + std::to_string(k)));
         }
         refresh_views();
     };
+    for (QPushButton* b : {settings_->save_button(), settings_->restore_button(), settings_->next_button()})
+        connect(b, &QPushButton::clicked, this, settings_->after_write);
     views_ = new ViewButtons(shell_, this, [this] { return bands(); }, [this] { return sheet(); });
     auto* files = new QHBoxLayout;
     settings_->add_to(files);
@@ -724,6 +728,7 @@ void Talber_3::Button6Click()
     if (r.levels)
         for (int k = 0; k <= 6; ++k)
             ns_[size_t(k)]->setChecked(!((*r.levels >> k) & 1));
+    type_read_ = r.type && r.levels;
     if (!r.type || !r.levels)
         show_message(kSilent);
     else if (*r.type < 1 || *r.type > 6)
@@ -778,17 +783,26 @@ Sheet Talber_3::sheet() const
     s.columns << "Temps" << "Valeur" << "Validé" << "Tolérance" << "Sortie";
     for (int n = 1; n <= kChannels; ++n) {
         QStringList row{QString::number(n)};
+        if (!records_[size_t(n - 1)]) { // the grid's "000" before a read are no values
+            row << "non lu";
+            while (row.size() < s.columns.size())
+                row << "";
+            s.rows.push_back(row);
+            continue;
+        }
         for (int k = 1; k <= 12; ++k)
             row << c_[size_t(n - 1)][size_t(k - 1)]->text();
         row << time_label(n)->text() << value_label(n)->text() << (selection(n)->isChecked() ? "oui" : "non")
             << tolerance_label(n)->text() << output_label(n)->text();
         s.rows.push_back(row);
     }
+    // The TYPE tab only once it was read: unread boxes are no levels.
     const auto* type = type_m->currentItem();
-    s.options.push_back({"Type de monnayeur", type && type_m->currentRow() >= 0 ? type->text() : QString("—")});
+    s.options.push_back({"Type de monnayeur", type_read_ && type && type_m->currentRow() >= 0 ? type->text()
+                                                                                           : QString("non lu")});
     for (int k = 0; k <= 6; ++k)
         s.options.push_back({k == 0 ? QString("Niveau de l'accumulateur") : QString("Niveau de la sortie %1").arg(k),
-                             ns_[size_t(k)]->isChecked() ? "haut" : "bas"});
+                             !type_read_ ? "non lu" : ns_[size_t(k)]->isChecked() ? "haut" : "bas"});
     s.bands = bands();
     return s;
 }

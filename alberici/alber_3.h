@@ -111,6 +111,7 @@ private:
     std::optional<store::ModelRecord> model_;
     alberici::Channels records_{}; // what each row shows, as a record
     std::optional<std::vector<int>> coin_;
+    bool type_read_ = false; // the TYPE tab shows what the mechanism said
     alberici::Al3Settings* family_ = nullptr; // owned by settings_
     SettingsPanel* settings_ = nullptr;
     ViewButtons* views_ = nullptr;

@@ -180,6 +180,14 @@ void TC220_o::build()
             ecriture_d();
         refresh_views();
     };
+    // A save or a comparison read the mechanism into this window's image:
+    // the table follows it (after the panel's own handler).
+    for (QPushButton* b : {settings_->save_button(), settings_->restore_button(), settings_->next_button()})
+        connect(b, &QPushButton::clicked, this, [this] {
+            if (link_.whole)
+                ecriture_d();
+            refresh_views();
+        });
     views_ = new ViewButtons(shell_, this, [this] { return bands(); }, [this] { return sheet(); });
     auto* files = new QHBoxLayout;
     settings_->add_to(files);
@@ -553,8 +561,8 @@ Sheet TC220_o::sheet() const
     s.columns = {"Canal", "Bas 1", "Haut 1", "Bas 2", "Haut 2", "Bas 3", "Haut 3", "Sortie"};
     for (int n = 1; n <= kChannels; ++n) {
         QStringList row{QString::number(n)};
-        for (int k = 1; k <= 7; ++k)
-            row << cell(n, k)->text();
+        for (int k = 1; k <= 7; ++k) // the table's zeros before a read are no values
+            row << (link_.whole ? cell(n, k)->text() : QString(k == 1 ? "non lu" : ""));
         s.rows.push_back(row);
     }
     if (link_.whole)

@@ -39,6 +39,22 @@ using test::with_modal;
 
 namespace {
 
+// The bands an open view draws, read back from its chart: {channel,
+// measurement} -> {low, high}. An area series does not own its two line
+// series; they are given to it here so that closing the window frees them.
+std::map<std::pair<int, int>, std::vector<int>> drawn_bands(const BandView* view)
+{
+    std::map<std::pair<int, int>, std::vector<int>> drawn;
+    for (QAbstractSeries* s : view->chart()->series())
+        if (auto* a = qobject_cast<QAreaSeries*>(s); a && a->property("channel").isValid()) {
+            drawn[{a->property("channel").toInt(), a->property("measurement").toInt()}] = {
+                int(a->lowerSeries()->at(0).y()), int(a->upperSeries()->at(0).y())};
+            a->upperSeries()->setParent(a);
+            a->lowerSeries()->setParent(a);
+        }
+    return drawn;
+}
+
 struct WinRig {
     WinRig() : setup(1.0, {}, ""), station(setup.bench()), shell(station)
     {
@@ -121,6 +137,7 @@ TEST_F(C220Rig, ReadShowsTheChannelsAndTheirOutputs)
     mech->memory()[126] = uint8_t(mech->memory()[126] + 165 - 200);
     for (const settings::ChannelBands& c : w->bands().channels)
         EXPECT_FALSE(c.enabled) << "nothing read yet: channel " << c.channel;
+    EXPECT_EQ(w->sheet().rows[2].join(" "), "3 non lu      ");
     click("Graphique");
     click("Button5");
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
@@ -130,18 +147,15 @@ TEST_F(C220Rig, ReadShowsTheChannelsAndTheirOutputs)
     EXPECT_EQ(row(4), "80 90 85 95 90 100 A4");
     EXPECT_EQ(row(5), "100 110 105 115 110 120 A1 + A2");
     EXPECT_EQ(row(8), "160 170 200 175 170 180 RIEN");
+    EXPECT_EQ(w->sheet().rows[2].join(" "), "3 60 70 65 75 70 80 ?3");
     EXPECT_EQ(setup.bench().data(), 0x70);
     // The open view's bands read back from its chart: the memory's windows,
     // nothing for the dead channel 8.
-    std::map<std::pair<int, int>, std::vector<int>> drawn, memory;
-    for (QAbstractSeries* s : w->views()->view()->chart()->series())
-        if (auto* a = qobject_cast<QAreaSeries*>(s); a && a->property("channel").isValid())
-            drawn[{a->property("channel").toInt(), a->property("measurement").toInt()}] = {
-                int(a->lowerSeries()->at(0).y()), int(a->upperSeries()->at(0).y())};
+    std::map<std::pair<int, int>, std::vector<int>> memory;
     for (int n = 1; n <= 7; ++n)
         for (int k = 0; k < 3; ++k)
             memory[{n, k}] = {mech_channel(n)[size_t(2 * k)], mech_channel(n)[size_t(2 * k + 1)]};
-    EXPECT_EQ(drawn, memory);
+    EXPECT_EQ(drawn_bands(w->views()->view()), memory);
     EXPECT_TRUE(settings::overlaps(w->bands()).empty());
 }
 
@@ -249,7 +263,10 @@ TEST_F(C220Rig, RestorePutsTheFileBackAndTheTableShowsIt)
         shown = c.to_write();
         return true;
     };
-    panel->save();
+    mech->memory()[4] = 61; // channel 3's first low, changed behind the table's back
+    mech->memory()[126] = uint8_t(mech->memory()[126] - 1);
+    panel->save_button()->click();
+    EXPECT_TRUE(row(3).startsWith("61 70")) << "the table follows the save's read";
     const QString row2 = row(2), row8 = row(8);
     adjust(2, {41, 50, 45, 55, 50, 61});
     click("Button4");

@@ -780,7 +780,7 @@ Sheet Talber_3::sheet() const
         s.columns << QString("P%1").arg(k);
     for (int k = 1; k <= 6; ++k)
         s.columns << QString("D%1").arg(k);
-    s.columns << "Temps" << "Valeur" << "Validé" << "Tolérance" << "Sortie";
+    s.columns << "Temps" << "Val." << "Valid." << "Tol." << "Sort."; // seventeen columns on a page
     for (int n = 1; n <= kChannels; ++n) {
         QStringList row{QString::number(n)};
         if (!records_[size_t(n - 1)]) { // the grid's "000" before a read are no values

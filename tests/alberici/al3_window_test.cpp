@@ -512,6 +512,9 @@ TEST_F(Al3Rig, DISABLED_Screenshots)
     click("Button4");
     w->adjustSize();
     EXPECT_TRUE(w->grab().save(dir + "/talber_3_read.png"));
+    w->views()->choose_sheet_file = [dir] { return dir + "/al3_fiche.pdf"; };
+    w->views()->tell = [](const QString&) {};
+    w->views()->write_sheet();
     click("Graphique");
     w->views()->view()->resize(900, 500);
     EXPECT_TRUE(w->views()->view()->grab().save(dir + "/al3_graphique.png"));

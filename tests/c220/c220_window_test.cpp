@@ -611,6 +611,9 @@ TEST_F(C220Rig, DISABLED_Screenshots)
     click("Button2");
     w->adjustSize();
     EXPECT_TRUE(w->grab().save(dir + "/c220.png"));
+    w->views()->choose_sheet_file = [dir] { return dir + "/c220_fiche.pdf"; };
+    w->views()->tell = [](const QString&) {};
+    w->views()->write_sheet();
     click("Button4");
     click("b2");
     w->adjustSize();

@@ -3,6 +3,8 @@
 #include <functional>
 #include <vector>
 
+#include "seci/seci_settings.h"
+
 namespace zuna {
 
 namespace {
@@ -12,7 +14,10 @@ struct Entry {
 };
 const std::vector<Entry>& entries()
 {
-    static const std::vector<Entry> e = {};
+    static const std::vector<Entry> e = {
+        {"rm3", seci::make_rm3_settings},
+        {"rm4", seci::make_rm4_settings},
+    };
     return e;
 }
 } // namespace

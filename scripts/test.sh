@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs all tests (unit, window, bench-driven and
-# interoperability tests with the peer tools). The table, link and decoder
-# tests also run once under AddressSanitizer and UndefinedBehaviorSanitizer
-# (leaks detected), where corrupt files and garbled replies are fed to the
-# readers; the transfer runner's tests run under ThreadSanitizer.
+# interoperability tests with the peer tools). The table, link, settings
+# file and decoder tests also run once under AddressSanitizer and UndefinedBehaviorSanitizer
+# (leaks detected), where corrupt files, settings files and garbled replies
+# are fed to the readers; the transfer runner's tests run under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -11,8 +11,8 @@ jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUNA_SANITIZE=ON -DZUNA_BENCH=OFF >/dev/null
-cmake --build build-asan -j "$jobs" --target test_store test_link test_nri test_c120 test_seci test_c220 test_alberici test_freq
-for t in test_store test_link test_nri test_c120 test_seci test_c220 test_alberici test_freq; do
+cmake --build build-asan -j "$jobs" --target test_store test_link test_settings test_nri test_c120 test_seci test_c220 test_alberici test_freq
+for t in test_store test_link test_settings test_nri test_c120 test_seci test_c220 test_alberici test_freq; do
   echo "== $t (sanitizers)"
   ASAN_OPTIONS=detect_leaks=1 ./build-asan/tests/$t --gtest_brief=1
 done
@@ -21,7 +21,9 @@ done
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUNA_TSAN=ON -DZUNA_BENCH=OFF >/dev/null
 cmake --build build-tsan -j "$jobs" --target test_ui
 echo "== test_ui (thread sanitizer)"
-TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_ui --gtest_brief=1
+# The band view's pictures are left out: Qt scales images on its own thread
+# pool, which ThreadSanitizer cannot see into.
+TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/test_ui --gtest_brief=1 --gtest_filter='-BandView.*'
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"

@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "seci/seci_window.h"
+#include "ui/band_view.h"
 #include "ui/feedback.h"
 #include "ui/shell.h"
 #include "ui/transfer.h"
@@ -105,6 +106,18 @@ SeciCalibre::SeciCalibre(Shell& shell, const CalibreLayout& layout, QWidget* par
     connect(ok, &QPushButton::clicked, this, &SeciCalibre::okClick);
     connect(ab, &QPushButton::clicked, this, &SeciCalibre::abClick);
     connect(BitBtn2, &QPushButton::clicked, this, &SeciCalibre::BitBtn2Click);
+    // An open "Graphique" follows the window the programming would write.
+    connect(toler, &QSpinBox::valueChanged, this, &SeciCalibre::refresh_view);
+    connect(can, &QSpinBox::valueChanged, this, &SeciCalibre::refresh_view);
+    for (QRadioButton* c : c_)
+        if (c)
+            connect(c, &QRadioButton::toggled, this, &SeciCalibre::refresh_view);
+}
+
+void SeciCalibre::refresh_view()
+{
+    if (window_ && window_->views())
+        window_->views()->refresh();
 }
 
 seci::Line SeciCalibre::line() { return seci::Line{shell_.station, lay_.family}; }
@@ -134,6 +147,7 @@ void SeciCalibre::FormActivate()
     p->hide();
     Tole->hide();
     toler->hide();
+    samples_.clear();
 }
 
 int SeciCalibre::flags() const
@@ -186,6 +200,8 @@ void SeciCalibre::BitBtn1Click()
         }
     }
     ab->setEnabled(true);
+    samples_ = coins;
+    refresh_view();
     if (coins.empty()) {
         message(missing ? "Aucune pièce reçue : rien n'a été mesuré." : "Calibration arrêtée : aucune pièce mesurée.");
         return;
@@ -204,7 +220,7 @@ void SeciCalibre::okClick() { p->show(); }
 
 void SeciCalibre::abClick() { reject(); }
 
-void SeciCalibre::BitBtn2Click()
+Record SeciCalibre::proposed() const
 {
     const int t = toler->value();
     Record r;
@@ -220,7 +236,26 @@ void SeciCalibre::BitBtn2Click()
     r.flags = flags();
     // Output "0": the RM3 writes it as 8, the RM4 as 0.
     r.output = lay_.family == &kRm3 ? 8 : 0;
+    return r;
+}
+
+seci::Teach SeciCalibre::teach() const
+{
+    seci::Teach t;
+    t.samples = samples_;
+    if (!samples_.empty())
+        t.proposed = proposed();
+    t.channel = can->value();
+    return t;
+}
+
+void SeciCalibre::BitBtn2Click()
+{
+    const Record r = proposed();
     const int n = can->value();
+    // Refused: the panel stays open for another channel, nothing is written.
+    if (window_ && !window_->overlap_allowed(n, r))
+        return;
     WriteResult w;
     transfer_->run([&](Progress&) { w = calibration_write(line(), n, r); });
     p->hide();

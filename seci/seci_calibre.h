@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "seci/seci_link.h"
+#include "seci/seci_settings.h"
 
 class QLabel;
 class QPushButton;
@@ -39,6 +40,12 @@ public:
 
     // The editor window that opened it (null while closed).
     void set_window(SeciWindow* w) { window_ = w; }
+    SeciWindow* window() const { return window_; }
+
+    // The coins sampled since the last "LECTURE" and the record the
+    // programming would write with the chosen readings and tolerance.
+    seci::Record proposed() const;
+    seci::Teach teach() const;
 
     QLabel* maximum(int k) const { return m_[size_t(k - 1)]; }
     QLabel* minimum(int k) const { return b_[size_t(k - 1)]; }
@@ -57,6 +64,7 @@ protected:
 
 private:
     void message(const QString& text);
+    void refresh_view();
     seci::Line line();
 
     Shell& shell_;
@@ -64,6 +72,7 @@ private:
     SeciWindow* window_ = nullptr;
     Transfer* transfer_ = nullptr;
     int start_char_ = 1; // the channel of the last programming (RM3)
+    std::vector<seci::Record> samples_;
     std::array<QLabel*, 7> m_{};
     std::array<QLabel*, 7> b_{};
     std::array<QRadioButton*, 6> c_{};

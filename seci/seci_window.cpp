@@ -13,8 +13,10 @@
 #include <algorithm>
 
 #include "seci/seci_calibre.h"
+#include "seci/seci_settings.h"
 #include "store/model_ui.h"
 #include "ui/c_canal.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 #include "ui/transfer.h"
 #include "ui/widgets.h"
@@ -60,6 +62,7 @@ SeciWindow::SeciWindow(Shell& shell, const SeciLayout& layout, QWidget* parent)
     setObjectName(lay_.object_name);
     setWindowTitle(shell.title(lay_.title));
     show_message = default_sink(this, windowTitle());
+    ask_overlap = default_overlap_ask(this);
     build();
 }
 
@@ -133,7 +136,7 @@ void SeciWindow::build()
     for (QPushButton* b : {Button1, Button4, Button5, Button6, Button8, Button7, Button2, Button3})
         buttons->addWidget(b);
     buttons->addStretch();
-    grid->addLayout(buttons, 0, 1, 3, 1);
+    grid->addLayout(buttons, 0, 1, 4, 1);
 
     auto* status = new QHBoxLayout;
     progresse = new QProgressBar(this);
@@ -143,7 +146,19 @@ void SeciWindow::build()
     status->addWidget(progresse);
     transfer_ = new Transfer(shell_.transfers, this, progresse);
     status->addWidget(transfer_->stop_button());
-    grid->addLayout(status, 2, 0);
+    grid->addLayout(status, 3, 0);
+
+    // Settings file and channel views: one row under the legend.
+    settings_ = new SettingsPanel(shell_, this, *transfer_,
+                                  lay_.family == &kRm4 ? make_rm4_settings() : make_rm3_settings());
+    settings_->ready = [this] { return delay_usable(station().delay.*(family().count), family().name, show_message); };
+    settings_->after_write = [this] { Button1Click(); };
+    views_ = new ViewButtons(shell_, this, [this] { return bands(); }, [this] { return sheet(); });
+    auto* files = new QHBoxLayout;
+    settings_->add_to(files);
+    views_->add_to(files);
+    files->addStretch();
+    grid->addLayout(files, 2, 0);
 
     // Test readings.
     v_p = new QGroupBox(this);
@@ -165,7 +180,7 @@ void SeciWindow::build()
         vg->addWidget(vp_[6], 2, 6);
     }
     v_p->hide();
-    grid->addWidget(v_p, 3, 0, 1, 2);
+    grid->addWidget(v_p, 4, 0, 1, 2);
 
     // Manual adjustment: top row the upper bounds, bottom row the lower ones.
     ajustement = new QFrame(this);
@@ -183,7 +198,7 @@ void SeciWindow::build()
     ajustement->hide();
     ok->hide();
     ab->hide();
-    grid->addWidget(ajustement, 4, 0, 1, 2);
+    grid->addWidget(ajustement, 5, 0, 1, 2);
 
     auto* outs = new QHBoxLayout;
     oks = make_button(this, "oks", "OK");
@@ -192,7 +207,7 @@ void SeciWindow::build()
     outs->addWidget(abs);
     oks->hide();
     abs->hide();
-    grid->addLayout(outs, 5, 0);
+    grid->addLayout(outs, 6, 0);
 
     auto yellow = [](QGroupBox* g) {
         QPalette p = g->palette();
@@ -209,7 +224,7 @@ void SeciWindow::build()
     vc->addWidget(BitBtn5 = make_button(vide_can, "BitBtn5", "OK"));
     vc->addWidget(BitBtn6 = make_button(vide_can, "BitBtn6", "Abandon"));
     vide_can->hide();
-    grid->addWidget(vide_can, 6, 0, 1, 2);
+    grid->addWidget(vide_can, 7, 0, 1, 2);
 
     const StorePanel store = make_store_panel(shell_, this, 6, true); // models of channels 1 to 6 only
     choix_c = store.box;
@@ -217,7 +232,7 @@ void SeciWindow::build()
     piece = store.piece;
     BitBtn1 = store.ok;
     BitBtn2 = store.abandon;
-    grid->addWidget(choix_c, 7, 0, 1, 2);
+    grid->addWidget(choix_c, 8, 0, 1, 2);
 
     const ModelPanel model = make_model_panel(this, channels(), true);
     vers_c = model.box;
@@ -226,7 +241,7 @@ void SeciWindow::build()
     BitBtn3 = model.ok;
     BitBtn4 = model.abandon;
     f_p->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    grid->addWidget(vers_c, 8, 0, 1, 2);
+    grid->addWidget(vers_c, 9, 0, 1, 2);
 
     connect(Button1, &QPushButton::clicked, this, &SeciWindow::Button1Click);
     connect(Button4, &QPushButton::clicked, this, &SeciWindow::Button4Click);
@@ -318,6 +333,11 @@ void SeciWindow::show_channel(int n, const Record& r)
 
 bool SeciWindow::report_write(int n, const WriteResult& w)
 {
+    // An open view follows what the grid shows.
+    struct Refresh {
+        ViewButtons* v;
+        ~Refresh() { v->refresh(); }
+    } refresh{views_};
     if (w.confirmed()) {
         show_channel(n, *w.readback.record);
         return true;
@@ -344,6 +364,7 @@ void SeciWindow::Button1Click()
 {
     init();
     hide_work_panels();
+    coin_.reset(); // the readings are hidden and the lights cleared
     ReadResult r;
     transfer_->run([&](Progress& p) { r = lecture(line(), &p); });
     bool silent = false;
@@ -354,6 +375,7 @@ void SeciWindow::Button1Click()
         else
             silent = true; // stays as after opening: "0000" and no output
     }
+    views_->refresh();
     if (r.stopped)
         show_message(QString("Lecture arrêtée après le canal %1.").arg(r.done));
     else if (silent)
@@ -389,6 +411,8 @@ void SeciWindow::Button4Click()
     std::optional<Record> coin;
     transfer_->run([&](Progress&) { coin = test_measurement(line(), 1); });
     test(coin);
+    coin_ = coin;
+    views_->refresh();
     if (!coin) {
         // No coin came: nothing was measured and no channel lights.
         for (QLabel* l : vp_)
@@ -465,6 +489,9 @@ void SeciWindow::okClick()
         r.value[size_t(v)] = aj_[size_t(label_of(v) - 1)]->value();
     r.flags = pending_flags_;
     r.output = pending_output_;
+    // Refused: the panel stays open with the values, nothing is written.
+    if (!overlap_allowed(n, r))
+        return;
     hide_work_panels();
     WriteResult w;
     transfer_->run([&](Progress&) { w = write_and_read_back(line(), n, r); });
@@ -611,6 +638,8 @@ void SeciWindow::BitBtn3Click()
     r.flags = *t1;
     r.output = 0;
     const int n = canal_v->value();
+    if (!overlap_allowed(n, r))
+        return;
     WriteResult w;
     transfer_->run([&](Progress&) { w = write_and_read_back(line(), n, r); });
     // The channel then shows what was written and read back: flags, fonts and output included.
@@ -618,6 +647,56 @@ void SeciWindow::BitBtn3Click()
 }
 
 void SeciWindow::BitBtn4Click() { vers_c->hide(); }
+
+settings::BandSet SeciWindow::bands()
+{
+    std::optional<seci::Teach> teach;
+    SeciCalibre* c = calibration();
+    if (c && c->window() == this)
+        teach = c->teach();
+    return seci::window_bands(family(), held_, coin_, teach ? &*teach : nullptr);
+}
+
+bool SeciWindow::overlap_allowed(int n, const Record& r)
+{
+    const settings::BandSet current = seci::window_bands(family(), held_, std::nullopt);
+    return write_allowed(current, n, seci::channel_bands(family(), n, r).windows, ask_overlap);
+}
+
+Sheet SeciWindow::sheet() const
+{
+    Sheet sh;
+    sh.family = lay_.title;
+    sh.facts.push_back({"Compte de délai", QString::number(shell_.station.delay.*(family().count))});
+    const int cols = values() / 2;
+    const char* sensors[4] = {"HFU", "LF", "HFL", "+"};
+    sh.columns << "Canal";
+    for (const char* row : {"max", "min"})
+        for (int k = 0; k < cols; ++k)
+            sh.columns << QString("%1 %2").arg(sensors[k], row);
+    sh.columns << "Sortie";
+    for (int n = 1; n <= channels(); ++n) {
+        QStringList row{QString::number(n)};
+        for (int k = 1; k <= values(); ++k)
+            row << cell(n, k)->text();
+        row << output_label(n)->text();
+        sh.rows.push_back(row);
+        const auto& h = held_[size_t(n - 1)];
+        if (!h || h->output == family().empty_output)
+            continue;
+        // Which reading each sensor compares (the grid's font colours).
+        QStringList readings;
+        for (int s = 0; s < 3; ++s)
+            readings << QString("%1 %2").arg(sensors[s], ((h->flags >> s) & 1) ? "Bas" : "Haut");
+        sh.options.push_back({QString("Canal %1").arg(n),
+                              QString("sortie %1, options %2 : %3")
+                                  .arg(output_label(n)->text())
+                                  .arg(h->flags)
+                                  .arg(readings.join(", "))});
+    }
+    sh.bands = seci::window_bands(family(), held_, coin_);
+    return sh;
+}
 
 } // namespace zuna
 

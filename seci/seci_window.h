@@ -10,8 +10,11 @@
 #include <optional>
 
 #include "seci/seci_link.h"
+#include "settings/bands.h"
 #include "store/model_library.h"
+#include "ui/band_view.h"
 #include "ui/feedback.h"
+#include "ui/sheet.h"
 
 class QFrame;
 class QGroupBox;
@@ -25,6 +28,8 @@ namespace zuna {
 class Shell;
 class Transfer;
 class SeciCalibre;
+class SettingsPanel;
+class ViewButtons;
 
 // What tells the two windows apart besides their family.
 struct SeciLayout {
@@ -46,6 +51,9 @@ public:
     SeciWindow(Shell& shell, const SeciLayout& layout, QWidget* parent);
 
     MessageSink show_message;
+    // Asked before a write of windows that would overlap another channel;
+    // tests replace it.
+    OverlapAsk ask_overlap;
 
     Station& station();
     Shell& shell() { return shell_; }
@@ -65,6 +73,17 @@ public:
     QLabel* reading(int k) const { return vp_[size_t(k - 1)]; }
     bool lit(int n, int k) const;
     Transfer* transfer() const { return transfer_; }
+    SettingsPanel* settings_panel() const { return settings_; }
+    ViewButtons* views() const { return views_; }
+
+    // The channels as last read, the last tested coin and a calibration in
+    // progress, as the "Graphique" view draws them.
+    settings::BandSet bands();
+    // The channel table as shown, for "Fiche de réglage".
+    Sheet sheet() const;
+    // Whether channel n may take r's windows: asks when they would overlap
+    // another channel as last read. false: nothing is to be written.
+    bool overlap_allowed(int n, const seci::Record& r);
 
     void init();
     void Button1Click(); // LECTURE
@@ -114,6 +133,9 @@ private:
     int pending_output_ = 0;
     std::array<int, seci::kMaxChannels> outputs_shown_{};
     std::optional<store::ModelRecord> model_;
+    std::optional<seci::Record> coin_; // the last tested coin
+    SettingsPanel* settings_ = nullptr;
+    ViewButtons* views_ = nullptr;
 
     std::array<std::array<QLabel*, 8>, seci::kMaxChannels> c_{};
     std::array<QLabel*, seci::kMaxChannels> s_{};

@@ -40,7 +40,8 @@ struct BandSet {
     // The last tested coin, one value per measurement (nullopt: none tested).
     std::optional<std::vector<int>> coin;
     // A teach in progress: every sample (one value per measurement), and the
-    // window the validation would write with the chosen tolerance.
+    // window the validation would write with the chosen tolerance (a window
+    // with low above high: that measurement is left unbounded).
     std::vector<std::vector<int>> samples;
     std::optional<std::vector<Band>> proposed;
     int proposed_channel = 0;
@@ -62,5 +63,7 @@ std::vector<std::optional<bool>> coin_inside(const BandSet& set, const ChannelBa
 
 // "Les canaux 3 et 7 se recouvrent : une même pièce serait acceptée par les deux. Écrire quand même ?"
 std::string overlap_question(int channel, const std::vector<int>& others);
+// The same for every pair of a settings file about to be written.
+std::string overlap_question(const std::vector<std::pair<int, int>>& pairs);
 
 } // namespace zuna::settings

@@ -158,7 +158,7 @@ void SettingsPanel::run_restore(bool clone)
         const auto pairs = settings::overlaps(family_->bands(*file_));
         if (!pairs.empty()) {
             const OverlapAsk ask = overlap_ask ? overlap_ask : default_overlap_ask(window_);
-            if (!ask(q(settings::overlap_question(pairs.front().first, {pairs.front().second}))))
+            if (!ask(q(settings::overlap_question(pairs))))
                 return;
         }
         transfer_.run([&](Progress& p) { o = settings::write_and_verify(shell_.station, *family_, *file_, *before, &p); });

@@ -1,9 +1,13 @@
 // The RM3 and RM4 link: what each transaction puts on the line (a recording port
 // turns the accesses of every masked span into the characters sent and the
 // wait that follows), the builders, the decoder, and the transactions
-// against the simulated RM3 and RM4.
+// against the simulated RM3 and RM4; their settings saved, checked and restored.
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -11,10 +15,13 @@
 
 #include "link/module.h"
 #include "seci/seci_link.h"
+#include "seci/seci_settings.h"
+#include "settings/settings.h"
 #include "sim/catalogue.h"
 #include "sim/seci_mech.h"
 #include "tests/common/counting_port.h"
 #include "tests/common/recording_port.h"
+#include "ui/settings_file.h"
 
 using namespace zuna;
 using namespace zuna::seci;
@@ -532,6 +539,183 @@ TEST_F(Rm3Bench, ReadySignalForTheFrequencySearches)
     station.delay.rm4 = 0; // never used by the search
     ecrir_octet(line(), std::vector<int32_t>{9, 80, 0});
     EXPECT_NE(station.run_table[1], 0);
+}
+
+// ---- Settings: save, change, restore --------------------------------------
+
+// A record as the simulated mechanism keeps it, read from its bytes.
+Record of_bytes(const Family& f, const std::vector<uint8_t>& b)
+{
+    Record r;
+    auto word = [&](size_t i) { return int32_t(b[i] << 8 | b[i + 1]); };
+    if (&f == &kRm4) {
+        for (size_t i = 0; i < 6; ++i)
+            r.value[i] = b[i];
+        r.value[6] = word(6);
+        r.value[7] = word(8);
+        r.flags = (b[10] - 0x10) & 0x0F;
+        r.output = b[11] & 0x07;
+    } else {
+        for (size_t i = 0; i < 6; ++i)
+            r.value[i] = word(2 * i);
+        r.flags = b[12] & 0x0F;
+        r.output = b[13] & 0x0F;
+    }
+    return r;
+}
+
+// The channels the record writes on the line name, in order: a record is
+// the one span of twelve characters or more, its channel character before it.
+std::vector<int> written_channels(const Tokens& t, const Family& f)
+{
+    std::vector<int> out;
+    for (size_t i = 1; i < t.size(); ++i)
+        if (t[i].find('/') >= 12 * 3 - 1) {
+            const int c = std::stoi(t[i - 1].substr(0, 2), nullptr, 16);
+            out.push_back(&f == &kRm4 ? c + 1 : c - 2);
+        }
+    return out;
+}
+
+TEST_F(Rm3Bench, RestoreWritesOnlyTheChangedChannelsAndTheMechanismThenEqualsTheFile)
+{
+    struct Change {
+        int channel;
+        int field; // 0..7 a value, 8 the flags, 9 the output
+        int value;
+        const char* name;
+    };
+    struct Row {
+        const char* what;
+        const Family* family;
+        std::vector<Change> changes;
+        int cut_after;  // record writes before the power goes (0: never)
+        bool unplugged; // nothing answers the restore
+        settings::Outcome::Kind kind;
+        std::vector<int> channels_written;
+        std::vector<std::string> verified;
+    };
+    const std::vector<Change> rm3 = {{2, 0, 1300, "Canal 2/HFU/max"}, {2, 9, 4, "Canal 2/Sortie"},
+                                     {5, 8, 3, "Canal 5/Options"}};
+    // Channel 12 is empty (output 7): its output changed makes it a channel of 255s.
+    const std::vector<Change> rm4 = {{1, 7, 28000, "Canal 1/+/min"}, {7, 2, 99, "Canal 7/LF/max"},
+                                     {12, 9, 3, "Canal 12/Sortie"}};
+    using K = settings::Outcome::Kind;
+    const std::vector<Row> rows = {
+        {"RM3", &kRm3, rm3, 0, false, K::Held, {2, 5}, {"Canal 2/HFU/max", "Canal 2/Sortie", "Canal 5/Options"}},
+        {"RM4", &kRm4, rm4, 0, false, K::Held, {1, 7, 12}, {"Canal 1/+/min", "Canal 7/LF/max", "Canal 12/Sortie"}},
+        {"RM3, power lost at the second record", &kRm3, rm3, 2, false, K::NoAnswer, {2, 5},
+         {"Canal 2/HFU/max", "Canal 2/Sortie"}},
+        {"RM4, power lost at the first record", &kRm4, rm4, 1, false, K::NoAnswer, {1}, {}},
+        {"RM4 unplugged", &kRm4, rm4, 0, true, K::NoAnswer, {}, {}},
+    };
+    for (const Row& r : rows) {
+        sim::SeciMech* m = plug(*r.family);
+        seci::SeciSettings fam(*r.family);
+        settings::Snapshot file;
+        ASSERT_EQ(fam.read(station, nullptr, file), "") << r.what;
+        EXPECT_EQ(file.delay, 68);
+        EXPECT_EQ(settings::check(fam, file), "") << r.what;
+        // The file as saved and loaded again.
+        std::string error;
+        const auto loaded = settings::from_json(fam, settings::to_json(fam, file), &error);
+        ASSERT_TRUE(loaded) << r.what << ": " << error;
+        EXPECT_EQ(loaded->values, file.values) << r.what;
+
+        std::vector<std::string> names;
+        for (const Change& c : r.changes) {
+            Record rec = of_bytes(*r.family, m->record(c.channel));
+            (c.field == 8 ? rec.flags : c.field == 9 ? rec.output : rec.value[size_t(c.field)]) = c.value;
+            m->record(c.channel) = bytes(*r.family, rec);
+            names.push_back(c.name);
+        }
+        m->set_power_cut_after(r.cut_after);
+        if (r.unplugged)
+            setup.plug("none"); // m is gone
+        RecordingPort rec(*station.port);
+        station.port = &rec;
+        const settings::Outcome o = settings::restore(station, fam, *loaded, false, nullptr);
+        station.port = &setup.bench();
+
+        EXPECT_EQ(o.kind, r.kind) << r.what << ": " << o.message();
+        EXPECT_EQ(written_channels(tokens(rec.events, 68), *r.family), r.channels_written) << r.what;
+        EXPECT_EQ(o.written, r.verified) << r.what;
+        if (r.kind == K::Held) {
+            EXPECT_EQ(o.before.to_write(), names) << r.what;
+            EXPECT_EQ(o.message(), "3 réglages écrits, tous vérifiés") << r.what;
+            settings::Snapshot again;
+            ASSERT_EQ(fam.read(station, nullptr, again), "") << r.what;
+            EXPECT_TRUE(settings::compare(fam, again, file).to_write().empty()) << r.what;
+            continue;
+        }
+        // Nothing is claimed beyond what was written and verified; what the
+        // comparison found to write and was not verified is listed.
+        EXPECT_TRUE(o.failed.empty()) << r.what;
+        EXPECT_EQ(o.before.rows.empty(), r.unplugged) << r.what;
+        for (const std::string& n : r.unplugged ? std::vector<std::string>{} : names)
+            if (std::find(r.verified.begin(), r.verified.end(), n) == r.verified.end()) {
+                EXPECT_NE(std::find(o.not_written.begin(), o.not_written.end(), n), o.not_written.end())
+                    << r.what << ": " << n;
+            }
+        EXPECT_EQ(o.exit_code(), 1);
+        EXPECT_NE(o.message().find("ne répond pas"), std::string::npos) << r.what << ": " << o.message();
+    }
+}
+
+// A settings file with one setting set (added when the file has no such setting).
+QByteArray with_setting(const QByteArray& json, const std::string& name, int value)
+{
+    QJsonObject root = QJsonDocument::fromJson(json).object();
+    const QStringList path = QString::fromStdString(name).split('/');
+    std::function<QJsonObject(QJsonObject, int)> put = [&](QJsonObject o, int i) {
+        if (i + 1 == path.size())
+            o.insert(path[i], value);
+        else
+            o.insert(path[i], put(o.value(path[i]).toObject(), i + 1));
+        return o;
+    };
+    root.insert("reglages", put(root.value("reglages").toObject(), 0));
+    return QJsonDocument(root).toJson();
+}
+
+TEST(SeciSettingsFile, FaultsOfTheFamilyAreRefusedNamingTheSetting)
+{
+    struct Row {
+        const char* what;
+        const Family* written; // the family the file was made for
+        const Family* read;    // the family it is loaded as
+        std::string name;      // a setting set (added when the family lacks it)
+        int value;
+        std::string error; // "" accepted; else what the message names
+    };
+    const std::vector<Row> rows = {
+        {"RM3 channel 7", &kRm3, &kRm3, "Canal 7/HFU/max", 1200, "« Canal 7/HFU/max »"},
+        {"RM3 has no + pair", &kRm3, &kRm3, "Canal 1/+/max", 1200, "« Canal 1/+/max »"},
+        {"RM4 channel 13", &kRm4, &kRm4, "Canal 13/Sortie", 1, "« Canal 13/Sortie »"},
+        {"RM4 sensor bound above a byte", &kRm4, &kRm4, "Canal 3/HFU/min", 256, "« Canal 3/HFU/min » vaut 256, hors de 0..255"},
+        {"RM4 + bound is 16-bit", &kRm4, &kRm4, "Canal 3/+/min", 65535, ""},
+        {"RM3 bound is 16-bit", &kRm3, &kRm3, "Canal 6/LF/min", 65535, ""},
+        {"RM3 bound above 16 bits", &kRm3, &kRm3, "Canal 6/LF/min", 65536, "« Canal 6/LF/min »"},
+        {"RM4 output 8", &kRm4, &kRm4, "Canal 2/Sortie", 8, "« Canal 2/Sortie » vaut 8, hors de 0..7"},
+        {"RM3 output 15 (emptied)", &kRm3, &kRm3, "Canal 2/Sortie", 15, ""},
+        {"RM3 options above a nibble", &kRm3, &kRm3, "Canal 4/Options", 16, "« Canal 4/Options »"},
+        {"RM3 file loaded as an RM4", &kRm3, &kRm4, "Canal 1/Sortie", 1, "« RM3 »"},
+    };
+    for (const Row& r : rows) {
+        seci::SeciSettings made(*r.written), as(*r.read);
+        settings::Snapshot s;
+        s.family = made.code();
+        for (const settings::Spec& spec : made.specs())
+            s.values[spec.name] = spec.min;
+        std::string error;
+        const auto got = settings::from_json(as, with_setting(settings::to_json(made, s), r.name, r.value), &error);
+        if (r.error.empty()) {
+            EXPECT_TRUE(got) << r.what << ": " << error;
+        } else {
+            EXPECT_FALSE(got) << r.what;
+            EXPECT_NE(error.find(r.error), std::string::npos) << r.what << ": " << error;
+        }
+    }
 }
 
 } // namespace

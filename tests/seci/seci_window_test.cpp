@@ -4,13 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <QDialog>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QChart>
+#include <QtCharts/QLineSeries>
+#include <cmath>
 #include <cstdio>
+#include <map>
 #include <functional>
 #include <memory>
 
@@ -18,12 +24,14 @@
 #include "link/module.h"
 #include "seci/seci_calibre.h"
 #include "seci/seci_window.h"
+#include "settings/bands.h"
 #include "sim/catalogue.h"
 #include "sim/seci_mech.h"
 #include "store/model_library.h"
 #include "store/model_ui.h"
 #include "store/tables.h"
 #include "tests/common/modal.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 
 using namespace zuna;
@@ -58,11 +66,16 @@ struct SeciRig : ::testing::Test {
         else
             w = std::make_unique<TRM3>(shell);
         w->show_message = [this](const QString& m) { messages << m; };
+        w->ask_overlap = [this](const QString& q) {
+            questions << q;
+            return answer_overlap;
+        };
         w->show();
     }
     void port_times();
     void screenshots();
     void silent_read();
+    void save_change_restore();
     sim::SeciMech* plug() { return mech = static_cast<sim::SeciMech*>(setup.plug(rm4 ? "rm4" : "rm3")); }
     SeciCalibre* calibration() const
     {
@@ -109,6 +122,42 @@ struct SeciRig : ::testing::Test {
         return false;
     }
     QSpinBox* spin(const char* name) { return child<QSpinBox>(w.get(), name); }
+    // The same as the "Graphique" view draws it: its chart's series read back
+    // (the RM4's byte and 16-bit readings share one axis in percent).
+    std::string drawn(int n)
+    {
+        if (!w->views()->view())
+            w->views()->show_view();
+        const settings::BandSet b = w->bands();
+        std::map<int, std::string> by_measurement;
+        for (QAbstractSeries* s : w->views()->view()->chart()->series())
+            if (auto* a = qobject_cast<QAreaSeries*>(s); a && a->property("channel").toInt() == n) {
+                const int m = a->property("measurement").toInt();
+                auto value = [&](double y) {
+                    return std::to_string(rm4 ? std::lround(y * b.scale.at(size_t(m)) / 100.0) : std::lround(y));
+                };
+                by_measurement[m] = value(a->lowerSeries()->at(0).y()) + ".." + value(a->upperSeries()->at(0).y());
+            }
+        if (by_measurement.empty())
+            return "off";
+        std::string t;
+        for (size_t m = 0; m < w->bands().measurements.size(); ++m)
+            t += (t.empty() ? "" : " ") + (by_measurement.count(int(m)) ? by_measurement[int(m)] : "-");
+        return t;
+    }
+    // Channel n's windows in the view's data, one per coin reading ("-":
+    // not bounded), or "off".
+    std::string bands(int n)
+    {
+        const settings::BandSet b = w->bands();
+        const settings::ChannelBands& c = b.channels.at(size_t(n - 1));
+        if (!c.enabled)
+            return "off";
+        std::string t;
+        for (const auto& m : c.windows)
+            t += (t.empty() ? "" : " ") + (m ? std::to_string(m->low) + ".." + std::to_string(m->high) : "-");
+        return t;
+    }
     bool red(int n, int k) { return w->cell(n, k)->palette().color(QPalette::WindowText) == QColor(Qt::red); }
 
     bool rm4;
@@ -120,6 +169,8 @@ struct SeciRig : ::testing::Test {
     std::unique_ptr<store::Tables> tables;
     std::unique_ptr<SeciWindow> w;
     QStringList messages;
+    QStringList questions; // overlap questions asked before a write
+    bool answer_overlap = true;
 };
 
 struct Rm3Rig : SeciRig {
@@ -137,6 +188,10 @@ TEST_F(Rm3Rig, ReadShowsTheChannelsAndTheTestLightsTheirPairs)
     EXPECT_FALSE(red(2, 1) || red(2, 3));
     EXPECT_EQ(row(6), "      | ") << "an emptied channel";
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    // The view: flags 5, HFU and HFL on their low reading, LF on its high one.
+    EXPECT_EQ(bands(2), "1100..1200 - - 2300..2400 3500..3600 -");
+    EXPECT_EQ(bands(6), "off");
+    EXPECT_EQ(w->sheet().rows.at(1).join(" "), "2 1200 2400 3600 1100 2300 3500 3");
 
     struct Coin {
         std::array<int, 8> readings;
@@ -147,6 +202,7 @@ TEST_F(Rm3Rig, ReadShowsTheChannelsAndTheTestLightsTheirPairs)
         mech->queue_coin(c.readings);
         click("Button4");
         EXPECT_EQ(w->reading(1)->text(), QString::number(c.readings[0]));
+        EXPECT_EQ(w->bands().coin, std::vector<int>(c.readings.begin(), c.readings.begin() + 6));
         for (int k = 1; k <= 3; ++k) {
             EXPECT_EQ(w->lit(2, k), c.lit[k - 1]) << c.readings[0] << " sensor " << k;
             EXPECT_EQ(w->lit(2, k + 3), c.lit[k - 1]);
@@ -161,6 +217,9 @@ TEST_F(Rm3Rig, ReadShowsTheChannelsAndTheTestLightsTheirPairs)
     for (int n = 1; n <= 6; ++n)
         EXPECT_FALSE(w->lit(n, 1)) << n;
     EXPECT_EQ(messages, QStringList{"Aucune pièce reçue : rien n'a été mesuré."});
+    EXPECT_FALSE(w->bands().coin) << "no coin, no marker";
+    EXPECT_EQ(drawn(2), "1100..1200 - - 2300..2400 3500..3600 -") << "the chart as the memory";
+    EXPECT_EQ(drawn(6), "off");
 }
 
 void SeciRig::silent_read()
@@ -180,6 +239,68 @@ void SeciRig::silent_read()
     EXPECT_EQ(shell.models->visible_count(), 0);
     EXPECT_EQ(messages.size(), 2);
 }
+
+// "Sauvegarder…", three settings changed from the window, "Restaurer…": the
+// comparison lists those three, only their channels are written, and the
+// mechanism then holds the file again, as the window shows after its read.
+void SeciRig::save_change_restore()
+{
+    SettingsPanel* panel = w->settings_panel();
+    const QString path = dir.filePath("seci.zuna.json");
+    int chosen = 0;
+    panel->choose_file = [&](bool) {
+        ++chosen;
+        return path;
+    };
+    std::vector<std::string> compared;
+    panel->confirm = [&](const settings::Comparison& c) {
+        compared = c.to_write();
+        return true;
+    };
+    panel->tell = [this](const QString& m) { messages << m; };
+    panel->overlap_ask = [this](const QString& q) {
+        questions << q;
+        return true;
+    };
+    const int channels = w->family().channels;
+    std::vector<std::vector<uint8_t>> saved;
+    for (int n = 1; n <= channels; ++n)
+        saved.push_back(mech->record(n));
+    click("Sauvegarder");
+    ASSERT_TRUE(QFile::exists(path)) << messages.join("|").toStdString();
+
+    const int n = rm4 ? 11 : 2;
+    click("Button1");
+    adjust(n);
+    spin("aj1")->setValue(spin("aj1")->value() + 1);
+    QSpinBox* second = spin(rm4 ? "aj4" : "aj2");
+    second->setValue(second->value() + 50);
+    click("ok");
+    click("Button8");
+    spin("cs1")->setValue(0);
+    click("oks");
+    const int writes = mech->record_writes();
+    messages.clear();
+
+    click("Restaurer");
+    const std::string ch = "Canal " + std::to_string(n);
+    EXPECT_EQ(compared, (std::vector<std::string>{"Canal 1/Sortie", ch + "/HFU/max", ch + (rm4 ? "/+/max" : "/LF/max")}));
+    EXPECT_EQ(mech->record_writes(), writes + 2) << "channels 1 and " << n << " only";
+    for (int c = 1; c <= channels; ++c)
+        EXPECT_EQ(mech->record(c), saved[size_t(c - 1)]) << c;
+    EXPECT_EQ(messages, QStringList{"3 réglages écrits, tous vérifiés"});
+    EXPECT_EQ(w->output_label(1)->text(), "1") << "the window read the mechanism again";
+
+    // No delay count: nothing is chosen, read or written.
+    station.delay.*(w->family().count) = 0;
+    messages.clear();
+    click("Sauvegarder");
+    EXPECT_EQ(chosen, 2);
+    EXPECT_EQ(messages.size(), 1);
+}
+
+TEST_F(Rm3Rig, SaveChangeFromTheWindowAndRestore) { save_change_restore(); }
+TEST_F(Rm4Rig, SaveChangeFromTheWindowAndRestore) { save_change_restore(); }
 
 TEST_F(Rm3Rig, ASilentMechanismLeavesTheChannelsUnread) { silent_read(); }
 TEST_F(Rm4Rig, ASilentMechanismLeavesTheChannelsUnread) { silent_read(); }
@@ -267,7 +388,16 @@ TEST_F(Rm3Rig, ModelsStoreAndProgramAChannel)
         },
         [this] { click("Button3"); });
     spin("canal_v")->setValue(5);
+    // Channel 2's windows into channel 5 overlap channels 1 and 2: refused, nothing on the line.
+    answer_overlap = false;
+    const size_t received = mech->received().size();
     click("BitBtn3");
+    EXPECT_EQ(questions, QStringList{"Le canal 5 recouvrirait les canaux 1 et 2 : une même pièce serait acceptée par "
+                                     "plusieurs canaux. Écrire quand même ?"});
+    EXPECT_EQ(mech->received().size(), received);
+    answer_overlap = true;
+    click("BitBtn3");
+    EXPECT_EQ(questions.size(), 2);
     EXPECT_EQ(mech->record(5), Rm3Mech::record_bytes({1200, 1100, 2400, 2300, 3600, 3500}, 5, 0));
     EXPECT_EQ(row(5), "1200 2400 3600 1100 2300 3500 | 0");
     EXPECT_TRUE(red(5, 2)) << "fonts follow the flags written";
@@ -335,6 +465,15 @@ TEST_F(Rm3Rig, CalibrationSamplesAndProgramsAChannel)
     };
     sample();
     EXPECT_EQ(cal->maximum(1)->text(), "5510");
+    // The view follows the teach: three samples, the window the programming would write.
+    child<QSpinBox>(cal, "can")->setValue(3);
+    const settings::BandSet taught = w->bands();
+    EXPECT_EQ(taught.samples.size(), 3u);
+    ASSERT_TRUE(taught.proposed);
+    EXPECT_EQ(taught.proposed_channel, 3);
+    EXPECT_EQ(taught.proposed->at(1).low, 5480) << "HFU on its high reading, as chosen";
+    EXPECT_EQ(taught.proposed->at(1).high, 5490);
+    EXPECT_GT(taught.proposed->at(0).low, taught.proposed->at(0).high) << "the low reading is not bounded";
     EXPECT_EQ(cal->minimum(6)->text(), "5");
     EXPECT_TRUE(child<QPushButton>(cal, "ok")->isEnabled());
 
@@ -380,6 +519,8 @@ TEST_F(Rm4Rig, ReadShowsTwelveChannelsAndTheTestLightsThePlusPair)
     EXPECT_FALSE(red(11, 2) || red(11, 6) || red(11, 4) || red(11, 8));
     EXPECT_EQ(row(12), "        | ") << "an emptied channel";
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    EXPECT_EQ(bands(11), "- 180..200 80..90 - - 140..150 29000..30000");
+    EXPECT_EQ(bands(12), "off");
 
     struct Coin {
         std::array<int, 8> readings;
@@ -391,6 +532,7 @@ TEST_F(Rm4Rig, ReadShowsTwelveChannelsAndTheTestLightsThePlusPair)
         mech->queue_coin(c.readings);
         click("Button4");
         EXPECT_EQ(w->reading(7)->text(), QString::number(c.readings[6]));
+        EXPECT_EQ(w->bands().coin, std::vector<int>(c.readings.begin(), c.readings.begin() + 7));
         for (int k = 1; k <= 4; ++k) {
             EXPECT_EQ(w->lit(11, k), c.lit[k - 1]) << c.readings[0] << " pair " << k;
             EXPECT_EQ(w->lit(11, k + 4), c.lit[k - 1]);
@@ -401,6 +543,7 @@ TEST_F(Rm4Rig, ReadShowsTwelveChannelsAndTheTestLightsThePlusPair)
     // The next read clears every light, rows 7 to 12 and the "+" pair included.
     click("Button1");
     EXPECT_FALSE(any_lit());
+    EXPECT_EQ(drawn(11), "- 180..200 80..90 - - 140..150 29000..30000") << "the chart as the memory";
 }
 
 TEST_F(Rm4Rig, WritesShowWhatTheMechanismHolds)
@@ -625,6 +768,12 @@ void SeciRig::screenshots()
     click("Button4"); // a coin inside channel 1
     w->adjustSize();
     EXPECT_TRUE(w->grab().save(dir + "/t" + name + "_read_test.png"));
+    w->views()->show_view();
+    EXPECT_TRUE(w->views()->view()->grab().save(dir + "/t" + name + "_graphique.png"));
+    w->views()->view()->hide();
+    w->views()->choose_sheet_file = [&] { return dir + "/t" + name + "_fiche.pdf"; };
+    w->views()->tell = [this](const QString& m) { messages << m; };
+    w->views()->write_sheet();
     SeciCalibre* cal = calibration();
     cal->set_window(w.get());
     cal->show();

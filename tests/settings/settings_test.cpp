@@ -246,4 +246,6 @@ TEST(Bands, TwoChannelsOverlapOnlyWhenEveryComparedMeasurementIntersects)
     }
     EXPECT_EQ(settings::overlap_question(7, {3}),
               "Les canaux 3 et 7 se recouvrent : une même pièce serait acceptée par les deux. Écrire quand même ?");
+    EXPECT_EQ(settings::overlap_question({{1, 2}, {3, 7}, {4, 9}}),
+              "Les canaux 1-2, 3-7 et 4-9 se recouvrent : une même pièce serait acceptée par deux canaux. Écrire quand même ?");
 }

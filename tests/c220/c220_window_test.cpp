@@ -40,18 +40,14 @@ using test::with_modal;
 namespace {
 
 // The bands an open view draws, read back from its chart: {channel,
-// measurement} -> {low, high}. An area series does not own its two line
-// series; they are given to it here so that closing the window frees them.
+// measurement} -> {low, high}.
 std::map<std::pair<int, int>, std::vector<int>> drawn_bands(const BandView* view)
 {
     std::map<std::pair<int, int>, std::vector<int>> drawn;
     for (QAbstractSeries* s : view->chart()->series())
-        if (auto* a = qobject_cast<QAreaSeries*>(s); a && a->property("channel").isValid()) {
+        if (auto* a = qobject_cast<QAreaSeries*>(s); a && a->property("channel").isValid())
             drawn[{a->property("channel").toInt(), a->property("measurement").toInt()}] = {
                 int(a->lowerSeries()->at(0).y()), int(a->upperSeries()->at(0).y())};
-            a->upperSeries()->setParent(a);
-            a->lowerSeries()->setParent(a);
-        }
     return drawn;
 }
 

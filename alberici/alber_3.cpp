@@ -19,7 +19,9 @@
 #include "alberici/aide_alber.h"
 #include "store/browsers.h"
 #include "store/model_ui.h"
+#include "ui/band_view.h"
 #include "ui/c_canal.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 #include "ui/transfer.h"
 #include "ui/widgets.h"
@@ -75,6 +77,7 @@ Talber_3::Talber_3(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shel
     setObjectName("alber_3");
     setWindowTitle(shell.title("Alberici AL 03."));
     show_message = default_sink(this, windowTitle());
+    overlap_ask = default_overlap_ask(this);
     build();
 }
 
@@ -166,6 +169,35 @@ void Talber_3::build()
     status->addWidget(progresse);
     transfer_ = new Transfer(shell_.transfers, this, progresse);
     status->addWidget(transfer_->stop_button());
+
+    auto family = std::make_unique<Al3Settings>();
+    family_ = family.get();
+    settings_ = new SettingsPanel(shell_, this, *transfer_, std::move(family));
+    settings_->ready = [this] { return ready(); };
+    settings_->overlap_ask = [this](const QString& q) { return overlap_ask(q); };
+    // After a restore wrote, and after any read of the panel (a save, a
+    // comparison): the mechanism as its last whole read found it.
+    settings_->after_write = [this] {
+        if (const auto& now = family_->last_read()) {
+            for (int n = 1; n <= kChannels; ++n)
+                if (const auto r = record_of(*now, n))
+                    show_channel(n, *r);
+            type_m->setCurrentRow(now->values.at("Type") - 1);
+            type_read_ = true;
+            for (int k = 0; k <= 6; ++k)
+                ns_[size_t(k)]->setChecked(now->values.at(k == 0 ? "Niveau de sortie/Accumulateur"
+                                                                 : "Niveau de sortie/Sortie " + std::to_string(k)));
+        }
+        refresh_views();
+    };
+    for (QPushButton* b : {settings_->save_button(), settings_->restore_button(), settings_->next_button()})
+        connect(b, &QPushButton::clicked, this, settings_->after_write);
+    views_ = new ViewButtons(shell_, this, [this] { return bands(); }, [this] { return sheet(); });
+    auto* files = new QHBoxLayout;
+    settings_->add_to(files);
+    views_->add_to(files);
+    files->addStretch();
+    top->addLayout(files);
     top->addLayout(status);
     build_panels(this);
 
@@ -326,6 +358,7 @@ void Talber_3::showEvent(QShowEvent* e)
 
 void Talber_3::init_grid()
 {
+    records_ = {};
     for (auto& row : c_)
         for (QLabel* l : row) {
             l->setText("000");
@@ -355,6 +388,7 @@ void Talber_3::show_channel(int n, const Record& r)
     value_label(n)->setText(QString::fromStdString(value_text(r[kValueAddr])));
     tolerance_label(n)->setText(QString::fromStdString(tolerance_text(r[kToleranceAddr])));
     selection(n)->setChecked(validated(r));
+    records_[size_t(n - 1)] = r;
 }
 
 void Talber_3::report_write(const WriteResult& w)
@@ -363,6 +397,7 @@ void Talber_3::report_write(const WriteResult& w)
         return;
     if (w.readback)
         show_channel(w.channel, *w.readback);
+    refresh_views();
     if (w.confirmed())
         return;
     if (!w.readback) {
@@ -391,6 +426,7 @@ void Talber_3::Button1Click()
     run(true, [&](Progress& p) { r = lecture(station(), &p); });
     for (int n = 1; n <= r.done; ++n)
         show_channel(n, *r.channel[size_t(n - 1)]);
+    refresh_views();
     if (r.stopped)
         show_message(QString("Lecture arrêtée après le canal %1 : les canaux suivants ne sont pas lus.").arg(r.done));
     else if (r.silent)
@@ -466,10 +502,15 @@ void Talber_3::Button4Click()
     std::array<std::optional<uint8_t>, 6> m{};
     run(false, [&](Progress&) { m = coin_test(station()); });
     bool whole = true;
+    std::vector<int> coin;
     for (int k = 0; k < 6; ++k) {
         te_[size_t(k)]->setText(m[size_t(k)] ? QString::number(*m[size_t(k)]) : QString());
         whole = whole && m[size_t(k)];
+        coin.push_back(m[size_t(k)].value_or(0));
     }
+    // A coin test without every answer is no coin at all.
+    coin_ = whole ? std::optional<std::vector<int>>(coin) : std::nullopt;
+    refresh_views();
     if (!whole) {
         show_message(kSilent);
         return;
@@ -540,6 +581,14 @@ void Talber_3::okClick()
     v.time_ms = ta->value();
     v.value = va->value();
     v.validated = val->isChecked();
+    if (v.validated) { // a channel not validated accepts nothing: it overlaps nothing
+        std::vector<std::optional<settings::Band>> windows;
+        for (int k = 0; k < 6; ++k)
+            windows.push_back(settings::Band{std::max(0, v.parameter[size_t(k)] - v.delta[size_t(k)]),
+                                             std::min(255, v.parameter[size_t(k)] + v.delta[size_t(k)])});
+        if (!write_allowed(bands(), c, windows, overlap_ask))
+            return;
+    }
     WriteResult w;
     run(false, [&](Progress&) { w = write_channel(station(), c, v); });
     report_write(w);
@@ -679,6 +728,7 @@ void Talber_3::Button6Click()
     if (r.levels)
         for (int k = 0; k <= 6; ++k)
             ns_[size_t(k)]->setChecked(!((*r.levels >> k) & 1));
+    type_read_ = r.type && r.levels;
     if (!r.type || !r.levels)
         show_message(kSilent);
     else if (*r.type < 1 || *r.type > 6)
@@ -716,6 +766,51 @@ void Talber_3::BitBtn5Click()
     }
     Taide_alber help(this);
     help.exec();
+}
+
+settings::BandSet Talber_3::bands() const { return bands_of(records_, coin_); }
+
+Sheet Talber_3::sheet() const
+{
+    Sheet s;
+    s.family = "Alberici AL3";
+    s.facts = {{"Compte de délai ALB", QString::number(shell_.station.delay.alb)}};
+    s.columns = {"Canal"};
+    for (int k = 1; k <= 6; ++k)
+        s.columns << QString("P%1").arg(k);
+    for (int k = 1; k <= 6; ++k)
+        s.columns << QString("D%1").arg(k);
+    s.columns << "Temps" << "Val." << "Valid." << "Tol." << "Sort."; // seventeen columns on a page
+    for (int n = 1; n <= kChannels; ++n) {
+        QStringList row{QString::number(n)};
+        if (!records_[size_t(n - 1)]) { // the grid's "000" before a read are no values
+            row << "non lu";
+            while (row.size() < s.columns.size())
+                row << "";
+            s.rows.push_back(row);
+            continue;
+        }
+        for (int k = 1; k <= 12; ++k)
+            row << c_[size_t(n - 1)][size_t(k - 1)]->text();
+        row << time_label(n)->text() << value_label(n)->text() << (selection(n)->isChecked() ? "oui" : "non")
+            << tolerance_label(n)->text() << output_label(n)->text();
+        s.rows.push_back(row);
+    }
+    // The TYPE tab only once it was read: unread boxes are no levels.
+    const auto* type = type_m->currentItem();
+    s.options.push_back({"Type de monnayeur", type_read_ && type && type_m->currentRow() >= 0 ? type->text()
+                                                                                           : QString("non lu")});
+    for (int k = 0; k <= 6; ++k)
+        s.options.push_back({k == 0 ? QString("Niveau de l'accumulateur") : QString("Niveau de la sortie %1").arg(k),
+                             !type_read_ ? "non lu" : ns_[size_t(k)]->isChecked() ? "haut" : "bas"});
+    s.bands = bands();
+    return s;
+}
+
+void Talber_3::refresh_views()
+{
+    if (views_)
+        views_->refresh();
 }
 
 } // namespace zuna

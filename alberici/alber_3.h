@@ -11,8 +11,12 @@
 #include <optional>
 
 #include "alberici/al3_link.h"
+#include "alberici/al3_settings.h"
+#include "settings/bands.h"
 #include "store/model_library.h"
+#include "ui/band_view.h"
 #include "ui/feedback.h"
+#include "ui/sheet.h"
 
 class QCheckBox;
 class QFrame;
@@ -26,8 +30,10 @@ class QSpinBox;
 class QTabWidget;
 
 namespace zuna {
+class SettingsPanel;
 class Shell;
 class Transfer;
+class ViewButtons;
 
 class Talber_3 : public QDialog {
     Q_OBJECT
@@ -35,6 +41,9 @@ public:
     explicit Talber_3(Shell& shell, QWidget* parent = nullptr);
 
     MessageSink show_message;
+    // Asked before a channel write that would make two channels overlap
+    // (tests replace it).
+    OverlapAsk overlap_ask;
     Station& station();
 
     // Controls of channel n (1..12).
@@ -52,6 +61,14 @@ public:
     // Shows a channel record in row n.
     void show_channel(int n, const alberici::Record& r);
     void init_grid(); // "000" and the button-face colour (init_v, init_color)
+
+    // The channels as shown (read or read back) with the last coin tested;
+    // the grid and the TYPE tab as a settings sheet.
+    settings::BandSet bands() const;
+    Sheet sheet() const;
+    void refresh_views();
+    SettingsPanel* settings_panel() const { return settings_; }
+    ViewButtons* views() const { return views_; }
 
     void Button1Click(); // Lecture
     void Button3Click(); // Calib. Piece
@@ -92,6 +109,12 @@ private:
     bool initialised_ = false;
     int adjust_channel_ = 1;
     std::optional<store::ModelRecord> model_;
+    alberici::Channels records_{}; // what each row shows, as a record
+    std::optional<std::vector<int>> coin_;
+    bool type_read_ = false; // the TYPE tab shows what the mechanism said
+    alberici::Al3Settings* family_ = nullptr; // owned by settings_
+    SettingsPanel* settings_ = nullptr;
+    ViewButtons* views_ = nullptr;
 
     std::array<std::array<QLabel*, 12>, 12> c_{};
     std::array<QLabel*, 12> t_{}, v_{}, to_{}, s_{};

@@ -15,9 +15,12 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "c220/c220_settings.h"
 #include "c220/calibre_c220.h"
 #include "store/model_ui.h"
+#include "ui/band_view.h"
 #include "ui/c_canal.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 #include "ui/transfer.h"
 #include "ui/widgets.h"
@@ -68,6 +71,7 @@ TC220_o::TC220_o(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shell)
     setObjectName("C220_o");
     setWindowTitle(shell.title("C220"));
     show_message = default_sink(this, windowTitle());
+    overlap_ask = default_overlap_ask(this);
     build();
 }
 
@@ -168,8 +172,30 @@ void TC220_o::build()
     auto* status = new QHBoxLayout;
     status->addWidget(Progresse);
     status->addWidget(transfer_->stop_button());
+    settings_ = new SettingsPanel(shell_, this, *transfer_, std::make_unique<C220Settings>(&link_));
+    settings_->ready = [this] { return count_ok(); };
+    settings_->overlap_ask = [this](const QString& q) { return overlap_ask(q); };
+    settings_->after_write = [this] {
+        if (link_.whole)
+            ecriture_d();
+        refresh_views();
+    };
+    // A save or a comparison read the mechanism into this window's image:
+    // the table follows it (after the panel's own handler).
+    for (QPushButton* b : {settings_->save_button(), settings_->restore_button(), settings_->next_button()})
+        connect(b, &QPushButton::clicked, this, [this] {
+            if (link_.whole)
+                ecriture_d();
+            refresh_views();
+        });
+    views_ = new ViewButtons(shell_, this, [this] { return bands(); }, [this] { return sheet(); });
+    auto* files = new QHBoxLayout;
+    settings_->add_to(files);
+    views_->add_to(files);
+    files->addStretch();
     auto* col = new QVBoxLayout(this);
     col->addLayout(top);
+    col->addLayout(files);
     col->addLayout(status);
     col->addLayout(edit_row);
     col->addWidget(choix_c);
@@ -275,6 +301,7 @@ bool TC220_o::report_write(const WriteResult& w)
         return false;
     }
     ecriture_d();
+    refresh_views();
     if (!w.answered) {
         show_message("Le monayeur ne répond pas : écriture non confirmée. Relisez le monnayeur avant toute autre écriture.");
         return false;
@@ -310,6 +337,7 @@ void TC220_o::Button5Click()
         return;
     }
     ecriture_d();
+    refresh_views();
     if (!r.checksum_holds)
         show_message("La somme de contrôle du monnayeur (mot 63) ne correspond pas à son contenu.");
 }
@@ -318,12 +346,15 @@ void TC220_o::Button1Click()
 {
     if (auto* calib = shell_.dialog<Tcalibre_c220_o>()) {
         calib->set_window(this);
+        calibrating_ = calib;
         calib->exec();
+        calibrating_ = nullptr;
         calib->set_window(nullptr);
     }
     FormActivate();
     if (link_.whole)
         ecriture_d();
+    refresh_views();
 }
 
 void TC220_o::Button2Click()
@@ -345,6 +376,7 @@ void TC220_o::Button2Click()
         for (int n = 1; n <= kChannels; ++n)
             set_lit(n, n == c);
     }
+    refresh_views();
 }
 
 void TC220_o::Button3Click()
@@ -370,6 +402,8 @@ void TC220_o::okClick()
     for (int k = 0; k < 6; ++k)
         p[size_t(k)] = uint8_t(l_[size_t(k)]->value());
     abClick();
+    if (link_.whole && !overlap_ok(n, p))
+        return;
     WriteResult w;
     transfer_->set_stoppable(false);
     transfer_->run([&](Progress&) { w = ecrir_code(link_, n, p); });
@@ -494,6 +528,8 @@ void TC220_o::BitBtn3Click()
         }
         p[size_t(k)] = uint8_t(*v);
     }
+    if (link_.whole && !overlap_ok(canal_v->value(), p))
+        return;
     WriteResult w;
     transfer_->set_stoppable(false);
     transfer_->run([&](Progress&) { w = ecrir_code(link_, canal_v->value(), p); });
@@ -501,5 +537,52 @@ void TC220_o::BitBtn3Click()
 }
 
 void TC220_o::BitBtn4Click() { vers_c->hide(); }
+
+settings::BandSet TC220_o::bands() const
+{
+    settings::BandSet set = bands_of(link_.image, link_.whole);
+    if (calibrating_) {
+        set.samples = calibrating_->samples();
+        if (!set.samples.empty())
+            set.coin = set.samples.back();
+        if (const auto w = calibrating_->proposed()) {
+            set.proposed = *w;
+            set.proposed_channel = calibrating_->channel()->value();
+        }
+    }
+    return set;
+}
+
+Sheet TC220_o::sheet() const
+{
+    Sheet s;
+    s.family = "C220";
+    s.facts = {{"Compte de temporisation C220", QString::number(link_.count)}};
+    s.columns = {"Canal", "Bas 1", "Haut 1", "Bas 2", "Haut 2", "Bas 3", "Haut 3", "Sortie"};
+    for (int n = 1; n <= kChannels; ++n) {
+        QStringList row{QString::number(n)};
+        for (int k = 1; k <= 7; ++k) // the table's zeros before a read are no values
+            row << (link_.whole ? cell(n, k)->text() : QString(k == 1 ? "non lu" : ""));
+        s.rows.push_back(row);
+    }
+    if (link_.whole)
+        s.options = {{"Somme de contrôle (mot 63)", QString::number(link_.image[kChecksumByte])}};
+    s.bands = bands();
+    return s;
+}
+
+bool TC220_o::overlap_ok(int c, const std::array<uint8_t, 6>& p)
+{
+    std::vector<std::optional<settings::Band>> windows;
+    for (int k = 0; k < 3; ++k)
+        windows.push_back(settings::Band{p[size_t(2 * k)], p[size_t(2 * k + 1)]});
+    return write_allowed(bands_of(link_.image, link_.whole), c, windows, overlap_ask);
+}
+
+void TC220_o::refresh_views()
+{
+    if (views_)
+        views_->refresh();
+}
 
 } // namespace zuna

@@ -9,8 +9,11 @@
 #include <optional>
 
 #include "c220/c220_link.h"
+#include "settings/bands.h"
 #include "store/model_library.h"
+#include "ui/band_view.h"
 #include "ui/feedback.h"
+#include "ui/sheet.h"
 
 class QFrame;
 class QLabel;
@@ -21,8 +24,11 @@ class QPushButton;
 class QSpinBox;
 
 namespace zuna {
+class SettingsPanel;
 class Shell;
+class Tcalibre_c220_o;
 class Transfer;
+class ViewButtons;
 
 // Output names of the C220 codes; an unnamed code shows "?" and its number.
 QString c220_output_name(int code);
@@ -35,6 +41,9 @@ public:
     explicit TC220_o(Shell& shell, QWidget* parent = nullptr);
 
     MessageSink show_message;
+    // Asked before a window write that would make two channels overlap
+    // (tests replace it).
+    OverlapAsk overlap_ask;
 
     c220::Link& link() { return link_; }
     Shell& shell() { return shell_; }
@@ -52,6 +61,17 @@ public:
     bool report_write(const c220::WriteResult& w);
     // The operator's message for a negative count (false when refused).
     bool count_ok();
+
+    // The channels as the table shows them, with the calibration's coins and
+    // proposed windows while it runs; the table as a settings sheet.
+    settings::BandSet bands() const;
+    Sheet sheet() const;
+    // Whether channel c may be written with limits p (asks when it would
+    // overlap another channel).
+    bool overlap_ok(int c, const std::array<uint8_t, 6>& p);
+    void refresh_views();
+    SettingsPanel* settings_panel() const { return settings_; }
+    ViewButtons* views() const { return views_; }
 
     void Button5Click(); // Lecture
     void Button1Click(); // Calib. Piece
@@ -88,6 +108,9 @@ private:
     int chosen_button_ = 0;
     std::array<int, c220::kChannels> shown_codes_{};
     std::optional<store::ModelRecord> model_;
+    Tcalibre_c220_o* calibrating_ = nullptr;
+    SettingsPanel* settings_ = nullptr;
+    ViewButtons* views_ = nullptr;
 
     std::array<std::array<QLabel*, 7>, 8> c_{};
     std::array<QLabel*, 8> heads_{};

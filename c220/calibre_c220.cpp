@@ -160,6 +160,7 @@ void Tcalibre_c220_o::FormActivate()
     written_ = false;
     found_ = {};
     saved_.reset();
+    samples_.clear();
     L1->setText("Canal :");
     canal->show();
     Label2->show();
@@ -280,6 +281,9 @@ void Tcalibre_c220_o::BitBtn1Click()
     }
     ok->hide();
     ok2->show();
+    if (ended.isEmpty() && found_[0] && found_[1] && found_[2])
+        samples_.push_back({f[0], f[1], f[2]});
+    window_->refresh_views();
     QStringList never;
     for (int k = 0; k < 3; ++k)
         if (!found_[size_t(k)] && f[size_t(k)] == 0 && ended.isEmpty())
@@ -328,6 +332,25 @@ void Tcalibre_c220_o::BitBtn2Click()
         va(k + 1)->setText(QString::number(kl_[size_t(k)]));
         va(k + 4)->setText(QString::number(kh_[size_t(k)]));
     }
+    window_->refresh_views();
+}
+
+std::optional<std::vector<settings::Band>> Tcalibre_c220_o::proposed() const
+{
+    std::vector<settings::Band> w;
+    if (kept_) {
+        for (int k = 0; k < 3; ++k)
+            w.push_back({kl_[size_t(k)], kh_[size_t(k)]});
+        return w;
+    }
+    if (samples_.empty())
+        return std::nullopt;
+    const int t = toler->value();
+    for (int k = 0; k < 3; ++k) {
+        const int f = samples_.back()[size_t(k)];
+        w.push_back({std::clamp(f - t, 0, 255), std::clamp(f + t, 0, 255)});
+    }
+    return w;
 }
 
 void Tcalibre_c220_o::ok2Click() { accept(); }
@@ -339,8 +362,12 @@ void Tcalibre_c220_o::done(int r)
     if (!written_ && window_) {
         written_ = true;
         const int c = canal->value();
-        if (kept_)
-            write(c, {uint8_t(kl_[0]), uint8_t(kh_[0]), uint8_t(kl_[1]), uint8_t(kh_[1]), uint8_t(kl_[2]), uint8_t(kh_[2])});
+        const std::array<uint8_t, 6> kept{uint8_t(kl_[0]), uint8_t(kh_[0]), uint8_t(kl_[1]),
+                                          uint8_t(kh_[1]), uint8_t(kl_[2]), uint8_t(kh_[2])};
+        // Kept windows refused for an overlap: the channel goes back as it
+        // was, never left with the wide windows of the search.
+        if (kept_ && window_->overlap_ok(c, kept))
+            write(c, kept);
         else if (saved_)
             write(saved_channel_, *saved_);
     }

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "c220/c220_link.h"
+#include "settings/bands.h"
 
 class QGroupBox;
 class QLabel;
@@ -46,6 +47,11 @@ public:
     QSpinBox* tolerance() const { return toler; }
     // Every candidate low limit written during the last measurement, in order, per window.
     const std::array<std::vector<int>, 3>& candidates() const { return candidates_; }
+    // The coins measured since the window was shown (the three centres
+    // found), and the windows "Garder valeur" holds or, before it, those of
+    // the last coin with the tolerance: what the "Graphique" view draws.
+    const std::vector<std::vector<int>>& samples() const { return samples_; }
+    std::optional<std::vector<settings::Band>> proposed() const;
 
     void FormActivate();
     void BitBtn1Click(); // LECTURE: the measurement
@@ -74,6 +80,7 @@ private:
     std::optional<std::array<uint8_t, 6>> saved_; // the channel before the first candidate
     int saved_channel_ = 0;
     std::array<std::vector<int>, 3> candidates_;
+    std::vector<std::vector<int>> samples_;
 
     QLabel* L1;
     QSpinBox* canal;

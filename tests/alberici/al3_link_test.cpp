@@ -9,11 +9,17 @@
 #include <vector>
 
 #include "alberici/al3_link.h"
+#include "alberici/al3_settings.h"
 #include "link/module.h"
 #include "link/rounding.h"
 #include "sim/al3_mech.h"
 #include "sim/catalogue.h"
 #include "tests/common/recording_port.h"
+#include "ui/settings_file.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <set>
 
 using namespace zuna;
 using namespace zuna::alberici;
@@ -481,3 +487,115 @@ TEST(Al3Bench, ArreterEndsAtTheNextChannelOrCoin)
 }
 
 } // namespace
+
+namespace {
+
+// The records a stretch of the line wrote bytes into ("A", "w", value,
+// address, record), and "type" for a type write ("A", "v").
+std::set<std::string> units_written(const Tokens& t)
+{
+    std::set<std::string> out;
+    auto is = [&](size_t i, const char* c) { return i < t.size() && t[i].rfind(c, 0) == 0; };
+    for (size_t i = 0; i + 1 < t.size(); ++i) {
+        if (is(i, "41") && is(i + 1, "77") && i + 4 < t.size())
+            out.insert("record " + std::to_string(std::stoi(t[i + 4].substr(0, 2), nullptr, 16)));
+        if (is(i, "41") && is(i + 1, "76"))
+            out.insert("type");
+    }
+    return out;
+}
+
+} // namespace
+
+// A settings file read from the mechanism, three settings changed in its
+// memory (a parameter, a tolerance alone, the type), then restored: only
+// their records and the type are written, and a mechanism that stops
+// part-way is reported unit for unit.
+TEST(Al3Bench, RestoreWritesOnlyTheChangedRecords)
+{
+    struct Row {
+        const char* what;
+        std::function<void(Al3Bench&)> fault;
+        settings::Outcome::Kind kind;
+        std::vector<std::string> written, not_written;
+        std::set<std::string> units;
+    };
+    const std::vector<std::string> three = {"Canal 2/Paramètre 3", "Canal 5/Tolérance", "Type"};
+    const std::vector<Row> rows = {
+        {"whole restore", [](Al3Bench&) {}, settings::Outcome::Held, three, {}, {"record 1", "record 4", "record 12", "type"}},
+        {"power lost in the first channel", [](Al3Bench& b) { b.mech->set_power_cut_after(b.mech->byte_writes() + 3); },
+         settings::Outcome::NoAnswer, {"Type"}, {"Canal 2/Paramètre 3", "Canal 5/Tolérance"},
+         {"record 1", "record 12", "type"}},
+        {"unplugged before", [](Al3Bench& b) { b.setup.plug("none"); }, settings::Outcome::NoAnswer, {}, {}, {}},
+    };
+    for (const Row& r : rows) {
+        Al3Bench b;
+        Al3Settings family;
+        settings::Snapshot file;
+        ASSERT_EQ(family.read(b.station, nullptr, file), "") << r.what;
+        EXPECT_EQ(file.values.at("Canal 2/Paramètre 3"), 150) << r.what;
+        EXPECT_EQ(file.values.at("Canal 3/Temps"), 140) << r.what;
+        EXPECT_EQ(file.values.at("Canal 7/Validé"), 0) << r.what;
+        b.mech->record(1)[4] = 99;
+        b.mech->record(4)[kToleranceAddr] = 7;
+        b.mech->type() = 3;
+        r.fault(b);
+        b.rec.events.clear();
+        const settings::Outcome o = settings::restore(b.station, family, file, false, nullptr);
+        EXPECT_EQ(o.kind, r.kind) << r.what << ": " << o.message();
+        EXPECT_EQ(o.written, r.written) << r.what;
+        EXPECT_EQ(o.not_written, r.not_written) << r.what;
+        EXPECT_TRUE(o.failed.empty()) << r.what;
+        EXPECT_EQ(units_written(tokens(b.rec.events, b.station.delay.alb)), r.units) << r.what;
+        if (r.kind != settings::Outcome::Held)
+            continue;
+        EXPECT_EQ(o.before.to_write(), three);
+        EXPECT_EQ(o.message(), "3 réglages écrits, tous vérifiés");
+        settings::Snapshot again;
+        ASSERT_EQ(family.read(b.station, nullptr, again), "");
+        EXPECT_EQ(again.values, file.values);
+        EXPECT_EQ(b.mech->record(1)[4], 150);
+        EXPECT_EQ(b.mech->record(4)[kToleranceAddr], 4);
+        EXPECT_EQ(b.mech->type(), 1);
+    }
+}
+
+// Files that are not a sound AL3 settings set are refused, naming the setting.
+TEST(Al3Bench, SettingsFilesOfAnotherShapeAreRefused)
+{
+    Al3Bench b;
+    Al3Settings family;
+    settings::Snapshot snap;
+    ASSERT_EQ(family.read(b.station, nullptr, snap), "");
+    const QJsonObject root = QJsonDocument::fromJson(settings::to_json(family, snap)).object();
+    auto set = [](const char* channel, const char* name, int v) {
+        return [=](QJsonObject& r) {
+            QJsonObject c = r.value(channel).toObject();
+            c.insert(name, v);
+            r.insert(channel, c);
+        };
+    };
+    struct Row {
+        const char* what;
+        std::function<void(QJsonObject&)> edit; // on "reglages"
+        const char* names;
+    };
+    const std::vector<Row> rows = {
+        {"as read", [](QJsonObject&) {}, nullptr},
+        {"a thirteenth channel", set("Canal 13", "Paramètre 1", 10), "Canal 13/Paramètre 1"},
+        {"output 7", set("Canal 3", "Sortie", 7), "Canal 3/Sortie"},
+        {"selection 2", set("Canal 1", "Validé", 2), "Canal 1/Validé"},
+        {"type 0", [](QJsonObject& r) { r.insert("Type", 0); }, "Type"},
+    };
+    for (const Row& r : rows) {
+        QJsonObject doc = root;
+        QJsonObject values = doc.value("reglages").toObject();
+        r.edit(values);
+        doc.insert("reglages", values);
+        std::string error;
+        const auto s = settings::from_json(family, QJsonDocument(doc).toJson(), &error);
+        EXPECT_EQ(bool(s), r.names == nullptr) << r.what << ": " << error;
+        if (r.names)
+            EXPECT_NE(error.find(std::string("« ") + r.names + " »"), std::string::npos) << r.what << ": " << error;
+    }
+}

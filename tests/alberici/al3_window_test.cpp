@@ -11,6 +11,9 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QChart>
+#include <QtCharts/QLineSeries>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -26,6 +29,8 @@
 #include "store/model_ui.h"
 #include "store/tables.h"
 #include "tests/common/modal.h"
+#include "ui/band_view.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 
 using namespace zuna;
@@ -36,6 +41,18 @@ using test::with_modal;
 namespace {
 
 const char kSilent[] = "Le monayeur ne répond pas.";
+
+// The bands an open view draws, read back from its chart: {channel,
+// measurement} -> {low, high}.
+std::map<std::pair<int, int>, std::vector<int>> drawn_bands(const BandView* view)
+{
+    std::map<std::pair<int, int>, std::vector<int>> drawn;
+    for (QAbstractSeries* s : view->chart()->series())
+        if (auto* a = qobject_cast<QAreaSeries*>(s); a && a->property("channel").isValid())
+            drawn[{a->property("channel").toInt(), a->property("measurement").toInt()}] = {
+                int(a->lowerSeries()->at(0).y()), int(a->upperSeries()->at(0).y())};
+    return drawn;
+}
 
 struct Al3Rig : ::testing::Test {
     void SetUp() override { open(""); }
@@ -52,6 +69,10 @@ struct Al3Rig : ::testing::Test {
         store::set_model_message_handler([this](QWidget*, const QString& m) { messages << m; });
         w = std::make_unique<Talber_3>(*shell);
         w->show_message = [this](const QString& m) { messages << m; };
+        w->overlap_ask = [this](const QString& q) {
+            questions << q;
+            return answer;
+        };
         w->show();
     }
     void TearDown() override
@@ -100,6 +121,8 @@ struct Al3Rig : ::testing::Test {
     std::unique_ptr<store::Tables> tables;
     std::unique_ptr<Talber_3> w;
     QStringList messages;
+    QStringList questions; // overlap questions asked, answered with `answer`
+    bool answer = true;
 };
 
 TEST_F(Al3Rig, ReadShowsEachByteAsTheGridDoes)
@@ -129,10 +152,24 @@ TEST_F(Al3Rig, ReadShowsEachByteAsTheGridDoes)
     };
     for (size_t i = 0; i < rows.size(); ++i)
         mech->record(int(i)) = rows[i].record;
+    EXPECT_EQ(w->sheet().rows[1][1], "non lu");
+    click("Graphique");
     click("Button1");
     for (size_t i = 0; i < rows.size(); ++i)
         EXPECT_EQ(row(int(i) + 1), rows[i].shown) << rows[i].what;
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    // The open view's bands read back from its chart: parameter ± delta where
+    // the inhibit bit is clear (not channel 2, 0xE4, nor the emptied ones).
+    std::map<std::pair<int, int>, std::vector<int>> memory;
+    for (int n = 1; n <= 12; ++n) {
+        const Al3Mech::Record& r = mech->record(n - 1);
+        for (int k = 0; k < 6 && !(r[0x0E] & 0x80); ++k)
+            memory[{n, k}] = {r[size_t(2 * k)] - r[size_t(2 * k + 1)], r[size_t(2 * k)] + r[size_t(2 * k + 1)]};
+    }
+    EXPECT_EQ(drawn_bands(w->views()->view()), memory);
+    EXPECT_FALSE(memory.count({2, 0}));
+    EXPECT_EQ(w->sheet().rows[1].join(" "), "2 120 88 140 60 200 96 6 5 6 4 8 6 280 100 non 2 1");
+    EXPECT_EQ(settings::overlaps(w->bands()).size(), 15u) << "channels 1 and 3..7 hold the same windows: every pair";
     EXPECT_FALSE(child<QProgressBar>(w.get(), "progresse")->isVisible());
 }
 
@@ -232,6 +269,42 @@ TEST_F(Al3Rig, AdjustEmptyAndCutWritesAreReadBack)
     EXPECT_EQ(row(1), "120 88 140 60 200 96 | 6 6 6 6 6 6 | 100 10 4 1 x");
 }
 
+// Saved, three settings changed from the window, restored: the comparison
+// names those three and the grid and the TYPE tab show the mechanism after.
+TEST_F(Al3Rig, RestorePutsTheFileBackAndTheGridShowsIt)
+{
+    click("Button1");
+    SettingsPanel* panel = w->settings_panel();
+    QStringList told;
+    std::vector<std::string> shown;
+    panel->choose_file = [this](bool) { return dir.filePath("al3.zuna.json"); };
+    panel->tell = [&](const QString& m) { told << m; };
+    panel->confirm = [&](const settings::Comparison& c) {
+        shown = c.to_write();
+        return true;
+    };
+    mech->record(2)[0] = 146; // changed behind the grid's back
+    panel->save_button()->click();
+    EXPECT_TRUE(row(3).startsWith("146 104")) << "the grid follows the save's read";
+    const QString row3 = row(3);
+    prompt(3, "Button5");
+    spin("pa1")->setValue(140);
+    spin("de6")->setValue(12);
+    click("ok");
+    w->tabs()->setCurrentIndex(1); // reads the type and the levels
+    auto* list = child<QListWidget>(w.get(), "type_m");
+    list->setCurrentRow(2);
+    click("Button7");
+    ASSERT_EQ(mech->type(), 3);
+    panel->restore();
+    EXPECT_EQ(shown, (std::vector<std::string>{"Canal 3/Paramètre 1", "Canal 3/Delta 6", "Type"}));
+    EXPECT_EQ(told.last().toStdString(), "3 réglages écrits, tous vérifiés");
+    EXPECT_EQ(row(3), row3);
+    EXPECT_EQ(list->currentRow(), 0);
+    EXPECT_EQ(mech->type(), 1);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+}
+
 TEST_F(Al3Rig, CoinTestColoursTheTickedChannelsInsideTheirDeltas)
 {
     mech->record(0) = Al3Mech::channel({5, 100, 250, 100, 100, 100}, {10, 3, 10, 3, 3, 3}, 1, 100, 10, 4);
@@ -246,6 +319,7 @@ TEST_F(Al3Rig, CoinTestColoursTheTickedChannelsInsideTheirDeltas)
                           Coin{{16, 100, 239, 100, 100, 100}, {false, true, false, true, true, true}}}) {
         mech->last_coin() = c.m;
         click("Button4");
+        EXPECT_EQ(w->bands().coin, std::vector<int>(c.m.begin(), c.m.end()));
         EXPECT_EQ(child<QLabel>(w.get(), "te1")->text(), QString::number(c.m[0]));
         for (int k = 1; k <= 6; ++k) {
             EXPECT_EQ(Talber_3::yellow(w->parameter(1, k)), c.lit[k - 1]) << int(c.m[0]) << " k " << k;
@@ -294,6 +368,18 @@ TEST_F(Al3Rig, ModelsStoreFromTheRowAndLoadIntoAChannel)
     EXPECT_EQ(spin("sa")->value(), 6);
     EXPECT_EQ(spin("pa6")->value(), 108);
     EXPECT_EQ(mech->record(8)[0x0F], 4);
+    // Channel 3's windows into channel 9: asked first; refused, nothing is sent.
+    answer = false;
+    const auto sent = mech->received().size();
+    click("ok");
+    EXPECT_EQ(questions, QStringList{"Les canaux 3 et 9 se recouvrent : une même pièce serait acceptée par les deux. "
+                                     "Écrire quand même ?"});
+    EXPECT_EQ(mech->received().size(), sent);
+    EXPECT_EQ(row(9), "255 255 255 255 255 255 | 255 255 255 255 255 255 | 510 NO no 0 -");
+    answer = true;
+    with_modal([&](QWidget* b) { b->findChild<QPushButton*>("BitBtn1")->click(); }, [this] { click("Button9"); });
+    spin("canal_v")->setValue(9);
+    click("BitBtn3");
     click("ok");
     EXPECT_EQ(row(9), "145 104 163 72 222 108 | 6 6 6 6 6 6 | 100 1 4 6 x");
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
@@ -422,6 +508,12 @@ TEST_F(Al3Rig, DISABLED_Screenshots)
     click("Button4");
     w->adjustSize();
     EXPECT_TRUE(w->grab().save(dir + "/talber_3_read.png"));
+    w->views()->choose_sheet_file = [dir] { return dir + "/al3_fiche.pdf"; };
+    w->views()->tell = [](const QString&) {};
+    w->views()->write_sheet();
+    click("Graphique");
+    w->views()->view()->resize(900, 500);
+    EXPECT_TRUE(w->views()->view()->grab().save(dir + "/al3_graphique.png"));
     w->tabs()->setCurrentIndex(1);
     EXPECT_TRUE(w->grab().save(dir + "/talber_3_type.png"));
     auto* help = shell->dialog<Taide_alber>();

@@ -12,11 +12,16 @@
 #include <vector>
 
 #include "c220/c220_link.h"
+#include "c220/c220_settings.h"
 #include "link/module.h"
 #include "sim/c220_mech.h"
 #include "sim/catalogue.h"
 #include "tests/common/counting_port.h"
 #include "tests/common/recording_port.h"
+#include "ui/settings_file.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
 
 using namespace zuna;
 using namespace zuna::c220;
@@ -438,4 +443,114 @@ TEST(C220Bench, NoiseOnTheReplyLines)
     test_p(l);
     EXPECT_EQ(setup.bench().data(), 0x70);
     EXPECT_EQ(setup.bench().mask_depth(), 0);
+}
+
+// Words a stretch of the line erased or wrote (the command byte after "S 00").
+std::vector<int> words_written(const std::vector<RecordingPort::Event>& ev)
+{
+    std::vector<int> out;
+    const std::string b = bus(ev);
+    for (size_t at = b.find("S 00 "); at != std::string::npos; at = b.find("S 00 ", at + 1)) {
+        const int c = std::stoi(b.substr(at + 5, 2), nullptr, 16);
+        if (c >= 0x40 && c < 0x80 && std::find(out.begin(), out.end(), c - 0x40) == out.end())
+            out.push_back(c - 0x40);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// A settings file read from the mechanism, three settings changed through
+// the window's own writes, then restored: only their words are written, and
+// a mechanism that stops part-way is reported word for word.
+TEST(C220Bench, RestoreWritesOnlyTheChangedWords)
+{
+    struct Row {
+        const char* what;
+        std::function<void(Rig&)> fault;
+        settings::Outcome::Kind kind;
+        std::vector<std::string> written, not_written;
+        std::vector<int> words; // written on the line
+    };
+    const std::vector<std::string> three = {"Canal 2/Haut 1", "Canal 5/Sortie", "Canal 8/Haut 3"};
+    const std::vector<Row> rows = {
+        {"whole restore", [](Rig&) {}, settings::Outcome::Held, three, {}, {1, 23, 55, 63}},
+        {"power lost on the second word", [](Rig& r) { r.mech->set_power_cut_after(r.mech->writes() + 3); },
+         settings::Outcome::NoAnswer, {"Canal 2/Haut 1"}, {"Canal 5/Sortie", "Canal 8/Haut 3"}, {1, 23, 63}},
+        {"unplugged before", [](Rig& r) { r.setup.plug("none"); }, settings::Outcome::NoAnswer, {}, {}, {}},
+    };
+    for (const Row& r : rows) {
+        Rig rig;
+        C220Settings family;
+        settings::Snapshot file;
+        ASSERT_EQ(family.read(rig.station, nullptr, file), "") << r.what;
+        EXPECT_EQ(file.values.at("Canal 5/Sortie"), 12) << r.what;
+        EXPECT_TRUE(std::equal(file.image.begin(), file.image.end(), rig.mech->memory().begin())) << r.what;
+        rig.read();
+        const Image& im = rig.link.image;
+        ASSERT_TRUE(ecrir_code_1(rig.link, 1, im[2], 99).confirmed());
+        ASSERT_TRUE(ecrir_code_1(rig.link, 55, im[110], 0x0D).confirmed()); // channel 5: RIEN
+        ASSERT_TRUE(ecrir_code_1(rig.link, 23, im[46], 200).confirmed());
+        r.fault(rig);
+        rig.rec.events.clear();
+        const settings::Outcome o = settings::restore(rig.station, family, file, false, nullptr);
+        EXPECT_EQ(o.kind, r.kind) << r.what << ": " << o.message();
+        EXPECT_EQ(o.written, r.written) << r.what;
+        EXPECT_EQ(o.not_written, r.not_written) << r.what;
+        EXPECT_TRUE(o.failed.empty()) << r.what;
+        EXPECT_EQ(words_written(rig.rec.events), r.words) << r.what;
+        if (r.kind != settings::Outcome::Held)
+            continue;
+        EXPECT_EQ(o.before.to_write(), three);
+        EXPECT_EQ(o.message(), "3 réglages écrits, tous vérifiés");
+        settings::Snapshot again;
+        ASSERT_EQ(family.read(rig.station, nullptr, again), "");
+        EXPECT_TRUE(settings::compare(family, again, file).to_write().empty());
+        EXPECT_TRUE(std::equal(file.image.begin(), file.image.end(), rig.mech->memory().begin()));
+    }
+}
+
+// Files that are not a sound C220 settings set are refused, naming the setting.
+TEST(C220Bench, SettingsFilesOfAnotherShapeAreRefused)
+{
+    Rig rig;
+    C220Settings family;
+    settings::Snapshot snap;
+    ASSERT_EQ(family.read(rig.station, nullptr, snap), "");
+    const QJsonObject root = QJsonDocument::fromJson(settings::to_json(family, snap)).object();
+    struct Row {
+        const char* what;
+        std::function<void(QJsonObject&)> edit; // on "reglages"
+        const char* names;
+    };
+    const std::vector<Row> rows = {
+        {"as read", [](QJsonObject&) {}, nullptr},
+        {"a ninth channel",
+         [](QJsonObject& r) { r.insert("Canal 9", QJsonObject{{"Bas 1", 10}}); }, "Canal 9/Bas 1"},
+        {"an output code above 15",
+         [](QJsonObject& r) {
+             QJsonObject c = r.value("Canal 2").toObject();
+             c.insert("Sortie", 16);
+             r.insert("Canal 2", c);
+         },
+         "Canal 2/Sortie"},
+        {"a limit the image does not hold",
+         [](QJsonObject& r) {
+             QJsonObject c = r.value("Canal 1").toObject();
+             c.insert("Bas 1", 21);
+             r.insert("Canal 1", c);
+         },
+         "Canal 1/Bas 1"},
+        {"no checksum", [](QJsonObject& r) { r.remove("Somme de contrôle"); }, "Somme de contrôle"},
+    };
+    for (const Row& r : rows) {
+        QJsonObject doc = root;
+        QJsonObject values = doc.value("reglages").toObject();
+        r.edit(values);
+        doc.insert("reglages", values);
+        std::string error;
+        const auto s = settings::from_json(family, QJsonDocument(doc).toJson(), &error);
+        EXPECT_EQ(bool(s), r.names == nullptr) << r.what << ": " << error;
+        if (r.names)
+            EXPECT_NE(error.find(std::string("« ") + r.names + " »"), std::string::npos) << r.what << ": " << error;
+    }
 }

@@ -9,6 +9,9 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QChart>
+#include <QtCharts/QLineSeries>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -24,7 +27,9 @@
 #include "store/tables.h"
 #include "tests/c120/c120_fixture.h" // ArreterWhen
 #include "tests/common/modal.h"
+#include "ui/band_view.h"
 #include "ui/c_canal.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 
 using namespace zuna;
@@ -33,6 +38,18 @@ using test::child;
 using test::with_modal;
 
 namespace {
+
+// The bands an open view draws, read back from its chart: {channel,
+// measurement} -> {low, high}.
+std::map<std::pair<int, int>, std::vector<int>> drawn_bands(const BandView* view)
+{
+    std::map<std::pair<int, int>, std::vector<int>> drawn;
+    for (QAbstractSeries* s : view->chart()->series())
+        if (auto* a = qobject_cast<QAreaSeries*>(s); a && a->property("channel").isValid())
+            drawn[{a->property("channel").toInt(), a->property("measurement").toInt()}] = {
+                int(a->lowerSeries()->at(0).y()), int(a->upperSeries()->at(0).y())};
+    return drawn;
+}
 
 struct WinRig {
     WinRig() : setup(1.0, {}, ""), station(setup.bench()), shell(station)
@@ -45,6 +62,10 @@ struct WinRig {
         store::set_model_message_handler([this](QWidget*, const QString& m) { messages << m; });
         w = std::make_unique<TC220_o>(shell);
         w->show_message = [this](const QString& m) { messages << m; };
+        w->overlap_ask = [this](const QString& q) {
+            questions << q;
+            return answer;
+        };
         w->show();
         w->FormActivate();
     }
@@ -98,6 +119,8 @@ struct WinRig {
     std::unique_ptr<store::Tables> tables;
     std::unique_ptr<TC220_o> w;
     QStringList messages;
+    QStringList questions; // overlap questions asked, answered with `answer`
+    bool answer = true;
 };
 
 struct C220Rig : ::testing::Test, WinRig {};
@@ -106,6 +129,12 @@ TEST_F(C220Rig, ReadShowsTheChannelsAndTheirOutputs)
 {
     mech->memory()[108] = 0x3B; // channel 3 has a code without a name
     mech->memory()[126] = uint8_t(mech->memory()[126] + 0x9B - 0x3B);
+    mech->memory()[30] = 200;    // channel 8's second window inverted: it accepts nothing
+    mech->memory()[126] = uint8_t(mech->memory()[126] + 165 - 200);
+    for (const settings::ChannelBands& c : w->bands().channels)
+        EXPECT_FALSE(c.enabled) << "nothing read yet: channel " << c.channel;
+    EXPECT_EQ(w->sheet().rows[2].join(" "), "3 non lu      ");
+    click("Graphique");
     click("Button5");
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
     EXPECT_EQ(row(1), "20 30 25 35 30 40 A1");
@@ -113,8 +142,17 @@ TEST_F(C220Rig, ReadShowsTheChannelsAndTheirOutputs)
     EXPECT_EQ(row(3), "60 70 65 75 70 80 ?3");
     EXPECT_EQ(row(4), "80 90 85 95 90 100 A4");
     EXPECT_EQ(row(5), "100 110 105 115 110 120 A1 + A2");
-    EXPECT_EQ(row(8), "160 170 165 175 170 180 RIEN");
+    EXPECT_EQ(row(8), "160 170 200 175 170 180 RIEN");
+    EXPECT_EQ(w->sheet().rows[2].join(" "), "3 60 70 65 75 70 80 ?3");
     EXPECT_EQ(setup.bench().data(), 0x70);
+    // The open view's bands read back from its chart: the memory's windows,
+    // nothing for the dead channel 8.
+    std::map<std::pair<int, int>, std::vector<int>> memory;
+    for (int n = 1; n <= 7; ++n)
+        for (int k = 0; k < 3; ++k)
+            memory[{n, k}] = {mech_channel(n)[size_t(2 * k)], mech_channel(n)[size_t(2 * k + 1)]};
+    EXPECT_EQ(drawn_bands(w->views()->view()), memory);
+    EXPECT_TRUE(settings::overlaps(w->bands()).empty());
 }
 
 TEST_F(C220Rig, FailedReadsLeaveTheTable)
@@ -175,7 +213,15 @@ TEST_F(C220Rig, WritesAreRefusedBeforeARead)
 TEST_F(C220Rig, AdjustWritesTheChannelAndShowsWhatWasReadBack)
 {
     click("Button5");
+    // Channel 1's windows into channel 2: asked first; refused, nothing is written.
+    answer = false;
+    const int writes = mech->writes();
+    adjust(2, {20, 30, 25, 35, 30, 40});
+    EXPECT_EQ(questions.size(), 1);
+    EXPECT_EQ(mech->writes(), writes);
+    answer = true;
     adjust(2, {11, 22, 33, 44, 55, 66});
+    EXPECT_EQ(questions.size(), 1) << "no overlap, no question";
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
     EXPECT_EQ(mech_channel(2), (std::vector<int>{11, 22, 33, 44, 55, 66}));
     EXPECT_EQ(row(2), "11 22 33 44 55 66 A2");
@@ -197,6 +243,40 @@ TEST_F(C220Rig, AdjustWritesTheChannelAndShowsWhatWasReadBack)
     EXPECT_TRUE(messages[1].startsWith("Lisez d'abord le monnayeur")) << messages[1].toStdString();
     EXPECT_EQ(setup.bench().data(), 0x70);
     EXPECT_EQ(setup.bench().mask_depth(), 0);
+}
+
+// Saved, three settings changed from the window, restored: the comparison
+// names those three and the table shows the mechanism as it now is.
+TEST_F(C220Rig, RestorePutsTheFileBackAndTheTableShowsIt)
+{
+    click("Button5");
+    SettingsPanel* panel = w->settings_panel();
+    QStringList told;
+    std::vector<std::string> shown;
+    panel->choose_file = [this](bool) { return dir.filePath("c220.zuna.json"); };
+    panel->tell = [&](const QString& m) { told << m; };
+    panel->confirm = [&](const settings::Comparison& c) {
+        shown = c.to_write();
+        return true;
+    };
+    mech->memory()[4] = 61; // channel 3's first low, changed behind the table's back
+    mech->memory()[126] = uint8_t(mech->memory()[126] - 1);
+    panel->save_button()->click();
+    EXPECT_TRUE(row(3).startsWith("61 70")) << "the table follows the save's read";
+    const QString row2 = row(2), row8 = row(8);
+    adjust(2, {41, 50, 45, 55, 50, 61});
+    click("Button4");
+    click("b8");
+    w->c_sClick("A4");
+    click("ok3");
+    ASSERT_NE(row(8), row8);
+    panel->restore();
+    EXPECT_EQ(shown, (std::vector<std::string>{"Canal 2/Bas 1", "Canal 2/Haut 3", "Canal 8/Sortie"}));
+    EXPECT_EQ(told.last().toStdString(), "3 réglages écrits, tous vérifiés");
+    EXPECT_EQ(row(2), row2);
+    EXPECT_EQ(row(8), row8);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    EXPECT_TRUE(questions.isEmpty());
 }
 
 TEST_F(C220Rig, TesterLightsTheChannelOfTheCoin)
@@ -283,6 +363,16 @@ TEST_F(C220Rig, ModelsStoreAndLoadTheSixLimits)
     ASSERT_TRUE(child<QFrame>(w.get(), "vers_c")->isVisible());
     child<QSpinBox>(w.get(), "canal_v")->setValue(3);
     const size_t before = mech->commands().size();
+    // Channel 4's windows into channel 3: asked first; refused, nothing is sent.
+    answer = false;
+    click("BitBtn3");
+    EXPECT_EQ(questions, QStringList{"Les canaux 3 et 4 se recouvrent : une même pièce serait acceptée par les deux. "
+                                     "Écrire quand même ?"});
+    EXPECT_EQ(mech->commands().size(), before);
+    EXPECT_EQ(mech_channel(3), (std::vector<int>{60, 70, 65, 75, 70, 80}));
+    answer = true;
+    with_modal([](QWidget* d) { static_cast<QDialog*>(d)->accept(); }, [this] { click("Button7"); });
+    child<QSpinBox>(w.get(), "canal_v")->setValue(3);
     click("BitBtn3");
     EXPECT_EQ(mech_channel(3), (std::vector<int>{80, 90, 85, 95, 90, 100}));
     std::vector<int> written;
@@ -305,6 +395,14 @@ TEST_F(C220Rig, CalibrationFindsTheCoin)
         EXPECT_EQ(c->m(1)->text() + " " + c->m(2)->text() + " " + c->m(3)->text(), "133 53 193");
         EXPECT_EQ(c->m(4)->text() + " " + c->m(5)->text() + " " + c->m(6)->text(), "147 67 207");
         EXPECT_EQ(c->verdict()->text(), "Pas acceptée");
+        // The view's coin and proposed window: the centres found, ± the tolerance.
+        const settings::BandSet b = w->bands();
+        EXPECT_EQ(b.coin, (std::vector<int>{140, 60, 200}));
+        EXPECT_EQ(b.samples.size(), 1u);
+        ASSERT_TRUE(b.proposed);
+        EXPECT_EQ((std::vector<int>{(*b.proposed)[0].low, (*b.proposed)[0].high, (*b.proposed)[2].low, (*b.proposed)[2].high}),
+                  (std::vector<int>{133, 147, 193, 207}));
+        EXPECT_EQ(b.proposed_channel, 1);
         c->BitBtn2Click();
         // A second coin widens the kept windows.
         mech->set_coin({150, 50, 190});
@@ -374,6 +472,25 @@ TEST_F(C220Rig, CalibrationWithoutAnswerIsAbandonedAndNotKept)
     EXPECT_TRUE(messages[1].contains("non gardée"));
     EXPECT_EQ(mech_channel(1), (std::vector<int>{20, 30, 25, 35, 30, 40})) << "restored";
     EXPECT_EQ(setup.bench().data(), 0x70);
+}
+
+// Kept windows that overlap another channel are asked for; refused, the
+// channel goes back as it was, not left with the search's wide windows.
+TEST_F(C220Rig, KeptWindowsOverlappingAnotherChannelAreAskedFor)
+{
+    click("Button5");
+    mech->set_coin({125, 130, 135}); // inside channel 6
+    answer = false;
+    calibrate([this](Tcalibre_c220_o* c) {
+        c->channel()->setValue(1);
+        c->BitBtn1Click();
+        c->BitBtn2Click();
+        child<QPushButton>(c, "ok2")->click();
+    });
+    EXPECT_EQ(questions, QStringList{"Les canaux 1 et 6 se recouvrent : une même pièce serait acceptée par les deux. "
+                                     "Écrire quand même ?"});
+    EXPECT_EQ(mech_channel(1), (std::vector<int>{20, 30, 25, 35, 30, 40}));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 }
 
 TEST_F(C220Rig, KeepBeforeMeasuringTakesTheChannel)
@@ -490,6 +607,9 @@ TEST_F(C220Rig, DISABLED_Screenshots)
     click("Button2");
     w->adjustSize();
     EXPECT_TRUE(w->grab().save(dir + "/c220.png"));
+    w->views()->choose_sheet_file = [dir] { return dir + "/c220_fiche.pdf"; };
+    w->views()->tell = [](const QString&) {};
+    w->views()->write_sheet();
     click("Button4");
     click("b2");
     w->adjustSize();
@@ -501,6 +621,9 @@ TEST_F(C220Rig, DISABLED_Screenshots)
         c->BitBtn2Click();
         c->adjustSize();
         EXPECT_TRUE(c->grab().save(dir + "/calibre_c220.png"));
+        w->views()->show_view();
+        w->views()->view()->resize(900, 500);
+        EXPECT_TRUE(w->views()->view()->grab().save(dir + "/c220_graphique.png"));
         c->reject();
     });
 }

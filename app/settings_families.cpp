@@ -3,6 +3,8 @@
 #include <functional>
 #include <vector>
 
+#include "alberici/al3_settings.h"
+#include "c220/c220_settings.h"
 #include "nri/g136_settings.h"
 #include "nri/g13_settings.h"
 #include "seci/seci_settings.h"
@@ -17,10 +19,12 @@ struct Entry {
 const std::vector<Entry>& entries()
 {
     static const std::vector<Entry> e = {
+        {"c220", c220::make_c220_settings},
         {"g13", nri::make_g13_settings},
         {"g136", nri::make_g136_settings},
         {"rm3", seci::make_rm3_settings},
         {"rm4", seci::make_rm4_settings},
+        {"al3", alberici::make_al3_settings},
     };
     return e;
 }

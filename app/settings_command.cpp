@@ -135,7 +135,7 @@ int run_settings_command(const Options& opt)
             say(file_error.toStdString());
             return 1;
         }
-        std::printf("%zu réglages du %s enregistrés dans %s\n", snap.values.size(), p->family->title().c_str(),
+        std::printf("%s : %zu réglages enregistrés dans %s\n", p->family->title().c_str(), snap.values.size(),
                     opt.save_file.c_str());
         return 0;
     }

@@ -27,11 +27,13 @@ namespace {
 using settings::Band;
 using settings::BandSet;
 
-QColor channel_colour(int index)
+QColor channel_colour(int channel)
 {
-    // Hues spread so that neighbouring channels differ; half transparent so an overlap shows.
-    QColor c = QColor::fromHsv((index * 137) % 360, 170, 220);
-    c.setAlpha(150);
+    // Sixteen colours told apart at a glance, half transparent so an overlap shows.
+    static const QRgb palette[16] = {0x4e79a7, 0xf28e2b, 0x59a14f, 0xe15759, 0xb07aa1, 0x76b7b2, 0xedc948, 0x9c755f,
+                                     0xff9da7, 0x2f4b7c, 0xbab0ac, 0x8cd17d, 0xd37295, 0x86bcb6, 0xf1ce63, 0x499894};
+    QColor c(palette[(channel - 1 + 16) % 16]);
+    c.setAlpha(170);
     return c;
 }
 
@@ -270,7 +272,9 @@ QString coin_text(const BandSet& b)
             accepted << QString::number(c.channel);
     }
     return "Pièce testée : " + values.join(" ") +
-           (accepted.isEmpty() ? " — dans aucun canal." : " — dans le canal " + accepted.join(", "));
+           (accepted.isEmpty()      ? " — dans aucun canal."
+            : accepted.size() == 1 ? " — dans le canal " + accepted.front() + "."
+                                   : " — dans les canaux " + accepted.join(", ") + ".");
 }
 
 // Renders a chart of the band set, off screen, at the given size.

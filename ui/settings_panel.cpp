@@ -182,11 +182,13 @@ bool show_comparison(QWidget* parent, const QString& title, const settings::Comp
     d.setWindowTitle(title);
     const std::vector<std::string> changes = c.to_write();
     auto* head = new QLabel(&d);
-    head->setText(QString("%1 réglage%2 du monnayeur diffère%3 du fichier et sera écrit%2 ; les lignes "
-                          "marquées sont celles qui changent.")
-                      .arg(changes.size())
-                      .arg(changes.size() > 1 ? "s" : "")
-                      .arg(changes.size() > 1 ? "nt" : ""));
+    const size_t n = changes.size();
+    head->setText(n == 0   ? QString("Le monnayeur a déjà tous les réglages du fichier.")
+                  : n == 1 ? QString("1 réglage du monnayeur diffère du fichier et sera écrit ; la ligne marquée est "
+                                     "celle qui change.")
+                           : QString("%1 réglages du monnayeur diffèrent du fichier et seront écrits ; les lignes "
+                                     "marquées sont celles qui changent.")
+                                 .arg(n));
     head->setWordWrap(true);
     auto* only = new QCheckBox("N'afficher que les différences", &d);
     auto* table = new QTableWidget(&d);

@@ -264,12 +264,18 @@ private:
 
 } // namespace
 
-std::vector<std::optional<settings::Band>> bounds_bands(const std::array<uint8_t, 6>& b)
+settings::ChannelBands channel_bands(int c, const std::array<uint8_t, 6>& b)
 {
-    std::vector<std::optional<settings::Band>> out;
-    for (int k = 0; k < 3; ++k)
-        out.push_back(settings::Band{b[2 * k + 1], b[2 * k]});
-    return out;
+    settings::ChannelBands ch;
+    ch.channel = c;
+    ch.windows.resize(3);
+    const bool inverted = b[0] < b[1] || b[2] < b[3] || b[4] < b[5];
+    const bool zero = std::all_of(b.begin(), b.end(), [](uint8_t v) { return v == 0; });
+    ch.enabled = !inverted && !zero;
+    if (ch.enabled)
+        for (int k = 0; k < 3; ++k)
+            ch.windows[k] = settings::Band{b[2 * k + 1], b[2 * k]};
+    return ch;
 }
 
 settings::BandSet image_bands(Kind kind, const Image& image)
@@ -281,16 +287,12 @@ settings::BandSet image_bands(Kind kind, const Image& image)
     set.scale = {255, 255, 255};
     set.compared = {true, true, true};
     for (int c = 1; c <= m.channels; ++c) {
-        settings::ChannelBands ch;
-        ch.channel = c;
-        ch.windows.resize(3);
-        const auto b = kind == Kind::C120 ? channel_bounds(image, c) : c220b::channel_bounds(image, c);
-        const bool inverted = b[0] < b[1] || b[2] < b[3] || b[4] < b[5];
-        const bool zero = std::all_of(b.begin(), b.end(), [](uint8_t v) { return v == 0; });
-        ch.enabled = image[0] == 1 && !inverted && !zero;
-        if (ch.enabled)
-            ch.windows = bounds_bands(b);
-        set.channels.push_back(ch);
+        if (image[0] != 1) { // never read: nothing known of any channel
+            set.channels.push_back({c, false, std::vector<std::optional<settings::Band>>(3)});
+            continue;
+        }
+        set.channels.push_back(
+            channel_bands(c, kind == Kind::C120 ? channel_bounds(image, c) : c220b::channel_bounds(image, c)));
     }
     return set;
 }
@@ -304,8 +306,8 @@ settings::BandSet window_bands(Kind kind, const Image& image, const WindowData& 
         set.samples.push_back(std::vector<int>(s.begin(), s.end()));
     if (d.proposed) {
         std::vector<settings::Band> p;
-        for (const auto& w : bounds_bands(*d.proposed))
-            p.push_back(*w);
+        for (int k = 0; k < 3; ++k)
+            p.push_back({(*d.proposed)[2 * k + 1], (*d.proposed)[2 * k]});
         set.proposed = p;
         set.proposed_channel = d.proposed_channel;
     }

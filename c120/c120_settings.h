@@ -38,8 +38,9 @@ struct WindowData {
 };
 settings::BandSet window_bands(Kind kind, const Image& image, const WindowData& d);
 
-// Six bounds (upper first) as three bands.
-std::vector<std::optional<settings::Band>> bounds_bands(const std::array<uint8_t, 6>& b);
+// Channel c with six bounds (upper first) as three bands, or no band at all
+// under the rule above.
+settings::ChannelBands channel_bands(int c, const std::array<uint8_t, 6>& b);
 
 std::unique_ptr<settings::Family> make_c120_settings();
 std::unique_ptr<settings::Family> make_c220b_settings();

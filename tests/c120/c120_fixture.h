@@ -39,7 +39,10 @@ struct C120Bench : ::testing::Test {
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <memory>
+#include <optional>
+#include <vector>
 
+#include "c120/channel_window.h"
 #include "ui/shell.h"
 #include "app/windows.h"
 #include "store/tables.h"
@@ -56,6 +59,10 @@ template <class Window, class Valid, class Teach> struct ChannelWindowRig : C120
         zuna::create_start_windows(shell, nullptr);
         w = std::make_unique<Window>(shell);
         w->show_message = [this](const QString& m) { messages << m; };
+        w->ask_overlap = [this](const QString& q) {
+            overlap_questions << q;
+            return write_overlaps;
+        };
         shell.dialog<Valid>()->show_message = w->show_message;
         shell.dialog<Teach>()->show_message = w->show_message;
         w->show();
@@ -67,6 +74,28 @@ template <class Window, class Valid, class Teach> struct ChannelWindowRig : C120
             delete d;
     }
     void click(const char* name) { zuna::test::child<QPushButton>(w.get(), name)->click(); }
+    // The window's bands are the simulated memory's windows: lower..upper per
+    // measurement, an inverted window (an unused channel) no band at all;
+    // the coin is the one last measured.
+    void expect_bands_are_memory(int (*upper_byte)(int c, int k), std::optional<std::vector<int>> coin)
+    {
+        const zuna::settings::BandSet set = w->bands();
+        ASSERT_EQ(int(set.channels.size()), w->channels());
+        for (int c = 1; c <= w->channels(); ++c) {
+            const auto& ch = set.channels[c - 1];
+            EXPECT_EQ(ch.channel, c);
+            bool inverted = false;
+            for (int k = 1; k <= 3; ++k)
+                inverted = inverted || mech->memory()[upper_byte(c, k)] < mech->memory()[upper_byte(c, k) + 1];
+            EXPECT_EQ(ch.enabled, !inverted) << c;
+            for (int k = 1; k <= 3 && !inverted; ++k) {
+                ASSERT_TRUE(ch.windows[k - 1]) << c << "/" << k;
+                EXPECT_EQ(ch.windows[k - 1]->high, mech->memory()[upper_byte(c, k)]) << c << "/" << k;
+                EXPECT_EQ(ch.windows[k - 1]->low, mech->memory()[upper_byte(c, k) + 1]) << c << "/" << k;
+            }
+        }
+        EXPECT_EQ(set.coin, coin);
+    }
     QString text(int c, int col) { return w->cell(c, col)->text(); }
     // Answers the validation dialog about to open: channel, tolerance, OK.
     static void answer_validation(int canal, int toler)
@@ -83,6 +112,8 @@ template <class Window, class Valid, class Teach> struct ChannelWindowRig : C120
     std::unique_ptr<zuna::store::Tables> tables;
     std::unique_ptr<Window> w;
     QStringList messages;
+    QStringList overlap_questions; // asked before a write of windows
+    bool write_overlaps = true;    // the answer given
 };
 
 // Presses "Arrêter" of a window at a chosen point of the mechanism's work:

@@ -170,6 +170,46 @@ TEST_F(C120Window, TeachThreeCoinsThenValidateWritesTheWidenedWindows)
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 }
 
+// Through the window: the view follows the teach's coins and the window the
+// validation proposes; a validation that would overlap channel 1 asks, and
+// refused it writes nothing.
+TEST_F(C120Window, TeachIsDrawnAndItsValidationAsksBeforeAnOverlap)
+{
+    click("Button5");
+    const auto b1 = channel_bounds(station.memory_image, 1);
+    const std::vector<int> mid = {(b1[0] + b1[1]) / 2, (b1[2] + b1[3]) / 2, (b1[4] + b1[5]) / 2};
+    write_overlaps = false;
+    const int writes = mech->word_writes();
+    settings::BandSet during;
+    test::with_modal(
+        [&](QWidget* d) {
+            auto* cal = qobject_cast<Tcalibrate*>(d);
+            ASSERT_NE(cal, nullptr);
+            child<QSpinBox>(cal, "nb_piece")->setValue(2);
+            for (int i = 0; i < 2; ++i)
+                mech->queue_coin(uint8_t(mid[0]), uint8_t(mid[1]), uint8_t(mid[2]));
+            cal->BitBtn1Click();
+            on_modal([&](QWidget* v) {
+                child<QSpinBox>(v, "canal")->setValue(12);
+                child<QSpinBox>(v, "toler")->setValue(3);
+                during = w->bands();
+                child<QPushButton>(v, "BitBtn1")->click();
+                qobject_cast<QDialog*>(v)->reject();
+            });
+            cal->okClick();
+        },
+        [&] { click("Button1"); });
+    EXPECT_EQ(during.samples, (std::vector<std::vector<int>>{mid, mid}));
+    ASSERT_TRUE(during.proposed);
+    EXPECT_EQ(during.proposed_channel, 12);
+    EXPECT_EQ((*during.proposed)[0].low, mid[0] - 3);
+    EXPECT_EQ((*during.proposed)[2].high, mid[2] + 3);
+    EXPECT_EQ(overlap_questions, QStringList{"Les canaux 1 et 12 se recouvrent : une même pièce serait acceptée par "
+                                             "les deux. Écrire quand même ?"});
+    EXPECT_EQ(mech->word_writes(), writes);
+    EXPECT_TRUE(w->bands().samples.empty()); // the teach is over
+}
+
 TEST_F(C120Window, TeachWithoutCoinsEndsAndChangesNothing)
 {
     auto* cal = shell.dialog<Tcalibrate>();
@@ -247,6 +287,18 @@ TEST_F(C120Window, ModelStoredFromOneChannelLoadsIntoAnother)
         EXPECT_EQ(text(12, 2 * k - 1), text(2, 2 * k - 1));
     }
     EXPECT_TRUE(mech->checksum_holds());
+    // The same windows as channel 2's: asked first, and a refusal writes nothing.
+    EXPECT_EQ(overlap_questions, QStringList{"Les canaux 2 et 12 se recouvrent : une même pièce serait acceptée par "
+                                             "les deux. Écrire quand même ?"});
+    write_overlaps = false;
+    const size_t commands = mech->commands().size();
+    on_modal([](QWidget* browser) { qobject_cast<QDialog*>(browser)->accept(); });
+    click("Button7");
+    child<QSpinBox>(w.get(), "canal_v")->setValue(11);
+    child<QPushButton>(w.get(), "BitBtn3")->click();
+    EXPECT_EQ(overlap_questions.size(), 2);
+    EXPECT_EQ(mech->commands().size(), commands);
+    EXPECT_EQ(text(11, 1), "0");
 }
 
 TEST_F(C120Window, ChecksumRepairLeavesAMemoryWhoseChecksumHolds)
@@ -272,12 +324,15 @@ TEST_F(C120Window, TestLightsTheWindowsTheCoinFallsInto)
         EXPECT_TRUE(highlighted(w->cell(1, col))) << col;
     EXPECT_FALSE(highlighted(w->cell(6, 1))); // the token's channel is far away
     EXPECT_EQ(station.c120_read_timeout, kTimeoutAfterTest);
+    expect_bands_are_memory([](int c, int k) { return upper_index(c, k) - 1; },
+                            std::vector<int>{b[1], b[2], (b[4] + b[5]) / 2});
 
     // No coin: nothing shown as measured, nothing lit.
     mech->set_coins(false);
     click("Button2");
     EXPECT_EQ(child<QLabel>(w.get(), "t1")->text(), "-");
     EXPECT_FALSE(highlighted(w->cell(1, 1)));
+    EXPECT_FALSE(w->bands().coin);
 }
 
 TEST_F(C120Window, WritesWaitForAWholeRead)

@@ -94,6 +94,13 @@ ChannelWindow::ChannelWindow(Shell& shell, const ChannelWindowLook& look, const 
         lit_mem_mech();
         views_->refresh();
     };
+    // A save or a restore reads the whole mechanism (the next one, for
+    // "Suivant"): the table and the view show it afterwards, written or not.
+    for (QPushButton* b : {settings_->save_button(), settings_->restore_button(), settings_->next_button()})
+        connect(b, &QPushButton::clicked, this, [this] {
+            lit_mem_mech();
+            views_->refresh();
+        });
     views_ = new ViewButtons(shell, this, [this] { return bands(); }, [this] { return sheet(); });
     ask_overlap = default_overlap_ask(this);
     auto* file_row = new QHBoxLayout;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/options.h"
+#include "app/settings_command.h"
 #include "app/station_main.h"
 #include "link/port_check.h"
 
@@ -27,6 +28,10 @@ int main(int argc, char** argv)
         std::fputs(format_check(parsed->port, check).c_str(), stdout);
         return check.claimed ? 0 : 1;
     }
+
+    // Settings files from the command line: no window, no display needed.
+    if (!parsed->save_file.empty() || !parsed->restore_file.empty())
+        return run_settings_command(*parsed);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("ZUNA 07");

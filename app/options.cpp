@@ -41,6 +41,14 @@ std::string usage_text()
            "  --check-port [PORT]   diagnostic du port (défaut /dev/parport0) : une ligne par\n"
            "                        vérification avec son conseil, puis les temps mesurés sur ce PC ;\n"
            "                        code de sortie 0 seulement si le port peut être réservé\n"
+           "  --save FICHIER --family FAMILLE\n"
+           "                        lit tout le monnayeur branché et l'enregistre dans FICHIER\n"
+           "                        (.zuna.json), sans fenêtre\n"
+           "  --restore FICHIER [--dry-run]\n"
+           "                        compare le monnayeur au fichier, écrit ce qui diffère et vérifie,\n"
+           "                        sans fenêtre ; --dry-run : compare seulement. Code de sortie :\n"
+           "                        0 tout est conforme, 1 écriture non vérifiée, différence (essai)\n"
+           "                        ou monnayeur muet, 2 fichier ou option invalide\n"
            "  --help                cette aide\n";
 }
 
@@ -116,12 +124,41 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
             if (!take_next("--data-dir"))
                 return fail("--data-dir demande un dossier.");
             o.data_dir = v;
+        } else if (a == "--save" || a.rfind("--save=", 0) == 0) {
+            if (!take_next("--save"))
+                return fail("--save demande un nom de fichier.");
+            o.save_file = v;
+        } else if (a == "--restore" || a.rfind("--restore=", 0) == 0) {
+            if (!take_next("--restore"))
+                return fail("--restore demande un fichier de réglages.");
+            o.restore_file = v;
+        } else if (a == "--family" || a.rfind("--family=", 0) == 0) {
+            if (!take_next("--family"))
+                return fail("--family demande une famille (c120, c220b, c220, g13, g136, rm3, rm4, al3).");
+            bool known = false;
+            for (const auto& f : known_families())
+                known = known || f == v;
+            if (!known)
+                return fail("Famille de monnayeur inconnue pour --family : « " + v + " ».");
+            o.family = v;
+        } else if (a == "--dry-run") {
+            o.dry_run = true;
         } else {
             return fail("Option inconnue : « " + a + " ». Voir --help.");
         }
     }
     if (o.simulate && o.check_port)
         return fail("--simulate et --check-port s'excluent : le diagnostic porte sur un vrai port.");
+    if (!o.save_file.empty() && !o.restore_file.empty())
+        return fail("--save et --restore s'excluent.");
+    if (!o.save_file.empty() && o.family.empty())
+        return fail("--save demande aussi --family (c120, c220b, c220, g13, g136, rm3, rm4, al3).");
+    if (o.dry_run && o.restore_file.empty())
+        return fail("--dry-run ne s'emploie qu'avec --restore.");
+    if (!o.family.empty() && o.save_file.empty() && o.restore_file.empty())
+        return fail("--family ne s'emploie qu'avec --save ou --restore.");
+    if (o.check_port && (!o.save_file.empty() || !o.restore_file.empty()))
+        return fail("--check-port s'emploie seul.");
     if (o.simulate && o.port_given)
         return fail("--simulate et --port s'excluent : choisissez le banc simulé ou le port parallèle.");
     return o;

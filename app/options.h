@@ -18,6 +18,10 @@ struct Options {
     std::string trace;          // --trace FILE
     std::string data_dir;       // --data-dir DIR
     bool check_port = false;    // --check-port [PORT]: diagnose the port (in port) and exit
+    std::string save_file;      // --save FILE: read the mechanism into a settings file, no window
+    std::string restore_file;   // --restore FILE: write a settings file into the mechanism, no window
+    std::string family;         // --family F: the family of --save (c120, g13, ...)
+    bool dry_run = false;       // --dry-run: --restore compares and writes nothing
 };
 
 // Parses argv (without argv[0]); on a bad command line returns nullopt and

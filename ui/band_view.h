@@ -17,7 +17,9 @@ class QBoxLayout;
 class QChart;
 class QChartView;
 class QLabel;
+class QPainter;
 class QPushButton;
+class QRectF;
 
 namespace zuna {
 
@@ -58,6 +60,9 @@ using OverlapAsk = std::function<bool(const QString& question)>;
 OverlapAsk default_overlap_ask(QWidget* parent);
 bool write_allowed(const settings::BandSet& current, int channel,
                    const std::vector<std::optional<settings::Band>>& windows, const OverlapAsk& ask);
+
+// The band picture as the view draws it, into any painter (the settings sheet).
+void draw_bands(QPainter& painter, const QRectF& target, const settings::BandSet& bands);
 
 // "Graphique" and "Fiche de réglage" of a family window. The window gives
 // its channels as bands and its table as a sheet, and calls refresh() after

@@ -7,8 +7,11 @@
 #include <QJsonObject>
 #include <QSaveFile>
 #include <QStringList>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+
+#include "link/sys_text.h"
 
 namespace zuna::settings {
 
@@ -17,6 +20,12 @@ namespace {
 constexpr qint64 kLargestFile = 4 << 20; // far above any mechanism's settings
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
+
+// The cause of a failed file operation in French (errno as the call left it).
+QString cause(int err, const QFileDevice& f)
+{
+    return err != 0 ? QString::fromStdString(french_error(err)) : f.errorString();
+}
 
 // "Canal 3/Mesure 1/min" = 12 goes to {"Canal 3": {"Mesure 1": {"min": 12}}}.
 void put(QJsonObject& root, const QStringList& path, int value)
@@ -199,15 +208,19 @@ std::optional<Snapshot> from_json(const Family& f, const QByteArray& json, std::
 bool save_file(const QString& path, const Family& f, const Snapshot& s, QString* error)
 {
     QSaveFile file(path);
+    errno = 0;
     if (!file.open(QIODevice::WriteOnly)) {
+        const int err = errno;
         if (error)
-            *error = "Impossible d'écrire " + path + " : " + file.errorString();
+            *error = "Impossible d'écrire " + path + " : " + cause(err, file);
         return false;
     }
+    errno = 0;
     file.write(to_json(f, s));
     if (!file.commit()) {
+        const int err = errno;
         if (error)
-            *error = "Impossible d'écrire " + path + " : " + file.errorString() + "\nL'ancien fichier est conservé.";
+            *error = "Impossible d'écrire " + path + " : " + cause(err, file) + "\nL'ancien fichier est conservé.";
         return false;
     }
     return true;
@@ -216,9 +229,11 @@ bool save_file(const QString& path, const Family& f, const Snapshot& s, QString*
 std::optional<Snapshot> load_file(const QString& path, const Family& f, QString* error)
 {
     QFile file(path);
+    errno = 0;
     if (!file.open(QIODevice::ReadOnly)) {
+        const int err = errno;
         if (error)
-            *error = "Impossible de lire " + path + " : " + file.errorString();
+            *error = "Impossible de lire " + path + " : " + cause(err, file);
         return std::nullopt;
     }
     if (file.size() > kLargestFile) {
@@ -245,9 +260,11 @@ bool append_log(const QString& settings_path, const std::string& family, const O
 {
     QFile file(log_path(settings_path));
     const bool fresh = !file.exists() || file.size() == 0;
+    errno = 0;
     if (!file.open(QIODevice::Append | QIODevice::Text)) {
+        const int err = errno;
         if (error)
-            *error = "Impossible d'écrire le journal " + file.fileName() + " : " + file.errorString();
+            *error = "Impossible d'écrire le journal " + file.fileName() + " : " + cause(err, file);
         return false;
     }
     const QDateTime now = QDateTime::currentDateTime();
@@ -256,9 +273,11 @@ bool append_log(const QString& settings_path, const std::string& family, const O
         text += QByteArray::fromStdString(log_header()) + "\n";
     text += QByteArray::fromStdString(log_line(now.toString("yyyy-MM-dd").toStdString(),
                                                now.toString("HH:mm:ss").toStdString(), family, o)) + "\n";
+    errno = 0;
     if (file.write(text) != text.size() || !file.flush()) {
+        const int err = errno;
         if (error)
-            *error = "Impossible d'écrire le journal " + file.fileName() + " : " + file.errorString();
+            *error = "Impossible d'écrire le journal " + file.fileName() + " : " + cause(err, file);
         return false;
     }
     return true;

@@ -8,6 +8,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "settings/settings.h"
 #include "ui/feedback.h"
@@ -49,6 +50,8 @@ public:
     std::function<bool(const settings::Comparison&)> confirm;
     std::function<bool()> next_plugged;
     MessageSink tell;
+    // The question before a file whose channel windows overlap is written.
+    std::function<bool(const QString& question)> overlap_ask;
 
     const QString& file() const { return path_; }
     const std::optional<settings::Outcome>& last() const { return last_; }

@@ -28,6 +28,15 @@ TEST(Options, GoodCommandLines)
         EXPECT_TRUE(o) << bound << " " << err;
     }
 
+    o = parse_options({"--simulate=g13", "--restore", "ref.zuna.json", "--dry-run"}, &err);
+    ASSERT_TRUE(o) << err;
+    EXPECT_EQ(o->restore_file, "ref.zuna.json");
+    EXPECT_TRUE(o->dry_run);
+    o = parse_options({"--save=a.zuna.json", "--family=rm4", "--port", "io:0x378"}, &err);
+    ASSERT_TRUE(o) << err;
+    EXPECT_EQ(o->save_file, "a.zuna.json");
+    EXPECT_EQ(o->family, "rm4");
+
     o = parse_options({"--simulate", "--sim-pace=real"}, &err);
     ASSERT_TRUE(o);
     EXPECT_TRUE(o->sim_pace_real);
@@ -72,6 +81,15 @@ TEST(Options, BadCommandLinesSayWhy)
         {{"--sim-pace=slow"}, "Cadence simulée invalide"},
         {{"--simulate", "--check-port"}, "s'excluent"},
         {{"--check-port="}, "--check-port= demande"},
+        {{"--save", "a.zuna.json"}, "--save demande aussi --family"},
+        {{"--save"}, "--save demande un nom"},
+        {{"--restore"}, "--restore demande"},
+        {{"--save", "a", "--family", "c999"}, "Famille de monnayeur inconnue pour --family"},
+        {{"--save", "a", "--restore", "b", "--family", "c120"}, "s'excluent"},
+        {{"--dry-run"}, "--dry-run ne s'emploie qu'avec --restore"},
+        {{"--save", "a", "--family", "c120", "--dry-run"}, "--dry-run ne s'emploie qu'avec --restore"},
+        {{"--family", "g13"}, "--family ne s'emploie qu'avec"},
+        {{"--check-port", "--restore", "b"}, "--check-port s'emploie seul"},
     };
     for (const auto& c : cases) {
         std::string err;

@@ -1,0 +1,155 @@
+#include "app/settings_command.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include "app/settings_families.h"
+#include "link/hardware_port.h"
+#include "link/module.h"
+#include "link/sys_text.h"
+#include "link/trace_port.h"
+#include "sim/catalogue.h"
+#include "ui/settings_file.h"
+
+namespace zuna {
+
+namespace {
+
+void say(const std::string& text) { std::fprintf(stderr, "zuna07 : %s\n", text.c_str()); }
+
+// The file and its family, checked before the port is touched.
+struct Plan {
+    std::unique_ptr<settings::Family> family;
+    std::string name; // command-line family name
+    std::optional<settings::Snapshot> file;
+};
+
+std::optional<Plan> plan(const Options& opt)
+{
+    Plan p;
+    if (!opt.save_file.empty()) {
+        p.name = opt.family;
+    } else {
+        QFile f(QString::fromStdString(opt.restore_file));
+        errno = 0;
+        if (!f.open(QIODevice::ReadOnly)) {
+            const int err = errno;
+            say("Impossible de lire " + opt.restore_file + " : " +
+                (err ? french_error(err) : f.errorString().toStdString()));
+            return std::nullopt;
+        }
+        const std::string code = settings::family_of(f.read(4 << 20));
+        p.name = family_of_code(code);
+        if (p.name.empty()) {
+            say(opt.restore_file + " n'est pas un fichier de réglages d'une famille connue" +
+                (code.empty() ? std::string(".") : " (« " + code + " »)."));
+            return std::nullopt;
+        }
+        if (!opt.family.empty() && opt.family != p.name) {
+            say(opt.restore_file + " est un fichier de " + p.name + ", pas de " + opt.family + ".");
+            return std::nullopt;
+        }
+    }
+    p.family = make_settings_family(p.name);
+    if (!p.family) {
+        say("La famille " + p.name + " ne se sauvegarde pas encore.");
+        return std::nullopt;
+    }
+    if (!opt.restore_file.empty()) {
+        QString error;
+        p.file = settings::load_file(QString::fromStdString(opt.restore_file), *p.family, &error);
+        if (!p.file) {
+            say(error.toStdString() + " Rien n'est écrit.");
+            return std::nullopt;
+        }
+    }
+    return p;
+}
+
+} // namespace
+
+int run_settings_command(const Options& opt)
+{
+    std::optional<Plan> p = plan(opt);
+    if (!p)
+        return 2;
+
+    std::unique_ptr<sim::SimSetup> bench;
+    std::unique_ptr<Port> hardware;
+    Port* port = nullptr;
+    if (opt.simulate) {
+        sim::Faults faults;
+        sim::parse_faults(opt.sim_faults, faults, nullptr);
+        bench = std::make_unique<sim::SimSetup>(opt.sim_speed, faults, "");
+        if (!opt.data_dir.empty())
+            if (const std::string w = bench->attach_module_file(opt.data_dir + "/module-simule.bin"); !w.empty())
+                say(w);
+        bench->fix_family(opt.sim_family.empty() ? p->name : opt.sim_family);
+        if (opt.sim_pace_real)
+            bench->pace_real_time();
+        port = &bench->bench();
+    } else {
+        try {
+            hardware = open_hardware_port(opt.port, [](const std::string& m) { say(m); });
+        } catch (const PortError& e) {
+            say(std::string(e.what()) + "\nDiagnostic détaillé : zuna07 --check-port " + opt.port);
+            return 1;
+        }
+        port = hardware.get();
+    }
+    std::unique_ptr<TracePort> trace;
+    if (!opt.trace.empty()) {
+        try {
+            trace = std::make_unique<TracePort>(*port, opt.trace);
+        } catch (const std::exception& e) {
+            say(e.what());
+            return 1;
+        }
+        port = trace.get();
+    }
+
+    Station s(*port);
+    s.c120_read_timeout = kC120ReadTimeout;
+    if (measure_module(s) == kNoModule) {
+        say("aucun module ne répond sur le port.");
+        return 1;
+    }
+    load_delay_counts(s);
+    if (s.module_memory_silent)
+        say("la mémoire du module ne répond pas : les temporisations par défaut du PC d'origine sont prises.");
+
+    if (!opt.save_file.empty()) {
+        settings::Snapshot snap;
+        const std::string error = p->family->read(s, nullptr, snap);
+        if (!error.empty()) {
+            say(error + " Rien n'est enregistré.");
+            return 1;
+        }
+        snap.family = p->family->code();
+        snap.date = QDateTime::currentDateTime().toString("yyyy-MM-ddTHH:mm:ss").toStdString();
+        QString file_error;
+        if (!settings::save_file(QString::fromStdString(opt.save_file), *p->family, snap, &file_error)) {
+            say(file_error.toStdString());
+            return 1;
+        }
+        std::printf("%zu réglages du %s enregistrés dans %s\n", snap.values.size(), p->family->title().c_str(),
+                    opt.save_file.c_str());
+        return 0;
+    }
+
+    const settings::Outcome o = settings::restore(s, *p->family, *p->file, opt.dry_run, nullptr);
+    if (!o.before.rows.empty())
+        std::fputs(settings::table_text(o.before).c_str(), stdout);
+    std::printf("%s\n", o.message().c_str());
+    if (opt.dry_run)
+        return o.kind == settings::Outcome::Held && o.before.to_write().empty() ? 0 : 1;
+    QString log_error;
+    if (!settings::append_log(QString::fromStdString(opt.restore_file), p->family->code(), o, &log_error))
+        say(log_error.toStdString());
+    return o.exit_code();
+}
+
+} // namespace zuna

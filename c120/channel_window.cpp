@@ -90,6 +90,7 @@ ChannelWindow::ChannelWindow(Shell& shell, const ChannelWindowLook& look, const 
 
     settings_ = new SettingsPanel(shell, this, *transfer_, look.settings());
     settings_->ready = [this] { return ready(); };
+    settings_->overlap_ask = [this](const QString& q) { return ask_overlap(q); };
     settings_->after_write = [this] {
         lit_mem_mech();
         views_->refresh();

@@ -43,6 +43,9 @@ struct C120Bench : ::testing::Test {
 #include <vector>
 
 #include "c120/channel_window.h"
+#include "ui/c_canal.h"
+#include "ui/settings_file.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 #include "app/windows.h"
 #include "store/tables.h"
@@ -74,6 +77,57 @@ template <class Window, class Valid, class Teach> struct ChannelWindowRig : C120
             delete d;
     }
     void click(const char* name) { zuna::test::child<QPushButton>(w.get(), name)->click(); }
+    // Saves the mechanism, changes three settings from the window (AJUST of
+    // channel 3: parameter 2 upper, parameter 3 lower; SORTIES: channel 5),
+    // restores: the comparison holds exactly those three, the restore
+    // writes their words only and the mechanism then holds the file.
+    void save_change_three_restore(const std::vector<std::string>& three)
+    {
+        using zuna::test::child;
+        zuna::SettingsPanel* panel = w->settings_panel();
+        const QString path = dir.filePath("meca.zuna.json");
+        panel->choose_file = [&](bool) { return path; };
+        panel->tell = [this](const QString& m) { messages << m; };
+        click("Button5");
+        click("Sauvegarder");
+        ASSERT_EQ(messages.size(), 1);
+        EXPECT_TRUE(messages[0].startsWith("Réglages enregistrés")) << messages[0].toStdString();
+        messages.clear();
+
+        zuna::test::on_modal([](QWidget* d) {
+            qobject_cast<zuna::TC_canal*>(d)->canal()->setValue(3);
+            qobject_cast<QDialog*>(d)->accept();
+        });
+        click("Button3");
+        auto* l3 = child<QSpinBox>(w.get(), "l3");
+        auto* l6 = child<QSpinBox>(w.get(), "l6");
+        l3->setValue(l3->value() + 1);
+        l6->setValue(l6->value() - 1);
+        click("ok");
+        click("Button4");
+        auto* cc5 = child<QSpinBox>(w.get(), "cc5");
+        cc5->setValue(cc5->value() == 6 ? 1 : cc5->value() + 1);
+        click("cc_ok");
+        ASSERT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+
+        std::vector<std::string> compared;
+        panel->confirm = [&](const zuna::settings::Comparison& c) {
+            compared = c.to_write();
+            return true;
+        };
+        const int writes = mech->word_writes();
+        click("Restaurer");
+        EXPECT_EQ(compared, three);
+        EXPECT_EQ(mech->word_writes() - writes, 2 * 3); // three words, each with its checksum word
+        ASSERT_TRUE(panel->last());
+        EXPECT_EQ(panel->last()->kind, zuna::settings::Outcome::Held);
+        EXPECT_EQ(messages.join("|").toStdString().find("3 réglages écrits, tous vérifiés"), 0u)
+            << messages.join("|").toStdString();
+        QString error;
+        const auto file = zuna::settings::load_file(path, panel->family(), &error);
+        ASSERT_TRUE(file) << error.toStdString();
+        EXPECT_EQ(file->image, std::vector<uint8_t>(mech->memory().begin(), mech->memory().end()));
+    }
     // The window's bands are the simulated memory's windows: lower..upper per
     // measurement, an inverted window (an unused channel) no band at all;
     // the coin is the one last measured.

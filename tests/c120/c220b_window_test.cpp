@@ -126,6 +126,12 @@ TEST_F(C220BWindow, AjustOfChannel16WritesWords24_40_56)
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 }
 
+TEST_F(C220BWindow, SaveChangeThreeFromTheWindowRestore)
+{
+    save_change_three_restore({"Canal 3/Mesure 2/max", "Canal 3/Mesure 3/min", "Sorties/Canal 5"});
+    expect_table_is_memory();
+}
+
 TEST_F(C220BWindow, OutputsAreWrittenMinusOne)
 {
     click("Button5");

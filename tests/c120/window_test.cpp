@@ -120,6 +120,12 @@ TEST_F(C120Window, AjustWritesTheThreeWindowsAndTheChecksum)
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 }
 
+TEST_F(C120Window, SaveChangeThreeFromTheWindowRestore)
+{
+    save_change_three_restore({"Canal 3/Mesure 2/max", "Canal 3/Mesure 3/min", "Sorties/Canal 5"});
+    expect_table_is_memory();
+}
+
 TEST_F(C120Window, SortiesWritesWords83To89WithTheMasks)
 {
     click("Button5");

@@ -38,6 +38,10 @@ struct C120Bench : ::testing::Test {
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QChart>
+#include <QtCharts/QLineSeries>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -149,6 +153,27 @@ template <class Window, class Valid, class Teach> struct ChannelWindowRig : C120
             }
         }
         EXPECT_EQ(set.coin, coin);
+
+        // The open view draws the same, read back from its chart: one area
+        // per channel and measurement, the coin's line through its values.
+        zuna::BandView* view = w->view_buttons()->view();
+        ASSERT_NE(view, nullptr);
+        std::map<std::pair<int, int>, std::pair<int, int>> drawn;
+        std::vector<int> line;
+        for (QAbstractSeries* series : view->chart()->series()) {
+            if (auto* a = qobject_cast<QAreaSeries*>(series); a && a->property("channel").isValid())
+                drawn[{a->property("channel").toInt(), a->property("measurement").toInt()}] = {
+                    int(a->lowerSeries()->at(0).y()), int(a->upperSeries()->at(0).y())};
+            if (auto* l = qobject_cast<QLineSeries*>(series); l && l->name() == "Pièce testée")
+                for (const QPointF& pt : l->points())
+                    line.push_back(int(pt.y()));
+        }
+        std::map<std::pair<int, int>, std::pair<int, int>> want;
+        for (const auto& ch : set.channels)
+            for (int k = 0; k < 3 && ch.enabled; ++k)
+                want[{ch.channel, k}] = {ch.windows[k]->low, ch.windows[k]->high};
+        EXPECT_EQ(drawn, want);
+        EXPECT_EQ(line, coin.value_or(std::vector<int>{}));
     }
     QString text(int c, int col) { return w->cell(c, col)->text(); }
     // Answers the validation dialog about to open: channel, tolerance, OK.

@@ -211,6 +211,7 @@ TEST_F(C220BWindow, TeachWithoutCoinsTakesNothing)
 
 TEST_F(C220BWindow, TestShowsTheCoinAndLightsItsWindows)
 {
+    click("Graphique"); // open from the start: it follows the read and the test
     click("Button5");
     const auto bd = b::channel_bounds(station.memory_image, 2);
     mech->queue_coin(bd[0], bd[3], bd[5]); // upper, lower, lower: all on a bound

@@ -319,6 +319,7 @@ TEST_F(C120Window, ChecksumRepairLeavesAMemoryWhoseChecksumHolds)
 
 TEST_F(C120Window, TestLightsTheWindowsTheCoinFallsInto)
 {
+    click("Graphique"); // open from the start: it follows the read and the test
     click("Button5");
     // On the lower bound of channel 1 parameter 1, the upper bound of its
     // parameter 2, inside its parameter 3.

@@ -378,8 +378,7 @@ Sheet ChannelWindow::sheet() const
     if (shown_.coin)
         sh.facts.push_back({"Dernière pièce testée",
                             QString("%1 / %2 / %3").arg((*shown_.coin)[0]).arg((*shown_.coin)[1]).arg((*shown_.coin)[2])});
-    sh.columns = {"Canal", "Mesure 1 max", "Mesure 1 min", "Mesure 2 max", "Mesure 2 min",
-                  "Mesure 3 max", "Mesure 3 min", "Sortie"};
+    sh.columns = {"Canal", "M1 max", "M1 min", "M2 max", "M2 min", "M3 max", "M3 min", "Sortie"};
     for (int c = 1; c <= channels_; ++c) {
         QStringList row{QString::number(c)};
         for (int col = 1; col <= 7; ++col)

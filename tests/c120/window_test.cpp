@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "ui/c_canal.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 #include "app/windows.h"
 #include "c120/c120_memory.h"
@@ -520,11 +521,39 @@ TEST_F(C120Window, ArreterEndsAtTheNextSafePointAndClaimsNothingUnwritten)
 TEST_F(C120Window, DISABLED_Screenshots)
 {
     const QString dir = qEnvironmentVariable("ZUNA_SHOT_DIR", ".");
+    for (int k = 0; k < 3; ++k) { // channel 7 overlaps channel 1
+        mech->memory()[20 + 12 + 24 * k] = uint8_t(mech->memory()[20 + 24 * k] + 4);
+        mech->memory()[21 + 12 + 24 * k] = uint8_t(mech->memory()[21 + 24 * k] + 4);
+    }
+    mech->fix_checksum();
     click("Button5");
     mech->queue_coin(96, 142, 60);
     click("Button2");
     w->adjustSize();
     EXPECT_TRUE(w->grab().save(dir + "/c120.png"));
+    click("Graphique");
+    w->view_buttons()->view()->resize(900, 520);
+    EXPECT_TRUE(w->view_buttons()->view()->grab().save(dir + "/c120_bandes.png"));
+    w->view_buttons()->choose_sheet_file = [&] { return dir + "/c120_fiche.pdf"; };
+    w->view_buttons()->tell = [](const QString&) {};
+    click("Fiche");
+    // The comparison before a restore, two settings changed since the save.
+    SettingsPanel* panel = w->settings_panel();
+    panel->choose_file = [&](bool) { return dir + "/c120.zuna.json"; };
+    panel->tell = [](const QString&) {};
+    click("Sauvegarder");
+    mech->memory()[22] += 3;
+    mech->memory()[169] = 32;
+    mech->fix_checksum();
+    panel->confirm = [&](const settings::Comparison& c) {
+        on_modal([&](QWidget* d) {
+            d->resize(560, 640);
+            EXPECT_TRUE(d->grab().save(dir + "/c120_comparaison.png"));
+            qobject_cast<QDialog*>(d)->reject();
+        });
+        return show_comparison(w.get(), "Comparaison - C120", c);
+    };
+    click("Restaurer");
     auto* cal = shell.dialog<Tcalibrate>();
     cal->show();
     child<QSpinBox>(cal, "nb_piece")->setValue(3);

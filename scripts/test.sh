@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs all tests (unit, window, bench-driven and
-# interoperability tests with the peer tools). The table, link and decoder
-# tests also run once under AddressSanitizer and UndefinedBehaviorSanitizer
-# (leaks detected), where corrupt files and garbled replies are fed to the
-# readers; the transfer runner's tests run under ThreadSanitizer.
+# interoperability tests with the peer tools). The table, link, settings
+# file and decoder tests also run once under AddressSanitizer and UndefinedBehaviorSanitizer
+# (leaks detected), where corrupt files, settings files and garbled replies
+# are fed to the readers; the transfer runner's tests run under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -11,8 +11,8 @@ jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUNA_SANITIZE=ON -DZUNA_BENCH=OFF >/dev/null
-cmake --build build-asan -j "$jobs" --target test_store test_link test_nri test_c120 test_seci test_c220 test_alberici test_freq
-for t in test_store test_link test_nri test_c120 test_seci test_c220 test_alberici test_freq; do
+cmake --build build-asan -j "$jobs" --target test_store test_link test_settings test_nri test_c120 test_seci test_c220 test_alberici test_freq
+for t in test_store test_link test_settings test_nri test_c120 test_seci test_c220 test_alberici test_freq; do
   echo "== $t (sanitizers)"
   ASAN_OPTIONS=detect_leaks=1 ./build-asan/tests/$t --gtest_brief=1
 done

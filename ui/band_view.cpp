@@ -124,6 +124,9 @@ void fill_chart(QChart* chart, const BandSet& b)
             lower->append(x0, y_of(b, m, c.windows[m]->low));
             lower->append(x1, y_of(b, m, c.windows[m]->low));
             auto* area = new QAreaSeries(upper, lower);
+            // An area series does not own its edges: they go with it.
+            upper->setParent(area);
+            lower->setParent(area);
             area->setName(QString("Canal %1").arg(c.channel));
             area->setProperty("channel", c.channel);
             area->setProperty("measurement", int(m));
@@ -159,6 +162,8 @@ void fill_chart(QChart* chart, const BandSet& b)
             lower->append(m - 0.45, y_of(b, m, w.low));
             lower->append(m + 0.45, y_of(b, m, w.low));
             auto* area = new QAreaSeries(upper, lower);
+            upper->setParent(area);
+            lower->setParent(area);
             area->setName(QString("Fenêtre proposée (canal %1)").arg(b.proposed_channel));
             area->setProperty("proposed", true);
             area->setColor(QColor(0, 0, 0, 0));

@@ -35,6 +35,7 @@ struct C120Bench : ::testing::Test {
 // A channel window (Tc_120 or Tc220b) open on that bench, with the tables and
 // the shared dialogs of start-up; messages are collected instead of shown.
 #include <QDialog>
+#include <QFile>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -85,7 +86,9 @@ template <class Window, class Valid, class Teach> struct ChannelWindowRig : C120
     // channel 3: parameter 2 upper, parameter 3 lower; SORTIES: channel 5),
     // restores: the comparison holds exactly those three, the restore
     // writes their words only and the mechanism then holds the file.
-    void save_change_three_restore(const std::vector<std::string>& three)
+    // Then "Suivant" programs two more units, each plugged with `byte` of its
+    // memory off by one: three log lines, each unit left as the file.
+    void save_change_three_restore(const std::vector<std::string>& three, int byte)
     {
         using zuna::test::child;
         zuna::SettingsPanel* panel = w->settings_panel();
@@ -131,6 +134,26 @@ template <class Window, class Valid, class Teach> struct ChannelWindowRig : C120
         const auto file = zuna::settings::load_file(path, panel->family(), &error);
         ASSERT_TRUE(file) << error.toStdString();
         EXPECT_EQ(file->image, std::vector<uint8_t>(mech->memory().begin(), mech->memory().end()));
+
+        shell.next_mechanism = [&] {
+            mech = static_cast<zuna::sim::SerialMech*>(setup.plug(setup.family()));
+            mech->memory()[byte] += 1;
+            mech->fix_checksum();
+        };
+        panel->next_plugged = [] { return true; };
+        for (int unit = 2; unit <= 3; ++unit) {
+            messages.clear();
+            click("Suivant");
+            EXPECT_EQ(messages.join("|").toStdString().find("1 réglage écrit, vérifié"), 0u)
+                << unit << ": " << messages.join("|").toStdString();
+            EXPECT_EQ(file->image, std::vector<uint8_t>(mech->memory().begin(), mech->memory().end())) << unit;
+        }
+        QFile log(zuna::settings::log_path(path));
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), 4) << lines.join("|").toStdString(); // the header, one line per unit
+        for (int unit = 1; unit <= 3; ++unit)
+            EXPECT_TRUE(lines[unit].endsWith(";vérifié")) << lines[unit].toStdString();
     }
     // The window's bands are the simulated memory's windows: lower..upper per
     // measurement, an inverted window (an unused channel) no band at all;

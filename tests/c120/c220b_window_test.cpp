@@ -126,9 +126,9 @@ TEST_F(C220BWindow, AjustOfChannel16WritesWords24_40_56)
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 }
 
-TEST_F(C220BWindow, SaveChangeThreeFromTheWindowRestore)
+TEST_F(C220BWindow, SaveChangeThreeRestoreThenCloneTwoMore)
 {
-    save_change_three_restore({"Canal 3/Mesure 2/max", "Canal 3/Mesure 3/min", "Sorties/Canal 5"});
+    save_change_three_restore({"Canal 3/Mesure 2/max", "Canal 3/Mesure 3/min", "Sorties/Canal 5"}, 54);
     expect_table_is_memory();
 }
 

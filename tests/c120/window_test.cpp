@@ -121,9 +121,9 @@ TEST_F(C120Window, AjustWritesTheThreeWindowsAndTheChecksum)
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 }
 
-TEST_F(C120Window, SaveChangeThreeFromTheWindowRestore)
+TEST_F(C120Window, SaveChangeThreeRestoreThenCloneTwoMore)
 {
-    save_change_three_restore({"Canal 3/Mesure 2/max", "Canal 3/Mesure 3/min", "Sorties/Canal 5"});
+    save_change_three_restore({"Canal 3/Mesure 2/max", "Canal 3/Mesure 3/min", "Sorties/Canal 5"}, 48);
     expect_table_is_memory();
 }
 

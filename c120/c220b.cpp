@@ -19,7 +19,7 @@ namespace b = c220b;
 namespace {
 const ChannelWindowLook kLook = {
     "c220b", "c220b", 16, "lecture", "voir dans quel canal la pièce  est active",
-    "Mémorisez un modèle de pièce", "Progresse", false,
+    "Mémorisez un modèle de pièce", "Progresse", false, c120::Kind::C220B, c120::make_c220b_settings,
 };
 } // namespace
 
@@ -29,6 +29,8 @@ bool c220b_ready(const Station& s, const MessageSink& tell)
 }
 
 Tc220b::Tc220b(Shell& shell, QWidget* parent) : ChannelWindow(shell, kLook, "C22B", parent) {}
+
+bool Tc220b::ready() { return c220b_ready(s_, show_message); }
 
 std::array<uint8_t, 6> Tc220b::bounds(int c) const { return b::channel_bounds(s_.memory_image, c); }
 
@@ -42,6 +44,7 @@ bool Tc220b::output_known(int c) const { return !output_label(c).startsWith('?')
 void Tc220b::init_c()
 {
     std::fill(s_.symbols.begin(), s_.symbols.begin() + 11, uint8_t(255));
+    shown_.coin.reset();
     highlight_all(255, 255, 255);
 }
 
@@ -91,8 +94,12 @@ void Tc220b::Button1Click()
     cc_abClick();
     if (!c120::teach_usable(s_, show_message))
         return;
-    if (auto* cal = shell_.dialog<Tcalibrate_c220>())
+    auto* cal = shell_.dialog<Tcalibrate_c220>();
+    auto* valid = shell_.dialog<Tvalid_c220>();
+    follow_teach(cal, valid);
+    if (cal)
         cal->exec();
+    end_teach(cal, valid);
     if (!c220b_ready(s_, show_message))
         return;
     if (run([&](Progress&) { b::close_link(s_, true); }, false))
@@ -114,6 +121,8 @@ void Tc220b::okClick()
     if (!c220b_ready(s_, show_message) || !c120::image_usable(s_, show_message))
         return;
     const auto bounds = ajust_bounds();
+    if (!overlap_allowed(ajust_channel_, bounds))
+        return;
     WriteOutcome o;
     if (!run([&](Progress& p) { o = b::write_channel(s_, ajust_channel_, bounds, false, &p); }))
         return;
@@ -149,6 +158,8 @@ void Tc220b::BitBtn3Click()
         return;
     const int c = canal_v->value();
     const auto bounds = model_bounds();
+    if (!overlap_allowed(c, bounds))
+        return;
     WriteOutcome o;
     if (run([&](Progress& p) { o = b::write_channel(s_, c, bounds, true, &p); }))
         report(o);
@@ -202,6 +213,8 @@ void Tvalid_c220::BitBtn1Click()
         return;
     const int c = canal->value();
     const auto bounds = widened();
+    if (!may_write(c, bounds))
+        return;
     WriteOutcome o;
     if (!run([&](Progress& p) { o = b::validate_teach(s, c, bounds, &p); }))
         return;

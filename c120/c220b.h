@@ -29,6 +29,7 @@ protected:
     QString output_label(int c) const override;
     bool output_known(int c) const override;
     void hide_other_groups() override { hide_groups(); }
+    bool ready() override;
 
 private:
     void init_c();

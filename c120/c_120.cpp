@@ -17,7 +17,7 @@ namespace {
 const ChannelWindowLook kLook = {
     "c_120", "C 120", 12, "Lecture",
     "voir dans quel canal la pièce  est active\nCliquer puis passer une pièce",
-    "Mémoriser un modèle de pièce", "progresse", true,
+    "Mémoriser un modèle de pièce", "progresse", true, Kind::C120, make_c120_settings,
 };
 } // namespace
 
@@ -41,6 +41,7 @@ void Tc_120::FormActivate()
 void Tc_120::init_c()
 {
     c120::init_c(s_);
+    shown_.coin.reset();
     highlight_all(255, 255, 255);
 }
 
@@ -75,8 +76,12 @@ void Tc_120::Button1Click()
     teste->hide();
     if (!teach_usable(s_, show_message))
         return;
-    if (auto* cal = shell_.dialog<Tcalibrate>())
+    auto* cal = shell_.dialog<Tcalibrate>();
+    auto* valid = shell_.dialog<Tvalid_c120>();
+    follow_teach(cal, valid);
+    if (cal)
         cal->exec();
+    end_teach(cal, valid);
     if (!ready())
         return;
     if (run([&](Progress&) { close_after_teach(s_); }, false))
@@ -97,6 +102,8 @@ void Tc_120::okClick()
     if (!ready() || !image_usable(s_, show_message))
         return;
     const auto bounds = ajust_bounds();
+    if (!overlap_allowed(ajust_channel_, bounds))
+        return;
     WriteOutcome o;
     if (!run([&](Progress& p) { o = write_channel(s_, ajust_channel_, bounds, &p); }))
         return;
@@ -131,6 +138,8 @@ void Tc_120::BitBtn3Click()
         return;
     const int c = canal_v->value();
     const auto bounds = model_bounds();
+    if (!overlap_allowed(c, bounds))
+        return;
     WriteOutcome o;
     if (run([&](Progress& p) { o = write_channel(s_, c, bounds, &p); }))
         report(o);

@@ -31,7 +31,7 @@ protected:
 
 private:
     void init_c();
-    bool ready();
+    bool ready() override;
 
     int ajust_channel_ = 1;
     bool closed_ = false;

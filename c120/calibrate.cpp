@@ -85,6 +85,7 @@ void TeachWindow::showEvent(QShowEvent* e)
 
 void TeachWindow::FormActivate()
 {
+    samples_.clear();
     for (int p = 0; p < 3; ++p) {
         m_[p]->setText("0");
         b_[p]->setText("255");
@@ -107,6 +108,9 @@ void TeachWindow::show_teach(const TeachResult& t, int coins)
                 b_[p]->setText(QString::number(v[p]));
         }
     }
+    samples_.insert(samples_.end(), t.measured.begin(), t.measured.end());
+    if (samples_changed)
+        samples_changed();
     const QString m = teach_message(t, coins);
     if (!m.isEmpty())
         show_message(m);
@@ -189,12 +193,21 @@ ValidWindow::ValidWindow(Shell& shell, const char* object_name, int channels, QW
     col->addLayout(buttons);
     connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
     connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
+    for (QSpinBox* spin : {canal, toler})
+        connect(spin, &QSpinBox::valueChanged, this, [this] {
+            if (proposal_changed)
+                proposal_changed();
+        });
 }
+
+int ValidWindow::channel() const { return canal->value(); }
 
 void ValidWindow::set_teach(const std::array<int, 3>& highest, const std::array<int, 3>& lowest)
 {
     m_ = highest;
     b_ = lowest;
+    if (proposal_changed)
+        proposal_changed();
 }
 
 std::array<uint8_t, 6> ValidWindow::widened() const
@@ -217,6 +230,8 @@ void Tvalid_c120::BitBtn1Click()
         return;
     const int c = canal->value();
     const auto bounds = widened();
+    if (!may_write(c, bounds))
+        return;
     WriteOutcome o;
     if (!run([&](Progress& p) { o = validate_teach(s, c, bounds, &p); }))
         return;

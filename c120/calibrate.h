@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <array>
 #include <functional>
+#include <vector>
 
 #include "c120/c120_ui.h"
 
@@ -32,6 +33,10 @@ public:
 
     std::array<int, 3> highest() const;
     std::array<int, 3> lowest() const;
+    // The coins measured since the window opened.
+    const std::vector<std::array<uint8_t, 3>>& samples() const { return samples_; }
+    // Told after each LECTURE (the channel window's view follows).
+    std::function<void()> samples_changed;
 
 protected:
     TeachWindow(Shell& shell, const char* object_name, QWidget* parent);
@@ -51,6 +56,7 @@ protected:
     QSpinBox* nb_piece;
     QPushButton* BitBtn1;
     QHBoxLayout* buttons_;
+    std::vector<std::array<uint8_t, 3>> samples_;
 };
 
 // The C120 teach: OK (to the validation) and Abort appear after a teach.
@@ -75,10 +81,18 @@ public:
     void set_teach(const std::array<int, 3>& highest, const std::array<int, 3>& lowest);
     virtual void BitBtn1Click() = 0;
 
+    // The channel and the six bounds the next OK writes (upper first).
+    int channel() const;
+    std::array<uint8_t, 6> widened() const;
+    // Told when the channel or the tolerance changes; asked before the
+    // write (false: nothing is written).
+    std::function<void()> proposal_changed;
+    std::function<bool(int channel, const std::array<uint8_t, 6>& bounds)> allowed;
+
 protected:
     ValidWindow(Shell& shell, const char* object_name, int channels, QWidget* parent);
-    // Upper and lower bounds of parameters 1 to 3, widened and held in 0..255.
-    std::array<uint8_t, 6> widened() const;
+    // The window proposed is acceptable to the channel window (or none asks).
+    bool may_write(int c, const std::array<uint8_t, 6>& bounds) const { return !allowed || allowed(c, bounds); }
     bool run(const std::function<void(Progress&)>& op) { return run_transfer(transfer_, op); }
 
     Shell& shell_;

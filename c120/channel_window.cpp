@@ -15,9 +15,11 @@
 #include <algorithm>
 
 #include "ui/c_canal.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 #include "ui/transfer.h"
 #include "c120/c120_memory.h"
+#include "c120/calibrate.h"
 #include "store/model_ui.h"
 #include "ui/widgets.h"
 
@@ -25,13 +27,9 @@ namespace zuna {
 
 using namespace c120;
 
-namespace {
-
-} // namespace
-
 ChannelWindow::ChannelWindow(Shell& shell, const ChannelWindowLook& look, const char* model_type, QWidget* parent)
     : QDialog(parent), shell_(shell), s_(shell.station), channels_(look.channels), model_type_(model_type),
-      cells_(look.channels)
+      cells_(look.channels), kind_(look.kind)
 {
     setObjectName(look.object_name);
     setWindowTitle(shell.title(look.caption));
@@ -90,6 +88,27 @@ ChannelWindow::ChannelWindow(Shell& shell, const ChannelWindowLook& look, const 
     progress_->hide();
     transfer_ = new Transfer(shell.transfers, this, progress_);
 
+    settings_ = new SettingsPanel(shell, this, *transfer_, look.settings());
+    settings_->ready = [this] { return ready(); };
+    settings_->overlap_ask = [this](const QString& q) { return ask_overlap(q); };
+    settings_->after_write = [this] {
+        lit_mem_mech();
+        views_->refresh();
+    };
+    // A save or a restore reads the whole mechanism (the next one, for
+    // "Suivant"): the table and the view show it afterwards, written or not.
+    for (QPushButton* b : {settings_->save_button(), settings_->restore_button(), settings_->next_button()})
+        connect(b, &QPushButton::clicked, this, [this] {
+            lit_mem_mech();
+            views_->refresh();
+        });
+    views_ = new ViewButtons(shell, this, [this] { return bands(); }, [this] { return sheet(); });
+    ask_overlap = default_overlap_ask(this);
+    auto* file_row = new QHBoxLayout;
+    settings_->add_to(file_row);
+    views_->add_to(file_row);
+    file_row->addStretch();
+
     teste = make_panel(this, "teste", false);
     t1 = new QLabel("0", teste);
     t2 = new QLabel("0", teste);
@@ -138,6 +157,7 @@ ChannelWindow::ChannelWindow(Shell& shell, const ChannelWindowLook& look, const 
     edit_row->addStretch();
     auto* col = new QVBoxLayout(this);
     col->addLayout(top);
+    col->addLayout(file_row);
     auto* progress_row = new QHBoxLayout;
     progress_row->addWidget(progress_);
     progress_row->addWidget(transfer_->stop_button());
@@ -203,6 +223,10 @@ void ChannelWindow::show_unknown()
 
 void ChannelWindow::show_test(bool measured)
 {
+    shown_.coin.reset();
+    if (measured)
+        shown_.coin = {s_.symbols[3], s_.symbols[6], s_.symbols[9]};
+    views_->refresh();
     if (measured) {
         t1->setText(QString::number(s_.symbols[3]));
         t2->setText(QString::number(s_.symbols[6]));
@@ -224,6 +248,7 @@ bool ChannelWindow::run(const std::function<void(Progress&)>& op, bool stoppable
 void ChannelWindow::report(const WriteOutcome& o)
 {
     lit_mem_mech();
+    views_->refresh();
     const QString m = write_message(o);
     if (m.isEmpty())
         return;
@@ -235,6 +260,7 @@ void ChannelWindow::report(const WriteOutcome& o)
 void ChannelWindow::report(const ReadResult& r)
 {
     lit_mem_mech(); // shows nothing unless the read was whole
+    views_->refresh();
     const QString m = read_message(r);
     if (!m.isEmpty())
         show_message(m);
@@ -331,5 +357,73 @@ std::array<uint8_t, 6> ChannelWindow::model_bounds() const
 }
 
 void ChannelWindow::BitBtn4Click() { vers_c->hide(); }
+
+settings::BandSet ChannelWindow::bands() const { return window_bands(kind_, s_.memory_image, shown_); }
+
+Sheet ChannelWindow::sheet() const
+{
+    Sheet sh;
+    sh.bands = bands();
+    sh.family = QString::fromStdString(sh.bands.family);
+    const bool read = s_.memory_image[0] == 1;
+    if (kind_ == Kind::C220B)
+        sh.facts.push_back({"Compte de délai C220B", QString::number(s_.delay.c220b)});
+    sh.facts.push_back({"Compte de délai C120", QString::number(s_.delay.c120)});
+    if (read)
+        sh.facts.push_back({"Somme de contrôle", QString("%1 (%2)")
+                                                     .arg(s_.memory_image[kChecksumByte + 1])
+                                                     .arg(checksum_holds(s_.memory_image) ? "juste" : "fausse")});
+    else // the table is not the mechanism's: nothing of it goes on the sheet
+        sh.facts.push_back({"Mémoire", "non lue"});
+    if (shown_.coin)
+        sh.facts.push_back({"Dernière pièce testée",
+                            QString("%1 / %2 / %3").arg((*shown_.coin)[0]).arg((*shown_.coin)[1]).arg((*shown_.coin)[2])});
+    sh.columns = {"Canal", "M1 max", "M1 min", "M2 max", "M2 min", "M3 max", "M3 min", "Sortie"};
+    for (int c = 1; c <= channels_; ++c) {
+        QStringList row{QString::number(c)};
+        for (int col = 1; col <= 7; ++col)
+            row << (read ? cell(c, col)->text() : QString("-"));
+        sh.rows.push_back(row);
+    }
+    return sh;
+}
+
+bool ChannelWindow::overlap_allowed(int c, const std::array<uint8_t, 6>& bounds)
+{
+    const settings::ChannelBands written = channel_bands(c, bounds);
+    return !written.enabled || write_allowed(bands(), c, written.windows, ask_overlap);
+}
+
+void ChannelWindow::follow_teach(TeachWindow* teach, ValidWindow* valid)
+{
+    shown_.samples.clear();
+    shown_.proposed.reset();
+    if (teach)
+        teach->samples_changed = [this, teach] {
+            shown_.samples = teach->samples();
+            views_->refresh();
+        };
+    if (valid) {
+        valid->proposal_changed = [this, valid] {
+            shown_.proposed = valid->widened();
+            shown_.proposed_channel = valid->channel();
+            views_->refresh();
+        };
+        valid->allowed = [this](int c, const std::array<uint8_t, 6>& b) { return overlap_allowed(c, b); };
+    }
+}
+
+void ChannelWindow::end_teach(TeachWindow* teach, ValidWindow* valid)
+{
+    if (teach)
+        teach->samples_changed = nullptr;
+    if (valid) {
+        valid->proposal_changed = nullptr;
+        valid->allowed = nullptr;
+    }
+    shown_.samples.clear();
+    shown_.proposed.reset();
+    views_->refresh();
+}
 
 } // namespace zuna

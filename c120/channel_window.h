@@ -6,12 +6,15 @@
 #include <QDialog>
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "c120/c120_memory.h"
+#include "c120/c120_settings.h"
 #include "c120/c120_ui.h"
 #include "store/model_library.h"
+#include "ui/band_view.h"
 
 class QFrame;
 class QLabel;
@@ -23,7 +26,10 @@ class QToolButton;
 
 namespace zuna {
 class Shell;
+class SettingsPanel;
+class TeachWindow;
 class Transfer;
+class ValidWindow;
 
 // The texts and sizes by which the two windows differ.
 struct ChannelWindowLook {
@@ -35,6 +41,8 @@ struct ChannelWindowLook {
     const char* store_hint;
     const char* progress_name;
     bool checksum_repair;
+    c120::Kind kind;
+    std::unique_ptr<settings::Family> (*settings)();
 };
 
 class ChannelWindow : public QDialog {
@@ -50,6 +58,17 @@ public:
     void lit_mem_mech();
     // Runs every link operation of the window off the window's thread.
     Transfer* transfer() const { return transfer_; }
+
+    // The channels as the "Graphique" view draws them: the image, the last
+    // coin tested, and during a teach its coins and the window proposed.
+    settings::BandSet bands() const;
+    // The channel table as shown, for the settings sheet.
+    Sheet sheet() const;
+    SettingsPanel* settings_panel() const { return settings_; }
+    ViewButtons* view_buttons() const { return views_; }
+    // Asked before a write of windows that would overlap another channel's
+    // (replaced by tests).
+    OverlapAsk ask_overlap;
 
     virtual void FormActivate() = 0;
     virtual void Button1Click() = 0; // coin teach
@@ -97,6 +116,16 @@ protected:
     std::vector<int> output_spins() const;
     // The chosen model's six bounds, each held in 0..255 (blank as 0).
     std::array<uint8_t, 6> model_bounds() const;
+    // false when writing `bounds` into channel c would overlap another
+    // channel and the operator does not want it.
+    bool overlap_allowed(int c, const std::array<uint8_t, 6>& bounds);
+    // The teach and validation dialogs tell this window of their coins and
+    // proposed window, and ask it before the validation writes; until
+    // end_teach, which forgets the teach.
+    void follow_teach(TeachWindow* teach, ValidWindow* valid);
+    void end_teach(TeachWindow* teach, ValidWindow* valid);
+    // The delay counts the window's transfers need (told when not).
+    virtual bool ready() = 0;
 
     Shell& shell_;
     Station& s_;
@@ -131,6 +160,10 @@ protected:
     QLabel* f_p;
     QSpinBox* canal_v;
     std::optional<store::ModelRecord> model_;
+    const c120::Kind kind_;
+    c120::WindowData shown_; // the coin tested, the teach under way
+    SettingsPanel* settings_;
+    ViewButtons* views_;
 };
 
 } // namespace zuna

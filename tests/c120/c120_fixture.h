@@ -35,11 +35,22 @@ struct C120Bench : ::testing::Test {
 // A channel window (Tc_120 or Tc220b) open on that bench, with the tables and
 // the shared dialogs of start-up; messages are collected instead of shown.
 #include <QDialog>
+#include <QFile>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QChart>
+#include <QtCharts/QLineSeries>
+#include <map>
 #include <memory>
+#include <optional>
+#include <vector>
 
+#include "c120/channel_window.h"
+#include "ui/c_canal.h"
+#include "ui/settings_file.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 #include "app/windows.h"
 #include "store/tables.h"
@@ -56,6 +67,10 @@ template <class Window, class Valid, class Teach> struct ChannelWindowRig : C120
         zuna::create_start_windows(shell, nullptr);
         w = std::make_unique<Window>(shell);
         w->show_message = [this](const QString& m) { messages << m; };
+        w->ask_overlap = [this](const QString& q) {
+            overlap_questions << q;
+            return write_overlaps;
+        };
         shell.dialog<Valid>()->show_message = w->show_message;
         shell.dialog<Teach>()->show_message = w->show_message;
         w->show();
@@ -67,6 +82,122 @@ template <class Window, class Valid, class Teach> struct ChannelWindowRig : C120
             delete d;
     }
     void click(const char* name) { zuna::test::child<QPushButton>(w.get(), name)->click(); }
+    // Saves the mechanism, changes three settings from the window (AJUST of
+    // channel 3: parameter 2 upper, parameter 3 lower; SORTIES: channel 5),
+    // restores: the comparison holds exactly those three, the restore
+    // writes their words only and the mechanism then holds the file.
+    // Then "Suivant" programs two more units, each plugged with `byte` of its
+    // memory off by one: three log lines, each unit left as the file.
+    void save_change_three_restore(const std::vector<std::string>& three, int byte)
+    {
+        using zuna::test::child;
+        zuna::SettingsPanel* panel = w->settings_panel();
+        const QString path = dir.filePath("meca.zuna.json");
+        panel->choose_file = [&](bool) { return path; };
+        panel->tell = [this](const QString& m) { messages << m; };
+        click("Button5");
+        click("Sauvegarder");
+        ASSERT_EQ(messages.size(), 1);
+        EXPECT_TRUE(messages[0].startsWith("Réglages enregistrés")) << messages[0].toStdString();
+        messages.clear();
+
+        zuna::test::on_modal([](QWidget* d) {
+            qobject_cast<zuna::TC_canal*>(d)->canal()->setValue(3);
+            qobject_cast<QDialog*>(d)->accept();
+        });
+        click("Button3");
+        auto* l3 = child<QSpinBox>(w.get(), "l3");
+        auto* l6 = child<QSpinBox>(w.get(), "l6");
+        l3->setValue(l3->value() + 1);
+        l6->setValue(l6->value() - 1);
+        click("ok");
+        click("Button4");
+        auto* cc5 = child<QSpinBox>(w.get(), "cc5");
+        cc5->setValue(cc5->value() == 6 ? 1 : cc5->value() + 1);
+        click("cc_ok");
+        ASSERT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+
+        std::vector<std::string> compared;
+        panel->confirm = [&](const zuna::settings::Comparison& c) {
+            compared = c.to_write();
+            return true;
+        };
+        const int writes = mech->word_writes();
+        click("Restaurer");
+        EXPECT_EQ(compared, three);
+        EXPECT_EQ(mech->word_writes() - writes, 2 * 3); // three words, each with its checksum word
+        ASSERT_TRUE(panel->last());
+        EXPECT_EQ(panel->last()->kind, zuna::settings::Outcome::Held);
+        EXPECT_EQ(messages.join("|").toStdString().find("3 réglages écrits, tous vérifiés"), 0u)
+            << messages.join("|").toStdString();
+        QString error;
+        const auto file = zuna::settings::load_file(path, panel->family(), &error);
+        ASSERT_TRUE(file) << error.toStdString();
+        EXPECT_EQ(file->image, std::vector<uint8_t>(mech->memory().begin(), mech->memory().end()));
+
+        shell.next_mechanism = [&] {
+            mech = static_cast<zuna::sim::SerialMech*>(setup.plug(setup.family()));
+            mech->memory()[byte] += 1;
+            mech->fix_checksum();
+        };
+        panel->next_plugged = [] { return true; };
+        for (int unit = 2; unit <= 3; ++unit) {
+            messages.clear();
+            click("Suivant");
+            EXPECT_EQ(messages.join("|").toStdString().find("1 réglage écrit, vérifié"), 0u)
+                << unit << ": " << messages.join("|").toStdString();
+            EXPECT_EQ(file->image, std::vector<uint8_t>(mech->memory().begin(), mech->memory().end())) << unit;
+        }
+        QFile log(zuna::settings::log_path(path));
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), 4) << lines.join("|").toStdString(); // the header, one line per unit
+        for (int unit = 1; unit <= 3; ++unit)
+            EXPECT_TRUE(lines[unit].endsWith(";vérifié")) << lines[unit].toStdString();
+    }
+    // The window's bands are the simulated memory's windows: lower..upper per
+    // measurement, an inverted window (an unused channel) no band at all;
+    // the coin is the one last measured.
+    void expect_bands_are_memory(int (*upper_byte)(int c, int k), std::optional<std::vector<int>> coin)
+    {
+        const zuna::settings::BandSet set = w->bands();
+        ASSERT_EQ(int(set.channels.size()), w->channels());
+        for (int c = 1; c <= w->channels(); ++c) {
+            const auto& ch = set.channels[c - 1];
+            EXPECT_EQ(ch.channel, c);
+            bool inverted = false;
+            for (int k = 1; k <= 3; ++k)
+                inverted = inverted || mech->memory()[upper_byte(c, k)] < mech->memory()[upper_byte(c, k) + 1];
+            EXPECT_EQ(ch.enabled, !inverted) << c;
+            for (int k = 1; k <= 3 && !inverted; ++k) {
+                ASSERT_TRUE(ch.windows[k - 1]) << c << "/" << k;
+                EXPECT_EQ(ch.windows[k - 1]->high, mech->memory()[upper_byte(c, k)]) << c << "/" << k;
+                EXPECT_EQ(ch.windows[k - 1]->low, mech->memory()[upper_byte(c, k) + 1]) << c << "/" << k;
+            }
+        }
+        EXPECT_EQ(set.coin, coin);
+
+        // The open view draws the same, read back from its chart: one area
+        // per channel and measurement, the coin's line through its values.
+        zuna::BandView* view = w->view_buttons()->view();
+        ASSERT_NE(view, nullptr);
+        std::map<std::pair<int, int>, std::pair<int, int>> drawn;
+        std::vector<int> line;
+        for (QAbstractSeries* series : view->chart()->series()) {
+            if (auto* a = qobject_cast<QAreaSeries*>(series); a && a->property("channel").isValid())
+                drawn[{a->property("channel").toInt(), a->property("measurement").toInt()}] = {
+                    int(a->lowerSeries()->at(0).y()), int(a->upperSeries()->at(0).y())};
+            if (auto* l = qobject_cast<QLineSeries*>(series); l && l->name() == "Pièce testée")
+                for (const QPointF& pt : l->points())
+                    line.push_back(int(pt.y()));
+        }
+        std::map<std::pair<int, int>, std::pair<int, int>> want;
+        for (const auto& ch : set.channels)
+            for (int k = 0; k < 3 && ch.enabled; ++k)
+                want[{ch.channel, k}] = {ch.windows[k]->low, ch.windows[k]->high};
+        EXPECT_EQ(drawn, want);
+        EXPECT_EQ(line, coin.value_or(std::vector<int>{}));
+    }
     QString text(int c, int col) { return w->cell(c, col)->text(); }
     // Answers the validation dialog about to open: channel, tolerance, OK.
     static void answer_validation(int canal, int toler)
@@ -83,6 +214,8 @@ template <class Window, class Valid, class Teach> struct ChannelWindowRig : C120
     std::unique_ptr<zuna::store::Tables> tables;
     std::unique_ptr<Window> w;
     QStringList messages;
+    QStringList overlap_questions; // asked before a write of windows
+    bool write_overlaps = true;    // the answer given
 };
 
 // Presses "Arrêter" of a window at a chosen point of the mechanism's work:

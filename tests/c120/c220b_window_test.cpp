@@ -126,6 +126,12 @@ TEST_F(C220BWindow, AjustOfChannel16WritesWords24_40_56)
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 }
 
+TEST_F(C220BWindow, SaveChangeThreeRestoreThenCloneTwoMore)
+{
+    save_change_three_restore({"Canal 3/Mesure 2/max", "Canal 3/Mesure 3/min", "Sorties/Canal 5"}, 54);
+    expect_table_is_memory();
+}
+
 TEST_F(C220BWindow, OutputsAreWrittenMinusOne)
 {
     click("Button5");
@@ -205,6 +211,7 @@ TEST_F(C220BWindow, TeachWithoutCoinsTakesNothing)
 
 TEST_F(C220BWindow, TestShowsTheCoinAndLightsItsWindows)
 {
+    click("Graphique"); // open from the start: it follows the read and the test
     click("Button5");
     const auto bd = b::channel_bounds(station.memory_image, 2);
     mech->queue_coin(bd[0], bd[3], bd[5]); // upper, lower, lower: all on a bound
@@ -213,6 +220,8 @@ TEST_F(C220BWindow, TestShowsTheCoinAndLightsItsWindows)
     for (int col = 1; col <= 6; ++col)
         EXPECT_TRUE(c120::highlighted(w->cell(2, col))) << col;
     EXPECT_EQ(station.c120_read_timeout, c120::kTimeoutAfterTest);
+    expect_bands_are_memory([](int c, int k) { return b::upper_index(c, k) - 1; },
+                            std::vector<int>{bd[0], bd[3], bd[5]});
 }
 
 TEST_F(C220BWindow, ModelsRoundTripAndStayInTheirFamily)
@@ -236,6 +245,8 @@ TEST_F(C220BWindow, ModelsRoundTripAndStayInTheirFamily)
         EXPECT_EQ(mem(2 * b::window_address(16, k) + 1), mem(2 * b::window_address(3, k) + 1)) << k;
     }
     EXPECT_TRUE(mech->checksum_holds());
+    EXPECT_EQ(overlap_questions, QStringList{"Les canaux 3 et 16 se recouvrent : une même pièce serait acceptée par "
+                                             "les deux. Écrire quand même ?"});
 
     // Only C22B models in this window, only C120 models in the C120 window.
     store::ModelRecord c120_model;

@@ -9,6 +9,7 @@
 #include <QSpinBox>
 #include <cstdio>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,11 +17,15 @@
 #include "app/windows.h"
 #include "c120/c120_link.h"
 #include "c120/c120_memory.h"
+#include "c120/c120_settings.h"
 #include "c120/c220b.h"
 #include "c120/c220b_link.h"
 #include "c120/c_120.h"
 #include "c120/calibrate.h"
 #include "link/timing.h"
+#include "settings/settings.h"
+#include "sim/c120_mech.h"
+#include "sim/c220b_mech.h"
 #include "tests/c120/c120_fixture.h"
 #include "tests/common/counting_port.h"
 #include "tests/common/recording_port.h"
@@ -296,6 +301,109 @@ TEST_F(C120Line, LinkClose)
 {
     c120::close_link(station);
     EXPECT_TOKENS(take_tokens(), (Tokens{"61", "close/4", "R", "read 127", "R", "63"}));
+}
+
+// --- Restores: only the words of changed settings are written ----------------
+
+// Three settings in three words changed in the mechanism's memory after a
+// save; a dry run writes nothing, the restore writes those three words (and
+// the checksum word with each) and leaves the memory as the file holds it.
+struct RestoreRow {
+    const char* family;
+    std::unique_ptr<settings::Family> (*make)();
+    std::vector<std::pair<int, uint8_t>> bytes; // memory byte, new value
+    std::vector<std::string> names;             // in the order the window shows them
+    std::set<int> words;                        // word addresses the restore may write
+};
+
+const RestoreRow kRestoreRows[] = {
+    {"c120", c120::make_c120_settings, {{22, 90}, {77, 3}, {169, 32}},
+     {"Canal 2/Mesure 1/max", "Canal 5/Mesure 3/min", "Sorties/Canal 4"}, {11, 38, 84}},
+    {"c220b", c120::make_c220b_settings, {{112, 77}, {51, 250}, {242, 5}},
+     {"Canal 1/Mesure 2/min", "Canal 16/Mesure 3/max", "Sorties/Canal 7"}, {25, 56, 121}},
+};
+
+struct RestoreLine : C120Line {
+    explicit RestoreLine(const char* faults = "") : C120Line(faults) {}
+    Tokens family_tokens(const char* family)
+    {
+        if (std::string(family) == "c120")
+            return take_tokens();
+        Tokens t = replies_as_r(tokens(rec.events, {0x70, 0x71, station.delay.c220b + 1, d + 1, 1}));
+        rec.events.clear();
+        return t;
+    }
+    // Word addresses of the write commands (the checksum word apart).
+    static std::set<int> written(const Tokens& t)
+    {
+        std::set<int> out;
+        for (const std::string& x : t)
+            if (x.rfind("write ", 0) == 0 && std::stoi(x.substr(6)) != c120::kChecksumWord)
+                out.insert(std::stoi(x.substr(6)));
+        return out;
+    }
+};
+struct PowerCutRestoreLine : RestoreLine {
+    PowerCutRestoreLine() : RestoreLine("power-cut=3") {}
+};
+
+TEST_F(RestoreLine, OnlyTheChangedWordsAreWrittenAndTheMechanismEndsAsTheFile)
+{
+    for (const RestoreRow& r : kRestoreRows) {
+        SCOPED_TRACE(r.family);
+        mech = static_cast<sim::SerialMech*>(setup.plug(r.family));
+        auto f = r.make();
+        settings::Snapshot file;
+        ASSERT_EQ(f->read(station, nullptr, file), "");
+        ASSERT_EQ(settings::check(*f, file), "");
+        EXPECT_EQ(file.image, std::vector<uint8_t>(mech->memory().begin(), mech->memory().end()));
+        for (const auto& [byte, value] : r.bytes)
+            mech->memory()[byte] = value;
+        mech->fix_checksum();
+
+        rec.events.clear();
+        settings::Outcome dry = settings::restore(station, *f, file, true, nullptr);
+        EXPECT_EQ(dry.before.to_write(), r.names);
+        EXPECT_EQ(dry.not_written, r.names);
+        EXPECT_TRUE(written(family_tokens(r.family)).empty());
+
+        settings::Outcome o = settings::restore(station, *f, file, false, nullptr);
+        EXPECT_EQ(o.kind, settings::Outcome::Held) << o.message();
+        EXPECT_EQ(o.before.to_write(), r.names);
+        EXPECT_EQ(o.written, r.names);
+        EXPECT_EQ(written(family_tokens(r.family)), r.words);
+        EXPECT_EQ(std::vector<uint8_t>(mech->memory().begin(), mech->memory().end()), file.image);
+        EXPECT_TRUE(mech->checksum_holds());
+
+        settings::Snapshot again;
+        ASSERT_EQ(f->read(station, nullptr, again), "");
+        for (const settings::Row& row : settings::compare(*f, again, file).rows)
+            EXPECT_FALSE(row.differs()) << row.name;
+    }
+}
+
+// The mechanism loses power at the second word's write: the first word's
+// settings are written and verified, the others are not, nothing more is claimed.
+TEST_F(PowerCutRestoreLine, WhatWasVerifiedIsListedAndTheRestIsNot)
+{
+    for (const RestoreRow& r : kRestoreRows) {
+        SCOPED_TRACE(r.family);
+        mech = static_cast<sim::SerialMech*>(setup.plug(r.family));
+        auto f = r.make();
+        settings::Snapshot file;
+        ASSERT_EQ(f->read(station, nullptr, file), "");
+        for (const auto& [byte, value] : r.bytes)
+            mech->memory()[byte] = value;
+        mech->fix_checksum();
+        const settings::Outcome o = settings::restore(station, *f, file, false, nullptr);
+        EXPECT_EQ(o.kind, settings::Outcome::NoAnswer);
+        EXPECT_FALSE(mech->powered());
+        EXPECT_EQ(o.written, std::vector<std::string>{r.names[0]});
+        EXPECT_EQ(o.not_written, std::vector<std::string>(r.names.begin() + 1, r.names.end()));
+        EXPECT_NE(o.message().find("Écrits et vérifiés"), std::string::npos) << o.message();
+        EXPECT_EQ(o.message().find("tous vérifiés"), std::string::npos) << o.message();
+        EXPECT_EQ(bench().mask_depth(), 0);
+    }
 }
 
 // --- Silent line: time-outs and listening windows are read counts -------------

@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "ui/c_canal.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 #include "app/windows.h"
 #include "c120/c120_memory.h"
@@ -120,6 +121,12 @@ TEST_F(C120Window, AjustWritesTheThreeWindowsAndTheChecksum)
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 }
 
+TEST_F(C120Window, SaveChangeThreeRestoreThenCloneTwoMore)
+{
+    save_change_three_restore({"Canal 3/Mesure 2/max", "Canal 3/Mesure 3/min", "Sorties/Canal 5"}, 48);
+    expect_table_is_memory();
+}
+
 TEST_F(C120Window, SortiesWritesWords83To89WithTheMasks)
 {
     click("Button5");
@@ -168,6 +175,46 @@ TEST_F(C120Window, TeachThreeCoinsThenValidateWritesTheWidenedWindows)
     EXPECT_EQ(mem_word_second(38), 193);
     EXPECT_TRUE(mech->checksum_holds());
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+}
+
+// Through the window: the view follows the teach's coins and the window the
+// validation proposes; a validation that would overlap channel 1 asks, and
+// refused it writes nothing.
+TEST_F(C120Window, TeachIsDrawnAndItsValidationAsksBeforeAnOverlap)
+{
+    click("Button5");
+    const auto b1 = channel_bounds(station.memory_image, 1);
+    const std::vector<int> mid = {(b1[0] + b1[1]) / 2, (b1[2] + b1[3]) / 2, (b1[4] + b1[5]) / 2};
+    write_overlaps = false;
+    const int writes = mech->word_writes();
+    settings::BandSet during;
+    test::with_modal(
+        [&](QWidget* d) {
+            auto* cal = qobject_cast<Tcalibrate*>(d);
+            ASSERT_NE(cal, nullptr);
+            child<QSpinBox>(cal, "nb_piece")->setValue(2);
+            for (int i = 0; i < 2; ++i)
+                mech->queue_coin(uint8_t(mid[0]), uint8_t(mid[1]), uint8_t(mid[2]));
+            cal->BitBtn1Click();
+            on_modal([&](QWidget* v) {
+                child<QSpinBox>(v, "canal")->setValue(12);
+                child<QSpinBox>(v, "toler")->setValue(3);
+                during = w->bands();
+                child<QPushButton>(v, "BitBtn1")->click();
+                qobject_cast<QDialog*>(v)->reject();
+            });
+            cal->okClick();
+        },
+        [&] { click("Button1"); });
+    EXPECT_EQ(during.samples, (std::vector<std::vector<int>>{mid, mid}));
+    ASSERT_TRUE(during.proposed);
+    EXPECT_EQ(during.proposed_channel, 12);
+    EXPECT_EQ((*during.proposed)[0].low, mid[0] - 3);
+    EXPECT_EQ((*during.proposed)[2].high, mid[2] + 3);
+    EXPECT_EQ(overlap_questions, QStringList{"Les canaux 1 et 12 se recouvrent : une même pièce serait acceptée par "
+                                             "les deux. Écrire quand même ?"});
+    EXPECT_EQ(mech->word_writes(), writes);
+    EXPECT_TRUE(w->bands().samples.empty()); // the teach is over
 }
 
 TEST_F(C120Window, TeachWithoutCoinsEndsAndChangesNothing)
@@ -247,6 +294,18 @@ TEST_F(C120Window, ModelStoredFromOneChannelLoadsIntoAnother)
         EXPECT_EQ(text(12, 2 * k - 1), text(2, 2 * k - 1));
     }
     EXPECT_TRUE(mech->checksum_holds());
+    // The same windows as channel 2's: asked first, and a refusal writes nothing.
+    EXPECT_EQ(overlap_questions, QStringList{"Les canaux 2 et 12 se recouvrent : une même pièce serait acceptée par "
+                                             "les deux. Écrire quand même ?"});
+    write_overlaps = false;
+    const size_t commands = mech->commands().size();
+    on_modal([](QWidget* browser) { qobject_cast<QDialog*>(browser)->accept(); });
+    click("Button7");
+    child<QSpinBox>(w.get(), "canal_v")->setValue(11);
+    child<QPushButton>(w.get(), "BitBtn3")->click();
+    EXPECT_EQ(overlap_questions.size(), 2);
+    EXPECT_EQ(mech->commands().size(), commands);
+    EXPECT_EQ(text(11, 1), "0");
 }
 
 TEST_F(C120Window, ChecksumRepairLeavesAMemoryWhoseChecksumHolds)
@@ -261,6 +320,7 @@ TEST_F(C120Window, ChecksumRepairLeavesAMemoryWhoseChecksumHolds)
 
 TEST_F(C120Window, TestLightsTheWindowsTheCoinFallsInto)
 {
+    click("Graphique"); // open from the start: it follows the read and the test
     click("Button5");
     // On the lower bound of channel 1 parameter 1, the upper bound of its
     // parameter 2, inside its parameter 3.
@@ -272,12 +332,15 @@ TEST_F(C120Window, TestLightsTheWindowsTheCoinFallsInto)
         EXPECT_TRUE(highlighted(w->cell(1, col))) << col;
     EXPECT_FALSE(highlighted(w->cell(6, 1))); // the token's channel is far away
     EXPECT_EQ(station.c120_read_timeout, kTimeoutAfterTest);
+    expect_bands_are_memory([](int c, int k) { return upper_index(c, k) - 1; },
+                            std::vector<int>{b[1], b[2], (b[4] + b[5]) / 2});
 
     // No coin: nothing shown as measured, nothing lit.
     mech->set_coins(false);
     click("Button2");
     EXPECT_EQ(child<QLabel>(w.get(), "t1")->text(), "-");
     EXPECT_FALSE(highlighted(w->cell(1, 1)));
+    EXPECT_FALSE(w->bands().coin);
 }
 
 TEST_F(C120Window, WritesWaitForAWholeRead)
@@ -458,11 +521,39 @@ TEST_F(C120Window, ArreterEndsAtTheNextSafePointAndClaimsNothingUnwritten)
 TEST_F(C120Window, DISABLED_Screenshots)
 {
     const QString dir = qEnvironmentVariable("ZUNA_SHOT_DIR", ".");
+    for (int k = 0; k < 3; ++k) { // channel 7 overlaps channel 1
+        mech->memory()[20 + 12 + 24 * k] = uint8_t(mech->memory()[20 + 24 * k] + 4);
+        mech->memory()[21 + 12 + 24 * k] = uint8_t(mech->memory()[21 + 24 * k] + 4);
+    }
+    mech->fix_checksum();
     click("Button5");
     mech->queue_coin(96, 142, 60);
     click("Button2");
     w->adjustSize();
     EXPECT_TRUE(w->grab().save(dir + "/c120.png"));
+    click("Graphique");
+    w->view_buttons()->view()->resize(900, 520);
+    EXPECT_TRUE(w->view_buttons()->view()->grab().save(dir + "/c120_bandes.png"));
+    w->view_buttons()->choose_sheet_file = [&] { return dir + "/c120_fiche.pdf"; };
+    w->view_buttons()->tell = [](const QString&) {};
+    click("Fiche");
+    // The comparison before a restore, two settings changed since the save.
+    SettingsPanel* panel = w->settings_panel();
+    panel->choose_file = [&](bool) { return dir + "/c120.zuna.json"; };
+    panel->tell = [](const QString&) {};
+    click("Sauvegarder");
+    mech->memory()[22] += 3;
+    mech->memory()[169] = 32;
+    mech->fix_checksum();
+    panel->confirm = [&](const settings::Comparison& c) {
+        on_modal([&](QWidget* d) {
+            d->resize(560, 640);
+            EXPECT_TRUE(d->grab().save(dir + "/c120_comparaison.png"));
+            qobject_cast<QDialog*>(d)->reject();
+        });
+        return show_comparison(w.get(), "Comparaison - C120", c);
+    };
+    click("Restaurer");
     auto* cal = shell.dialog<Tcalibrate>();
     cal->show();
     child<QSpinBox>(cal, "nb_piece")->setValue(3);

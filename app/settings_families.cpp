@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "alberici/al3_settings.h"
+#include "c120/c120_settings.h"
 #include "c220/c220_settings.h"
 #include "nri/g136_settings.h"
 #include "nri/g13_settings.h"
@@ -19,6 +20,8 @@ struct Entry {
 const std::vector<Entry>& entries()
 {
     static const std::vector<Entry> e = {
+        {"c120", c120::make_c120_settings},
+        {"c220b", c120::make_c220b_settings},
         {"c220", c220::make_c220_settings},
         {"g13", nri::make_g13_settings},
         {"g136", nri::make_g136_settings},

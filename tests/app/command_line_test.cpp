@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <sys/wait.h>
+
+#include "tests/common/sigrok.h"
 
 namespace {
 struct Result {
@@ -98,4 +101,41 @@ TEST(CommandLine, SettingsFilesWithoutAWindow)
     EXPECT_NE(log.out.find("date;heure;famille;identité;réglages écrits;résultat\n"), std::string::npos) << log.out;
     EXPECT_NE(log.out.find(";RM3;;3;vérifié\n"), std::string::npos) << log.out;
     EXPECT_NE(log.out.find(";RM3;;0;sans réponse\n"), std::string::npos) << log.out;
+}
+
+// What reaches the line, decoded by sigrok: a dry run writes nothing, a
+// restore writes the changed word and the checksum word and nothing else.
+TEST(CommandLine, DryRunWritesNothingOnTheLineAndARestoreOnlyTheChangedWord)
+{
+    if (!zuna::test::have_sigrok())
+        GTEST_SKIP() << "sigrok-cli not installed";
+    const std::string dir = "/tmp/zuna-cli-trace";
+    ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir).c_str()), 0);
+    const std::string bench = "--simulate --data-dir " + dir + " ";
+    ASSERT_EQ(run(bench + "--save " + dir + "/c120.zuna.json --family c120").code, 0);
+    const std::string edit = "python3 -c \"import json; d=json.load(open('" + dir + "/c120.zuna.json'));"
+                             "d['reglages']['Canal 2']['Mesure 1']['max']-=3; d.pop('image');"
+                             "json.dump(d,open('" + dir + "/ref.zuna.json','w'))\"";
+    ASSERT_EQ(std::system(edit.c_str()), 0);
+    // Word write commands: 0x7A, address, two bytes, their sum.
+    auto written_words = [](const std::string& vcd) {
+        const std::vector<int> b = zuna::test::sigrok_bytes(QString::fromStdString(vcd), "uart:rx=D0:baudrate=7194", "rx-data");
+        std::vector<int> words;
+        for (size_t i = 0; i + 4 < b.size(); ++i)
+            if (b[i] == 0x7A && ((0x7A + b[i + 1] + b[i + 2] + b[i + 3]) & 0xFF) == b[i + 4])
+                words.push_back(b[i + 1]);
+        return std::make_pair(words, b.size());
+    };
+    const Result dry = run(bench + "--restore " + dir + "/ref.zuna.json --dry-run --trace " + dir + "/dry.vcd");
+    EXPECT_EQ(dry.code, 1) << dry.out;
+    const auto [none, dry_bytes] = written_words(dir + "/dry.vcd");
+    EXPECT_GT(dry_bytes, 128u * 4); // the whole read is on the trace
+    EXPECT_TRUE(none.empty());
+    const Result restore = run(bench + "--restore " + dir + "/ref.zuna.json --trace " + dir + "/restore.vcd");
+    EXPECT_EQ(restore.code, 0) << restore.out;
+    auto [words, bytes] = written_words(dir + "/restore.vcd");
+    std::sort(words.begin(), words.end());
+    words.erase(std::unique(words.begin(), words.end()), words.end());
+    ASSERT_EQ(words.size(), 2u) << restore.out;
+    EXPECT_EQ(words.back(), 127); // the checksum word
 }

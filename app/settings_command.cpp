@@ -49,7 +49,10 @@ std::optional<Plan> plan(const Options& opt)
             return std::nullopt;
         }
         if (!opt.family.empty() && opt.family != p.name) {
-            say(opt.restore_file + " est un fichier de " + p.name + ", pas de " + opt.family + ".");
+            const auto file_family = make_settings_family(p.name);
+            const auto asked = make_settings_family(opt.family);
+            say(opt.restore_file + " est un fichier de " + (file_family ? file_family->title() : p.name) +
+                ", pas de " + (asked ? asked->title() : opt.family) + ". Rien n'est écrit.");
             return std::nullopt;
         }
     }

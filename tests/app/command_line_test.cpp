@@ -75,7 +75,8 @@ TEST(CommandLine, SettingsFilesWithoutAWindow)
         "r['Canal 1']['HFL']['max']+=10; r['Canal 2']['Sortie']=3; r['Canal 4']['LF']['min']-=10;"
         "json.dump(d,open('" + dir + "/ref.zuna.json','w'));"
         "r['Canal 7']=r['Canal 1']; json.dump(d,open('" + dir + "/canal7.zuna.json','w'));"
-        "del r['Canal 7']; d['famille']='C120'; json.dump(d,open('" + dir + "/autre.zuna.json','w'))\"";
+        "del r['Canal 7']; d['famille']='C120'; json.dump(d,open('" + dir + "/autre.zuna.json','w'));"
+        "d['famille']='XYZ'; json.dump(d,open('" + dir + "/inconnu.zuna.json','w'))\"";
     ASSERT_EQ(std::system(edit.c_str()), 0);
     ASSERT_EQ(std::system(("printf '{\"format\": 1, ' > " + dir + "/casse.zuna.json").c_str()), 0);
     struct Case { std::string args; int code; std::vector<std::string> words; } cases[] = {
@@ -85,7 +86,8 @@ TEST(CommandLine, SettingsFilesWithoutAWindow)
         {"--restore " + dir + "/ref.zuna.json --sim-fault=silent", 1, {"ne répond pas"}},
         {"--restore " + dir + "/rm3.zuna.json --dry-run", 0, {"Le monnayeur a déjà tous les réglages du fichier."}},
         {"--restore " + dir + "/canal7.zuna.json", 2, {"« Canal 7/HFL/max » n'existe pas sur un SECI RM3", "Rien n'est écrit"}},
-        {"--restore " + dir + "/autre.zuna.json --family rm3", 2, {"n'est pas un fichier de réglages d'une famille connue"}},
+        {"--restore " + dir + "/autre.zuna.json --family rm3", 2, {"est un fichier de C120, pas de SECI RM3"}},
+        {"--restore " + dir + "/inconnu.zuna.json", 2, {"n'est pas un fichier de réglages d'une famille connue (« XYZ »)"}},
         {"--restore " + dir + "/casse.zuna.json", 2, {"n'est pas un fichier de réglages"}},
         {"--restore " + dir + "/absent.zuna.json", 2, {"introuvable"}},
         {"--save /nonexistent-dir/x.zuna.json --family rm4", 1, {"Impossible d'écrire /nonexistent-dir/x.zuna.json"}},

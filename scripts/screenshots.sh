@@ -4,7 +4,8 @@
 # dialogs, the C220B window, the SECI RM3 and RM4 windows with their
 # calibrations, the C220 window (after a read, in outputs mode) and its
 # calibration, the AL3 window with its help, and the model browser's delete
-# question. The picture code lives with the window tests, disabled there so
+# question, and the C120 band view, comparison table and settings sheet
+# (PDF). The picture code lives with the window tests, disabled there so
 # that the test run counts tests only. The G13.6000 pictures are made as
 # nri/README.md says.
 set -euo pipefail

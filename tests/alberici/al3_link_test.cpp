@@ -14,6 +14,7 @@
 #include "link/rounding.h"
 #include "sim/al3_mech.h"
 #include "sim/catalogue.h"
+#include "tests/common/settings_rows.h"
 #include "tests/common/recording_port.h"
 #include "ui/settings_file.h"
 
@@ -575,27 +576,11 @@ TEST(Al3Bench, SettingsFilesOfAnotherShapeAreRefused)
             r.insert(channel, c);
         };
     };
-    struct Row {
-        const char* what;
-        std::function<void(QJsonObject&)> edit; // on "reglages"
-        const char* names;
-    };
-    const std::vector<Row> rows = {
+    test::expect_file_rows(family, root, {
         {"as read", [](QJsonObject&) {}, nullptr},
         {"a thirteenth channel", set("Canal 13", "Paramètre 1", 10), "Canal 13/Paramètre 1"},
         {"output 7", set("Canal 3", "Sortie", 7), "Canal 3/Sortie"},
         {"selection 2", set("Canal 1", "Validé", 2), "Canal 1/Validé"},
         {"type 0", [](QJsonObject& r) { r.insert("Type", 0); }, "Type"},
-    };
-    for (const Row& r : rows) {
-        QJsonObject doc = root;
-        QJsonObject values = doc.value("reglages").toObject();
-        r.edit(values);
-        doc.insert("reglages", values);
-        std::string error;
-        const auto s = settings::from_json(family, QJsonDocument(doc).toJson(), &error);
-        EXPECT_EQ(bool(s), r.names == nullptr) << r.what << ": " << error;
-        if (r.names)
-            EXPECT_NE(error.find(std::string("« ") + r.names + " »"), std::string::npos) << r.what << ": " << error;
-    }
+    });
 }

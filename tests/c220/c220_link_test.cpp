@@ -16,6 +16,7 @@
 #include "link/module.h"
 #include "sim/c220_mech.h"
 #include "sim/catalogue.h"
+#include "tests/common/settings_rows.h"
 #include "tests/common/counting_port.h"
 #include "tests/common/recording_port.h"
 #include "ui/settings_file.h"
@@ -517,12 +518,7 @@ TEST(C220Bench, SettingsFilesOfAnotherShapeAreRefused)
     settings::Snapshot snap;
     ASSERT_EQ(family.read(rig.station, nullptr, snap), "");
     const QJsonObject root = QJsonDocument::fromJson(settings::to_json(family, snap)).object();
-    struct Row {
-        const char* what;
-        std::function<void(QJsonObject&)> edit; // on "reglages"
-        const char* names;
-    };
-    const std::vector<Row> rows = {
+    test::expect_file_rows(family, root, {
         {"as read", [](QJsonObject&) {}, nullptr},
         {"a ninth channel",
          [](QJsonObject& r) { r.insert("Canal 9", QJsonObject{{"Bas 1", 10}}); }, "Canal 9/Bas 1"},
@@ -541,16 +537,5 @@ TEST(C220Bench, SettingsFilesOfAnotherShapeAreRefused)
          },
          "Canal 1/Bas 1"},
         {"no checksum", [](QJsonObject& r) { r.remove("Somme de contrôle"); }, "Somme de contrôle"},
-    };
-    for (const Row& r : rows) {
-        QJsonObject doc = root;
-        QJsonObject values = doc.value("reglages").toObject();
-        r.edit(values);
-        doc.insert("reglages", values);
-        std::string error;
-        const auto s = settings::from_json(family, QJsonDocument(doc).toJson(), &error);
-        EXPECT_EQ(bool(s), r.names == nullptr) << r.what << ": " << error;
-        if (r.names)
-            EXPECT_NE(error.find(std::string("« ") + r.names + " »"), std::string::npos) << r.what << ": " << error;
-    }
+    });
 }

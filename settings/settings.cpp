@@ -198,8 +198,10 @@ std::string Outcome::message() const
         out += "\nÉcrits et vérifiés :" + join_names(written);
     if (!failed.empty())
         out += "\nNe tiennent pas la valeur du fichier :" + join_names(failed);
+    // A unit the mechanism stopped answering during may have been written:
+    // nothing read it back, so it is said as neither written nor verified.
     if (!not_written.empty() && !(kind == Stopped && written.empty() && failed.empty()))
-        out += "\nNon écrits :" + join_names(not_written);
+        out += (kind == NoAnswer ? "\nNon écrits ou non vérifiés :" : "\nNon écrits :") + join_names(not_written);
     return out;
 }
 

@@ -196,6 +196,7 @@ bool show_comparison(QWidget* parent, const QString& title, const settings::Comp
     table->setColumnCount(4);
     table->setHorizontalHeaderLabels({"Réglage", "Monnayeur", "Fichier", ""});
     table->verticalHeader()->setVisible(false);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionMode(QAbstractItemView::NoSelection);
     int row = 0;

@@ -163,7 +163,7 @@ TEST(SettingsRestore, WritesOnlyWhatDiffersAndClaimsOnlyWhatHolds)
         {"all held", 1 << 30, "", false, settings::Outcome::Held, 3, 0, 0, "3 réglages écrits, tous vérifiés"},
         {"one not held", 1 << 30, "Sorties/Canal 4", false, settings::Outcome::NotHeld, 2, 1, 0,
          "Ne tiennent pas la valeur du fichier :\n  Sorties/Canal 4"},
-        {"silent after one write", 1, "", false, settings::Outcome::NoAnswer, 1, 0, 2, "Non écrits :"},
+        {"silent after one write", 1, "", false, settings::Outcome::NoAnswer, 1, 0, 2, "Non écrits ou non vérifiés :"},
         {"dry run", 1 << 30, "", true, settings::Outcome::Held, 0, 0, 3, "3 réglages à écrire (essai"},
     };
     for (const Case& c : cases) {

@@ -8,23 +8,13 @@
 #include "link/module.h"
 #include "link/timing.h"
 #include "link/trace_port.h"
+#include "tests/common/shell_output.h"
 #include "sim/catalogue.h"
 
 using namespace zuna;
 
 namespace {
-std::string run(const std::string& cmd)
-{
-    std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        pclose(p);
-    }
-    return out;
-}
+std::string run(const std::string& cmd) { return test::shell_output(cmd); }
 
 bool have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
 

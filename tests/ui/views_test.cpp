@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tests/common/shell_output.h"
 #include "tests/common/counting_port.h"
 #include "tests/common/fake_family.h"
 #include "ui/band_view.h"
@@ -28,18 +29,7 @@ using settings::Band;
 
 namespace {
 
-std::string run(const std::string& cmd)
-{
-    std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        pclose(p);
-    }
-    return out;
-}
+std::string run(const std::string& cmd) { return test::shell_output(cmd); }
 
 settings::BandSet three_channels()
 {

@@ -110,9 +110,9 @@ std::optional<Record> record_of(const settings::Snapshot& s, int n)
     return r;
 }
 
-std::vector<settings::Spec> Al3Settings::specs() const
+std::vector<settings::Setting> Al3Settings::all_settings() const
 {
-    std::vector<settings::Spec> out;
+    std::vector<settings::Setting> out;
     for (int n = 1; n <= kChannels; ++n) {
         for (int k = 1; k <= 6; ++k)
             out.push_back({parameter_name(n, k), 0, 255});

@@ -33,7 +33,7 @@ class Al3Settings : public settings::Family {
 public:
     std::string code() const override { return "ALB3"; }
     std::string title() const override { return "Alberici AL3"; }
-    std::vector<settings::Spec> specs() const override;
+    std::vector<settings::Setting> all_settings() const override;
     std::string read(Station& s, Progress* p, settings::Snapshot& out) override;
     settings::WriteReport write(Station& s, const settings::Snapshot& target, const std::vector<std::string>& changed,
                                 Progress* p) override;

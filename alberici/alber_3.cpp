@@ -193,10 +193,7 @@ void Talber_3::build()
     for (QPushButton* b : {settings_->save_button(), settings_->restore_button(), settings_->next_button()})
         connect(b, &QPushButton::clicked, this, settings_->after_write);
     views_ = new ViewButtons(shell_, this, [this] { return bands(); }, [this] { return sheet(); });
-    auto* files = new QHBoxLayout;
-    settings_->add_to(files);
-    views_->add_to(files);
-    files->addStretch();
+    auto* files = zuna::file_row(settings_, views_);
     top->addLayout(files);
     top->addLayout(status);
     build_panels(this);

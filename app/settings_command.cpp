@@ -7,11 +7,9 @@
 #include <memory>
 
 #include "app/settings_families.h"
-#include "link/hardware_port.h"
+#include "app/station_main.h"
 #include "link/module.h"
 #include "link/sys_text.h"
-#include "link/trace_port.h"
-#include "sim/catalogue.h"
 #include "ui/settings_file.h"
 
 namespace zuna {
@@ -80,39 +78,20 @@ int run_settings_command(const Options& opt)
     if (!p)
         return 2;
 
-    std::unique_ptr<sim::SimSetup> bench;
-    std::unique_ptr<Port> hardware;
-    Port* port = nullptr;
-    if (opt.simulate) {
-        sim::Faults faults;
-        sim::parse_faults(opt.sim_faults, faults, nullptr);
-        bench = std::make_unique<sim::SimSetup>(opt.sim_speed, faults, "");
+    StationPort opened = open_station_port(opt, [](const std::string& m) { say(m); });
+    if (!opened.port) {
+        say(opened.error);
+        return 1;
+    }
+    if (opened.bench) {
         if (!opt.data_dir.empty())
-            if (const std::string w = bench->attach_module_file(opt.data_dir + "/module-simule.bin"); !w.empty())
+            if (const std::string w = opened.bench->attach_module_file(opt.data_dir + "/module-simule.bin"); !w.empty())
                 say(w);
-        bench->fix_family(opt.sim_family.empty() ? p->name : opt.sim_family);
-        if (opt.sim_pace_real)
-            bench->pace_real_time();
-        port = &bench->bench();
-    } else {
-        try {
-            hardware = open_hardware_port(opt.port, [](const std::string& m) { say(m); });
-        } catch (const PortError& e) {
-            say(std::string(e.what()) + "\nDiagnostic détaillé : zuna07 --check-port " + opt.port);
-            return 1;
-        }
-        port = hardware.get();
+        // The family's mechanism stays plugged for the run, as --simulate=FAMILY does.
+        if (opt.sim_family.empty())
+            opened.bench->fix_family(p->name);
     }
-    std::unique_ptr<TracePort> trace;
-    if (!opt.trace.empty()) {
-        try {
-            trace = std::make_unique<TracePort>(*port, opt.trace);
-        } catch (const std::exception& e) {
-            say(e.what());
-            return 1;
-        }
-        port = trace.get();
-    }
+    Port* port = opened.port;
 
     Station s(*port);
     s.c120_read_timeout = kC120ReadTimeout;

@@ -64,63 +64,72 @@ bool install_french(QApplication& app)
     return true;
 }
 
+StationPort open_station_port(const Options& opt, RealtimeGuard::Notice notice)
+{
+    StationPort out;
+    if (opt.simulate) {
+        sim::Faults faults;
+        sim::parse_faults(opt.sim_faults, faults, nullptr);
+        out.bench = std::make_unique<sim::SimSetup>(opt.sim_speed, faults, "");
+        if (!opt.sim_family.empty())
+            out.bench->fix_family(opt.sim_family);
+        if (opt.sim_pace_real)
+            out.bench->pace_real_time();
+        out.port = &out.bench->bench();
+    } else {
+        try {
+            out.hardware = open_hardware_port(opt.port, std::move(notice));
+        } catch (const PortError& e) {
+            out.error = std::string(e.what()) +
+                        "\nDiagnostic détaillé, une ligne par vérification : zuna07 --check-port " + opt.port;
+            out.hardware_failed = true;
+            return out;
+        }
+        out.port = out.hardware.get();
+    }
+    if (!opt.trace.empty()) {
+        try {
+            out.trace = std::make_unique<TracePort>(*out.port, opt.trace);
+        } catch (const std::exception& e) {
+            out.error = e.what();
+            out.port = nullptr;
+            return out;
+        }
+        out.port = out.trace.get();
+    }
+    return out;
+}
+
 int run_station(QApplication& app, const Options& opt, StationSettings settings)
 {
     // The data folder is needed before the port: the simulated module keeps its memory there.
     if (!opt.data_dir.empty())
         settings.data_dir = QString::fromStdString(opt.data_dir);
 
-    std::unique_ptr<sim::SimSetup> bench;
-    std::unique_ptr<Port> hardware;
-    Port* port = nullptr;
     QStringList notices;
-    if (opt.simulate) {
-        sim::Faults faults;
-        sim::parse_faults(opt.sim_faults, faults, nullptr);
-        bench = std::make_unique<sim::SimSetup>(opt.sim_speed, faults, "");
-        if (!opt.sim_family.empty())
-            bench->fix_family(opt.sim_family);
-        if (opt.sim_pace_real)
-            bench->pace_real_time();
-        port = &bench->bench();
-    } else {
-        try {
-            // The realtime guard speaks during a transfer: show its word once the transfer is over.
-            hardware = open_hardware_port(opt.port, [](const std::string& m) {
-                const QString text = QString::fromStdString(m);
-                // Said from the transfer thread: the box is shown by the window's thread.
-                QMetaObject::invokeMethod(
-                    qApp, [text] { QMessageBox::warning(nullptr, "ZUNA 07", text); }, Qt::QueuedConnection);
-            });
-        } catch (const PortError& e) {
-            const std::string text =
-                std::string(e.what()) + "\nDiagnostic détaillé, une ligne par vérification : zuna07 --check-port " +
-                opt.port;
-            std::fprintf(stderr, "zuna07 : %s\n", text.c_str());
-            // Started from a desktop there is no terminal to read: say it in a box too.
-            if (QGuiApplication::platformName() != "offscreen" && QGuiApplication::platformName() != "minimal")
-                QMessageBox::critical(nullptr, "ZUNA 07", QString::fromStdString(text));
-            return 1;
-        }
-        port = hardware.get();
+    // The realtime guard speaks during a transfer: show its word once the transfer is over.
+    StationPort opened = open_station_port(opt, [](const std::string& m) {
+        const QString text = QString::fromStdString(m);
+        // Said from the transfer thread: the box is shown by the window's thread.
+        QMetaObject::invokeMethod(
+            qApp, [text] { QMessageBox::warning(nullptr, "ZUNA 07", text); }, Qt::QueuedConnection);
+    });
+    if (!opened.port) {
+        std::fprintf(stderr, "zuna07 : %s\n", opened.error.c_str());
+        // Started from a desktop there is no terminal to read: say it in a box too.
+        if (opened.hardware_failed && QGuiApplication::platformName() != "offscreen" &&
+            QGuiApplication::platformName() != "minimal")
+            QMessageBox::critical(nullptr, "ZUNA 07", QString::fromStdString(opened.error));
+        return 1;
     }
-
-    std::unique_ptr<TracePort> trace;
-    if (!opt.trace.empty()) {
-        try {
-            trace = std::make_unique<TracePort>(*port, opt.trace);
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "zuna07 : %s\n", e.what());
-            return 1;
-        }
-        port = trace.get();
-    }
+    std::unique_ptr<sim::SimSetup>& bench = opened.bench;
+    Port* port = opened.port;
 
     quit_on_signals(app);
     Station station(*port);
     Shell shell(station);
     shell.simulated = opt.simulate;
-    if (auto* ppdev = dynamic_cast<PpdevPort*>(hardware.get()))
+    if (auto* ppdev = dynamic_cast<PpdevPort*>(opened.hardware.get()))
         shell.port_problem = [ppdev] { return ppdev->take_error(); };
     TForm1 form(shell, settings);
     if (bench) {

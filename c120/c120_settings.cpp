@@ -103,9 +103,9 @@ public:
     std::string code() const override { return map_.code; }
     std::string title() const override { return map_.title; }
 
-    std::vector<settings::Spec> specs() const override
+    std::vector<settings::Setting> all_settings() const override
     {
-        std::vector<settings::Spec> out;
+        std::vector<settings::Setting> out;
         for (const Field& f : fields_)
             out.push_back({f.name, f.min, f.max, f.writable});
         return out;

@@ -104,10 +104,7 @@ ChannelWindow::ChannelWindow(Shell& shell, const ChannelWindowLook& look, const 
         });
     views_ = new ViewButtons(shell, this, [this] { return bands(); }, [this] { return sheet(); });
     ask_overlap = default_overlap_ask(this);
-    auto* file_row = new QHBoxLayout;
-    settings_->add_to(file_row);
-    views_->add_to(file_row);
-    file_row->addStretch();
+    auto* file_row = zuna::file_row(settings_, views_);
 
     teste = make_panel(this, "teste", false);
     t1 = new QLabel("0", teste);

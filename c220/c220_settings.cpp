@@ -98,9 +98,9 @@ settings::BandSet bands_of(const Image& image, bool whole)
     return set;
 }
 
-std::vector<settings::Spec> C220Settings::specs() const
+std::vector<settings::Setting> C220Settings::all_settings() const
 {
-    std::vector<settings::Spec> out;
+    std::vector<settings::Setting> out;
     for (const Place& p : places())
         out.push_back({p.name, 0, p.nibble < 0 ? 255 : 15, p.writable});
     return out;

@@ -30,7 +30,7 @@ public:
 
     std::string code() const override { return "C220"; }
     std::string title() const override { return "C220"; }
-    std::vector<settings::Spec> specs() const override;
+    std::vector<settings::Setting> all_settings() const override;
     size_t image_size() const override { return kMemoryBytes; }
     std::map<std::string, int> from_image(const std::vector<uint8_t>& image) const override;
     std::string read(Station& s, Progress* p, settings::Snapshot& out) override;

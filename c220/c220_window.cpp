@@ -189,10 +189,7 @@ void TC220_o::build()
             refresh_views();
         });
     views_ = new ViewButtons(shell_, this, [this] { return bands(); }, [this] { return sheet(); });
-    auto* files = new QHBoxLayout;
-    settings_->add_to(files);
-    views_->add_to(files);
-    files->addStretch();
+    auto* files = zuna::file_row(settings_, views_);
     auto* col = new QVBoxLayout(this);
     col->addLayout(top);
     col->addLayout(files);

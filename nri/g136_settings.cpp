@@ -136,9 +136,9 @@ settings::BandSet bands(const View& v)
     return b;
 }
 
-std::vector<settings::Spec> Settings::specs() const
+std::vector<settings::Setting> Settings::all_settings() const
 {
-    std::vector<settings::Spec> out;
+    std::vector<settings::Setting> out;
     for (int n = 1; n <= kChannels; ++n)
         for (int k = 1; k <= 6; ++k) {
             out.push_back({pair_name(n, k, "mesure"), 0, kMeasures - 1, true});
@@ -256,9 +256,9 @@ settings::WriteReport Settings::write(Station& s, const settings::Snapshot& targ
     }
 
     std::vector<std::string> tables;
-    for (const settings::Spec& spec : specs())
-        if (spec.name.rfind("Canal ", 0) != 0 && wanted.count(spec.name))
-            tables.push_back(spec.name);
+    for (const settings::Setting& setting : all_settings())
+        if (setting.name.rfind("Canal ", 0) != 0 && wanted.count(setting.name))
+            tables.push_back(setting.name);
     if (tables.empty())
         return rep;
     // The tables are one write: all four blocks, then all five read back.

@@ -38,7 +38,7 @@ class Settings : public settings::Family {
 public:
     std::string code() const override { return "NRI2"; }
     std::string title() const override { return "NRI G13.6000"; }
-    std::vector<settings::Spec> specs() const override;
+    std::vector<settings::Setting> all_settings() const override;
     std::string read(Station& s, Progress* p, settings::Snapshot& out) override;
     settings::WriteReport write(Station& s, const settings::Snapshot& target, const std::vector<std::string>& changed,
                                 Progress* p) override;

@@ -91,10 +91,7 @@ void Tnrig1360000::build()
     };
     settings_->overlap_ask = [this](const QString& q) { return ask_overlap(q); };
     views_ = new ViewButtons(shell_, this, [this] { return bands(); }, [this] { return sheet(); });
-    auto* files = new QHBoxLayout;
-    settings_->add_to(files);
-    views_->add_to(files);
-    files->addStretch();
+    auto* files = zuna::file_row(settings_, views_);
     col->addLayout(files);
     // Entering "Tables" reads them.
     connect(pages_, &QTabWidget::currentChanged, this, [this](int page) {

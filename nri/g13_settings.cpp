@@ -96,9 +96,9 @@ settings::BandSet g13_bands(const G13View& v)
     return b;
 }
 
-std::vector<settings::Spec> G13Settings::specs() const
+std::vector<settings::Setting> G13Settings::all_settings() const
 {
-    std::vector<settings::Spec> out;
+    std::vector<settings::Setting> out;
     // The window's mode box takes 1 to 9.
     out.push_back({kG13Mode, 1, 9, true});
     for (int n = 1; n <= kChannels; ++n)

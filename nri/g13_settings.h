@@ -43,7 +43,7 @@ class G13Settings : public settings::Family {
 public:
     std::string code() const override { return "NRI1"; }
     std::string title() const override { return "NRI G13.0000"; }
-    std::vector<settings::Spec> specs() const override;
+    std::vector<settings::Setting> all_settings() const override;
     std::string read(Station& s, Progress* p, settings::Snapshot& out) override;
     settings::WriteReport write(Station& s, const settings::Snapshot& target, const std::vector<std::string>& changed,
                                 Progress* p) override;

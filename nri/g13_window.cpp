@@ -213,10 +213,7 @@ void Tnrig130000::build()
     settings_->after_write = [this] { Button1Click(); };
     settings_->overlap_ask = [this](const QString& q) { return ask_overlap(q); };
     views_ = new ViewButtons(shell_, this, [this] { return bands(); }, [this] { return sheet(); });
-    auto* files = new QHBoxLayout;
-    settings_->add_to(files);
-    views_->add_to(files);
-    files->addStretch();
+    auto* files = zuna::file_row(settings_, views_);
     grid->addLayout(files, 8, 0, 1, 3);
 
     connect(Button1, &QPushButton::clicked, this, &Tnrig130000::Button1Click);

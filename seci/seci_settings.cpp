@@ -8,7 +8,7 @@ using settings::Band;
 using settings::BandSet;
 using settings::ChannelBands;
 using settings::Snapshot;
-using settings::Spec;
+using settings::Setting;
 using settings::WriteReport;
 
 namespace {
@@ -80,9 +80,9 @@ std::string output_name(int n) { return "Canal " + std::to_string(n) + "/Sortie"
 std::string SeciSettings::code() const { return is_rm4(f_) ? "rm4" : "RM3"; }
 std::string SeciSettings::title() const { return is_rm4(f_) ? "SECI RM4" : "SECI RM3"; }
 
-std::vector<Spec> SeciSettings::specs() const
+std::vector<Setting> SeciSettings::all_settings() const
 {
-    std::vector<Spec> out;
+    std::vector<Setting> out;
     const int cols = f_.values / 2;
     for (int n = 1; n <= f_.channels; ++n) {
         // The window's two rows: upper bounds, then lower bounds.

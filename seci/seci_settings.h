@@ -25,7 +25,7 @@ public:
     explicit SeciSettings(const seci::Family& f) : f_(f) {}
     std::string code() const override;
     std::string title() const override;
-    std::vector<settings::Spec> specs() const override;
+    std::vector<settings::Setting> all_settings() const override;
     std::string read(Station& s, Progress* p, settings::Snapshot& out) override;
     settings::WriteReport write(Station& s, const settings::Snapshot& target, const std::vector<std::string>& changed,
                                 Progress* p) override;

@@ -154,10 +154,7 @@ void SeciWindow::build()
     settings_->ready = [this] { return delay_usable(station().delay.*(family().count), family().name, show_message); };
     settings_->after_write = [this] { Button1Click(); };
     views_ = new ViewButtons(shell_, this, [this] { return bands(); }, [this] { return sheet(); });
-    auto* files = new QHBoxLayout;
-    settings_->add_to(files);
-    views_->add_to(files);
-    files->addStretch();
+    auto* files = zuna::file_row(settings_, views_);
     grid->addLayout(files, 2, 0);
 
     // Test readings.

@@ -14,16 +14,16 @@ std::string check(const Family& f, const Snapshot& s)
         return "Format de fichier inconnu (" + std::to_string(s.format) + ").";
     if (s.family != f.code())
         return "Ce fichier est celui d'un autre monnayeur (« " + s.family + " »), pas d'un " + f.title() + ".";
-    const std::vector<Spec> specs = f.specs();
+    const std::vector<Setting> list = f.all_settings();
     std::set<std::string> known;
-    for (const Spec& spec : specs) {
-        known.insert(spec.name);
-        const auto it = s.values.find(spec.name);
+    for (const Setting& setting : list) {
+        known.insert(setting.name);
+        const auto it = s.values.find(setting.name);
         if (it == s.values.end())
-            return "Le réglage « " + spec.name + " » manque.";
-        if (it->second < spec.min || it->second > spec.max)
-            return "Le réglage « " + spec.name + " » vaut " + std::to_string(it->second) + ", hors de " +
-                   std::to_string(spec.min) + ".." + std::to_string(spec.max) + ".";
+            return "Le réglage « " + setting.name + " » manque.";
+        if (it->second < setting.min || it->second > setting.max)
+            return "Le réglage « " + setting.name + " » vaut " + std::to_string(it->second) + ", hors de " +
+                   std::to_string(setting.min) + ".." + std::to_string(setting.max) + ".";
     }
     for (const auto& [name, value] : s.values)
         if (!known.count(name))
@@ -58,14 +58,14 @@ std::vector<std::string> Comparison::to_write() const
 Comparison compare(const Family& f, const Snapshot& mechanism, const Snapshot& file)
 {
     Comparison c;
-    for (const Spec& spec : f.specs()) {
+    for (const Setting& setting : f.all_settings()) {
         Row r;
-        r.name = spec.name;
-        r.writable = spec.writable;
-        const auto m = mechanism.values.find(spec.name);
+        r.name = setting.name;
+        r.writable = setting.writable;
+        const auto m = mechanism.values.find(setting.name);
         if (m != mechanism.values.end())
             r.mechanism = m->second;
-        const auto v = file.values.find(spec.name);
+        const auto v = file.values.find(setting.name);
         r.file = v == file.values.end() ? 0 : v->second;
         c.rows.push_back(r);
     }

@@ -26,7 +26,7 @@ constexpr int kFormat = 1; // settings file format this station writes and reads
 // One setting: its name as the operator sees it, sections separated by "/"
 // ("Canal 3/Mesure 1/min", "Sorties/Canal 2", "Mode"), its range, and
 // whether the station writes it back (identity, checksums: never).
-struct Spec {
+struct Setting {
     std::string name;
     int min = 0;
     int max = 255;
@@ -41,7 +41,7 @@ struct Snapshot {
     // What the mechanism says of itself (G13 identity, production date...):
     // shown and kept, compared, never written.
     std::vector<std::pair<std::string, std::string>> identity;
-    std::map<std::string, int> values; // one per Spec, by name
+    std::map<std::string, int> values; // one per Setting, by name
     std::vector<uint8_t> image;        // raw memory image; empty for families without one
 };
 
@@ -58,7 +58,7 @@ public:
     virtual std::string code() const = 0;  // model library type code
     virtual std::string title() const = 0; // as the speed bar names it: "C120", "NRI G13.0000"
     // Every setting, in the order the window shows them.
-    virtual std::vector<Spec> specs() const = 0;
+    virtual std::vector<Setting> all_settings() const = 0;
     // Families with a memory image: the image's size and the named settings it
     // holds, so that a file whose image and settings disagree is refused.
     virtual size_t image_size() const { return 0; }
@@ -97,7 +97,7 @@ struct Row {
     bool differs() const { return !mechanism || *mechanism != file; }
 };
 struct Comparison {
-    std::vector<Row> rows;            // every setting, in spec order
+    std::vector<Row> rows;            // every setting, in the family's order
     std::vector<std::pair<std::string, std::pair<std::string, std::string>>> identity; // name -> (mechanism, file)
     std::vector<std::string> to_write() const; // writable rows that differ
 };

@@ -17,6 +17,7 @@
 #include <QtCharts/QScatterSeries>
 #include <QtCharts/QValueAxis>
 
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 #include "ui/widgets.h"
 
@@ -382,7 +383,7 @@ void BandView::export_as(bool svg)
 {
     const QString filter = svg ? "Dessin SVG (*.svg)" : "Image PNG (*.png)";
     QString path = choose_file ? choose_file(filter)
-                               : QFileDialog::getSaveFileName(this, "Enregistrer le graphique", QString(), filter);
+                               : QFileDialog::getSaveFileName(this, windowTitle(), QString(), filter);
     if (path.isEmpty())
         return;
     const QString suffix = svg ? ".svg" : ".png";
@@ -396,7 +397,9 @@ void BandView::export_as(bool svg)
 OverlapAsk default_overlap_ask(QWidget* parent)
 {
     return [parent](const QString& question) {
-        return QMessageBox::question(parent, "Recouvrement", question, QMessageBox::Yes | QMessageBox::No,
+        // Captioned as the window that writes (its title says " - SIMULATION" on the bench).
+        return QMessageBox::question(parent, parent ? parent->windowTitle() : QString("Recouvrement"), question,
+                                     QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::No) == QMessageBox::Yes;
     };
 }
@@ -444,7 +447,7 @@ void ViewButtons::write_sheet()
     const Sheet sheet = sheet_of_();
     QString path = choose_sheet_file
                        ? choose_sheet_file()
-                       : QFileDialog::getSaveFileName(window_, "Fiche de réglage",
+                       : QFileDialog::getSaveFileName(window_, shell_.title("Fiche de réglage"),
                                                       QString("fiche-%1.pdf").arg(sheet.family).replace(' ', '-'),
                                                       "Document PDF (*.pdf)");
     if (path.isEmpty())
@@ -457,6 +460,15 @@ void ViewButtons::write_sheet()
         say(error);
     else
         say("Fiche de réglage enregistrée : " + path);
+}
+
+QHBoxLayout* file_row(SettingsPanel* settings, ViewButtons* views)
+{
+    auto* row = new QHBoxLayout;
+    settings->add_to(row);
+    views->add_to(row);
+    row->addStretch();
+    return row;
 }
 
 // The band picture for the settings sheet, drawn as the view draws it.

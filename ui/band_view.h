@@ -14,6 +14,7 @@
 #include "ui/sheet.h"
 
 class QBoxLayout;
+class QHBoxLayout;
 class QChart;
 class QChartView;
 class QLabel;
@@ -24,6 +25,7 @@ class QRectF;
 namespace zuna {
 
 class Shell;
+class SettingsPanel;
 
 class BandView : public QDialog {
     Q_OBJECT
@@ -93,5 +95,9 @@ private:
     QPushButton* sheet_;
     BandView* view_ = nullptr;
 };
+
+// The row every family window puts under its controls: the settings file
+// buttons, then "Graphique" and "Fiche de réglage".
+QHBoxLayout* file_row(SettingsPanel* settings, ViewButtons* views);
 
 } // namespace zuna

@@ -86,10 +86,10 @@ QByteArray to_json(const Family& f, const Snapshot& s)
     if (!identity.isEmpty())
         root.insert("identite", identity);
     QJsonObject values;
-    for (const Spec& spec : f.specs()) {
-        const auto it = s.values.find(spec.name);
+    for (const Setting& setting : f.all_settings()) {
+        const auto it = s.values.find(setting.name);
         if (it != s.values.end())
-            put(values, q(spec.name).split('/'), it->second);
+            put(values, q(setting.name).split('/'), it->second);
     }
     root.insert("reglages", values);
     if (!s.image.empty()) {

@@ -57,7 +57,7 @@ void SettingsPanel::save()
     const MessageSink say = tell ? tell : default_sink(window_, window_->windowTitle());
     QString path =
         choose_file ? choose_file(true)
-                    : QFileDialog::getSaveFileName(window_, "Sauvegarder les réglages",
+                    : QFileDialog::getSaveFileName(window_, shell_.title("Sauvegarder les réglages"),
                                                    q(family_->title()).replace(' ', '-').replace('.', '-') + "-" +
                                                        QDate::currentDate().toString("yyyyMMdd") + settings::kSuffix,
                                                    file_filter());
@@ -92,7 +92,7 @@ void SettingsPanel::restore()
         return;
     const MessageSink say = tell ? tell : default_sink(window_, window_->windowTitle());
     const QString path = choose_file ? choose_file(false)
-                                     : QFileDialog::getOpenFileName(window_, "Restaurer des réglages", QString(),
+                                     : QFileDialog::getOpenFileName(window_, shell_.title("Restaurer des réglages"), QString(),
                                                                     file_filter() + ";;Tous les fichiers (*)");
     if (path.isEmpty())
         return;
@@ -151,7 +151,7 @@ void SettingsPanel::run_restore(bool clone)
     const std::vector<std::string> changes = before->to_write();
     if (!changes.empty()) {
         const bool write = confirm ? confirm(*before)
-                                   : show_comparison(window_, "Comparaison - " + q(family_->title()), *before);
+                                   : show_comparison(window_, shell_.title("Comparaison - " + q(family_->title())), *before);
         if (!write)
             return;
         // A file whose windows overlap is written only when the operator says so.

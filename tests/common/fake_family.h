@@ -28,9 +28,9 @@ public:
     {
         return "Canal " + std::to_string(c) + "/Mesure " + std::to_string(m) + (max ? "/max" : "/min");
     }
-    std::vector<settings::Spec> specs() const override
+    std::vector<settings::Setting> all_settings() const override
     {
-        std::vector<settings::Spec> out;
+        std::vector<settings::Setting> out;
         for (int c = 1; c <= 4; ++c)
             for (int m = 1; m <= 3; ++m)
                 for (bool max : {false, true})

@@ -256,8 +256,8 @@ TEST(NriSettings, FilesTheFamilyCannotHoldAreRefusedNamingTheSetting)
     auto whole = [](const settings::Family& f) {
         settings::Snapshot s;
         s.family = f.code();
-        for (const settings::Spec& spec : f.specs())
-            s.values[spec.name] = spec.min;
+        for (const settings::Setting& setting : f.all_settings())
+            s.values[setting.name] = setting.min;
         return QJsonDocument::fromJson(settings::to_json(f, s)).object();
     };
     using Edit = std::function<void(QJsonObject&)>;

@@ -705,8 +705,8 @@ TEST(SeciSettingsFile, FaultsOfTheFamilyAreRefusedNamingTheSetting)
         seci::SeciSettings made(*r.written), as(*r.read);
         settings::Snapshot s;
         s.family = made.code();
-        for (const settings::Spec& spec : made.specs())
-            s.values[spec.name] = spec.min;
+        for (const settings::Setting& setting : made.all_settings())
+            s.values[setting.name] = setting.min;
         std::string error;
         const auto got = settings::from_json(as, with_setting(settings::to_json(made, s), r.name, r.value), &error);
         if (r.error.empty()) {

@@ -1,5 +1,7 @@
 #include "c220/c220_settings.h"
 
+#include <optional>
+
 #include <algorithm>
 #include <set>
 
@@ -129,9 +131,20 @@ std::string C220Settings::read(Station& s, Progress* p, settings::Snapshot& out)
 {
     Link& l = link_for(s);
     activate(l);
-    const ReadResult r = lit_c220(l, p);
-    if (std::string e = read_error(r, l); !e.empty())
-        return e;
+    // A read whose checksum does not hold may be a garbled line: it counts only
+    // when a second read gives the same bytes (the mechanism really holds them).
+    std::optional<Image> previous;
+    for (int tries = 0;; ++tries) {
+        const ReadResult r = lit_c220(l, p);
+        if (std::string e = read_error(r, l); !e.empty())
+            return e;
+        if (r.checksum_holds || (previous && *previous == l.image))
+            break;
+        if (tries == 2)
+            return "Les lectures du monayeur ne concordent pas (somme de contrôle fausse) : ligne perturbée ? "
+                   "Rien n'est lu.";
+        previous = l.image;
+    }
     out = settings::Snapshot{};
     out.family = code();
     out.delay = l.count;

@@ -444,6 +444,17 @@ TEST(C220Bench, NoiseOnTheReplyLines)
     test_p(l);
     EXPECT_EQ(setup.bench().data(), 0x70);
     EXPECT_EQ(setup.bench().mask_depth(), 0);
+
+    // A settings read under noise is the mechanism's memory or nothing, never a garbled byte.
+    Rig clean;
+    settings::Snapshot truth;
+    ASSERT_EQ(make_c220_settings()->read(clean.station, nullptr, truth), "");
+    for (int i = 0; i < 10; ++i) {
+        settings::Snapshot got;
+        if (make_c220_settings()->read(st, nullptr, got).empty()) {
+            EXPECT_EQ(got.values, truth.values) << "read " << i;
+        }
+    }
 }
 
 // Words a stretch of the line erased or wrote (the command byte after "S 00").

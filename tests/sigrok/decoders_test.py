@@ -1,0 +1,169 @@
+#!/usr/bin/env python3
+"""The link decoders of dist/sigrok run by sigrok-cli on traces of the
+simulated bench: a whole read (--save) and a verified write (--restore of
+the saved file with one value moved) per family must read, from the trace,
+what the station read and wrote; traces of a noisy line and of a power cut
+give error annotations, sigrok-cli ending with 0 and nothing on stderr.
+
+    decoders_test.py ZUNA07 DECODER_DIR [FAMILY...]
+"""
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+# family: decoder stack (the trace's channel names), how its replies name a
+# channel's values, and the setting moved by the restore.
+UART = 'uart:rx=D0:tx=S7:invert_tx=yes:baudrate=%d'
+FAMILIES = {
+    'c120': (UART % 7194 + ',zuna_c120', 'image', 'Canal 1/Mesure 1/max'),
+    'c220b': (UART % 7194 + ',zuna_c120:family=c220b', 'image', 'Canal 1/Mesure 1/max'),
+    'c220': ('zuna_c220:scl=D5:sda=D6:sda_in=S4', 'image', 'Canal 1/Haut 1'),
+    'g13': ('zuna_g13:tx=D0:rx=S7:delay=1970', 'dec', 'Canal 1/Mesure 1/max'),
+    'g136': (UART % 7092 + ',zuna_g136', 'hex', 'Canal 1/Paire 1/max'),
+    'rm3': (UART % 14493 + ',zuna_seci', 'dec', 'Canal 1/HFL/max'),
+    'rm4': (UART % 14493 + ',zuna_seci:model=rm4', 'dec', 'Canal 1/HFL/max'),
+    'al3': (UART % 14493 + ',zuna_al3', 'al3', 'Canal 1/Delta 1'),
+}
+
+
+def fail(msg):
+    print('FAIL: ' + msg)
+    sys.exit(1)
+
+
+def station(zuna, data, vcd, family, *args):
+    os.makedirs(data, exist_ok=True)
+    if family == 'g13':
+        # A G13 count stored in the module (1970, as the tuning finds it), so
+        # the read does not tune the link first.
+        with open(os.path.join(data, 'module-simule.bin'), 'wb') as f:
+            z0 = bytearray(64)
+            z0[49:55] = bytes([178, 1, 1, 1, 0, 0])
+            z1 = bytearray(b'ZUNA07SM' + bytes([100, 0]) + bytes(38))
+            f.write(z0 + z1)
+    return subprocess.run([zuna, '--simulate=' + family, '--data-dir', data, '--trace', vcd] + list(args),
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=dict(os.environ, QT_QPA_PLATFORM='offscreen'),
+                          timeout=600).returncode
+
+
+def decode(decoders, stack, vcd):
+    """[(row, text)] of the top decoder, in the order of the trace."""
+    top = stack.split(',')[-1].split(':')[0]
+    p = subprocess.run(['sigrok-cli', '-I', 'vcd', '-i', vcd, '-P', stack, '-A', top, '--protocol-decoder-samplenum'],
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=600,
+                       env=dict(os.environ, SIGROKDECODE_DIR=decoders, PYTHONDONTWRITEBYTECODE='1'))
+    if p.returncode != 0 or p.stderr:
+        fail('sigrok-cli %s on %s: exit %d, stderr %r' % (stack, vcd, p.returncode, p.stderr[:400]))
+    out = []
+    for line in p.stdout.decode('utf-8').splitlines():
+        m = re.match(r'(\d+)-(\d+) ' + top + r'-1: (.*)$', line)
+        if m:
+            out.append((int(m.group(1)), m.group(3)))
+    out.sort(key=lambda a: a[0])
+    return [t for _, t in out]
+
+
+ERRORS = re.compile(r'^(Pas |Somme|Réponse|Trame|Bruit|Ligne|Commande|Caractère|Écho|Renvoi|Octet tronqué|'
+                    r'Lecture mot \d+ incomplète|Ouverture (refusée|sans)|Valeurs illisibles|Chiffres|Fin de)')
+
+
+def errors(texts):
+    return [t for t in texts if ERRORS.match(t)]
+
+
+def leaves(node):
+    if isinstance(node, dict):
+        for v in node.values():
+            yield from leaves(v)
+    else:
+        yield node
+
+
+def reading(kind, texts):
+    """What the replies of a trace say, the last reply of each unit kept:
+    {word: (first, second)} for an image, {channel: sorted values} else."""
+    got = {}
+    for t in texts:
+        m = re.match(r'^Mot (\d+) : ([0-9A-F]{2}) ([0-9A-F]{2})$', t)
+        if m and kind == 'image':
+            got[int(m.group(1))] = (int(m.group(2), 16), int(m.group(3), 16))
+        m = re.match(r'^(?:Canal|Bloc [0-9A-F]{2} \(canal) (\d+)\)? : (.*)$', t)
+        if m and kind != 'image':
+            nums = re.findall(r'[0-9A-F]+', m.group(2).replace('options', '').replace('sortie', ''))
+            vals = [int(v, 16 if kind in ('hex', 'al3') else 10) for v in nums]
+            if kind == 'al3':
+                vals = vals[:12]
+            got[int(m.group(1))] = sorted(vals)
+    return got
+
+
+def expected(kind, saved):
+    if kind == 'image':
+        b = bytes.fromhex(saved['image'])
+        return {w: (b[2 * w], b[2 * w + 1]) for w in range(len(b) // 2)}
+    out = {}
+    for name, node in saved['reglages'].items():
+        m = re.match(r'^Canal (\d+)$', name)
+        if not m:
+            continue
+        if kind == 'al3':
+            node = {k: v for k, v in node.items() if k.startswith(('Param', 'Delta'))}
+        out[int(m.group(1))] = sorted(leaves(node))
+    return out
+
+
+def run_family(zuna, decoders, family, tmp):
+    stack, kind, moved = FAMILIES[family]
+    w = os.path.join(tmp, family)
+    saved_path = os.path.join(w, 's.zuna.json')
+    # A whole read: the decoder's reading is the station's.
+    if station(zuna, w + '/d1', w + '/save.vcd', family, '--save', saved_path, '--family', family) != 0:
+        fail(family + ': the save did not succeed')
+    saved = json.load(open(saved_path, encoding='utf-8'))
+    texts = decode(decoders, stack, w + '/save.vcd')
+    got, want = reading(kind, texts), expected(kind, saved)
+    if kind == 'image':
+        got = {k: v for k, v in got.items() if k in want}
+    if got != want:
+        fail('%s: the trace reads %r, the station %r' % (family, got, want))
+    # A verified write: one value moved; the read after it gives the file.
+    node = saved['reglages']
+    *sections, last = moved.split('/')
+    for s in sections:
+        node = node[s]
+    node[last] -= 1
+    saved.pop('image', None)
+    json.dump(saved, open(saved_path, 'w', encoding='utf-8'), ensure_ascii=False)
+    if station(zuna, w + '/d2', w + '/restore.vcd', family, '--restore', saved_path) != 0:
+        fail(family + ': the restore did not verify')
+    texts = decode(decoders, stack, w + '/restore.vcd')
+    if not any(t.startswith('Écriture') for t in texts):
+        fail(family + ': no write in the restore trace')
+    if kind != 'image' and reading(kind, texts)[1] != expected(kind, saved)[1]:
+        fail('%s: channel 1 read back %r, the file %r' % (family, reading(kind, texts)[1], expected(kind, saved)[1]))
+    bad = errors(texts)
+    if family not in ('c220b',) and bad:
+        print('%s: %d error annotations on a clean restore, first %r' % (family, len(bad), bad[:3]))
+    # A noisy line and a power cut: error annotations, the decoder goes on.
+    for fault, args in (('noise', ['--save', w + '/n.zuna.json', '--family', family]),
+                        ('power-cut=1', ['--restore', saved_path])):
+        station(zuna, w + '/d3' + fault, w + '/fault.vcd', family, '--sim-fault=' + fault, *args)
+        texts = decode(decoders, stack, w + '/fault.vcd')
+        if not errors(texts):
+            fail('%s: no error annotation with --sim-fault=%s' % (family, fault))
+    print('%s: ok' % family)
+
+
+def main():
+    zuna, decoders = sys.argv[1], sys.argv[2]
+    families = sys.argv[3:] or list(FAMILIES)
+    with tempfile.TemporaryDirectory() as tmp:
+        for f in families:
+            run_family(zuna, decoders, f, tmp)
+
+
+if __name__ == '__main__':
+    main()

@@ -53,7 +53,9 @@ class Decoder(srd.Decoder):
         self.data = []       # values of a transaction
         self.echo_of = None  # the value the next character must send back
         self.left = 0        # values still to come in a channel read
+        self.prev_reply = None
         self.glitch = {HOST: False, MECH: False}
+        self.held = None     # a host 00 with a bad stop bit, until the next packet tells what it was
 
     def start(self):
         self.out_ann = self.register(srd.OUTPUT_ANN)
@@ -88,14 +90,12 @@ class Decoder(srd.Decoder):
                     # The 15th value goes back with bit 7 cleared.
                     self.echo_of = x & 0x7F if len(self.data) == 15 else x
                 return
-            if self.cmd == 'g' and self.left > 0:
+            if self.cmd == 'g' and self.left > 1:
                 self.left -= 1
                 self.check_echo(h, r)
-                self.echo_of = v if self.left else None
-                if self.left:
-                    return
-            else:
-                self.check_echo(h, r)
+                self.echo_of = v
+                return
+            self.check_echo(h, r)
             self.finish(h[1])
             return
         if self.state == 'args':
@@ -113,10 +113,14 @@ class Decoder(srd.Decoder):
                 return
             self.state = 'sendback'
             self.echo_of = x
-            self.left = 17 if c == 'R' else (2 if c == 'g' else 0)
+            self.left = 17 if c == 'R' else (3 if c == 'g' else 0)
             return
-        # A command: its letter (echoed), or the station's "A".
+        # A command: its letter (echoed), or the station's "A"; or a value
+        # received last, sent back (the type read sends its value back).
         self.ss = h[0]
+        if self.prev_reply is not None and v == self.prev_reply:
+            self.ann(h[0], h[1], 0, 'Renvoi %02X' % v)
+            return
         if v == 0x41:
             self.check_echo(h, r)
             self.ann(h[0], h[1], 0, 'A')
@@ -180,12 +184,31 @@ class Decoder(srd.Decoder):
         if len(good) > 1 and self.cmd != 'I':
             self.ann(good[1][0], good[-1][1], 2, 'Caractères en trop')
         self.exchange(h, good[0] if good else None)
+        self.prev_reply = good[0][2] if good else None
         if self.cmd is None and len(good) > 1 and h[2] == 0x30:
             # Coin counts of a teach come on their own.
             for f in good[1:]:
                 self.ann(f[0], f[1], 1, 'Pièces : %d' % f[2])
 
     def decode(self, ss, es, data):
+        ptype, rxtx, pdata = data
+        who = HOST if rxtx == 0 else MECH
+        if ptype not in ('FRAME', 'BREAK', 'INVALID STARTBIT'):
+            return
+        held, self.held = self.held, None
+        if ptype == 'BREAK' and who == HOST and held:
+            # A 00 without its stop bit, then the line low: the station's
+            # line at rest low (the module's transfers hold D0 at 0).
+            self.put(held[0], es, self.out_ann, [0, ['Ligne D0 au repos bas']])
+            return
+        if held:
+            self.packet(*held)
+        if ptype == 'FRAME' and who == HOST and pdata[0] == 0 and not pdata[1]:
+            self.held = (ss, es, data)
+            return
+        self.packet(ss, es, data)
+
+    def packet(self, ss, es, data):
         ptype, rxtx, pdata = data
         who = HOST if rxtx == 0 else MECH
         if ptype == 'INVALID STARTBIT':

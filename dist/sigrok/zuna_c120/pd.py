@@ -49,6 +49,7 @@ class Decoder(srd.Decoder):
         self.answered = True
         self.bit = {HOST: 0, MECH: 0}
         self.glitch = {HOST: False, MECH: False}
+        self.held = None     # a host 00 with a bad stop bit, until the next packet tells what it was
         self.await_coin = False
 
     def start(self):
@@ -196,6 +197,24 @@ class Decoder(srd.Decoder):
                 self.end_reply()
 
     def decode(self, ss, es, data):
+        ptype, rxtx, pdata = data
+        who = HOST if rxtx == 0 else MECH
+        if ptype not in ('FRAME', 'BREAK', 'INVALID STARTBIT'):
+            return
+        held, self.held = self.held, None
+        if ptype == 'BREAK' and who == HOST and held:
+            # A 00 without its stop bit, then the line low: the station's
+            # line at rest low (the module's transfers hold D0 at 0).
+            self.put(held[0], es, self.out_ann, [0, ['Ligne D0 au repos bas']])
+            return
+        if held:
+            self.packet(*held)
+        if ptype == 'FRAME' and who == HOST and pdata[0] == 0 and not pdata[1]:
+            self.held = (ss, es, data)
+            return
+        self.packet(ss, es, data)
+
+    def packet(self, ss, es, data):
         ptype, rxtx, pdata = data
         who = HOST if rxtx == 0 else MECH
         if ptype == 'INVALID STARTBIT':

@@ -64,7 +64,7 @@ class Decoder(srd.Decoder):
         f, self.frame = self.frame, None
         if not f:
             return
-        if len(f['bits']) > (1 if stopped else 0):   # a stop's own clock is one bit
+        if len(f['bits']) > 1:   # a stop's or a release's own clock is one bit
             self.ann(f['bss'], es, 2, 'Octet tronqué (%d bits)' % len(f['bits']))
         parts = f['parts']
         first = parts[0]
@@ -154,9 +154,9 @@ class Decoder(srd.Decoder):
             elif nscl == 1 and scl == 1 and nsda != sda:
                 if nsda == 0:
                     if self.frame:
-                        if self.frame['bits']:
+                        if len(self.frame['bits']) > 1:   # a restart's own clock is one bit
                             self.ann(self.frame['bss'], n, 2, 'Octet tronqué (%d bits)' % len(self.frame['bits']))
-                            self.frame['bits'] = []
+                        self.frame['bits'] = []
                         self.frame['parts'].append([])   # restart
                     else:
                         self.new_frame(n)

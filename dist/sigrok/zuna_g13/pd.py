@@ -83,7 +83,9 @@ class Decoder(srd.Decoder):
             i = bisect_right(times, t)
             return 1 if i == 0 else edges[i - 1][1]
         stretches = [b[0] - a[0] for a, b in zip(edges, edges[1:])]
-        glitches = [i for i, s in enumerate(stretches) if s < fast * 0.5]
+        # A dip shorter than half a unit is noise; a blip up on a line at
+        # rest low is not a character either, and is passed over.
+        glitches = [i for i, s in enumerate(stretches) if s < fast * 0.5 and edges[i][1] == 0]
         real = [s for s in stretches if s >= fast * 0.5]
         unit = slow if real and min(real) > 2.5 * fast else fast
         for i in glitches:
@@ -101,10 +103,14 @@ class Decoder(srd.Decoder):
                 continue
             end_low = edges[i + 1][0] if i + 1 < len(edges) else None
             if end_low is None or end_low - t0 > 10.5 * unit:
-                if not (who == TX and out and out[0][2] == 0x4A):
-                    self.ann(t0, end_low or t0 + 10 * unit, 2, 'Ligne au niveau bas')
+                e = end_low or t0 + 10 * unit
+                if who == RX:
+                    self.ann(t0, e, 2, 'Ligne S7 bloquée au niveau bas')
+                elif out and out[0][2] == 0x4A:
+                    self.ann(t0, e, 0, 'Niveau bas maintenu (J)')
                 else:
-                    self.ann(t0, end_low or t0 + 10 * unit, 0, 'Niveau bas maintenu (J)')
+                    # The station's own line (the module's transfers hold D0 at 0).
+                    self.ann(t0, e, 0, 'Ligne D0 au repos bas')
                 pos = end_low if end_low else t0 + 10 * unit
                 i += 1
                 continue
@@ -142,7 +148,7 @@ class Decoder(srd.Decoder):
         self.after_j = False
         ss, es = cs[0][0], cs[-1][1]
         b = [c[2] for c in cs]
-        t = ''.join(chr(v) if 32 <= v < 127 else '\\x%02X' % v for v in b)
+        t = ''.join(chr(v) for v in b)
         rate = 'lent' if slow else 'rapide'
         if b[:2] == [0x41, 0x16]:
             self.ann(ss, es, 0, 'Reset')

@@ -62,6 +62,7 @@ class Decoder(srd.Decoder):
         self.expect = None   # what the last command awaits: (kind, address, ss, es)
         self.bit = {HOST: 0, MECH: 0}
         self.glitch = {HOST: False, MECH: False}
+        self.held = None     # a host 00 with a bad stop bit, until the next packet tells what it was
 
     def start(self):
         self.out_ann = self.register(srd.OUTPUT_ANN)
@@ -199,6 +200,24 @@ class Decoder(srd.Decoder):
             self.reply.append((ss, es, value, valid))
 
     def decode(self, ss, es, data):
+        ptype, rxtx, pdata = data
+        who = HOST if rxtx == 0 else MECH
+        if ptype not in ('FRAME', 'BREAK', 'INVALID STARTBIT'):
+            return
+        held, self.held = self.held, None
+        if ptype == 'BREAK' and who == HOST and held:
+            # A 00 without its stop bit, then the line low: the station's
+            # line at rest low (the module's transfers hold D0 at 0).
+            self.put(held[0], es, self.out_ann, [0, ['Ligne D0 au repos bas']])
+            return
+        if held:
+            self.packet(*held)
+        if ptype == 'FRAME' and who == HOST and pdata[0] == 0 and not pdata[1]:
+            self.held = (ss, es, data)
+            return
+        self.packet(ss, es, data)
+
+    def packet(self, ss, es, data):
         ptype, rxtx, pdata = data
         who = HOST if rxtx == 0 else MECH
         if ptype == 'INVALID STARTBIT':

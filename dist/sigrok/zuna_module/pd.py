@@ -137,6 +137,7 @@ class Decoder(srd.Decoder):
         clk, sel = p[0], p[1]
         high_from = None
         phases = 0
+        wave_was = p[4] if wave and d7 else 0
         per = (self.samplerate or 1e6) * self.options['access_us'] / 1e6
         while True:
             p = self.wait(conds)
@@ -151,7 +152,7 @@ class Decoder(srd.Decoder):
             clk, sel = p[0], p[1]
             if wave and d7:
                 if p[5] == 1 and p[0] == 1 and p[1] == 1 and p[2] == 1:
-                    if p[4] == 1 and high_from is None:
+                    if p[4] == 1 and wave_was == 0 and high_from is None:
                         high_from = n
                     elif p[4] == 0 and high_from is not None:
                         phases += 1
@@ -163,3 +164,4 @@ class Decoder(srd.Decoder):
                 else:
                     high_from = None
                     phases = 0
+                wave_was = p[4]

@@ -48,8 +48,10 @@ class Decoder(srd.Decoder):
         self.history = []    # the last sends, each a list of byte values
         self.expect = None   # ('read', channel, ss, es) or ('coin', None, ss, es)
         self.target = None   # the channel a record write is for
+        self.wrote = False   # a record was written (RM4: 04 then ends the write)
         self.bit = {HOST: 0, MECH: 0}
         self.glitch = {HOST: False, MECH: False}
+        self.held = None     # a host 00 with a bad stop bit, until the next packet tells what it was
 
     def start(self):
         self.out_ann = self.register(srd.OUTPUT_ANN)
@@ -84,42 +86,65 @@ class Decoder(srd.Decoder):
             self.expect = None
         h = self.history
         prev = h[-1] if h else []
-        if len(b) >= 3:
+        if self.rm4() and len(b) == 13 and h[-3:] == [[0x01], [0x00], [0x03]] and b[0] <= 11:
+            # The channel character (wait factor 1) runs into the record.
+            self.target = b[0] + 1
+            self.ann(s[0][0], s[0][1], 0, 'Écriture canal %d' % self.target)
+            h.append(b[:1])
+            s, b, ss = s[1:], b[1:], s[1][0]
+        if len(b) >= 12:
             if len(b) != self.record_chars():
                 self.ann(ss, es, 2, 'Enregistrement de %d caractères au lieu de %d'
                          % (len(b), self.record_chars()))
             else:
                 self.ann(ss, es, 0, 'Écriture canal %s : %s'
                          % (self.target if self.target else '?', self.record_text(b)))
+                self.wrote = True
             self.target = None
+            h.append(b)
         elif b == [0x00, 0x10]:
             self.ann(ss, es, 0, 'Ouverture (00 10)')
-        elif len(b) == 1:
-            c = b[0]
-            n = None
-            if not self.rm4() and prev == [0x09] and 1 <= c <= 6:
-                n, kind = c, 'read'
-            elif self.rm4() and prev == [0x04] and c <= 11:
-                n, kind = c + 1, 'read'
-            if n:
-                self.ann(ss, es, 0, 'Lecture canal %d' % n)
-                self.expect = ('read', n, ss, es)
-            elif not self.rm4() and prev == [0x02] and 1 <= c <= 6 or \
-                    self.rm4() and c == 0x01 and h[-3:] == [[0x02], [0x00], [0x00]]:
-                self.ann(ss, es, 0, 'Test pièce')
-                self.expect = ('coin', None, ss, es)
-            elif not self.rm4() and 3 <= c <= 8 and prev == [0x00] and len(h) >= 2 and h[-2] == [0x01]:
-                self.target = c - 2
-                self.ann(ss, es, 0, 'Écriture canal %d' % self.target)
-            elif self.rm4() and prev == [0x03] and c <= 11:
-                self.target = c + 1
-                self.ann(ss, es, 0, 'Écriture canal %d' % self.target)
-            elif c == 0x01:
-                self.ann(ss, es, 0, 'Ouverture en écriture (01)')
-            else:
-                self.ann(ss, es, 0, '%02X' % c)
-        h.append(b)
+            h.append(b)
+        else:
+            # Characters sent with a short wait run into one another.
+            for f in s:
+                self.command_char(f[0], f[1], f[2])
         del h[:-4]
+
+    def command_char(self, ss, es, c):
+        h = self.history
+        prev = h[-1] if h else []
+        if self.expect:
+            self.ann(self.expect[2], self.expect[3], 2, 'Pas de réponse')
+            self.expect = None
+        n = None
+        if self.rm4() and prev == [0x04] and self.wrote:
+            self.ann(ss, es, 0, 'Fin d\'écriture (%02X)' % c)
+            self.wrote = False
+        elif not self.rm4() and prev == [0x09] and 1 <= c <= 6:
+            n = c
+        elif self.rm4() and prev == [0x04] and c <= 11:
+            n = c + 1
+        elif not self.rm4() and prev == [0x02] and 1 <= c <= 6 or \
+                self.rm4() and c == 0x01 and h[-3:] == [[0x02], [0x00], [0x00]]:
+            self.ann(ss, es, 0, 'Test pièce')
+            self.expect = ('coin', None, ss, es)
+        elif not self.rm4() and 3 <= c <= 8 and prev == [0x00] and len(h) >= 2 and h[-2] == [0x01]:
+            self.target = c - 2
+            self.ann(ss, es, 0, 'Écriture canal %d' % self.target)
+        elif self.rm4() and h[-3:] == [[0x01], [0x00], [0x03]] and c <= 11:
+            self.target = c + 1
+            self.ann(ss, es, 0, 'Écriture canal %d' % self.target)
+        elif c == 0x01:
+            self.ann(ss, es, 0, 'Ouverture en écriture (01)')
+        else:
+            self.ann(ss, es, 0, '%02X' % c)
+        if n:
+            self.ann(ss, es, 0, 'Lecture canal %d' % n)
+            self.expect = ('read', n, ss, es)
+            h.append(['canal', c])  # a channel character, never a command
+        else:
+            h.append([c])
 
     def end_reply(self):
         if not self.reply:
@@ -155,6 +180,24 @@ class Decoder(srd.Decoder):
             self.reply.append((ss, es, value, valid))
 
     def decode(self, ss, es, data):
+        ptype, rxtx, pdata = data
+        who = HOST if rxtx == 0 else MECH
+        if ptype not in ('FRAME', 'BREAK', 'INVALID STARTBIT'):
+            return
+        held, self.held = self.held, None
+        if ptype == 'BREAK' and who == HOST and held:
+            # A 00 without its stop bit, then the line low: the station's
+            # line at rest low (the module's transfers hold D0 at 0).
+            self.put(held[0], es, self.out_ann, [0, ['Ligne D0 au repos bas']])
+            return
+        if held:
+            self.packet(*held)
+        if ptype == 'FRAME' and who == HOST and pdata[0] == 0 and not pdata[1]:
+            self.held = (ss, es, data)
+            return
+        self.packet(ss, es, data)
+
+    def packet(self, ss, es, data):
         ptype, rxtx, pdata = data
         who = HOST if rxtx == 0 else MECH
         if ptype == 'INVALID STARTBIT':

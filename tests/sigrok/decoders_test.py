@@ -29,6 +29,9 @@ FAMILIES = {
 }
 
 
+MODULE = 'zuna_module:clk=D2:sel=D3:mosi=D4:miso=S6:wave=S5:d7=D7'
+
+
 def fail(msg):
     print('FAIL: ' + msg)
     sys.exit(1)
@@ -129,6 +132,22 @@ def run_family(zuna, decoders, family, tmp):
         got = {k: v for k, v in got.items() if k in want}
     if got != want:
         fail('%s: the trace reads %r, the station %r' % (family, got, want))
+    if family == 'g13':
+        # The module, on the same trace: its time base and the counts it holds.
+        module = replies(decode(decoders, MODULE, w + '/save.vcd'))
+        for want in ('Phase haute : 100 lectures', 'Référence 100'):
+            if want not in module:
+                fail('module: %r not in %r' % (want, module))
+        if not any(t.endswith('G13 1970') for t in module):
+            fail('module: zone 0 without G13 1970: %r' % module)
+    # A capture that begins in the middle of a frame and ends in another:
+    # the decoder goes on and ends without an error of its own.
+    body = open(w + '/save.vcd').read().split('$enddefinitions $end\n')
+    stamps = [i for i, line in enumerate(body[1].split('\n')) if line.startswith('#')]
+    lines = body[1].split('\n')
+    cut = '\n'.join(lines[stamps[len(stamps) // 3] + 2:stamps[2 * len(stamps) // 3] + 1])
+    open(w + '/cut.vcd', 'w').write(body[0] + '$enddefinitions $end\n' + cut + '\n')
+    decode(decoders, stack, w + '/cut.vcd')
     # A verified write: one value moved; the read after it gives the file.
     node = saved['reglages']
     *sections, last = moved.split('/')

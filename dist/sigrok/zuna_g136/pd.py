@@ -180,7 +180,7 @@ class Decoder(srd.Decoder):
                 self.ann(ss, es, 1, 'Ouvert : %s' % b)
         elif kind == 'block':
             want = block_size(a)
-            if want and len(text) != 2 * want:
+            if want and len(text) < 2 * want:
                 self.ann(ss, es, 2, 'Réponse tronquée : %d octets sur %d' % (len(text) // 2, want))
             else:
                 self.ann(ss, es, 1, '%s : %s' % (block_name(a)[0].upper() + block_name(a)[1:], b))

@@ -136,7 +136,7 @@ class Decoder(srd.Decoder):
         p = self.wait()
         clk, sel = p[0], p[1]
         high_from = None
-        phases = 0
+        phase = None
         wave_was = p[4] if wave and d7 else 0
         per = (self.samplerate or 1e6) * self.options['access_us'] / 1e6
         while True:
@@ -151,17 +151,21 @@ class Decoder(srd.Decoder):
                 self.bit(n, p[2], p[3])
             clk, sel = p[0], p[1]
             if wave and d7:
-                if p[5] == 1 and p[0] == 1 and p[1] == 1 and p[2] == 1:
-                    if p[4] == 1 and wave_was == 0 and high_from is None:
+                measuring = p[5] == 1 and p[0] == 1 and p[1] == 1 and p[2] == 1
+                if measuring:
+                    if p[4] == 1 and wave_was == 0:
                         high_from = n
-                    elif p[4] == 0 and high_from is not None:
-                        phases += 1
-                        if phases == 1:
-                            count = int(round((n - high_from) / per))
-                            self.ann(high_from, n, 0, 'Mesure du module')
-                            self.ann(high_from, n, 1, 'Phase haute : %d lectures' % count)
+                    elif p[4] == 0 and wave_was == 1 and high_from is not None:
+                        phase = (high_from, n)
                         high_from = None
+                elif phase:
+                    # The measurement is over: its count is the last whole
+                    # high phase, the reads after the one that saw it rise.
+                    count = int(round((phase[1] - phase[0]) / per)) - 1
+                    self.ann(phase[0], phase[1], 0, 'Mesure du module')
+                    self.ann(phase[0], phase[1], 1, 'Phase haute : %d lectures' % count)
+                    phase = None
+                    high_from = None
                 else:
                     high_from = None
-                    phases = 0
                 wave_was = p[4]

@@ -21,12 +21,13 @@ class Decoder(srd.Decoder):
     inputs = ['logic']
     outputs = []
     tags = ['Embedded/industrial']
+    # Named after the trace's wires, so PulseView assigns them itself.
     channels = (
-        {'id': 'scl', 'name': 'SCL', 'desc': 'Clock (D5)'},
-        {'id': 'sda', 'name': 'SDA', 'desc': 'Data from the station (D6)'},
+        {'id': 'scl', 'name': 'D5 (SCL)', 'desc': 'Clock (D5)'},
+        {'id': 'sda', 'name': 'D6 (SDA)', 'desc': 'Data from the station (D6)'},
     )
     optional_channels = (
-        {'id': 'sda_in', 'name': 'SDA in', 'desc': 'Data from the mechanism (S4)'},
+        {'id': 'sda_in', 'name': 'S4 (SDA in)', 'desc': 'Data from the mechanism (S4)'},
     )
     options = ()
     annotations = (

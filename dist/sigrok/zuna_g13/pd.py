@@ -28,9 +28,10 @@ class Decoder(srd.Decoder):
     inputs = ['logic']
     outputs = []
     tags = ['Embedded/industrial']
+    # Named after the trace's wires, so PulseView assigns them itself.
     channels = (
-        {'id': 'tx', 'name': 'TX', 'desc': 'Station to mechanism (D0)'},
-        {'id': 'rx', 'name': 'RX', 'desc': 'Mechanism to station (S7)'},
+        {'id': 'tx', 'name': 'D0 (TX)', 'desc': 'Station to mechanism (D0)'},
+        {'id': 'rx', 'name': 'S7 (RX)', 'desc': 'Mechanism to station (S7)'},
     )
     options = (
         {'id': 'delay', 'desc': 'G13 delay count', 'default': 1900},

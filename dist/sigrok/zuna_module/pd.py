@@ -25,14 +25,15 @@ class Decoder(srd.Decoder):
     inputs = ['logic']
     outputs = []
     tags = ['Embedded/industrial']
+    # Named after the trace's wires, so PulseView assigns them itself.
     channels = (
-        {'id': 'clk', 'name': 'CLK', 'desc': 'Memory clock (D2)'},
-        {'id': 'sel', 'name': 'SEL', 'desc': 'Memory select (D3)'},
-        {'id': 'mosi', 'name': 'MOSI', 'desc': 'Data to the memory (D4)'},
-        {'id': 'miso', 'name': 'MISO', 'desc': 'Data from the memory (S6)'},
+        {'id': 'clk', 'name': 'D2 (CLK)', 'desc': 'Memory clock (D2)'},
+        {'id': 'sel', 'name': 'D3 (SEL)', 'desc': 'Memory select (D3)'},
+        {'id': 'mosi', 'name': 'D4 (MOSI)', 'desc': 'Data to the memory (D4)'},
+        {'id': 'miso', 'name': 'S6 (MISO)', 'desc': 'Data from the memory (S6)'},
     )
     optional_channels = (
-        {'id': 'wave', 'name': 'WAVE', 'desc': 'Square wave (S5)'},
+        {'id': 'wave', 'name': 'S5 (WAVE)', 'desc': 'Square wave (S5)'},
         {'id': 'd7', 'name': 'D7', 'desc': 'Data bit 7 (high while measuring)'},
     )
     options = (

@@ -11,6 +11,7 @@
 import sigrokdecode as srd
 
 HOST, MECH = 0, 1
+IDLE_FRAMES = 40   # frames of silence after which an awaited answer is missing
 
 # Arguments of each command, its "0" included.
 ARGS = {'R': 2, 'w': 4, 'r': 3, 'V': 1, 'v': 4, 'm': 2, 'I': 3, 'S': 1, 'g': 3}
@@ -55,6 +56,7 @@ class Decoder(srd.Decoder):
         self.left = 0        # values still to come in a channel read
         self.prev_reply = None
         self.glitch = {HOST: False, MECH: False}
+        self.idle = 0
         self.held = None     # a host 00 with a bad stop bit, until the next packet tells what it was
 
     def start(self):
@@ -190,11 +192,24 @@ class Decoder(srd.Decoder):
             for f in good[1:]:
                 self.ann(f[0], f[1], 1, 'Pièces : %d' % f[2])
 
+    def silence(self):
+        if self.cmd != 'I':
+            self.end_exchange()
+
     def decode(self, ss, es, data):
         ptype, rxtx, pdata = data
         who = HOST if rxtx == 0 else MECH
+        if ptype == 'IDLE':
+            # The mechanism's line has idled a frame's time: a command that
+            # waits for an answer and gets none is told after IDLE_FRAMES.
+            if who == MECH:
+                self.idle += 1
+                if self.idle == IDLE_FRAMES:
+                    self.silence()
+            return
         if ptype not in ('FRAME', 'BREAK', 'INVALID STARTBIT'):
             return
+        self.idle = 0
         held, self.held = self.held, None
         if ptype == 'BREAK' and who == HOST and held:
             # A 00 without its stop bit, then the line low: the station's

@@ -11,6 +11,7 @@
 import sigrokdecode as srd
 
 HOST, MECH = 0, 1
+IDLE_FRAMES = 40   # frames of silence after which an awaited answer is missing
 ACK, NAK = 0x05, 0xFA
 
 class Decoder(srd.Decoder):
@@ -49,6 +50,7 @@ class Decoder(srd.Decoder):
         self.answered = True
         self.bit = {HOST: 0, MECH: 0}
         self.glitch = {HOST: False, MECH: False}
+        self.idle = 0
         self.held = None     # a host 00 with a bad stop bit, until the next packet tells what it was
         self.await_coin = False
 
@@ -196,11 +198,28 @@ class Decoder(srd.Decoder):
             if len(self.reply) >= self.reply_length():
                 self.end_reply()
 
+    def silence(self):
+        self.end_command()
+        self.end_reply()
+        if not self.answered and self.last and self.last[0] in ('open', 'read', 'measure') \
+                and not self.await_coin:
+            self.put_error(self.last[2], self.last[3], 'Pas de réponse')
+            self.answered = True
+
     def decode(self, ss, es, data):
         ptype, rxtx, pdata = data
         who = HOST if rxtx == 0 else MECH
+        if ptype == 'IDLE':
+            # The mechanism's line has idled a frame's time: a command that
+            # waits for an answer and gets none is told after IDLE_FRAMES.
+            if who == MECH:
+                self.idle += 1
+                if self.idle == IDLE_FRAMES:
+                    self.silence()
+            return
         if ptype not in ('FRAME', 'BREAK', 'INVALID STARTBIT'):
             return
+        self.idle = 0
         held, self.held = self.held, None
         if ptype == 'BREAK' and who == HOST and held:
             # A 00 without its stop bit, then the line low: the station's

@@ -12,6 +12,7 @@
 import sigrokdecode as srd
 
 HOST, MECH = 0, 1
+IDLE_FRAMES = 40   # frames of silence after which an awaited answer is missing
 
 class Decoder(srd.Decoder):
     api_version = 3
@@ -51,6 +52,7 @@ class Decoder(srd.Decoder):
         self.wrote = False   # a record was written (RM4: 04 then ends the write)
         self.bit = {HOST: 0, MECH: 0}
         self.glitch = {HOST: False, MECH: False}
+        self.idle = 0
         self.held = None     # a host 00 with a bad stop bit, until the next packet tells what it was
 
     def start(self):
@@ -179,11 +181,27 @@ class Decoder(srd.Decoder):
             self.end_send()
             self.reply.append((ss, es, value, valid))
 
+    def silence(self):
+        self.end_send()
+        self.end_reply()
+        if self.expect and self.expect[0] != 'coin':
+            self.ann(self.expect[2], self.expect[3], 2, 'Pas de réponse')
+            self.expect = None
+
     def decode(self, ss, es, data):
         ptype, rxtx, pdata = data
         who = HOST if rxtx == 0 else MECH
+        if ptype == 'IDLE':
+            # The mechanism's line has idled a frame's time: a command that
+            # waits for an answer and gets none is told after IDLE_FRAMES.
+            if who == MECH:
+                self.idle += 1
+                if self.idle == IDLE_FRAMES:
+                    self.silence()
+            return
         if ptype not in ('FRAME', 'BREAK', 'INVALID STARTBIT'):
             return
+        self.idle = 0
         held, self.held = self.held, None
         if ptype == 'BREAK' and who == HOST and held:
             # A 00 without its stop bit, then the line low: the station's

@@ -41,6 +41,7 @@ const Row kRows[freq::kFamilies] = {
     {Family::RM4, "SECI RM4", "rm4v", "Button10", "rm4", true},
     {Family::ALB, "Alberici al3", "al3v", "Button11", "al3", true},
 };
+
 // A count's field. Whatever number is typed reaches the window as typed (a
 // field bounded to the count's range would cut 7001 to 700 keystroke by
 // keystroke), and the window refuses one outside the range; the arrows and

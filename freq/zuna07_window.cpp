@@ -8,6 +8,7 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "freq/pc_dialogs.h"
 #include "link/module.h"
@@ -41,6 +42,33 @@ const Row kRows[freq::kFamilies] = {
     {Family::ALB, "Alberici al3", "al3v", "Button11", "al3", true},
 };
 
+// A count's field. Whatever number is typed reaches the window as typed (a
+// field bounded to the count's range would cut 7001 to 700 keystroke by
+// keystroke), and the window refuses one outside the range; the arrows and
+// Page keys stay within it.
+class CountSpin : public QSpinBox {
+public:
+    CountSpin(freq::Range r, QWidget* parent) : QSpinBox(parent), range_(r) { setRange(-999999, 9999999); }
+
+protected:
+    StepEnabled stepEnabled() const override
+    {
+        StepEnabled e = StepNone;
+        if (value() > range_.lo)
+            e |= StepDownEnabled;
+        if (value() < range_.hi)
+            e |= StepUpEnabled;
+        return e;
+    }
+    void stepBy(int steps) override
+    {
+        const int v = value();
+        QSpinBox::stepBy(std::clamp(v + steps, range_.lo, range_.hi) - v);
+    }
+
+private:
+    freq::Range range_;
+};
 
 } // namespace
 
@@ -55,10 +83,9 @@ Tzuna07::Tzuna07(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shell)
         const Row& r = kRows[i];
         const freq::Range range = freq::range(r.family);
         grid->addWidget(new QLabel(r.label, this), i, 0);
-        auto* s = new QSpinBox(this);
+        auto* s = new CountSpin(range, this);
         s->setObjectName(r.spin);
         s->setAccessibleName(r.label);
-        s->setRange(range.lo, range.hi);
         // One zone 0 write per value: on Enter, the arrows or leaving the field.
         s->setKeyboardTracking(false);
         connect(s, &QSpinBox::valueChanged, this, [this, f = r.family] { changed(f); });
@@ -133,7 +160,20 @@ void Tzuna07::FormActivate()
 
 void Tzuna07::changed(Family f)
 {
-    freq::put(shell_.station, f, spin(f)->value());
+    const int32_t v = spin(f)->value();
+    const freq::Range r = freq::range(f);
+    if (v < r.lo || v > r.hi) {
+        {
+            const QSignalBlocker block(spin(f));
+            spin(f)->setValue(freq::count(shell_.station, f));
+        }
+        message(QString("« %1 » : la fréquence doit être comprise entre %2 et %3. Rien n'est écrit.")
+                    .arg(kRows[size_t(f)].label)
+                    .arg(r.lo)
+                    .arg(r.hi));
+        return;
+    }
+    freq::put(shell_.station, f, v);
     write_zone0();
 }
 
@@ -229,10 +269,11 @@ void Tzuna07::Button9Click()
     if (!r)
         return;
     // In the window's order of old; a blank column, or one outside its
-    // range, leaves that count as it is.
+    // range, leaves that count as it is. The ALB column is stored with a set
+    // but not taken back: the ALB count stays as it is.
     const std::pair<Family, std::optional<int>> columns[] = {
-        {Family::RM3, r->rm3},   {Family::RM4, r->rm4},   {Family::C120, r->c120}, {Family::C220B, r->c220b},
-        {Family::C220, r->c220}, {Family::G13, r->g13},   {Family::G136, r->g136}, {Family::ALB, r->alb},
+        {Family::RM3, r->rm3},   {Family::RM4, r->rm4}, {Family::C120, r->c120}, {Family::C220B, r->c220b},
+        {Family::C220, r->c220}, {Family::G13, r->g13}, {Family::G136, r->g136},
     };
     QStringList kept;
     for (const auto& [f, v] : columns) {

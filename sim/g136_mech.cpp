@@ -8,7 +8,7 @@ namespace zuna::sim {
 
 namespace {
 constexpr uint8_t kReplyBit = 0x80; // set = mechanism line at level 0
-constexpr int kIdleBits = 10;       // idle line needed after a bad character
+constexpr int kIdleBits = 1;        // line at level 1 needed after a bad character
 constexpr int kTurnaroundBits = 3;  // from the stop bit's middle to the reply
 // The answer to "I": the bytes 0x07 and 0x36. Four characters: over before
 // the "T" that the teach sends 40 units after an unread "I".

@@ -7,8 +7,11 @@
 // middle of each bit from the start edge, all three must agree and the stop
 // bit must be 1; a character that fails is answered with "?" (one unit at
 // level 0, six at level 1: what the frequency window's G136 search measures)
-// and the receiver waits for ten idle bit times. Replies go back to back,
-// one stop bit each, three bit times after the command's last stop bit:
+// and the receiver takes no start bit before the line has been back at
+// level 1 for one bit time. (Waiting longer would drop a command sent soon
+// after a module memory transfer, which holds the line at level 0: the bench
+// has no operator's pause between two actions.) Replies go back to back, one
+// stop bit each, three bit times after the command's last stop bit:
 // - "I": two identity bytes, byte 0 = 7;
 // - two hexadecimal characters: the block at that address ("03"-"0E"
 //   channels 1-12, "0F", "10", "11", "12" as 12 bytes, "13" as 72 digits,

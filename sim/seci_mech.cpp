@@ -309,8 +309,11 @@ void SeciMech::queue(const std::vector<Segment>& segs)
     if (!powered_)
         return;
     const bool idle = tx_.empty() && tx_next_ == kNever;
+    // Answers start two bit times after the end of the stop bit (sampled in
+    // its middle): a station listens two units after the last stretch it
+    // sent, and hears an answer from its first edge.
     if (idle)
-        tx_.push_back({false, 2 * bit_}); // answers start two bit times after the stop bit
+        tx_.push_back({false, 2 * bit_ + bit_ / 2});
     tx_.insert(tx_.end(), segs.begin(), segs.end());
     if (idle && bench_) {
         tx_next_ = bench_->now();

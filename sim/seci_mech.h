@@ -7,7 +7,8 @@
 //
 // Its receiver samples each character at its own bit time from the start
 // edge (mid-bit), and drops a character whose stop bit is low. It answers
-// within the station's wait factors:
+// two bit times after the end of the stop bit, within the station's wait
+// factors:
 // The RM3:
 // - 0x00: the ready signal, two bit times later: a quarter bit at level 0,
 //   one bit at level 1, seven at level 0 (stretches 0, 1, 7 at the right

@@ -48,13 +48,27 @@ DbfFile::Values FrequencyTable::values_of(const FrequencyRecord& r) const
     return v;
 }
 
+namespace {
+// A set is found again by its PC name: a blank one is refused.
+bool named(const FrequencyRecord& r, std::string* error)
+{
+    if (r.appareil.find_first_not_of(' ') != std::string::npos)
+        return true;
+    if (error)
+        *error = "Le nom du PC est vide : rien n'est enregistré.";
+    return false;
+}
+} // namespace
+
 bool FrequencyTable::append(const FrequencyRecord& r, std::string* error)
 {
-    return cursor_.append(values_of(r), error);
+    return named(r, error) && cursor_.append(values_of(r), error);
 }
 
 bool FrequencyTable::update_current(const FrequencyRecord& r, std::string* error)
 {
+    if (!named(r, error))
+        return false;
     const auto rec = cursor_.current_record();
     if (!rec)
         return cursor_.update_current(values_of(r), error); // refused: no current record

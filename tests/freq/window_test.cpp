@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTest>
 
 #include "app/windows.h"
 #include "freq/pc_dialogs.h"
@@ -26,8 +27,11 @@ using freq::Family;
 
 namespace {
 struct Rig {
-    explicit Rig(sim::Faults faults = {}) : setup(1.0, faults, "")
+    // fixed: the family plugged before the start, for the whole run.
+    explicit Rig(sim::Faults faults = {}, const std::string& fixed = "") : setup(1.0, faults, "")
     {
+        if (!fixed.empty())
+            setup.fix_family(fixed);
         measure_module(station);
         load_delay_counts(station);
         std::string error, notice;
@@ -45,6 +49,15 @@ struct Rig {
         QSpinBox* s = w->spin(f);
         s->setValue(value);
     }
+    // Typed into the field over what it shows, then Enter.
+    void key_in(Family f, const QString& text)
+    {
+        QSpinBox* s = w->spin(f);
+        s->setFocus();
+        s->selectAll();
+        QTest::keyClicks(s, text);
+        QTest::keyClick(s, Qt::Key_Return);
+    }
     store::testing::ScratchDir dir;
     sim::SimSetup setup;
     Station station{setup.bench()};
@@ -56,30 +69,53 @@ struct Rig {
 };
 } // namespace
 
-TEST(FreqWindow, TypedCountsGoIntoZone0WithinTheirRanges)
+TEST(FreqWindow, TypedCountsGoIntoZone0OrAreRefusedWithTheirRange)
 {
     Rig rig;
-    struct Case { Family f; int typed; int kept; int offset; } cases[] = {
-        {Family::C120, 300, 300, kZ0C120},   {Family::C220B, 70000, 32767, kZ0C220b}, {Family::C220, -1, 1, kZ0C220},
-        {Family::G136, 141, 141, kZ0G136},   {Family::RM3, 250, 200, kZ0Rm3},       {Family::RM4, 0, 1, kZ0Rm4},
-        {Family::ALB, 69, 69, kZ0Alb},
+    // What the operator types, then Enter. A count outside its range is
+    // refused whole (never cut to what the field holds) and nothing is written.
+    struct Case { Family f; const char* typed; int kept; int offset; const char* told; } cases[] = {
+        {Family::C120, "300", 300, kZ0C120, ""},
+        {Family::G136, "141", 141, kZ0G136, ""},
+        {Family::ALB, "69", 69, kZ0Alb, ""},
+        {Family::RM3, "200", 200, kZ0Rm3, ""},
+        {Family::RM3, "201", 200, kZ0Rm3, "« SECI RM3 » : la fréquence doit être comprise entre 1 et 200. Rien n'est écrit."},
+        {Family::C120, "40000", 300, kZ0C120,
+         "« C120 » : la fréquence doit être comprise entre 1 et 32767. Rien n'est écrit."},
+        {Family::C120, "-3", 300, kZ0C120, "« C120 » : la fréquence doit être comprise entre 1 et 32767. Rien n'est écrit."},
+        {Family::C220B, "0", 138, kZ0C220b,
+         "« C220b » : la fréquence doit être comprise entre 1 et 32767. Rien n'est écrit."},
+        {Family::RM4, "0", 68, kZ0Rm4, "« SECI RM4 » : la fréquence doit être comprise entre 1 et 200. Rien n'est écrit."},
     };
     for (const Case& c : cases) {
         const int writes = rig.setup.module().zone0_writes();
-        rig.type(c.f, c.typed);
+        rig.messages.clear();
+        rig.key_in(c.f, c.typed);
         EXPECT_EQ(freq::count(rig.station, c.f), c.kept) << c.typed;
         EXPECT_EQ(rig.zone0_word(c.offset), c.kept) << c.typed;
-        EXPECT_EQ(rig.setup.module().zone0_writes() - writes, 1) << c.typed;
+        EXPECT_EQ(rig.w->spin(c.f)->value(), c.kept) << c.typed;
+        EXPECT_EQ(rig.setup.module().zone0_writes() - writes, *c.told ? 0 : 1) << c.typed;
+        EXPECT_EQ(rig.messages, *c.told ? QStringList{c.told} : QStringList{}) << c.typed;
     }
     EXPECT_EQ(rig.setup.module().zone0()[45], 0x2C);
     EXPECT_EQ(rig.setup.module().zone0()[46], 0x01);
     // G13: the six-byte encoding, into the count in use and the stored count.
-    rig.type(Family::G13, 5000);
+    rig.key_in(Family::G13, "5000");
     const auto& z = rig.setup.module().zone0();
     EXPECT_EQ((std::array<int, 6>{z[54], z[53], z[52], z[51], z[50], z[49]}), (std::array<int, 6>{1, 0, 0, 1, 1, 0x88}));
     EXPECT_EQ(rig.station.g13_stored, 5000);
-    rig.type(Family::G13, 9000);
-    EXPECT_EQ(rig.station.delay.g13, 7000);
+    rig.messages.clear();
+    rig.key_in(Family::G13, "7001");
+    EXPECT_EQ(rig.station.delay.g13, 5000);
+    EXPECT_EQ(zone0_g13(rig.setup.module().zone0()), 5000);
+    EXPECT_EQ(rig.messages,
+              QStringList{"« NRI G.13.0 » : la fréquence doit être comprise entre 1 et 7000. Rien n'est écrit."});
+    // The arrows stay within the range.
+    QSpinBox* rm3 = rig.w->spin(Family::RM3);
+    rm3->stepUp();
+    rm3->stepBy(10);
+    EXPECT_EQ(rm3->value(), 200);
+    EXPECT_EQ(rig.station.delay.rm3, 200);
 }
 
 TEST(FreqWindow, DefaultAndCalculComeFromTheModuleMeasurement)
@@ -153,7 +189,8 @@ t.close()
 
     struct Case { const char* name; int c120; int alb; int rm3; int told; } cases[] = {
         {"ATELIER", 160, 75, 68, 1},
-        {"BANC 1", 150, 70, 68, 0},
+        // The set holds ALB 70: the ALB count stays as it is.
+        {"BANC 1", 150, 75, 68, 0},
     };
     for (const Case& c : cases) {
         rig.type(Family::C120, 100);
@@ -199,25 +236,34 @@ TEST(FreqWindow, AModuleThatKeepsNothingIsToldWhenTheWindowCloses)
 
 TEST(FreqWindow, ReCalibPlugsTheFamilyAndWritesWhatItFound)
 {
-    struct Case { const char* button; Family f; int offset; bool silent; } cases[] = {
-        {"Button3", Family::C120, kZ0C120, false},
-        {"Button4", Family::C220B, kZ0C220b, false},
-        {"Button7", Family::RM3, kZ0Rm3, false},
-        {"Button10", Family::RM4, kZ0Rm4, false},
-        {"Button2", Family::G136, kZ0G136, false},
-        {"Button11", Family::ALB, kZ0Alb, false},
-        {"Button3", Family::C120, kZ0C120, true},
+    // fixed: the mechanism is plugged before the station starts (--simulate=FAMILY),
+    // so it sees every zone 0 transfer of the start and of the window; each
+    // search then runs `searches` times in a row, each followed by its zone 0 write.
+    struct Case { const char* button; Family f; int offset; bool silent; const char* fixed; int searches; int found; } cases[] = {
+        {"Button3", Family::C120, kZ0C120, false, "", 1, 138},
+        {"Button4", Family::C220B, kZ0C220b, false, "", 1, 143},
+        {"Button7", Family::RM3, kZ0Rm3, false, "", 1, 65},
+        {"Button10", Family::RM4, kZ0Rm4, false, "", 1, 68},
+        {"Button2", Family::G136, kZ0G136, false, "", 2, 141},
+        {"Button2", Family::G136, kZ0G136, false, "g136", 2, 141},
+        {"Button7", Family::RM3, kZ0Rm3, false, "rm3", 2, 65},
+        {"Button10", Family::RM4, kZ0Rm4, false, "rm4", 2, 68},
+        {"Button11", Family::ALB, kZ0Alb, false, "", 1, 68},
+        {"Button3", Family::C120, kZ0C120, true, "", 1, 120},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.button) + " " + c.fixed + " x" + std::to_string(c.searches));
         sim::Faults faults;
         faults.silent = c.silent;
-        Rig rig(faults);
+        Rig rig(faults, c.fixed);
         rig.type(c.f, 120);
-        rig.w->findChild<QPushButton*>(c.button)->click();
-        EXPECT_EQ(rig.messages.size(), c.silent ? 1 : 0) << c.button;
-        const int found = freq::count(rig.station, c.f);
-        EXPECT_EQ(found != 120, !c.silent) << c.button;
-        EXPECT_EQ(rig.zone0_word(c.offset), found) << c.button;
-        EXPECT_EQ(rig.w->spin(c.f)->value(), found) << c.button;
+        for (int k = 0; k < c.searches; ++k) {
+            rig.w->findChild<QPushButton*>(c.button)->click();
+            EXPECT_EQ(rig.messages.size(), c.silent ? 1 : 0) << k;
+            const int found = freq::count(rig.station, c.f);
+            EXPECT_EQ(found, c.found) << k;
+            EXPECT_EQ(rig.zone0_word(c.offset), found) << k;
+            EXPECT_EQ(rig.w->spin(c.f)->value(), found) << k;
+        }
     }
 }

@@ -646,6 +646,16 @@ TEST(FrequencyTable, StoresAndReadsBackAPcSet)
     EXPECT_FALSE(t->append(bad, &error));
     EXPECT_EQ(error, "40000 n'est pas une valeur correcte pour le champ 'G13'. Les valeurs doivent être comprises "
                      "entre -32768 et 32767");
+    // A set without a PC name could never be told from another.
+    for (const char* blank : {"", "   "}) {
+        bad = r;
+        bad.appareil = blank;
+        error.clear();
+        EXPECT_FALSE(t->append(bad, &error)) << '"' << blank << '"';
+        EXPECT_EQ(error, "Le nom du PC est vide : rien n'est enregistré.");
+        ASSERT_TRUE(t->go_to(0));
+        EXPECT_FALSE(t->update_current(bad, &error));
+    }
     auto back = open_frequency_table(dir.path(), &error, &notice);
     ASSERT_TRUE(back);
     const auto all = back->records();

@@ -14,9 +14,10 @@ struct Result {
     std::string out;
 };
 
-Result run(const std::string& args)
+// shell: what the shell does first ("cat f | ", "ulimit -f 1; ").
+Result run(const std::string& args, const std::string& shell = "")
 {
-    const std::string cmd = "QT_QPA_PLATFORM=offscreen timeout 20 " ZUNA_BINARY_DIR "/zuna07 " + args + " 2>&1";
+    const std::string cmd = shell + "QT_QPA_PLATFORM=offscreen timeout 20 " ZUNA_BINARY_DIR "/zuna07 " + args + " 2>&1";
     Result r{-1, {}};
     if (FILE* p = popen(cmd.c_str(), "r")) {
         char buf[4096];
@@ -79,25 +80,60 @@ TEST(CommandLine, SettingsFilesWithoutAWindow)
         "d['famille']='XYZ'; json.dump(d,open('" + dir + "/inconnu.zuna.json','w'))\"";
     ASSERT_EQ(std::system(edit.c_str()), 0);
     ASSERT_EQ(std::system(("printf '{\"format\": 1, ' > " + dir + "/casse.zuna.json").c_str()), 0);
-    struct Case { std::string args; int code; std::vector<std::string> words; } cases[] = {
+    // Files edited by hand as no JSON library writes them, and things that are not files.
+    const std::string hand =
+        "python3 -c \"import json; f=open('" + dir + "/rm3.zuna.json').read(); d=json.loads(f);"
+        "w=lambda n,t: open('" + dir + "/'+n+'.zuna.json','w').write(t);"
+        "w('famille2', f[:f.rindex('}')]+', \\\"famille\\\": \\\"C120\\\"}');"
+        "w('max2', f.replace('\\\"HFL\\\": {', '\\\"HFL\\\": {\\\"max\\\": 3999, ', 1));"
+        "w('plat', f.replace('\\\"reglages\\\": {', '\\\"reglages\\\": {\\\"Canal 1/HFL/max\\\": 77, ', 1));"
+        "w('echappement', f.replace('\\\"date\\\": \\\"', '\\\"date\\\": \\\"\\\\\\\\1', 1));"
+        "w('gros', f+' '*(4<<20));"
+        "d['reglages']['Canal 1']['HFL']['max']=2147483647; w('int32', json.dumps(d));"
+        "d['famille']='R\\x00M3'; w('nul', json.dumps(d));"
+        "d=json.loads(f); d['reglages']['Canal 2']=d['reglages']['Canal 1'];"
+        "w('recouvre', json.dumps(d))\"";
+    ASSERT_EQ(std::system(hand.c_str()), 0) << hand;
+    ASSERT_EQ(std::system(("mkdir " + dir + "/dossier.zuna.json && mkfifo " + dir + "/tube.zuna.json && cp " + dir +
+                           "/rm3.zuna.json " + dir + "/plein.zuna.json").c_str()),
+              0);
+    struct Case { std::string args; int code; std::vector<std::string> words; std::string shell = ""; } cases[] = {
         {"--restore " + dir + "/ref.zuna.json --dry-run", 1,
          {"Canal 1/HFL/max", "Canal 2/Sortie   2           3         *", "3 réglages à écrire (essai"}},
         {"--restore " + dir + "/ref.zuna.json", 0, {"3 réglages écrits, tous vérifiés"}},
-        {"--restore " + dir + "/ref.zuna.json --sim-fault=silent", 1, {"ne répond pas"}},
+        {"--restore " + dir + "/ref.zuna.json --sim-fault=silent", 1, {"ne répond pas", "Rien n'est écrit."}},
+        {"--restore " + dir + "/ref.zuna.json --sim-fault=silent --dry-run", 1, {"ne répond pas", "Rien n'est écrit."}},
         {"--restore " + dir + "/rm3.zuna.json --dry-run", 0, {"Le monnayeur a déjà tous les réglages du fichier."}},
         {"--restore " + dir + "/canal7.zuna.json", 2, {"« Canal 7/HFL/max » n'existe pas sur un SECI RM3", "Rien n'est écrit"}},
         {"--restore " + dir + "/autre.zuna.json --family rm3", 2, {"est un fichier de C120, pas de SECI RM3"}},
         {"--restore " + dir + "/inconnu.zuna.json", 2, {"n'est pas un fichier de réglages d'une famille connue (« XYZ »)"}},
-        {"--restore " + dir + "/casse.zuna.json", 2, {"n'est pas un fichier de réglages"}},
+        {"--restore " + dir + "/casse.zuna.json", 2, {"casse.zuna.json : Le fichier n'est pas un JSON valide, ligne 1, colonne 15 : "}},
+        {"--restore " + dir + "/famille2.zuna.json --dry-run", 2, {"La clé « famille » figure deux fois", "Rien n'est écrit."}},
+        {"--restore " + dir + "/max2.zuna.json --dry-run", 2, {"Le réglage « Canal 1/HFL/max » figure deux fois"}},
+        {"--restore " + dir + "/plat.zuna.json --dry-run", 2, {"Le réglage « Canal 1/HFL/max » figure deux fois"}},
+        {"--restore " + dir + "/echappement.zuna.json --dry-run", 2, {"« \\1 »", "n'est pas une séquence d'échappement JSON"}},
+        {"--restore " + dir + "/gros.zuna.json --dry-run", 2, {"est trop grand pour un fichier de réglages"}},
+        {"--restore " + dir + "/int32.zuna.json --dry-run", 2, {"« Canal 1/HFL/max » vaut 2147483647, hors de "}},
+        {"--restore " + dir + "/nul.zuna.json --dry-run", 2, {"d'une famille connue (« R\\u0000M3 »). Rien n'est écrit."}},
+        {"--restore " + dir + "/dossier.zuna.json", 2, {"c'est un dossier", "Rien n'est écrit."}},
+        {"--save " + dir + "/dossier.zuna.json --family rm3", 1, {"Impossible d'écrire " + dir + "/dossier.zuna.json : c'est un dossier."}},
+        {"--restore " + dir + "/tube.zuna.json", 2, {"c'est un tube nommé"}},
+        {"--restore /dev/stdin --dry-run", 0, {"Le monnayeur a déjà tous les réglages du fichier."}, "cat " + dir + "/rm3.zuna.json | "},
+        {"--save " + dir + "/plein.zuna.json --family rm3", 1, {"Impossible d'écrire " + dir + "/plein.zuna.json : fichier trop grand.\nL'ancien fichier est conservé."},
+         "ulimit -f 1; trap '' XFSZ; "},
+        {"--restore " + dir + "/recouvre.zuna.json", 0, {"attention : Les canaux 1 et 2 se recouvrent"}},
         {"--restore " + dir + "/absent.zuna.json", 2, {"introuvable"}},
         {"--save /nonexistent-dir/x.zuna.json --family rm4", 1, {"Impossible d'écrire /nonexistent-dir/x.zuna.json"}},
     };
     for (const auto& c : cases) {
-        const Result r = run(bench + c.args);
+        const Result r = run(bench + c.args, c.shell);
         EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.out;
         for (const std::string& w : c.words)
             EXPECT_NE(r.out.find(w), std::string::npos) << c.args << ": " << w << "\n" << r.out;
     }
+    // The save that found the disk full left the old file as it was and no temporary.
+    EXPECT_EQ(std::system(("cmp " + dir + "/rm3.zuna.json " + dir + "/plein.zuna.json").c_str()), 0);
+    EXPECT_EQ(run("--help >/dev/null; ls " + dir + " | grep -c 'zuna.json.'").out, "0\n");
     // One log line per restore that reached the mechanism or tried to.
     const Result log = run("--help >/dev/null; cat " + dir + "/ref.csv");
     EXPECT_NE(log.out.find("date;heure;famille;identité;réglages écrits;résultat\n"), std::string::npos) << log.out;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -139,6 +142,130 @@ TEST(CommandLine, SettingsFilesWithoutAWindow)
     EXPECT_NE(log.out.find("date;heure;famille;identité;réglages écrits;résultat\n"), std::string::npos) << log.out;
     EXPECT_NE(log.out.find(";RM3;;3;vérifié\n"), std::string::npos) << log.out;
     EXPECT_NE(log.out.find(";RM3;;0;sans réponse\n"), std::string::npos) << log.out;
+}
+
+namespace {
+QJsonObject json_file(const std::string& path)
+{
+    QFile f(QString::fromStdString(path));
+    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
+}
+} // namespace
+
+// Every family's save, dry run and restore on a line that fails in each way
+// the bench can make it fail. A save exits 0 only with the mechanism's own
+// values in the file; a dry run or a restore that could not read says so
+// ("Rien n'est écrit."), never that nothing differs; a restore cut by a
+// power loss names what it could not verify.
+TEST(CommandLine, EveryFamilyUnderEveryLineFault)
+{
+    const std::string dir = "/tmp/zuna-cli-faults";
+    ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir).c_str()), 0);
+    const std::string bench = "--simulate --data-dir " + dir + " ";
+    // The files restored differ from the bench mechanism in two settings of two channels.
+    const std::vector<std::pair<std::string, QStringList>> families = {
+        {"c120", {"Mesure 1", "min"}}, {"c220b", {"Mesure 1", "min"}}, {"c220", {"Bas 1"}},
+        {"g13", {"Mesure 1", "min"}},  {"g136", {"Paire 1", "min"}},   {"rm3", {"HFL", "min"}},
+        {"rm4", {"HFL", "min"}},       {"al3", {"Paramètre 1"}},
+    };
+    for (const auto& [family, key] : families) {
+        const std::string clean = dir + "/" + family + ".zuna.json";
+        ASSERT_EQ(run(bench + "--save " + clean + " --family " + family).code, 0) << family;
+        QJsonObject doc = json_file(clean);
+        doc.remove("image");
+        QJsonObject reglages = doc["reglages"].toObject();
+        for (const char* channel : {"Canal 1", "Canal 2"}) {
+            QJsonObject c = reglages[channel].toObject();
+            if (key.size() == 1) {
+                c[key[0]] = c[key[0]].toInt() + 1;
+            } else {
+                QJsonObject m = c[key[0]].toObject();
+                m[key[1]] = m[key[1]].toInt() + 1;
+                c[key[0]] = m;
+            }
+            reglages[channel] = c;
+        }
+        doc["reglages"] = reglages;
+        QFile edited(QString::fromStdString(dir + "/" + family + "-2.zuna.json"));
+        ASSERT_TRUE(edited.open(QIODevice::WriteOnly));
+        edited.write(QJsonDocument(doc).toJson());
+    }
+    struct Expect {
+        int code;
+        const char* says;
+    };
+    const Expect saved{0, "réglages enregistrés dans"}, not_saved{1, "Rien n'est enregistré."};
+    const Expect differs{1, "2 réglages à écrire (essai : rien n'est écrit)."}, not_read{1, "Rien n'est écrit."};
+    const Expect written{0, "2 réglages écrits, tous vérifiés"}, cut{1, "Non écrits ou non vérifiés :"};
+    const Expect not_held{1, "Ne tiennent pas la valeur du fichier :"};
+    struct Row {
+        const char* family;
+        const char* fault;
+        Expect save, dry, restore;
+        const char* cause; // said by every run that could not read ("" when the family's words vary)
+    } rows[] = {
+        {"c120", "silent", not_saved, not_read, not_read, "Le monayeur ne répond pas."},
+        {"c120", "stuck-low", not_saved, not_read, not_read, "Le compte de délai C120 vaut 0"},
+        {"c120", "noise", saved, differs, written, ""},
+        {"c120", "power-cut=1", saved, differs, cut, ""},
+        {"c220b", "silent", not_saved, not_read, not_read, "Le monayeur ne répond pas."},
+        {"c220b", "stuck-low", not_saved, not_read, not_read, "Le compte de délai C220B vaut 0"},
+        {"c220b", "noise", saved, differs, written, ""},
+        {"c220b", "power-cut=1", saved, differs, cut, ""},
+        {"c220", "silent", not_saved, not_read, not_read, "Le monayeur ne répond pas."},
+        // Its reads do not use the module's time base; the writes do.
+        {"c220", "stuck-low", saved, differs, not_held, ""},
+        {"c220", "noise", saved, differs, written, ""},
+        {"c220", "power-cut=1", saved, differs, cut, ""},
+        {"g13", "silent", not_saved, not_read, not_read, "Le monnayeur ne répond pas"},
+        {"g13", "stuck-low", not_saved, not_read, not_read, ""},
+        {"g13", "noise", not_saved, not_read, not_read, "réponses sont illisibles"},
+        {"g13", "power-cut=1", saved, differs, cut, ""},
+        {"g136", "silent", not_saved, not_read, not_read, "Le monayeur ne répond pas."},
+        {"g136", "stuck-low", not_saved, not_read, not_read, "Le compte de délai G136 vaut 0"},
+        {"g136", "noise", not_saved, not_read, not_read, ""},
+        {"g136", "power-cut=1", saved, differs, cut, ""},
+        {"rm3", "silent", not_saved, not_read, not_read, "Le monnayeur ne répond pas (canal 1)"},
+        {"rm3", "stuck-low", not_saved, not_read, not_read, "Le compte de délai RM3 vaut 0"},
+        {"rm3", "noise", not_saved, not_read, not_read, ""},
+        {"rm3", "power-cut=1", saved, differs, cut, ""},
+        {"rm4", "silent", not_saved, not_read, not_read, "Le monnayeur ne répond pas (canal 1)"},
+        {"rm4", "stuck-low", not_saved, not_read, not_read, "Le compte de délai RM4 vaut 0"},
+        {"rm4", "noise", not_saved, not_read, not_read, ""},
+        {"rm4", "power-cut=1", saved, differs, cut, ""},
+        {"al3", "silent", not_saved, not_read, not_read, "Le monayeur ne répond pas."},
+        {"al3", "stuck-low", not_saved, not_read, not_read, "Le compte de délai ALB vaut 0"},
+        {"al3", "noise", not_saved, not_read, not_read, ""},
+        {"al3", "power-cut=1", saved, differs, cut, ""},
+    };
+    for (const Row& row : rows) {
+        const std::string family = row.family, fault = row.fault;
+        const std::string what = family + " --sim-fault=" + fault;
+        const std::string out = dir + "/" + family + "-" + fault + ".zuna.json";
+        const std::string file = dir + "/" + family + "-2.zuna.json";
+        const std::pair<std::string, Expect> runs[] = {
+            {"--save " + out + " --family " + family, row.save},
+            {"--restore " + file + " --dry-run", row.dry},
+            {"--restore " + file, row.restore},
+        };
+        for (const auto& [args, expect] : runs) {
+            const Result r = run(bench + "--sim-fault=" + fault + " " + args);
+            EXPECT_EQ(r.code, expect.code) << what << " " << args << "\n" << r.out;
+            EXPECT_NE(r.out.find(expect.says), std::string::npos) << what << " " << args << "\n" << r.out;
+            EXPECT_EQ(r.out.find("déjà tous les réglages"), std::string::npos) << what << " " << args << "\n" << r.out;
+            if (expect.code == 1 && (expect.says == not_saved.says || expect.says == not_read.says)) {
+                EXPECT_NE(r.out.find(row.cause), std::string::npos) << what << " " << args << "\n" << r.out;
+            }
+        }
+        // A save that succeeded holds what the mechanism holds; one that failed wrote nothing.
+        const QJsonObject saved_file = json_file(out), clean = json_file(dir + "/" + family + ".zuna.json");
+        if (row.save.code == 0) {
+            EXPECT_EQ(saved_file["reglages"], clean["reglages"]) << what;
+            EXPECT_EQ(saved_file["image"], clean["image"]) << what;
+        } else {
+            EXPECT_FALSE(QFile::exists(QString::fromStdString(out))) << what;
+        }
+    }
 }
 
 // What reaches the line, decoded by sigrok: a dry run writes nothing, a

@@ -242,7 +242,7 @@ std::string table_text(const Comparison& c)
     };
     std::string out = pad("Réglage", width) + "  " + pad("Monnayeur", 10) + "  " + pad("Fichier", 8) + "\n";
     for (const auto& [name, values] : c.identity)
-        out += pad(name, width) + "  " + pad(values.first, 10) + "  " + pad(values.second, 8) +
+        out += pad(shown(name), width) + "  " + pad(shown(values.first), 10) + "  " + pad(shown(values.second), 8) +
                (values.first != values.second ? "  (lecture seule)" : "") + "\n";
     for (const Row& r : c.rows) {
         out += pad(r.name, width) + "  " + pad(r.mechanism ? std::to_string(*r.mechanism) : "non lu", 10) + "  " +
@@ -264,7 +264,11 @@ std::string log_line(const std::string& date, const std::string& time, const std
             identity += (identity.empty() ? "" : " ") + values.first;
     // A field holding the separator, a quote or a line break is quoted, its
     // quotes doubled: a spreadsheet reads it back as one column.
-    auto field = [](const std::string& s) {
+    // A NUL or another control byte (a reader stops at it) is written as \u00XX.
+    auto field = [](const std::string& text) {
+        std::string s;
+        for (const char c : text)
+            s += c == '\r' || c == '\n' || c == '\t' ? std::string(1, c) : shown(std::string(1, c));
         if (s.find_first_of(";\"\r\n") == std::string::npos)
             return s;
         std::string out = "\"";

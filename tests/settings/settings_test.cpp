@@ -308,8 +308,10 @@ TEST(SettingsFile, TheCloneLogReadsBackColumnForColumn)
     QTemporaryDir dir;
     const QString path = dir.filePath("série \"A\"; 2.zuna.json");
     settings::Outcome o;
-    o.before.identity = {{"Numéro", {"N;1 \"B\"\r\nfin", "x"}}, {"Date", {"15/03/19", ""}}};
+    o.before.identity = {{"Numéro", {"N;1 \"B\"\r\nfin", "x"}}, {"Lot", {std::string("A\0B", 3), ""}}};
     o.written = {"Canal 1/Mesure 1/min", "Sorties/Canal 2"};
+    // The comparison table shows the NUL as well, without being cut by it.
+    EXPECT_NE(settings::table_text(o.before).find("Lot      A\\u0000B"), std::string::npos) << settings::table_text(o.before);
     QString error;
     ASSERT_TRUE(settings::append_log(path, "FA;KE", o, &error)) << error.toStdString();
     o.kind = settings::Outcome::NotHeld;
@@ -326,8 +328,8 @@ TEST(SettingsFile, TheCloneLogReadsBackColumnForColumn)
         pclose(p);
     }
     EXPECT_EQ(out, "[[\"famille\", \"identit\\u00e9\", \"r\\u00e9glages \\u00e9crits\", \"r\\u00e9sultat\"], "
-                   "[\"FA;KE\", \"N;1 \\\"B\\\"\\r\\nfin 15/03/19\", \"2\", \"v\\u00e9rifi\\u00e9\"], "
-                   "[\"FAKE\", \"N;1 \\\"B\\\"\\r\\nfin 15/03/19\", \"2\", \"non tenu\"]]\n");
+                   "[\"FA;KE\", \"N;1 \\\"B\\\"\\r\\nfin A\\\\u0000B\", \"2\", \"v\\u00e9rifi\\u00e9\"], "
+                   "[\"FAKE\", \"N;1 \\\"B\\\"\\r\\nfin A\\\\u0000B\", \"2\", \"non tenu\"]]\n");
 }
 
 TEST(SettingsRestore, WritesOnlyWhatDiffersAndClaimsOnlyWhatHolds)

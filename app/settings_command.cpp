@@ -1,7 +1,6 @@
 #include "app/settings_command.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -31,19 +30,23 @@ std::optional<Plan> plan(const Options& opt)
     if (!opt.save_file.empty()) {
         p.name = opt.family;
     } else {
-        QFile f(QString::fromStdString(opt.restore_file));
-        errno = 0;
-        if (!f.open(QIODevice::ReadOnly)) {
-            const int err = errno;
-            say("Impossible de lire " + opt.restore_file + " : " +
-                (err ? french_error(err) : f.errorString().toStdString()));
+        // Read once: a "<(...)" pipe has nothing left for a second read.
+        const QString path = QString::fromStdString(opt.restore_file);
+        QString error;
+        const std::optional<QByteArray> bytes = settings::read_settings_file(path, &error);
+        if (!bytes) {
+            say(error.toStdString() + " Rien n'est écrit.");
             return std::nullopt;
         }
-        const std::string code = settings::family_of(f.read(4 << 20));
+        if (const std::string fault = settings::json_fault(*bytes); !fault.empty()) {
+            say(opt.restore_file + " : " + fault + " Rien n'est écrit.");
+            return std::nullopt;
+        }
+        const std::string code = settings::family_of(*bytes);
         p.name = family_of_code(code);
         if (p.name.empty()) {
             say(opt.restore_file + " n'est pas un fichier de réglages d'une famille connue" +
-                (code.empty() ? std::string(".") : " (« " + code + " »)."));
+                (code.empty() ? std::string(".") : " (« " + settings::shown(code) + " »).") + " Rien n'est écrit.");
             return std::nullopt;
         }
         if (!opt.family.empty() && opt.family != p.name) {
@@ -53,19 +56,19 @@ std::optional<Plan> plan(const Options& opt)
                 ", pas de " + (asked ? asked->title() : opt.family) + ". Rien n'est écrit.");
             return std::nullopt;
         }
+        p.family = make_settings_family(p.name);
+        std::string e;
+        p.file = settings::from_json(*p.family, *bytes, &e);
+        if (!p.file) {
+            say(opt.restore_file + " : " + e + " Rien n'est écrit.");
+            return std::nullopt;
+        }
+        return p;
     }
     p.family = make_settings_family(p.name);
     if (!p.family) {
         say("La famille " + p.name + " ne se sauvegarde pas encore.");
         return std::nullopt;
-    }
-    if (!opt.restore_file.empty()) {
-        QString error;
-        p.file = settings::load_file(QString::fromStdString(opt.restore_file), *p.family, &error);
-        if (!p.file) {
-            say(error.toStdString() + " Rien n'est écrit.");
-            return std::nullopt;
-        }
     }
     return p;
 }
@@ -122,9 +125,20 @@ int run_settings_command(const Options& opt)
         return 0;
     }
 
-    const settings::Outcome o = settings::restore(s, *p->family, *p->file, opt.dry_run, nullptr);
+    // Windows that overlap are written as the file says, as a script asked;
+    // but not without a word (a window would ask first).
+    const auto pairs = settings::overlaps(p->family->bands(*p->file));
+    const std::string overlap_warning = pairs.empty() ? "" : "attention : " + settings::overlap_statement(pairs);
+    const settings::Outcome o =
+        settings::restore(s, *p->family, *p->file, opt.dry_run, nullptr, [&](const settings::Comparison& c) {
+            if (!overlap_warning.empty() && !c.to_write().empty())
+                say(overlap_warning);
+            return true;
+        });
     if (!o.before.rows.empty())
         std::fputs(settings::table_text(o.before).c_str(), stdout);
+    if (opt.dry_run && !overlap_warning.empty() && !o.before.to_write().empty())
+        say(overlap_warning);
     std::printf("%s\n", o.message().c_str());
     if (opt.dry_run)
         return o.kind == settings::Outcome::Held && o.before.to_write().empty() ? 0 : 1;

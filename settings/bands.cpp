@@ -73,15 +73,21 @@ std::string overlap_question(int channel, const std::vector<int>& others)
            " : une même pièce serait acceptée par plusieurs canaux. Écrire quand même ?";
 }
 
-std::string overlap_question(const std::vector<std::pair<int, int>>& pairs)
+std::string overlap_statement(const std::vector<std::pair<int, int>>& pairs)
 {
     if (pairs.size() == 1)
-        return overlap_question(pairs[0].first, {pairs[0].second});
+        return "Les canaux " + std::to_string(pairs[0].first) + " et " + std::to_string(pairs[0].second) +
+               " se recouvrent : une même pièce serait acceptée par les deux.";
     std::string list;
     for (size_t i = 0; i < pairs.size(); ++i)
         list += (i == 0 ? "" : i + 1 == pairs.size() ? " et " : ", ") + std::to_string(pairs[i].first) + "-" +
                 std::to_string(pairs[i].second);
-    return "Les canaux " + list + " se recouvrent : une même pièce serait acceptée par deux canaux. Écrire quand même ?";
+    return "Les canaux " + list + " se recouvrent : une même pièce serait acceptée par deux canaux.";
+}
+
+std::string overlap_question(const std::vector<std::pair<int, int>>& pairs)
+{
+    return overlap_statement(pairs) + " Écrire quand même ?";
 }
 
 } // namespace zuna::settings

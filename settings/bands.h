@@ -65,5 +65,8 @@ std::vector<std::optional<bool>> coin_inside(const BandSet& set, const ChannelBa
 std::string overlap_question(int channel, const std::vector<int>& others);
 // The same for every pair of a settings file about to be written.
 std::string overlap_question(const std::vector<std::pair<int, int>>& pairs);
+// The statement alone ("Les canaux 1-2 et 3-7 se recouvrent : ..."): what a
+// restore without a window prints before it writes them.
+std::string overlap_statement(const std::vector<std::pair<int, int>>& pairs);
 
 } // namespace zuna::settings

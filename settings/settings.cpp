@@ -5,6 +5,23 @@
 
 namespace zuna::settings {
 
+std::string shown(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            static const char* hex = "0123456789ABCDEF";
+            out += "\\u00";
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string check(const Family& f, const Snapshot& s)
 {
     if (s.format > kFormat)
@@ -13,7 +30,7 @@ std::string check(const Family& f, const Snapshot& s)
     if (s.format < 1)
         return "Format de fichier inconnu (" + std::to_string(s.format) + ").";
     if (s.family != f.code())
-        return "Ce fichier est celui d'un autre monnayeur (« " + s.family + " »), pas d'un " + f.title() + ".";
+        return "Ce fichier est celui d'un autre monnayeur (« " + shown(s.family) + " »), pas d'un " + f.title() + ".";
     const std::vector<Setting> list = f.all_settings();
     std::set<std::string> known;
     for (const Setting& setting : list) {
@@ -27,7 +44,7 @@ std::string check(const Family& f, const Snapshot& s)
     }
     for (const auto& [name, value] : s.values)
         if (!known.count(name))
-            return "Le réglage « " + name + " » n'existe pas sur un " + f.title() + ".";
+            return "Le réglage « " + shown(name) + " » n'existe pas sur un " + f.title() + ".";
     const size_t size = f.image_size();
     if (size == 0 && !s.image.empty())
         return "Un " + f.title() + " n'a pas d'image mémoire : le fichier en contient une.";
@@ -177,6 +194,10 @@ std::string join_names(const std::vector<std::string>& names)
 
 std::string Outcome::message() const
 {
+    // The first read failed: nothing compared, nothing written (a dry run
+    // says so as the restore does, never that nothing differs).
+    if (kind == NoAnswer && before.rows.empty() && written.empty() && failed.empty())
+        return (error.empty() ? std::string("Le monayeur ne répond pas.") : error) + "\nRien n'est écrit.";
     if (dry_run) {
         const size_t n = before.to_write().size();
         return n == 0 ? "Le monnayeur a déjà tous les réglages du fichier."
@@ -221,7 +242,7 @@ std::string table_text(const Comparison& c)
     };
     std::string out = pad("Réglage", width) + "  " + pad("Monnayeur", 10) + "  " + pad("Fichier", 8) + "\n";
     for (const auto& [name, values] : c.identity)
-        out += pad(name, width) + "  " + pad(values.first, 10) + "  " + pad(values.second, 8) +
+        out += pad(shown(name), width) + "  " + pad(shown(values.first), 10) + "  " + pad(shown(values.second), 8) +
                (values.first != values.second ? "  (lecture seule)" : "") + "\n";
     for (const Row& r : c.rows) {
         out += pad(r.name, width) + "  " + pad(r.mechanism ? std::to_string(*r.mechanism) : "non lu", 10) + "  " +
@@ -241,12 +262,19 @@ std::string log_line(const std::string& date, const std::string& time, const std
     for (const auto& [name, values] : o.before.identity)
         if (!values.first.empty())
             identity += (identity.empty() ? "" : " ") + values.first;
-    // The log is a CSV read by a spreadsheet: no separator or line break inside a field.
-    auto field = [](std::string s) {
-        for (char& c : s)
-            if (c == ';' || c == '\n' || c == '\r')
-                c = ' ';
-        return s;
+    // A field holding the separator, a quote or a line break is quoted, its
+    // quotes doubled: a spreadsheet reads it back as one column.
+    // A NUL or another control byte (a reader stops at it) is written as \u00XX.
+    auto field = [](const std::string& text) {
+        std::string s;
+        for (const char c : text)
+            s += c == '\r' || c == '\n' || c == '\t' ? std::string(1, c) : shown(std::string(1, c));
+        if (s.find_first_of(";\"\r\n") == std::string::npos)
+            return s;
+        std::string out = "\"";
+        for (const char c : s)
+            out += c == '"' ? std::string("\"\"") : std::string(1, c);
+        return out + "\"";
     };
     const char* result = o.kind == Outcome::Held      ? "vérifié"
                          : o.kind == Outcome::NotHeld ? "non tenu"

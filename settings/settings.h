@@ -82,6 +82,10 @@ public:
     virtual BandSet bands(const Snapshot& s) const = 0;
 };
 
+// A text from a file as a message can show it: control characters (a NUL
+// byte cuts a C string and a terminal line) written as \u00XX.
+std::string shown(const std::string& text);
+
 // "" when the snapshot is a whole, sound settings set of this family; else
 // a French message naming the first fault (another family, a newer format,
 // a missing or unknown setting, a value out of range, an image of the wrong
@@ -138,7 +142,8 @@ Outcome write_and_verify(Station& s, Family& f, const Snapshot& file, const Comp
 // The comparison as a plain text table (the command line prints it).
 std::string table_text(const Comparison& c);
 
-// One line of the clone log: "date;heure;famille;identité;réglages écrits;résultat".
+// One line of the clone log: "date;heure;famille;identité;réglages écrits;résultat",
+// fields quoted as RFC 4180 does (with ';' as the separator).
 std::string log_header();
 // The identity is the mechanism's, as the comparison read it.
 std::string log_line(const std::string& date, const std::string& time, const std::string& family, const Outcome& o);

@@ -243,14 +243,23 @@ bool whole_record(std::string_view rec, const std::vector<DbfField>& fields)
     return true;
 }
 
-// <path>.bak, or <path>.bak2, .bak3... when an earlier copy is there.
+// The repair copies kept: <path>.bak the newest, then .bak2 and .bak3.
+constexpr int kRepairCopies = 3;
+
+std::string backup_name(const std::string& path, int n) { return path + ".bak" + (n > 1 ? std::to_string(n) : ""); }
+
+// Makes <path>.bak free for a new copy: the earlier ones move down one name,
+// the oldest goes (a station killed again and again would otherwise pile up
+// whole copies of the table), and so do copies numbered past the three that
+// an older version of the station left.
 std::string free_backup_name(const std::string& path)
 {
-    std::string name = path + ".bak";
     struct stat st {};
-    for (int n = 2; ::lstat(name.c_str(), &st) == 0; ++n)
-        name = path + ".bak" + std::to_string(n);
-    return name;
+    for (int n = kRepairCopies; ::lstat(backup_name(path, n).c_str(), &st) == 0; ++n)
+        ::unlink(backup_name(path, n).c_str());
+    for (int n = kRepairCopies - 1; n >= 1; --n)
+        ::rename(backup_name(path, n).c_str(), backup_name(path, n + 1).c_str());
+    return backup_name(path, 1);
 }
 
 const char* plural(uint32_t n) { return n > 1 ? "s" : ""; }

@@ -49,7 +49,8 @@ public:
     // or when the file or its folder refuses writes). Refuses anything that
     // is not a sound dBase III table with a French message naming the file.
     // Bytes after the counted records are repaired after a copy of the file
-    // to <path>.bak: whole records that follow (a count left behind by a
+    // to <path>.bak (earlier copies move to .bak2 and .bak3; older ones
+    // go): whole records that follow (a count left behind by a
     // crashed program) are kept and counted, a shorter torn tail is cut.
     // *notice tells about a repair or a read-only open.
     static std::unique_ptr<DbfFile> open(const std::string& path, std::string* error, std::string* notice = nullptr,

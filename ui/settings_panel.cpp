@@ -141,7 +141,7 @@ void SettingsPanel::run_restore(bool clone)
     if (!before) {
         o.kind = settings::Outcome::NoAnswer;
         o.error = error;
-        say(q(o.message()) + "\nRien n'est écrit.");
+        say(q(o.message())); // says that nothing is written
         last_ = o;
         QString log_error;
         if (!settings::append_log(path_, family_->code(), o, &log_error))

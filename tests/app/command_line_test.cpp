@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -14,9 +17,10 @@ struct Result {
     std::string out;
 };
 
-Result run(const std::string& args)
+// shell: what the shell does first ("cat f | ", "ulimit -f 1; ").
+Result run(const std::string& args, const std::string& shell = "")
 {
-    const std::string cmd = "QT_QPA_PLATFORM=offscreen timeout 20 " ZUNA_BINARY_DIR "/zuna07 " + args + " 2>&1";
+    const std::string cmd = shell + "QT_QPA_PLATFORM=offscreen timeout 20 " ZUNA_BINARY_DIR "/zuna07 " + args + " 2>&1";
     Result r{-1, {}};
     if (FILE* p = popen(cmd.c_str(), "r")) {
         char buf[4096];
@@ -79,30 +83,189 @@ TEST(CommandLine, SettingsFilesWithoutAWindow)
         "d['famille']='XYZ'; json.dump(d,open('" + dir + "/inconnu.zuna.json','w'))\"";
     ASSERT_EQ(std::system(edit.c_str()), 0);
     ASSERT_EQ(std::system(("printf '{\"format\": 1, ' > " + dir + "/casse.zuna.json").c_str()), 0);
-    struct Case { std::string args; int code; std::vector<std::string> words; } cases[] = {
+    // Files edited by hand as no JSON library writes them, and things that are not files.
+    const std::string hand =
+        "python3 -c \"import json; f=open('" + dir + "/rm3.zuna.json').read(); d=json.loads(f);"
+        "w=lambda n,t: open('" + dir + "/'+n+'.zuna.json','w').write(t);"
+        "w('famille2', f[:f.rindex('}')]+', \\\"famille\\\": \\\"C120\\\"}');"
+        "w('max2', f.replace('\\\"HFL\\\": {', '\\\"HFL\\\": {\\\"max\\\": 3999, ', 1));"
+        "w('plat', f.replace('\\\"reglages\\\": {', '\\\"reglages\\\": {\\\"Canal 1/HFL/max\\\": 77, ', 1));"
+        "w('echappement', f.replace('\\\"date\\\": \\\"', '\\\"date\\\": \\\"\\\\\\\\1', 1));"
+        "w('gros', f+' '*(4<<20));"
+        "d['reglages']['Canal 1']['HFL']['max']=2147483647; w('int32', json.dumps(d));"
+        "d['famille']='R\\x00M3'; w('nul', json.dumps(d));"
+        "d=json.loads(f); d['reglages']['Canal 2']=d['reglages']['Canal 1'];"
+        "w('recouvre', json.dumps(d))\"";
+    ASSERT_EQ(std::system(hand.c_str()), 0) << hand;
+    ASSERT_EQ(std::system(("mkdir " + dir + "/dossier.zuna.json && mkfifo " + dir + "/tube.zuna.json && cp " + dir +
+                           "/rm3.zuna.json " + dir + "/plein.zuna.json").c_str()),
+              0);
+    struct Case { std::string args; int code; std::vector<std::string> words; std::string shell = ""; } cases[] = {
         {"--restore " + dir + "/ref.zuna.json --dry-run", 1,
          {"Canal 1/HFL/max", "Canal 2/Sortie   2           3         *", "3 réglages à écrire (essai"}},
         {"--restore " + dir + "/ref.zuna.json", 0, {"3 réglages écrits, tous vérifiés"}},
-        {"--restore " + dir + "/ref.zuna.json --sim-fault=silent", 1, {"ne répond pas"}},
+        {"--restore " + dir + "/ref.zuna.json --sim-fault=silent", 1, {"ne répond pas", "Rien n'est écrit."}},
+        {"--restore " + dir + "/ref.zuna.json --sim-fault=silent --dry-run", 1, {"ne répond pas", "Rien n'est écrit."}},
         {"--restore " + dir + "/rm3.zuna.json --dry-run", 0, {"Le monnayeur a déjà tous les réglages du fichier."}},
         {"--restore " + dir + "/canal7.zuna.json", 2, {"« Canal 7/HFL/max » n'existe pas sur un SECI RM3", "Rien n'est écrit"}},
         {"--restore " + dir + "/autre.zuna.json --family rm3", 2, {"est un fichier de C120, pas de SECI RM3"}},
         {"--restore " + dir + "/inconnu.zuna.json", 2, {"n'est pas un fichier de réglages d'une famille connue (« XYZ »)"}},
-        {"--restore " + dir + "/casse.zuna.json", 2, {"n'est pas un fichier de réglages"}},
+        {"--restore " + dir + "/casse.zuna.json", 2, {"casse.zuna.json : Le fichier n'est pas un JSON valide, ligne 1, colonne 15 : "}},
+        {"--restore " + dir + "/famille2.zuna.json --dry-run", 2, {"La clé « famille » figure deux fois", "Rien n'est écrit."}},
+        {"--restore " + dir + "/max2.zuna.json --dry-run", 2, {"Le réglage « Canal 1/HFL/max » figure deux fois"}},
+        {"--restore " + dir + "/plat.zuna.json --dry-run", 2, {"Le réglage « Canal 1/HFL/max » figure deux fois"}},
+        {"--restore " + dir + "/echappement.zuna.json --dry-run", 2, {"« \\1 »", "n'est pas une séquence d'échappement JSON"}},
+        {"--restore " + dir + "/gros.zuna.json --dry-run", 2, {"est trop grand pour un fichier de réglages"}},
+        {"--restore " + dir + "/int32.zuna.json --dry-run", 2, {"« Canal 1/HFL/max » vaut 2147483647, hors de "}},
+        {"--restore " + dir + "/nul.zuna.json --dry-run", 2, {"d'une famille connue (« R\\u0000M3 »). Rien n'est écrit."}},
+        {"--restore " + dir + "/dossier.zuna.json", 2, {"c'est un dossier", "Rien n'est écrit."}},
+        {"--save " + dir + "/dossier.zuna.json --family rm3", 1, {"Impossible d'écrire " + dir + "/dossier.zuna.json : c'est un dossier."}},
+        {"--restore " + dir + "/tube.zuna.json", 2, {"c'est un tube nommé"}},
+        {"--restore /dev/stdin --dry-run", 0, {"Le monnayeur a déjà tous les réglages du fichier."}, "cat " + dir + "/rm3.zuna.json | "},
+        {"--save " + dir + "/plein.zuna.json --family rm3", 1, {"Impossible d'écrire " + dir + "/plein.zuna.json : fichier trop grand.\nL'ancien fichier est conservé."},
+         "ulimit -f 1; trap '' XFSZ; "},
+        {"--restore " + dir + "/recouvre.zuna.json", 0, {"attention : Les canaux 1 et 2 se recouvrent"}},
         {"--restore " + dir + "/absent.zuna.json", 2, {"introuvable"}},
         {"--save /nonexistent-dir/x.zuna.json --family rm4", 1, {"Impossible d'écrire /nonexistent-dir/x.zuna.json"}},
     };
     for (const auto& c : cases) {
-        const Result r = run(bench + c.args);
+        const Result r = run(bench + c.args, c.shell);
         EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.out;
         for (const std::string& w : c.words)
             EXPECT_NE(r.out.find(w), std::string::npos) << c.args << ": " << w << "\n" << r.out;
     }
+    // The save that found the disk full left the old file as it was and no temporary.
+    EXPECT_EQ(std::system(("cmp " + dir + "/rm3.zuna.json " + dir + "/plein.zuna.json").c_str()), 0);
+    EXPECT_EQ(run("--help >/dev/null; ls " + dir + " | grep -c 'zuna.json.'").out, "0\n");
     // One log line per restore that reached the mechanism or tried to.
     const Result log = run("--help >/dev/null; cat " + dir + "/ref.csv");
     EXPECT_NE(log.out.find("date;heure;famille;identité;réglages écrits;résultat\n"), std::string::npos) << log.out;
     EXPECT_NE(log.out.find(";RM3;;3;vérifié\n"), std::string::npos) << log.out;
     EXPECT_NE(log.out.find(";RM3;;0;sans réponse\n"), std::string::npos) << log.out;
+}
+
+namespace {
+QJsonObject json_file(const std::string& path)
+{
+    QFile f(QString::fromStdString(path));
+    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
+}
+} // namespace
+
+// Every family's save, dry run and restore on a line that fails in each way
+// the bench can make it fail. A save exits 0 only with the mechanism's own
+// values in the file; a dry run or a restore that could not read says so
+// ("Rien n'est écrit."), never that nothing differs; a restore cut by a
+// power loss names what it could not verify.
+TEST(CommandLine, EveryFamilyUnderEveryLineFault)
+{
+    const std::string dir = "/tmp/zuna-cli-faults";
+    ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir).c_str()), 0);
+    const std::string bench = "--simulate --data-dir " + dir + " ";
+    // The files restored differ from the bench mechanism in two settings of two channels.
+    const std::vector<std::pair<std::string, QStringList>> families = {
+        {"c120", {"Mesure 1", "min"}}, {"c220b", {"Mesure 1", "min"}}, {"c220", {"Bas 1"}},
+        {"g13", {"Mesure 1", "min"}},  {"g136", {"Paire 1", "min"}},   {"rm3", {"HFL", "min"}},
+        {"rm4", {"HFL", "min"}},       {"al3", {"Paramètre 1"}},
+    };
+    for (const auto& [family, key] : families) {
+        const std::string clean = dir + "/" + family + ".zuna.json";
+        ASSERT_EQ(run(bench + "--save " + clean + " --family " + family).code, 0) << family;
+        QJsonObject doc = json_file(clean);
+        doc.remove("image");
+        QJsonObject reglages = doc["reglages"].toObject();
+        for (const char* channel : {"Canal 1", "Canal 2"}) {
+            QJsonObject c = reglages[channel].toObject();
+            if (key.size() == 1) {
+                c[key[0]] = c[key[0]].toInt() + 1;
+            } else {
+                QJsonObject m = c[key[0]].toObject();
+                m[key[1]] = m[key[1]].toInt() + 1;
+                c[key[0]] = m;
+            }
+            reglages[channel] = c;
+        }
+        doc["reglages"] = reglages;
+        QFile edited(QString::fromStdString(dir + "/" + family + "-2.zuna.json"));
+        ASSERT_TRUE(edited.open(QIODevice::WriteOnly));
+        edited.write(QJsonDocument(doc).toJson());
+    }
+    struct Expect {
+        int code;
+        const char* says;
+    };
+    const Expect saved{0, "réglages enregistrés dans"}, not_saved{1, "Rien n'est enregistré."};
+    const Expect differs{1, "2 réglages à écrire (essai : rien n'est écrit)."}, not_read{1, "Rien n'est écrit."};
+    const Expect written{0, "2 réglages écrits, tous vérifiés"}, cut{1, "Non écrits ou non vérifiés :"};
+    const Expect not_held{1, "Ne tiennent pas la valeur du fichier :"};
+    struct Row {
+        const char* family;
+        const char* fault;
+        Expect save, dry, restore;
+        const char* cause; // said by every run that could not read ("" when the family's words vary)
+    } rows[] = {
+        {"c120", "silent", not_saved, not_read, not_read, "Le monayeur ne répond pas."},
+        {"c120", "stuck-low", not_saved, not_read, not_read, "Le compte de délai C120 vaut 0"},
+        {"c120", "noise", saved, differs, written, ""},
+        {"c120", "power-cut=1", saved, differs, cut, ""},
+        {"c220b", "silent", not_saved, not_read, not_read, "Le monayeur ne répond pas."},
+        {"c220b", "stuck-low", not_saved, not_read, not_read, "Le compte de délai C220B vaut 0"},
+        {"c220b", "noise", saved, differs, written, ""},
+        {"c220b", "power-cut=1", saved, differs, cut, ""},
+        {"c220", "silent", not_saved, not_read, not_read, "Le monayeur ne répond pas."},
+        // Its reads do not use the module's time base; the writes do.
+        {"c220", "stuck-low", saved, differs, not_held, ""},
+        {"c220", "noise", saved, differs, written, ""},
+        {"c220", "power-cut=1", saved, differs, cut, ""},
+        {"g13", "silent", not_saved, not_read, not_read, "Le monnayeur ne répond pas"},
+        {"g13", "stuck-low", not_saved, not_read, not_read, ""},
+        {"g13", "noise", not_saved, not_read, not_read, "réponses sont illisibles"},
+        {"g13", "power-cut=1", saved, differs, cut, ""},
+        {"g136", "silent", not_saved, not_read, not_read, "Le monayeur ne répond pas."},
+        {"g136", "stuck-low", not_saved, not_read, not_read, "Le compte de délai G136 vaut 0"},
+        {"g136", "noise", not_saved, not_read, not_read, ""},
+        {"g136", "power-cut=1", saved, differs, cut, ""},
+        {"rm3", "silent", not_saved, not_read, not_read, "Le monnayeur ne répond pas (canal 1)"},
+        {"rm3", "stuck-low", not_saved, not_read, not_read, "Le compte de délai RM3 vaut 0"},
+        {"rm3", "noise", not_saved, not_read, not_read, ""},
+        {"rm3", "power-cut=1", saved, differs, cut, ""},
+        {"rm4", "silent", not_saved, not_read, not_read, "Le monnayeur ne répond pas (canal 1)"},
+        {"rm4", "stuck-low", not_saved, not_read, not_read, "Le compte de délai RM4 vaut 0"},
+        {"rm4", "noise", not_saved, not_read, not_read, ""},
+        {"rm4", "power-cut=1", saved, differs, cut, ""},
+        {"al3", "silent", not_saved, not_read, not_read, "Le monayeur ne répond pas."},
+        {"al3", "stuck-low", not_saved, not_read, not_read, "Le compte de délai ALB vaut 0"},
+        {"al3", "noise", not_saved, not_read, not_read, ""},
+        {"al3", "power-cut=1", saved, differs, cut, ""},
+    };
+    for (const Row& row : rows) {
+        const std::string family = row.family, fault = row.fault;
+        const std::string what = family + " --sim-fault=" + fault;
+        const std::string out = dir + "/" + family + "-" + fault + ".zuna.json";
+        const std::string file = dir + "/" + family + "-2.zuna.json";
+        const std::pair<std::string, Expect> runs[] = {
+            {"--save " + out + " --family " + family, row.save},
+            {"--restore " + file + " --dry-run", row.dry},
+            {"--restore " + file, row.restore},
+        };
+        for (const auto& [args, expect] : runs) {
+            const Result r = run(bench + "--sim-fault=" + fault + " " + args);
+            EXPECT_EQ(r.code, expect.code) << what << " " << args << "\n" << r.out;
+            EXPECT_NE(r.out.find(expect.says), std::string::npos) << what << " " << args << "\n" << r.out;
+            EXPECT_EQ(r.out.find("déjà tous les réglages"), std::string::npos) << what << " " << args << "\n" << r.out;
+            if (expect.code == 1 && (expect.says == not_saved.says || expect.says == not_read.says)) {
+                EXPECT_NE(r.out.find(row.cause), std::string::npos) << what << " " << args << "\n" << r.out;
+            }
+        }
+        // A save that succeeded holds what the mechanism holds; one that failed wrote nothing.
+        const QJsonObject saved_file = json_file(out), clean = json_file(dir + "/" + family + ".zuna.json");
+        if (row.save.code == 0) {
+            EXPECT_EQ(saved_file["reglages"], clean["reglages"]) << what;
+            EXPECT_EQ(saved_file["image"], clean["image"]) << what;
+        } else {
+            EXPECT_FALSE(QFile::exists(QString::fromStdString(out))) << what;
+        }
+    }
 }
 
 // What reaches the line, decoded by sigrok: a dry run writes nothing, a

@@ -2,6 +2,7 @@
 // write, torn-tail repair, code pages, header bytes kept.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <map>
 #include <random>
@@ -372,13 +373,27 @@ TEST(DbfFile, RepairsBytesAfterTheCountAfterACopyAndKeepsWholeRecords)
         EXPECT_EQ(read_bytes(path), good);
         EXPECT_EQ(read_bytes(backup), damaged) << "the copy is the file as found";
     }
-    // An earlier copy is not overwritten.
-    std::string damaged = good;
-    damaged[4] = 3;
-    write_bytes(dir.file("mall7.dbf"), damaged);
-    ASSERT_TRUE(DbfFile::open(dir.file("mall7.dbf"), &error, &notice)) << error;
-    EXPECT_EQ(read_bytes(dir.file("mall7.dbf.bak2")), damaged);
-    EXPECT_NE(notice.find("mall7.dbf.bak2"), std::string::npos) << notice;
+    // Repeated repairs keep the three newest copies, newest first, and drop
+    // the pile an older station left (.bak4 to .bak28).
+    for (int n = 4; n <= 28; ++n)
+        write_bytes(dir.file("mall7.dbf.bak" + std::to_string(n)), "old");
+    std::vector<std::string> repaired;
+    for (uint32_t count = 3; count <= 6; ++count) {
+        std::string damaged = good;
+        damaged[4] = char(count);
+        write_bytes(dir.file("mall7.dbf"), damaged);
+        ASSERT_TRUE(DbfFile::open(dir.file("mall7.dbf"), &error, &notice)) << error;
+        EXPECT_NE(notice.find(dir.file("mall7.dbf.bak") + "."), std::string::npos) << notice;
+        repaired.push_back(damaged);
+    }
+    EXPECT_EQ(read_bytes(dir.file("mall7.dbf.bak")), repaired[3]);
+    EXPECT_EQ(read_bytes(dir.file("mall7.dbf.bak2")), repaired[2]);
+    EXPECT_EQ(read_bytes(dir.file("mall7.dbf.bak3")), repaired[1]);
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"mall7.dbf", "mall7.dbf.bak", "mall7.dbf.bak2", "mall7.dbf.bak3"}));
 }
 
 // Two stations on one data folder, as two processes: each stores 200 models

@@ -11,6 +11,7 @@
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QScatterSeries>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -157,6 +158,22 @@ TEST(SettingsPanel, ClonesASeriesFromOneFileAndLogsEachUnit)
     const auto reference = unit.values;
     panel.save();
     ASSERT_TRUE(told.last().startsWith("Réglages enregistrés")) << told.last().toStdString();
+    // Saved again on a full disk: said, and the reference stays as it was.
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QByteArray saved_bytes = saved.readAll();
+    saved.close();
+    unit.values["Sorties/Canal 3"] = 1;
+    settings::disk_calls.write = [](int, const void*, size_t) -> ssize_t {
+        errno = ENOSPC;
+        return -1;
+    };
+    panel.save();
+    settings::disk_calls = {};
+    EXPECT_EQ(told.last(), "Impossible d'écrire " + path + " : disque plein.\nL'ancien fichier est conservé.");
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), saved_bytes);
+    saved.close();
     unit.values = zuna::test::FakeFamily::defaults();
 
     panel.restore();

@@ -376,6 +376,7 @@ TeachResult teach(Station& s, const Teach& t, Progress* p)
     }
     if (p)
         p->finish();
+    closing(s); // the teach's own end, before the channel settings
     if (!res.stopped && !res.no_coin) {
         Settings v;
         v.value = t.value;
@@ -389,8 +390,8 @@ TeachResult teach(Station& s, const Teach& t, Progress* p)
         res.write.written.push_back({kToleranceAddr, uint8_t(t.tolerance)});
         res.write.sent = true;
         res.write.readback = lect(s, t.channel);
+        closing(s);
     }
-    closing(s);
     return res;
 }
 

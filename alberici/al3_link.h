@@ -168,8 +168,8 @@ struct TeachResult {
     bool stopped = false;    // "Arrêter" between coins
     WriteResult write;       // the channel settings written and read back
 };
-// The coin teach, then (when every coin came) the channel settings written
-// twice and read back, then "S", "0". Stops between coins on request. The
+// The coin teach and its closing "S", "0", then (when every coin came) the
+// channel settings written twice and read back, and "S", "0" again. Stops between coins on request. The
 // progress value follows the last count received.
 TeachResult teach(Station& s, const Teach& t, Progress* p = nullptr);
 

@@ -718,18 +718,23 @@ void Talber_3::Button6Click()
         return;
     TypeLevels r;
     run(false, [&](Progress&) { r = read_type(station()); });
-    type_m->clearSelection();
-    type_m->setCurrentRow(-1);
-    if (r.type && *r.type >= 1 && *r.type <= 6)
-        type_m->setCurrentRow(*r.type - 1);
-    if (r.levels)
-        for (int k = 0; k <= 6; ++k)
-            ns_[size_t(k)]->setChecked(!((*r.levels >> k) & 1));
-    type_read_ = r.type && r.levels;
-    if (!r.type || !r.levels)
+    // A reply missing or refused changes nothing on screen: a type outside
+    // 1..6 is a garbled line as likely as not, and so is the level byte read with it.
+    if (!r.type || !r.levels) {
         show_message(kSilent);
-    else if (*r.type < 1 || *r.type > 6)
-        show_message(QString("Type de monnayeur inconnu (%1) : aucun type n'est choisi.").arg(*r.type));
+        return;
+    }
+    if (*r.type < 1 || *r.type > 6) {
+        show_message(QString("Type de monnayeur inconnu (%1) : le type et les niveaux affichés restent tels "
+                             "qu'ils étaient.")
+                         .arg(*r.type));
+        return;
+    }
+    type_m->clearSelection();
+    type_m->setCurrentRow(*r.type - 1);
+    for (int k = 0; k <= 6; ++k)
+        ns_[size_t(k)]->setChecked(!((*r.levels >> k) & 1));
+    type_read_ = true;
 }
 
 void Talber_3::Button7Click()

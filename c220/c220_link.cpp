@@ -12,7 +12,7 @@ void activate(Link& l)
     l.port().write_data_port(kRest | kAlways);
 }
 
-bool count_usable(const Link& l) { return l.count >= 0; }
+bool count_usable(const Link& l) { return l.count >= 1; }
 
 // ---- Line level -------------------------------------------------------------------
 

@@ -56,7 +56,8 @@ struct Link {
 
 // Takes the C220 delay count and puts both lines high (the window becoming active).
 void activate(Link& l);
-// A negative count is refused: the steps would write without reading.
+// A count below 1 is refused: a negative one writes without reading, and 0
+// (a dead module time base) clocks the bus far faster than any mechanism.
 bool count_usable(const Link& l);
 
 // ---- Line level -------------------------------------------------------------

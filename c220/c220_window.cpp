@@ -243,12 +243,7 @@ void TC220_o::FormActivate()
 
 bool TC220_o::count_ok()
 {
-    if (count_usable(link_))
-        return true;
-    show_message(QString("Le compte de temporisation C220 est négatif (%1) : corrigez-le dans « Calibre le module ». "
-                         "Rien n'a été envoyé.")
-                     .arg(link_.count));
-    return false;
+    return delay_usable(link_.count, "C220", show_message);
 }
 
 bool TC220_o::image_ok(const QString& refused_text)
@@ -399,7 +394,7 @@ void TC220_o::okClick()
     for (int k = 0; k < 6; ++k)
         p[size_t(k)] = uint8_t(l_[size_t(k)]->value());
     abClick();
-    if (link_.whole && !overlap_ok(n, p))
+    if (link_.whole && !(dead_window_ok(n, p) && overlap_ok(n, p)))
         return;
     WriteResult w;
     transfer_->set_stoppable(false);
@@ -525,7 +520,7 @@ void TC220_o::BitBtn3Click()
         }
         p[size_t(k)] = uint8_t(*v);
     }
-    if (link_.whole && !overlap_ok(canal_v->value(), p))
+    if (link_.whole && !(dead_window_ok(canal_v->value(), p) && overlap_ok(canal_v->value(), p)))
         return;
     WriteResult w;
     transfer_->set_stoppable(false);
@@ -566,6 +561,20 @@ Sheet TC220_o::sheet() const
         s.options = {{"Somme de contrôle (mot 63)", QString::number(link_.image[kChecksumByte])}};
     s.bands = bands();
     return s;
+}
+
+bool TC220_o::dead_window_ok(int c, const std::array<uint8_t, 6>& p)
+{
+    QStringList dead;
+    for (int k = 0; k < 3; ++k)
+        if (p[size_t(2 * k)] > p[size_t(2 * k + 1)])
+            dead << QString("la fenêtre %1 (bas %2, haut %3)").arg(k + 1).arg(p[size_t(2 * k)]).arg(p[size_t(2 * k + 1)]);
+    if (dead.isEmpty() || !overlap_ask)
+        return true;
+    return overlap_ask(QString("Canal %1 : bas au-dessus du haut dans %2 : le canal n'acceptera plus aucune pièce. "
+                               "Écrire quand même ?")
+                           .arg(c)
+                           .arg(dead.join(" et ")));
 }
 
 bool TC220_o::overlap_ok(int c, const std::array<uint8_t, 6>& p)

@@ -202,6 +202,9 @@ void Al3Mech::transaction(uint64_t now)
 
 void Al3Mech::drop_coin(uint64_t now)
 {
+    // The coin is taken now: a wake time left in the past would be run again
+    // at every port access.
+    disarm_coin();
     if (state_ != State::Teach)
         return;
     Coin coin{};

@@ -210,7 +210,7 @@ TEST(Al3Line, TransactionsPutTheirCharactersOnTheLineInOrder)
                  r[size_t(2 * k)] = uint8_t(101 + (k ? k - 1 : 0)), r[size_t(2 * k + 1)] = 3;
              r[1] = 4;
              r[0x0C] = 8, r[0x0D] = 60, r[0x0E] = 50, r[0x0F] = 5;
-             return "41+ 77+ 05+ 0F+ 01+ 30+ 05+ 41+ 49+ 02+ 01+ 30+ attend " + block + " " + block +
+             return "41+ 77+ 05+ 0F+ 01+ 30+ 05+ 41+ 49+ 02+ 01+ 30+ attend 53+ 30+ " + block + " " + block +
                     " 53+ 30+ 41+ 52+ 01+ 30+" + read_tail(r) + " 53+ 30+";
          }},
     };
@@ -219,6 +219,8 @@ TEST(Al3Line, TransactionsPutTheirCharactersOnTheLineInOrder)
         const std::string expected = row.expected(*b.mech);
         row.run(b.station);
         EXPECT_EQ(b.line(), expected) << row.what;
+        // A wake time left in the past would be run at every access (and hang an idle wait).
+        EXPECT_GT(b.setup.bench().next_wake(), b.setup.bench().now()) << row.what;
     }
 }
 

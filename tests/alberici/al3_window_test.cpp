@@ -404,12 +404,20 @@ TEST_F(Al3Rig, TypeTabReadsAndWritesTypeAndLevels)
     EXPECT_EQ(mech->record(12)[1], 0x01);
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 
+    // A type reply refused (a garbled line) changes nothing on screen, the
+    // level boxes included.
     mech->type() = 9;
+    mech->record(12)[5] = 0x7F;
     click("Button6");
-    EXPECT_EQ(list->currentRow(), -1);
+    EXPECT_EQ(list->currentRow(), 5);
+    EXPECT_TRUE(child<QCheckBox>(w.get(), "ns0")->isChecked());
+    EXPECT_TRUE(child<QCheckBox>(w.get(), "ns1")->isChecked());
+    list->clearSelection();
+    list->setCurrentRow(-1);
     click("Button7");
     EXPECT_EQ(mech->type(), 9) << "nothing selected: type 0 is not sent";
-    EXPECT_EQ(messages, (QStringList{"Type de monnayeur inconnu (9) : aucun type n'est choisi.",
+    EXPECT_EQ(messages, (QStringList{"Type de monnayeur inconnu (9) : le type et les niveaux affichés restent tels "
+                                     "qu'ils étaient.",
                                      "Choisissez d'abord le type de monnayeur : rien n'a été écrit."}));
 }
 

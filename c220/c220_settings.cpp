@@ -186,6 +186,9 @@ settings::WriteReport C220Settings::write(Station& s, const settings::Snapshot& 
         if (r.refused != Refusal::None || !r.answered) {
             rep.error = r.refused == Refusal::BadCount
                             ? "Le compte de délai C220 vaut " + std::to_string(l.count) + " : rien n'a été envoyé."
+                        : r.refused == Refusal::NotRead
+                            ? "Un mot écrit plus haut est relu différemment à chaque lecture : écriture arrêtée au "
+                              "mot " + std::to_string(w) + ", relisez le monnayeur."
                             : "Le monayeur ne répond plus (mot " + std::to_string(w) + ") : écriture arrêtée.";
             break;
         }
@@ -194,7 +197,7 @@ settings::WriteReport C220Settings::write(Station& s, const settings::Snapshot& 
             uint8_t got[2] = {check.got[0], check.got[1]};
             Place local = *place;
             local.byte = place->byte % 2;
-            const bool holds = value_at(got, local) == target.values.at(place->name);
+            const bool holds = check.settled && value_at(got, local) == target.values.at(place->name);
             (holds ? rep.verified : rep.failed).push_back(place->name);
         }
         zuna::step(p);

@@ -143,7 +143,12 @@ void Al3Mech::transaction(uint64_t now)
     case 'R':
         if (a[0] > 12)
             break;
-        answer(records_[a[0]][0]);
+        if (a[0] == garbled_record_ && !garble_.empty()) {
+            answer(uint8_t(records_[a[0]][0] ^ garble_.front()));
+            garble_.pop_front();
+        } else {
+            answer(records_[a[0]][0]);
+        }
         index_ = 1;
         state_ = State::ReadData;
         return;

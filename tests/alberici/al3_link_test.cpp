@@ -414,6 +414,29 @@ TEST(Al3Bench, WritesAreReadBackAndACutIsSeen)
     EXPECT_FALSE(w.readback);
     EXPECT_EQ(w.differences().size(), 15u);
 
+    // A read-back is believed on a read that agrees with what was written or
+    // on two equal reads; reads that never agree leave the channel unknown.
+    struct Garble {
+        const char* what;
+        std::deque<uint8_t> xors;
+        bool confirmed, unknown;
+        size_t reads; // channel reads after the write
+    };
+    for (const Garble& g : {Garble{"garbled once", {0x40}, true, false, 2},
+                            Garble{"read twice alike otherwise: believed", {0x01, 0x01}, false, false, 2},
+                            Garble{"never twice alike", {0x40, 0x20, 0x10, 0x08}, false, true, 4}}) {
+        Al3Bench n;
+        n.mech->garble_reads(4, g.xors);
+        const WriteResult wg = write_channel(n.station, 5, v);
+        EXPECT_EQ(wg.confirmed(), g.confirmed) << g.what;
+        EXPECT_EQ(wg.unknown(), g.unknown) << g.what;
+        const std::string line = n.line();
+        size_t reads = 0;
+        for (size_t at = line.find("41+ 52+ 04+"); at != std::string::npos; at = line.find("41+ 52+ 04+", at + 1))
+            ++reads;
+        EXPECT_EQ(reads, g.reads) << g.what;
+    }
+
     Al3Bench ok;
     const WriteResult w2 = write_channel(ok.station, 5, v);
     EXPECT_TRUE(w2.confirmed());

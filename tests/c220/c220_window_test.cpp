@@ -246,11 +246,32 @@ TEST_F(C220Rig, AdjustWritesTheChannelAndShowsWhatWasReadBack)
     EXPECT_TRUE(messages[0].startsWith("Écriture non confirmée : mot 10 relu 65 75 au lieu de 3 4"))
         << messages[0].toStdString();
     EXPECT_EQ(row(3), "1 2 65 75 5 6 A3");
-    // Power lost after the first word: no answer to the read-backs, and no
-    // further write until the mechanism is read again.
+    // A read-back garbled once is read again: the second read agrees with
+    // what was written, the write holds.
+    messages.clear();
+    mech->garble_reads(1, {0x40});
+    adjust(2, {41, 49, 33, 44, 55, 66});
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    EXPECT_EQ(row(2), "41 49 33 44 55 66 A2");
+    // Reads that never agree: the word is unknown, shown "????", out of the
+    // band view, and no write goes before the next read.
+    mech->garble_reads(1, {0x40, 0x20, 0x10, 0x08});
+    adjust(2, {42, 49, 33, 44, 55, 66});
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], "Écriture non confirmée : mot 1 relu différemment à chaque lecture. Les cases de ces mots "
+                           "sont inconnues (????) : relisez le monnayeur avant toute autre écriture.");
+    EXPECT_EQ(row(2), "???? ???? 33 44 55 66 A2");
+    EXPECT_FALSE(w->bands().channels[1].enabled);
+    EXPECT_TRUE(w->bands().channels[0].enabled);
+    click("Button5");
+    EXPECT_EQ(row(2), "42 49 33 44 55 66 A2") << "a read shows it again";
+    // Power lost after the first word: no answer to the read-backs, the cells
+    // written unknown, and no further write until the mechanism is read again.
     messages.clear();
     mech->set_power_cut_after(mech->writes() + 1);
     adjust(4, {1, 2, 3, 4, 5, 6});
+    EXPECT_EQ(row(4), "???? ???? ???? ???? ???? ???? A4") << "not the values attempted";
+    EXPECT_FALSE(w->bands().channels[3].enabled);
     adjust(4, {1, 2, 3, 4, 5, 6});
     ASSERT_EQ(messages.size(), 2);
     EXPECT_TRUE(messages[0].startsWith("Le monayeur ne répond pas : écriture non confirmée.")) << messages[0].toStdString();

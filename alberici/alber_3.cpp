@@ -430,7 +430,7 @@ void Talber_3::report_write(const WriteResult& w, bool whole_row)
     if (w.confirmed())
         return;
     if (w.unknown()) {
-        show_message(QString("Écriture du canal %1 non confirmée : %2. Les cases écrites sont inconnues (????) : "
+        show_message(QString("Écriture du canal %1 non confirmée : %2. Les cases écrites sont inconnues (« ???? ») : "
                              "relisez le monnayeur.")
                          .arg(w.channel)
                          .arg(w.readback ? "le monnayeur relit autre chose à chaque lecture"

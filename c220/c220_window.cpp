@@ -299,7 +299,7 @@ bool TC220_o::report_write(const WriteResult& w)
     ecriture_d();
     refresh_views();
     if (!w.answered) {
-        show_message("Le monayeur ne répond pas : écriture non confirmée. Les cases écrites sont inconnues (????) : "
+        show_message("Le monayeur ne répond pas : écriture non confirmée. Les cases écrites sont inconnues (« ???? ») : "
                      "relisez le monnayeur avant toute autre écriture.");
         return false;
     }
@@ -313,7 +313,7 @@ bool TC220_o::report_write(const WriteResult& w)
         return true;
     show_message(QString("Écriture non confirmée : %1. %2")
                      .arg(wrong.join(" ; "))
-                     .arg(w.unknown() ? "Les cases de ces mots sont inconnues (????) : relisez le monnayeur avant "
+                     .arg(w.unknown() ? "Les cases de ces mots sont inconnues (« ???? ») : relisez le monnayeur avant "
                                         "toute autre écriture."
                                       : "Le tableau montre ce que le monnayeur contient (relu deux fois)."));
     return false;

@@ -259,7 +259,7 @@ TEST_F(C220Rig, AdjustWritesTheChannelAndShowsWhatWasReadBack)
     adjust(2, {42, 49, 33, 44, 55, 66});
     ASSERT_EQ(messages.size(), 1);
     EXPECT_EQ(messages[0], "Écriture non confirmée : mot 1 relu différemment à chaque lecture. Les cases de ces mots "
-                           "sont inconnues (????) : relisez le monnayeur avant toute autre écriture.");
+                           "sont inconnues (« ???? ») : relisez le monnayeur avant toute autre écriture.");
     EXPECT_EQ(row(2), "???? ???? 33 44 55 66 A2");
     EXPECT_FALSE(w->bands().channels[1].enabled);
     EXPECT_TRUE(w->bands().channels[0].enabled);

@@ -286,6 +286,22 @@ Writes settings_writes(const Settings& v)
 
 bool channel_ok(int c) { return c >= 1 && c <= kChannels; }
 
+// The channel read back after a write (lect), read again while it differs
+// from what was written and has not given the same bytes twice in a row.
+void read_back(Station& s, WriteResult& w)
+{
+    w.readback = lect(s, w.channel);
+    w.settled = w.readback && w.differences().empty();
+    for (int again = 0; again < kRereads && w.readback && !w.settled; ++again) {
+        const Record previous = *w.readback;
+        closing(s);
+        w.readback = channel_read(s, w.channel - 1);
+        w.settled = w.readback && (w.differences().empty() || *w.readback == previous);
+    }
+    if (!w.readback)
+        w.settled = false;
+}
+
 } // namespace
 
 WriteResult write_channel(Station& s, int channel, const Settings& v)
@@ -298,7 +314,7 @@ WriteResult write_channel(Station& s, int channel, const Settings& v)
     for (int pass = 0; pass < 2; ++pass)
         write_block(s, channel - 1, w.written);
     w.sent = true;
-    w.readback = lect(s, channel);
+    read_back(s, w);
     closing(s);
     return w;
 }
@@ -316,7 +332,7 @@ WriteResult vider(Station& s, int channel)
     w.sent = true;
     ecrir_nb(s, 'A');
     closing(s);
-    w.readback = lect(s, channel);
+    read_back(s, w);
     closing(s);
     return w;
 }
@@ -376,6 +392,7 @@ TeachResult teach(Station& s, const Teach& t, Progress* p)
     }
     if (p)
         p->finish();
+    closing(s); // the teach's own end, before the channel settings
     if (!res.stopped && !res.no_coin) {
         Settings v;
         v.value = t.value;
@@ -388,9 +405,9 @@ TeachResult teach(Station& s, const Teach& t, Progress* p)
         res.write.written = w;
         res.write.written.push_back({kToleranceAddr, uint8_t(t.tolerance)});
         res.write.sent = true;
-        res.write.readback = lect(s, t.channel);
+        read_back(s, res.write);
+        closing(s);
     }
-    closing(s);
     return res;
 }
 
@@ -446,6 +463,16 @@ TypeWrite write_type(Station& s, uint8_t type, uint8_t levels)
     ecrir_nb(s, 'A');
     closing(s);
     w.readback = read_type(s);
+    auto heard = [](const TypeLevels& r) { return r.type && r.levels; };
+    w.settled = heard(w.readback) && w.holds(w.readback);
+    for (int again = 0; again < kRereads && heard(w.readback) && !w.settled; ++again) {
+        const TypeLevels previous = w.readback;
+        w.readback = read_type(s);
+        w.settled = heard(w.readback) && (w.holds(w.readback) || (w.readback.type == previous.type &&
+                                                                  w.readback.levels == previous.levels));
+    }
+    if (!heard(w.readback))
+        w.settled = false;
     return w;
 }
 

@@ -120,15 +120,22 @@ struct ReadAll {
 ReadAll lecture(Station& s, Progress* p = nullptr);
 
 // A write confirmed by reading the channel back: the addresses written and
-// what the read-back holds there.
+// what the read-back holds there. A read-back that differs from what was
+// written is read again (up to kRereads more times) and believed only when a
+// read agrees with what was written or two reads in a row are equal.
+constexpr int kRereads = 3;
 struct WriteResult {
     int channel = 0;
     bool sent = false;
     std::vector<std::pair<int, uint8_t>> written; // address, value
-    std::optional<Record> readback;
+    std::optional<Record> readback; // the read believed, or the last one
+    bool settled = true;            // false: the reads never agreed
     // Addresses whose read-back differs (all of them when nothing came back).
     std::vector<int> differences() const;
-    bool confirmed() const { return sent && readback && differences().empty(); }
+    bool confirmed() const { return sent && readback && settled && differences().empty(); }
+    // Written, but what the channel now holds is not known (no read-back, or
+    // reads that never agreed).
+    bool unknown() const { return sent && (!readback || !settled); }
 };
 
 // What "Ajust." and a model load put in a channel.
@@ -168,8 +175,8 @@ struct TeachResult {
     bool stopped = false;    // "Arrêter" between coins
     WriteResult write;       // the channel settings written and read back
 };
-// The coin teach, then (when every coin came) the channel settings written
-// twice and read back, then "S", "0". Stops between coins on request. The
+// The coin teach and its closing "S", "0", then (when every coin came) the
+// channel settings written twice and read back, and "S", "0" again. Stops between coins on request. The
 // progress value follows the last count received.
 TeachResult teach(Station& s, const Teach& t, Progress* p = nullptr);
 
@@ -188,14 +195,17 @@ struct TypeLevels {
 TypeLevels read_type(Station& s);
 // "Ecrir": levels (bit k = 1: output k not at high level), the accumulator
 // switch, the type; then read back with read_type.
+// A read-back that differs is read again, as a channel's is.
 struct TypeWrite {
     uint8_t type = 0;
     uint8_t levels = 0;
     TypeLevels readback;
-    bool confirmed() const
+    bool settled = true; // false: no read-back, or reads that never agreed
+    bool holds(const TypeLevels& r) const
     {
-        return readback.type == type && readback.levels && (*readback.levels & 0x7F) == (levels & 0x7F);
+        return r.type == type && r.levels && (*r.levels & 0x7F) == (levels & 0x7F);
     }
+    bool confirmed() const { return settled && holds(readback); }
 };
 TypeWrite write_type(Station& s, uint8_t type, uint8_t levels);
 

@@ -33,6 +33,7 @@ using namespace alberici;
 namespace {
 
 const char kSilent[] = "Le monayeur ne répond pas.";
+const char kUnknown[] = "????"; // a cell written but not confirmed
 
 // The grid's cells: centred in a sunken frame.
 QLabel* cell(QWidget* parent, const QString& name, const QString& text, int width = 0)
@@ -386,28 +387,61 @@ void Talber_3::show_channel(int n, const Record& r)
     tolerance_label(n)->setText(QString::fromStdString(tolerance_text(r[kToleranceAddr])));
     selection(n)->setChecked(validated(r));
     records_[size_t(n - 1)] = r;
+    unknown_[size_t(n - 1)] = false;
 }
 
-void Talber_3::report_write(const WriteResult& w)
+void Talber_3::mark_unknown(int n, const std::vector<int>& addresses)
+{
+    if (n < 1 || n > kChannels)
+        return;
+    for (int a : addresses) {
+        QLabel* l = a < 12 ? (a % 2 == 0 ? parameter(n, a / 2 + 1) : delta(n, a / 2 + 1))
+                    : a == kOutputAddr ? output_label(n)
+                    : a == kTimeAddr   ? time_label(n)
+                    : a == kValueAddr  ? value_label(n)
+                    : a == kToleranceAddr ? tolerance_label(n)
+                                          : nullptr;
+        if (l) {
+            l->setText(kUnknown);
+            set_background(l, false);
+        }
+    }
+    records_[size_t(n - 1)].reset();
+    unknown_[size_t(n - 1)] = true;
+}
+
+void Talber_3::report_write(const WriteResult& w, bool whole_row)
 {
     if (!w.sent)
         return;
-    if (w.readback)
+    if (w.unknown()) {
+        std::vector<int> touched;
+        if (whole_row)
+            for (int a = 0; a < kRecordBytes - 2; ++a)
+                touched.push_back(a);
+        else
+            for (const auto& [address, value] : w.written)
+                touched.push_back(address);
+        mark_unknown(w.channel, touched);
+    } else if (w.readback) {
         show_channel(w.channel, *w.readback);
+    }
     refresh_views();
     if (w.confirmed())
         return;
-    if (!w.readback) {
-        show_message(QString("Écriture du canal %1 non confirmée : le monayeur ne répond pas à la relecture. "
-                             "Le canal affiché n'est pas mis à jour, relisez le monayeur.")
-                         .arg(w.channel));
+    if (w.unknown()) {
+        show_message(QString("Écriture du canal %1 non confirmée : %2. Les cases écrites sont inconnues (« ???? ») : "
+                             "relisez le monnayeur.")
+                         .arg(w.channel)
+                         .arg(w.readback ? "le monnayeur relit autre chose à chaque lecture"
+                                         : "le monnayeur ne répond pas à la relecture"));
         return;
     }
     QStringList at;
     for (int a : w.differences())
         at << QString("0x%1").arg(a, 2, 16, QChar('0')).toUpper().replace("0X", "0x");
     show_message(QString("Écriture du canal %1 non confirmée : le monayeur relit d'autres valeurs aux adresses %2. "
-                         "Le canal affiché est ce que le monayeur contient.")
+                         "Le canal affiché est ce que le monnayeur contient (relu deux fois).")
                      .arg(w.channel)
                      .arg(at.join(", ")));
 }
@@ -484,7 +518,7 @@ void Talber_3::BitBtn6Click()
                          .arg(t.channel));
         return;
     }
-    report_write(r.write);
+    report_write(r.write, true); // the mechanism computed the parameters and deltas
 }
 
 void Talber_3::BitBtn7Click() { Panel1->hide(); }
@@ -513,7 +547,7 @@ void Talber_3::Button4Click()
         return;
     }
     for (int n = 1; n <= kChannels; ++n) {
-        if (!selection(n)->isChecked())
+        if (!selection(n)->isChecked() || unknown_[size_t(n - 1)])
             continue;
         for (int k = 1; k <= 6; ++k) {
             const auto p = label_number(parameter(n, k));
@@ -616,6 +650,12 @@ void Talber_3::Button8Click()
 void Talber_3::BitBtn1Click()
 {
     const int c = canal->value();
+    if (unknown_[size_t(c - 1)]) {
+        show_message(QString("Le canal %1 est inconnu depuis une écriture non confirmée : relisez le monnayeur ; le "
+                             "modèle n'est pas enregistré.")
+                         .arg(c));
+        return;
+    }
     store::ModelRecord m;
     m.type = "ALB3";
     m.piece = piece->text().left(15).toStdString();
@@ -718,18 +758,23 @@ void Talber_3::Button6Click()
         return;
     TypeLevels r;
     run(false, [&](Progress&) { r = read_type(station()); });
-    type_m->clearSelection();
-    type_m->setCurrentRow(-1);
-    if (r.type && *r.type >= 1 && *r.type <= 6)
-        type_m->setCurrentRow(*r.type - 1);
-    if (r.levels)
-        for (int k = 0; k <= 6; ++k)
-            ns_[size_t(k)]->setChecked(!((*r.levels >> k) & 1));
-    type_read_ = r.type && r.levels;
-    if (!r.type || !r.levels)
+    // A reply missing or refused changes nothing on screen: a type outside
+    // 1..6 is a garbled line as likely as not, and so is the level byte read with it.
+    if (!r.type || !r.levels) {
         show_message(kSilent);
-    else if (*r.type < 1 || *r.type > 6)
-        show_message(QString("Type de monnayeur inconnu (%1) : aucun type n'est choisi.").arg(*r.type));
+        return;
+    }
+    if (*r.type < 1 || *r.type > 6) {
+        show_message(QString("Type de monnayeur inconnu (%1) : le type et les niveaux affichés restent tels "
+                             "qu'ils étaient.")
+                         .arg(*r.type));
+        return;
+    }
+    type_m->clearSelection();
+    type_m->setCurrentRow(*r.type - 1);
+    for (int k = 0; k <= 6; ++k)
+        ns_[size_t(k)]->setChecked(!((*r.levels >> k) & 1));
+    type_read_ = true;
 }
 
 void Talber_3::Button7Click()
@@ -747,12 +792,31 @@ void Talber_3::Button7Click()
             b = uint8_t(b | (1u << k));
     TypeWrite w;
     run(false, [&](Progress&) { w = write_type(station(), uint8_t(row + 1), b); });
-    if (!w.confirmed())
-        show_message(w.readback.type && w.readback.levels
-                         ? QString("Type et niveaux non confirmés : le monayeur relit le type %1 et les niveaux 0x%2.")
-                               .arg(*w.readback.type)
-                               .arg(*w.readback.levels, 2, 16, QChar('0'))
-                         : QString("Type et niveaux non confirmés : le monayeur ne répond pas à la relecture."));
+    if (w.confirmed()) {
+        type_read_ = true;
+        return;
+    }
+    if (!w.settled) {
+        // What the mechanism now holds is unknown: nothing selected, the
+        // sheet says "non lu" until the next read.
+        type_m->clearSelection();
+        type_m->setCurrentRow(-1);
+        type_read_ = false;
+        show_message(QString("Type et niveaux non confirmés : %1. Le type est inconnu : relisez le monnayeur.")
+                         .arg(w.readback.type && w.readback.levels ? "le monnayeur relit autre chose à chaque lecture"
+                                                                   : "le monnayeur ne répond pas à la relecture"));
+        return;
+    }
+    // Read twice alike: what the mechanism holds.
+    const int t = *w.readback.type;
+    type_m->clearSelection();
+    type_m->setCurrentRow(t >= 1 && t <= 6 ? t - 1 : -1);
+    for (int k = 0; k <= 6; ++k)
+        ns_[size_t(k)]->setChecked(!((*w.readback.levels >> k) & 1));
+    type_read_ = t >= 1 && t <= 6;
+    show_message(QString("Type et niveaux non confirmés : le monayeur relit le type %1 et les niveaux 0x%2.")
+                     .arg(t)
+                     .arg(*w.readback.levels, 2, 16, QChar('0')));
 }
 
 void Talber_3::BitBtn5Click()
@@ -780,7 +844,7 @@ Sheet Talber_3::sheet() const
     s.columns << "Temps" << "Val." << "Valid." << "Tol." << "Sort."; // seventeen columns on a page
     for (int n = 1; n <= kChannels; ++n) {
         QStringList row{QString::number(n)};
-        if (!records_[size_t(n - 1)]) { // the grid's "000" before a read are no values
+        if (!records_[size_t(n - 1)] && !unknown_[size_t(n - 1)]) { // the grid's "000" before a read are no values
             row << "non lu";
             while (row.size() < s.columns.size())
                 row << "";

@@ -101,8 +101,11 @@ private:
     bool ready();
     // Runs op through Transfer; "Arrêter" only for operations that can stop.
     bool run(bool stoppable, const std::function<void(Progress&)>& op);
-    // Tells the outcome of a write and shows what the read-back holds.
-    void report_write(const alberici::WriteResult& w);
+    // Tells the outcome of a write and shows what the read-back holds; a write
+    // not confirmed leaves the cells it touched unknown ("????"), or the whole
+    // row when the mechanism computed the rest (a teach).
+    void report_write(const alberici::WriteResult& w, bool whole_row = false);
+    void mark_unknown(int n, const std::vector<int>& addresses);
 
     Shell& shell_;
     Transfer* transfer_ = nullptr;
@@ -110,6 +113,9 @@ private:
     int adjust_channel_ = 1;
     std::optional<store::ModelRecord> model_;
     alberici::Channels records_{}; // what each row shows, as a record
+    // Rows with cells written but not confirmed: out of the coin test, the
+    // views and model stores until the channel is read again.
+    std::array<bool, alberici::kChannels> unknown_{};
     std::optional<std::vector<int>> coin_;
     bool type_read_ = false; // the TYPE tab shows what the mechanism said
     alberici::Al3Settings* family_ = nullptr; // owned by settings_

@@ -12,7 +12,9 @@ void activate(Link& l)
     l.port().write_data_port(kRest | kAlways);
 }
 
-bool count_usable(const Link& l) { return l.count >= 0; }
+bool count_usable(const Link& l) { return l.count >= 1; }
+
+bool Link::any_unknown() const { return std::find(unknown.begin(), unknown.end(), true) != unknown.end(); }
 
 // ---- Line level -------------------------------------------------------------------
 
@@ -168,8 +170,10 @@ void rewrite_checksum(Link& l, WriteResult& r)
     }
 }
 
-// Reads back what was written and the checksum word; the image keeps what
-// the mechanism gave back, unless nothing answered.
+// Reads back what was written and the checksum word; a word read otherwise
+// than written is read again until it settles. The image keeps what the
+// mechanism gave back; a word that did not settle, or every word when nothing
+// answered, is marked unknown and the image no longer counts as whole.
 void read_back(Link& l, WriteResult& r, std::vector<int> words)
 {
     words.push_back(kChecksumWord);
@@ -186,10 +190,31 @@ void read_back(Link& l, WriteResult& r, std::vector<int> words)
     }
     r.answered = !(silent_bytes(all.data(), int(all.size())) && all != wanted);
     if (!r.answered) {
+        for (WordCheck& c : r.words) {
+            c.settled = false;
+            l.unknown[size_t(c.word)] = true;
+        }
         l.whole = false; // nothing is known of what the mechanism now holds
         return;
     }
-    for (const WordCheck& c : r.words) {
+    for (WordCheck& c : r.words) {
+        if (c.got != c.want) {
+            // A garbled line reads otherwise once: believe only a read equal
+            // to what was written or two equal reads in a row.
+            c.settled = false;
+            std::array<uint8_t, 2> previous = c.got;
+            for (int again = 0; again < kRereads && !c.settled; ++again) {
+                c.got = read_word(l, c.word);
+                fin(l);
+                c.settled = c.got == c.want || c.got == previous;
+                previous = c.got;
+            }
+        }
+        if (!c.settled) {
+            l.unknown[size_t(c.word)] = true;
+            l.whole = false;
+            continue;
+        }
         l.image[size_t(2 * c.word)] = c.got[0];
         l.image[size_t(2 * c.word + 1)] = c.got[1];
     }
@@ -297,7 +322,14 @@ ReadResult lit_c220(Link& l, Progress* p)
     r.checksum_holds = read[kChecksumByte] == checksum(read) && read[kChecksumByte + 1] == 0;
     l.image = read;
     l.whole = true;
+    l.unknown = {};
     return r;
+}
+
+bool WriteResult::unknown() const
+{
+    return refused == Refusal::None &&
+           (!answered || std::any_of(words.begin(), words.end(), [](const WordCheck& c) { return !c.settled; }));
 }
 
 bool WriteResult::confirmed() const

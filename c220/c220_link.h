@@ -50,13 +50,18 @@ struct Link {
     int32_t count = 0; // copy of the C220 delay count, taken when the window becomes active
     Image image{};
     bool whole = false; // the image holds a complete read made by this window
+    // Words whose content is unknown since a write whose read-back did not
+    // settle (no answer, or reads that never agreed); a complete read clears them.
+    std::array<bool, kWords> unknown{};
+    bool any_unknown() const;
 
     Port& port() const { return *s.port; }
 };
 
 // Takes the C220 delay count and puts both lines high (the window becoming active).
 void activate(Link& l);
-// A negative count is refused: the steps would write without reading.
+// A count below 1 is refused: a negative one writes without reading, and 0
+// (a dead module time base) clocks the bus far faster than any mechanism.
 bool count_usable(const Link& l);
 
 // ---- Line level -------------------------------------------------------------
@@ -102,11 +107,16 @@ ReadResult lit_c220(Link& l, Progress* p = nullptr);
 
 enum class Refusal { None, BadCount, BadChannel, BadWord, NotRead };
 
+// A read-back that differs from what was written is read again before it is
+// believed: it settles on a read equal to what was written or on two equal
+// reads in a row, within kRereads more reads.
+constexpr int kRereads = 3;
 struct WordCheck {
     int word;
     std::array<uint8_t, 2> want;
-    std::array<uint8_t, 2> got;
-    bool holds() const { return want == got; }
+    std::array<uint8_t, 2> got; // the read believed, or the last one
+    bool settled = true;        // false: the reads never agreed, the word is unknown
+    bool holds() const { return settled && want == got; }
 };
 struct WriteResult {
     Refusal refused = Refusal::None;
@@ -114,6 +124,9 @@ struct WriteResult {
     bool repaired = false;  // the checksum was written a second time
     bool answered = false;  // the read-backs came from a mechanism
     std::vector<WordCheck> words; // read-backs: the words written, then word 63
+    // Not answered, or a word whose reads never agreed: what the mechanism
+    // holds there is unknown (those words are marked in the link).
+    bool unknown() const;
     bool confirmed() const;
 };
 

@@ -64,8 +64,8 @@ const Place* find_place(const std::string& name)
 std::string read_error(const ReadResult& r, const Link& l)
 {
     if (r.refused)
-        return "Le compte de temporisation C220 est négatif (" + std::to_string(l.count) +
-               ") : corrigez-le dans « Calibre le module ». Rien n'a été envoyé.";
+        return "Le compte de délai C220 vaut " + std::to_string(l.count) +
+               " : il faut le calibrer (ZUNA07) avant de dialoguer avec le monnayeur.";
     if (r.stopped)
         return "Lecture arrêtée au mot " + std::to_string(r.words) + ".";
     if (!r.answered)
@@ -185,7 +185,10 @@ settings::WriteReport C220Settings::write(Station& s, const settings::Snapshot& 
         const WriteResult r = ecrir_code_1(l, w, want[size_t(2 * w)], want[size_t(2 * w + 1)]);
         if (r.refused != Refusal::None || !r.answered) {
             rep.error = r.refused == Refusal::BadCount
-                            ? "Le compte de temporisation C220 est négatif : rien n'a été envoyé."
+                            ? "Le compte de délai C220 vaut " + std::to_string(l.count) + " : rien n'a été envoyé."
+                        : r.refused == Refusal::NotRead
+                            ? "Un mot écrit plus haut est relu différemment à chaque lecture : écriture arrêtée au "
+                              "mot " + std::to_string(w) + ", relisez le monnayeur."
                             : "Le monayeur ne répond plus (mot " + std::to_string(w) + ") : écriture arrêtée.";
             break;
         }
@@ -194,7 +197,7 @@ settings::WriteReport C220Settings::write(Station& s, const settings::Snapshot& 
             uint8_t got[2] = {check.got[0], check.got[1]};
             Place local = *place;
             local.byte = place->byte % 2;
-            const bool holds = value_at(got, local) == target.values.at(place->name);
+            const bool holds = check.settled && value_at(got, local) == target.values.at(place->name);
             (holds ? rep.verified : rep.failed).push_back(place->name);
         }
         zuna::step(p);

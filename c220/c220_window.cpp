@@ -32,6 +32,7 @@ using namespace c220;
 namespace {
 
 const char kSilent[] = "Le monayeur ne répond pas.";
+const char kUnknown[] = "????"; // a cell written but not confirmed
 
 struct OutputName {
     int code;
@@ -176,7 +177,7 @@ void TC220_o::build()
     settings_->ready = [this] { return count_ok(); };
     settings_->overlap_ask = [this](const QString& q) { return overlap_ask(q); };
     settings_->after_write = [this] {
-        if (link_.whole)
+        if (link_.whole || link_.any_unknown())
             ecriture_d();
         refresh_views();
     };
@@ -184,7 +185,7 @@ void TC220_o::build()
     // the table follows it (after the panel's own handler).
     for (QPushButton* b : {settings_->save_button(), settings_->restore_button(), settings_->next_button()})
         connect(b, &QPushButton::clicked, this, [this] {
-            if (link_.whole)
+            if (link_.whole || link_.any_unknown())
                 ecriture_d();
             refresh_views();
         });
@@ -243,12 +244,7 @@ void TC220_o::FormActivate()
 
 bool TC220_o::count_ok()
 {
-    if (count_usable(link_))
-        return true;
-    show_message(QString("Le compte de temporisation C220 est négatif (%1) : corrigez-le dans « Calibre le module ». "
-                         "Rien n'a été envoyé.")
-                     .arg(link_.count));
-    return false;
+    return delay_usable(link_.count, "C220", show_message);
 }
 
 bool TC220_o::image_ok(const QString& refused_text)
@@ -272,11 +268,14 @@ void TC220_o::set_lit(int n, bool on)
 
 void TC220_o::ecriture_d()
 {
+    // A word written but not confirmed shows as unknown until the next read.
+    auto unknown = [this](int word) { return link_.unknown[size_t(word)]; };
     for (int n = 1; n <= kChannels; ++n) {
         const auto v = channel_limits(link_.image, n);
         for (int k = 0; k < 6; ++k)
-            cell(n, k + 1)->setText(QString::number(v[size_t(k)]));
-        cell(n, 7)->setText(c220_output_name(output_code(link_.image, n)));
+            cell(n, k + 1)->setText(unknown(8 * (k / 2) + n - 1) ? QString(kUnknown) : QString::number(v[size_t(k)]));
+        cell(n, 7)->setText(unknown(output_byte(n) / 2) ? QString(kUnknown)
+                                                        : c220_output_name(output_code(link_.image, n)));
     }
 }
 
@@ -300,17 +299,23 @@ bool TC220_o::report_write(const WriteResult& w)
     ecriture_d();
     refresh_views();
     if (!w.answered) {
-        show_message("Le monayeur ne répond pas : écriture non confirmée. Relisez le monnayeur avant toute autre écriture.");
+        show_message("Le monayeur ne répond pas : écriture non confirmée. Les cases écrites sont inconnues (« ???? ») : "
+                     "relisez le monnayeur avant toute autre écriture.");
         return false;
     }
     QStringList wrong;
     for (const WordCheck& c : w.words)
-        if (!c.holds())
+        if (!c.settled)
+            wrong << QString("mot %1 relu différemment à chaque lecture").arg(c.word);
+        else if (!c.holds())
             wrong << QString("mot %1 relu %2 au lieu de %3").arg(c.word).arg(bytes_text(c.got), bytes_text(c.want));
     if (wrong.isEmpty())
         return true;
-    show_message(QString("Écriture non confirmée : %1. Le tableau montre ce que le monnayeur contient.")
-                     .arg(wrong.join(" ; ")));
+    show_message(QString("Écriture non confirmée : %1. %2")
+                     .arg(wrong.join(" ; "))
+                     .arg(w.unknown() ? "Les cases de ces mots sont inconnues (« ???? ») : relisez le monnayeur avant "
+                                        "toute autre écriture."
+                                      : "Le tableau montre ce que le monnayeur contient (relu deux fois)."));
     return false;
 }
 
@@ -349,7 +354,7 @@ void TC220_o::Button1Click()
         calib->set_window(nullptr);
     }
     FormActivate();
-    if (link_.whole)
+    if (link_.whole || link_.any_unknown())
         ecriture_d();
     refresh_views();
 }
@@ -399,7 +404,7 @@ void TC220_o::okClick()
     for (int k = 0; k < 6; ++k)
         p[size_t(k)] = uint8_t(l_[size_t(k)]->value());
     abClick();
-    if (link_.whole && !overlap_ok(n, p))
+    if (link_.whole && !(dead_window_ok(n, p) && overlap_ok(n, p)))
         return;
     WriteResult w;
     transfer_->set_stoppable(false);
@@ -525,7 +530,7 @@ void TC220_o::BitBtn3Click()
         }
         p[size_t(k)] = uint8_t(*v);
     }
-    if (link_.whole && !overlap_ok(canal_v->value(), p))
+    if (link_.whole && !(dead_window_ok(canal_v->value(), p) && overlap_ok(canal_v->value(), p)))
         return;
     WriteResult w;
     transfer_->set_stoppable(false);
@@ -537,7 +542,14 @@ void TC220_o::BitBtn4Click() { vers_c->hide(); }
 
 settings::BandSet TC220_o::bands() const
 {
-    settings::BandSet set = bands_of(link_.image, link_.whole);
+    // Channels with a word not confirmed take no part until the next read.
+    settings::BandSet set = bands_of(link_.image, link_.whole || link_.any_unknown());
+    for (settings::ChannelBands& c : set.channels)
+        for (int k = 0; k < 3; ++k)
+            if (link_.unknown[size_t(8 * k + c.channel - 1)]) {
+                c.enabled = false;
+                c.windows.assign(3, std::nullopt);
+            }
     if (calibrating_) {
         set.samples = calibrating_->samples();
         if (!set.samples.empty())
@@ -559,13 +571,27 @@ Sheet TC220_o::sheet() const
     for (int n = 1; n <= kChannels; ++n) {
         QStringList row{QString::number(n)};
         for (int k = 1; k <= 7; ++k) // the table's zeros before a read are no values
-            row << (link_.whole ? cell(n, k)->text() : QString(k == 1 ? "non lu" : ""));
+            row << (link_.whole || link_.any_unknown() ? cell(n, k)->text() : QString(k == 1 ? "non lu" : ""));
         s.rows.push_back(row);
     }
     if (link_.whole)
         s.options = {{"Somme de contrôle (mot 63)", QString::number(link_.image[kChecksumByte])}};
     s.bands = bands();
     return s;
+}
+
+bool TC220_o::dead_window_ok(int c, const std::array<uint8_t, 6>& p)
+{
+    QStringList dead;
+    for (int k = 0; k < 3; ++k)
+        if (p[size_t(2 * k)] > p[size_t(2 * k + 1)])
+            dead << QString("la fenêtre %1 (bas %2, haut %3)").arg(k + 1).arg(p[size_t(2 * k)]).arg(p[size_t(2 * k + 1)]);
+    if (dead.isEmpty() || !overlap_ask)
+        return true;
+    return overlap_ask(QString("Canal %1 : bas au-dessus du haut dans %2 : le canal n'acceptera plus aucune pièce. "
+                               "Écrire quand même ?")
+                           .arg(c)
+                           .arg(dead.join(" et ")));
 }
 
 bool TC220_o::overlap_ok(int c, const std::array<uint8_t, 6>& p)

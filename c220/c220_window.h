@@ -59,7 +59,7 @@ public:
     // Tells the operator about a write that was refused or not confirmed
     // (false then) and shows the image.
     bool report_write(const c220::WriteResult& w);
-    // The operator's message for a negative count (false when refused).
+    // The delay-count message for a count below 1 (false when refused).
     bool count_ok();
 
     // The channels as the table shows them, with the calibration's coins and
@@ -69,6 +69,9 @@ public:
     // Whether channel c may be written with limits p (asks when it would
     // overlap another channel).
     bool overlap_ok(int c, const std::array<uint8_t, 6>& p);
+    // Whether channel c may be written with limits p when a window's low is
+    // above its high (the channel would accept nothing): asked, as an overlap is.
+    bool dead_window_ok(int c, const std::array<uint8_t, 6>& p);
     void refresh_views();
     SettingsPanel* settings_panel() const { return settings_; }
     ViewButtons* views() const { return views_; }

@@ -158,6 +158,7 @@ void Tcalibre_c220_o::FormActivate()
     flag_ = false;
     kept_ = false;
     written_ = false;
+    kept_allowed_.reset();
     found_ = {};
     saved_.reset();
     samples_.clear();
@@ -353,24 +354,40 @@ std::optional<std::vector<settings::Band>> Tcalibre_c220_o::proposed() const
     return w;
 }
 
-void Tcalibre_c220_o::ok2Click() { accept(); }
+std::array<uint8_t, 6> Tcalibre_c220_o::kept_windows() const
+{
+    return {uint8_t(kl_[0]), uint8_t(kh_[0]), uint8_t(kl_[1]), uint8_t(kh_[1]), uint8_t(kl_[2]), uint8_t(kh_[2])};
+}
+
+void Tcalibre_c220_o::ok2Click()
+{
+    // "ok" writes the kept windows, and the closing writes them once more;
+    // the overlap question is asked once for both. A first write that did not
+    // hold is not repeated: the closing then writes nothing.
+    if (!written_ && window_ && kept_) {
+        kept_allowed_ = window_->overlap_ok(canal->value(), kept_windows());
+        if (*kept_allowed_ && !write(canal->value(), kept_windows()))
+            written_ = true;
+    }
+    accept();
+}
 
 void Tcalibre_c220_o::done(int r)
 {
-    // One write on leaving, by "ok" or otherwise: the kept windows, or the
+    // The write on leaving, by "ok" or otherwise: the kept windows, or the
     // channel as it was before the first candidate when nothing was kept.
     if (!written_ && window_) {
         written_ = true;
         const int c = canal->value();
-        const std::array<uint8_t, 6> kept{uint8_t(kl_[0]), uint8_t(kh_[0]), uint8_t(kl_[1]),
-                                          uint8_t(kh_[1]), uint8_t(kl_[2]), uint8_t(kh_[2])};
         // Kept windows refused for an overlap: the channel goes back as it
         // was, never left with the wide windows of the search.
-        if (kept_ && window_->overlap_ok(c, kept))
-            write(c, kept);
+        const bool allowed = kept_ && (kept_allowed_ ? *kept_allowed_ : window_->overlap_ok(c, kept_windows()));
+        if (allowed)
+            write(c, kept_windows());
         else if (saved_)
             write(saved_channel_, *saved_);
     }
+    kept_allowed_.reset();
     QDialog::done(r);
 }
 

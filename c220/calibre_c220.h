@@ -67,6 +67,7 @@ private:
     void message(const QString& text);
     bool write(int c, const std::array<uint8_t, 6>& p);
     std::array<uint8_t, 6> candidate(int k, int x) const;
+    std::array<uint8_t, 6> kept_windows() const;
 
     Shell& shell_;
     TC220_o* window_ = nullptr;
@@ -76,6 +77,7 @@ private:
     bool flag_ = false;  // something measured or kept since the window was shown
     bool kept_ = false;  // "Garder valeur" took values
     bool written_ = false;
+    std::optional<bool> kept_allowed_; // the overlap answer for the kept windows, asked by "ok"
     std::array<bool, 3> found_{}; // window measured and accepted at least once
     std::optional<std::array<uint8_t, 6>> saved_; // the channel before the first candidate
     int saved_channel_ = 0;

@@ -163,6 +163,7 @@ void SeciCalibre::BitBtn1Click()
     const int m = start_char_;
     std::vector<Record> coins;
     bool missing = false;
+    bool answered = true; // the exchanges before each coin wait were answered
     // A new sampling: nothing of the last one counts any more.
     FormActivate();
     transfer_->run([&](Progress& pr) {
@@ -171,7 +172,7 @@ void SeciCalibre::BitBtn1Click()
         for (int k = 1; k <= wanted; ++k) {
             if (pr.stop_requested())
                 break;
-            const auto coin = calibration_sample(l, m, k == 1);
+            const auto coin = calibration_sample(l, m, k == 1, nullptr, &answered);
             if (!coin) {
                 missing = true; // a coin that never came is not a coin of zeros
                 break;
@@ -203,10 +204,15 @@ void SeciCalibre::BitBtn1Click()
     samples_ = coins;
     refresh_view();
     if (coins.empty()) {
-        message(missing ? "Aucune pièce reçue : rien n'a été mesuré." : "Calibration arrêtée : aucune pièce mesurée.");
+        message(!answered ? "Le monayeur ne répond pas."
+                : missing ? "Aucune pièce reçue : rien n'a été mesuré."
+                          : "Calibration arrêtée : aucune pièce mesurée.");
         return;
     }
-    if (missing)
+    if (!answered)
+        message(QString("Le monnayeur ne répond plus après la pièce %1 : la calibration s'arrête sur %1 pièce(s).")
+                    .arg(coins.size()));
+    else if (missing)
         message(QString("Pas de pièce reçue après la pièce %1 : la calibration s'arrête sur %1 pièce(s).")
                     .arg(coins.size()));
     else if (int(coins.size()) < wanted)

@@ -589,10 +589,20 @@ WriteResult calibration_write(const Line& l, int n, const Record& r)
 }
 
 namespace {
-std::optional<Record> coin(const Line& l, std::span<const Step> steps, uint8_t start, bool* heard)
+std::optional<Record> coin(const Line& l, std::span<const Step> steps, uint8_t start, bool* heard, bool* answered)
 {
     idle_first(l);
-    send_steps(l, steps);
+    bool any = false;
+    for (const Step& st : steps)
+        any = send_command(l, st.c, st.wait) || any;
+    if (answered)
+        *answered = any;
+    if (heard)
+        *heard = false;
+    // Nothing answered the exchanges before the coin: no mechanism to pass a
+    // coin through, so no coin wait either.
+    if (!any)
+        return std::nullopt;
     const RunList go = command(start, 1);
     const bool got = ecrir_octet_a(l, go.view());
     if (heard)
@@ -605,23 +615,23 @@ std::optional<Record> coin(const Line& l, std::span<const Step> steps, uint8_t s
 }
 } // namespace
 
-std::optional<Record> test_measurement(const Line& l, int m, bool* heard)
+std::optional<Record> test_measurement(const Line& l, int m, bool* heard, bool* answered)
 {
     if (l.family == &kRm4) {
         static const Step kSteps[] = {{0x00, 11}, {0x02, 75}, {0x00, 12}, {0x00, 12}};
-        return coin(l, kSteps, 0x01, heard);
+        return coin(l, kSteps, 0x01, heard, answered);
     }
     static const Step kSteps[] = {{0x00, 11}, {0x02, 320}, {0x00, 12}, {0x00, 12}};
-    return coin(l, kSteps, uint8_t(m), heard);
+    return coin(l, kSteps, uint8_t(m), heard, answered);
 }
 
-std::optional<Record> calibration_sample(const Line& l, int m, bool first, bool* heard)
+std::optional<Record> calibration_sample(const Line& l, int m, bool first, bool* heard, bool* answered)
 {
     if (l.family != &kRm4)
-        return test_measurement(l, m, heard);
+        return test_measurement(l, m, heard, answered);
     static const Step kFirst[] = {{0x00, 15}, {0x02, 75}, {0x00, 15}, {0x00, 15}};
     static const Step kNext[] = {{0x00, 15}, {0x00, 15}};
-    return first ? coin(l, kFirst, 0x01, heard) : coin(l, kNext, 0x01, heard);
+    return first ? coin(l, kFirst, 0x01, heard, answered) : coin(l, kNext, 0x01, heard, answered);
 }
 
 } // namespace zuna::seci

@@ -201,10 +201,14 @@ WriteResult calibration_write(const Line& l, int n, const Record& r);
 
 // Test measurement (RM3: start character m; RM4: always 0x01): the coin's
 // readings, or nothing when no coin came or its reply was incomplete.
-std::optional<Record> test_measurement(const Line& l, int m, bool* heard = nullptr);
+// *heard: a start bit came in the coin wait; *answered: something answered
+// the exchanges before it (when nothing did, the start character and the
+// coin wait are left out).
+std::optional<Record> test_measurement(const Line& l, int m, bool* heard = nullptr, bool* answered = nullptr);
 // A calibration sample: the RM3 runs a test measurement with character m;
 // the RM4 its own sequences, the first coin's and the next coins'.
-std::optional<Record> calibration_sample(const Line& l, int m, bool first, bool* heard = nullptr);
+std::optional<Record> calibration_sample(const Line& l, int m, bool first, bool* heard = nullptr,
+                                         bool* answered = nullptr);
 
 // The emptied channel.
 inline Record empty_record() { return Record{{65535, 65535, 65535, 65535, 65535, 65535}, 8, 15}; }

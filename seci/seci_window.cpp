@@ -70,6 +70,8 @@ Station& SeciWindow::station() { return shell_.station; }
 
 Line SeciWindow::line() { return Line{station(), lay_.family}; }
 
+bool SeciWindow::ready() { return delay_usable(station().delay.*(family().count), family().name, show_message); }
+
 QString SeciWindow::output_text(int output) const
 {
     return output == lay_.zero_output ? QString("0") : QString::number(output);
@@ -151,7 +153,7 @@ void SeciWindow::build()
     // Settings file and channel views: one row under the legend.
     settings_ = new SettingsPanel(shell_, this, *transfer_,
                                   lay_.family == &kRm4 ? make_rm4_settings() : make_rm3_settings());
-    settings_->ready = [this] { return delay_usable(station().delay.*(family().count), family().name, show_message); };
+    settings_->ready = [this] { return ready(); };
     settings_->after_write = [this] { Button1Click(); };
     views_ = new ViewButtons(shell_, this, [this] { return bands(); }, [this] { return sheet(); });
     auto* files = zuna::file_row(settings_, views_);
@@ -359,6 +361,8 @@ bool SeciWindow::report_write(int n, const WriteResult& w)
 
 void SeciWindow::Button1Click()
 {
+    if (!ready())
+        return;
     init();
     hide_work_panels();
     coin_.reset(); // the readings are hidden and the lights cleared
@@ -404,9 +408,12 @@ void SeciWindow::test(const std::optional<Record>& coin)
 void SeciWindow::Button4Click()
 {
     hide_work_panels();
+    if (!ready())
+        return;
     v_p->show();
     std::optional<Record> coin;
-    transfer_->run([&](Progress&) { coin = test_measurement(line(), 1); });
+    bool answered = false;
+    transfer_->run([&](Progress&) { coin = test_measurement(line(), 1, nullptr, &answered); });
     test(coin);
     coin_ = coin;
     views_->refresh();
@@ -416,7 +423,7 @@ void SeciWindow::Button4Click()
             if (l)
                 l->setText("");
         if (!transfer_->stopped())
-            show_message(kNoCoin);
+            show_message(answered ? kNoCoin : kSilent); // silent: no coin was waited for
         return;
     }
     for (int k = 0; k < 7; ++k)
@@ -427,6 +434,8 @@ void SeciWindow::Button4Click()
 void SeciWindow::Button5Click()
 {
     hide_work_panels();
+    if (!ready())
+        return;
     if (auto* calib = calibration()) {
         calib->set_window(this);
         calib->exec();
@@ -480,6 +489,8 @@ void SeciWindow::Button6Click()
 
 void SeciWindow::okClick()
 {
+    if (!ready())
+        return;
     const int n = adjust_channel_;
     Record r;
     for (int v = 0; v < values(); ++v)
@@ -519,6 +530,8 @@ void SeciWindow::Button8Click()
 void SeciWindow::oksClick()
 {
     absClick();
+    if (!ready())
+        return;
     std::vector<Write> writes;
     for (int n = 1; n <= channels(); ++n) {
         const auto& h = held_[size_t(n - 1)];
@@ -556,6 +569,8 @@ void SeciWindow::Button7Click() { vide_can->show(); }
 void SeciWindow::BitBtn5Click()
 {
     vide_can->hide();
+    if (!ready())
+        return;
     const int n = can_v->value();
     WriteResult w;
     transfer_->run([&](Progress&) { w = write_and_read_back(line(), n, family().empty); });
@@ -611,7 +626,7 @@ void SeciWindow::Button3Click()
 void SeciWindow::BitBtn3Click()
 {
     vers_c->hide();
-    if (!model_)
+    if (!model_ || !ready())
         return;
     Record r;
     for (int v = 0; v < values(); ++v) {

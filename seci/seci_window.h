@@ -60,6 +60,8 @@ public:
     const SeciLayout& layout() const { return lay_; }
     const seci::Family& family() const { return *lay_.family; }
     seci::Line line();
+    // The family's delay count is usable (at least 1); otherwise the operator is told and nothing is sent.
+    bool ready();
     // Shows channel n from a record the mechanism holds.
     void show_channel(int n, const seci::Record& r);
     // Channel n as last read (nothing when unread since the window opened).

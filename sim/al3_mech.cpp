@@ -143,7 +143,12 @@ void Al3Mech::transaction(uint64_t now)
     case 'R':
         if (a[0] > 12)
             break;
-        answer(records_[a[0]][0]);
+        if (a[0] == garbled_record_ && !garble_.empty()) {
+            answer(uint8_t(records_[a[0]][0] ^ garble_.front()));
+            garble_.pop_front();
+        } else {
+            answer(records_[a[0]][0]);
+        }
         index_ = 1;
         state_ = State::ReadData;
         return;
@@ -202,6 +207,9 @@ void Al3Mech::transaction(uint64_t now)
 
 void Al3Mech::drop_coin(uint64_t now)
 {
+    // The coin is taken now: a wake time left in the past would be run again
+    // at every port access.
+    disarm_coin();
     if (state_ != State::Teach)
         return;
     Coin coin{};

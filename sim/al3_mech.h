@@ -42,6 +42,13 @@ public:
     // Teach coins: queued measurements first, then coins of channel 1 with spread.
     void queue_coin(const Coin& c) { coins_.push_back(c); }
     int byte_writes() const { return byte_writes_; }
+    // The next reads of record r go out with their first byte XORed with
+    // these values, one per read (0: that read is clean): a noisy line, on cue.
+    void garble_reads(int r, std::deque<uint8_t> xors)
+    {
+        garbled_record_ = r;
+        garble_ = std::move(xors);
+    }
     // Every character received, in order.
     std::vector<uint8_t> received() const;
 
@@ -65,6 +72,8 @@ private:
     Coin last_coin_{};
     std::deque<Coin> coins_;
     int byte_writes_ = 0;
+    int garbled_record_ = -1;
+    std::deque<uint8_t> garble_;
 
     State state_ = State::Command;
     uint8_t command_ = 0;

@@ -1,6 +1,7 @@
 #include "sim/bench.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 
 namespace zuna::sim {
@@ -48,6 +49,9 @@ void Bench::unplug(Device& d)
 
 void Bench::wake_at(Device& d, uint64_t tick)
 {
+    // A wake time already past would be run at every access from then on (and
+    // idle() would turn time back to it): a device that asks for one is broken.
+    assert(tick >= now_ && "a device asked to be woken in the past");
     d.wake_ = tick;
     if (tick < next_)
         next_ = tick;

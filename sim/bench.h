@@ -59,6 +59,8 @@ public:
 
     uint64_t ticks(double microseconds) const;
     uint64_t now() const { return now_; }
+    // The next tick a device asked for (kNever when none): never in the past.
+    uint64_t next_wake() const { return next_; }
     uint8_t data() const { return data_; }
     uint8_t status() const { return status_; }
     uint64_t writes() const { return writes_; }

@@ -207,6 +207,10 @@ void C220Mech::on_fall()
                     return;
                 }
                 tx_ = {mem_[size_t(2 * pending_read_)], mem_[size_t(2 * pending_read_ + 1)]};
+                if (pending_read_ == garbled_word_ && !garble_.empty()) {
+                    tx_[0] ^= garble_.front();
+                    garble_.pop_front();
+                }
                 tx_byte_ = 0;
                 tx_bit_ = 0;
                 bus_ = Bus::Transmit;

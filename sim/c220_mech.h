@@ -60,6 +60,13 @@ public:
     void force_result(std::optional<uint8_t> r) { forced_ = r; }
     void stall_at(int step) { stall_ = step; }
     void lose_writes_to(int word) { lost_word_ = word; }
+    // The next reads of one word go out with their first byte XORed with
+    // these values, one per read (0: that read is clean): a noisy line, on cue.
+    void garble_reads(int word, std::deque<uint8_t> xors)
+    {
+        garbled_word_ = word;
+        garble_ = std::move(xors);
+    }
 
     // The result of a measurement against the memory's windows.
     uint8_t evaluate(const std::array<int, 3>& m) const;
@@ -124,6 +131,8 @@ private:
     std::optional<uint8_t> forced_;
     int stall_ = 0;
     int lost_word_ = -1;
+    int garbled_word_ = -1;
+    std::deque<uint8_t> garble_;
 
     int writes_ = 0;
     int erases_ = 0;

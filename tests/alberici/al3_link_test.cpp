@@ -210,7 +210,7 @@ TEST(Al3Line, TransactionsPutTheirCharactersOnTheLineInOrder)
                  r[size_t(2 * k)] = uint8_t(101 + (k ? k - 1 : 0)), r[size_t(2 * k + 1)] = 3;
              r[1] = 4;
              r[0x0C] = 8, r[0x0D] = 60, r[0x0E] = 50, r[0x0F] = 5;
-             return "41+ 77+ 05+ 0F+ 01+ 30+ 05+ 41+ 49+ 02+ 01+ 30+ attend " + block + " " + block +
+             return "41+ 77+ 05+ 0F+ 01+ 30+ 05+ 41+ 49+ 02+ 01+ 30+ attend 53+ 30+ " + block + " " + block +
                     " 53+ 30+ 41+ 52+ 01+ 30+" + read_tail(r) + " 53+ 30+";
          }},
     };
@@ -219,6 +219,8 @@ TEST(Al3Line, TransactionsPutTheirCharactersOnTheLineInOrder)
         const std::string expected = row.expected(*b.mech);
         row.run(b.station);
         EXPECT_EQ(b.line(), expected) << row.what;
+        // A wake time left in the past would be run at every access (and hang an idle wait).
+        EXPECT_GT(b.setup.bench().next_wake(), b.setup.bench().now()) << row.what;
     }
 }
 
@@ -411,6 +413,29 @@ TEST(Al3Bench, WritesAreReadBackAndACutIsSeen)
     EXPECT_FALSE(w.confirmed()) << "the power went after 20 byte writes";
     EXPECT_FALSE(w.readback);
     EXPECT_EQ(w.differences().size(), 15u);
+
+    // A read-back is believed on a read that agrees with what was written or
+    // on two equal reads; reads that never agree leave the channel unknown.
+    struct Garble {
+        const char* what;
+        std::deque<uint8_t> xors;
+        bool confirmed, unknown;
+        size_t reads; // channel reads after the write
+    };
+    for (const Garble& g : {Garble{"garbled once", {0x40}, true, false, 2},
+                            Garble{"read twice alike otherwise: believed", {0x01, 0x01}, false, false, 2},
+                            Garble{"never twice alike", {0x40, 0x20, 0x10, 0x08}, false, true, 4}}) {
+        Al3Bench n;
+        n.mech->garble_reads(4, g.xors);
+        const WriteResult wg = write_channel(n.station, 5, v);
+        EXPECT_EQ(wg.confirmed(), g.confirmed) << g.what;
+        EXPECT_EQ(wg.unknown(), g.unknown) << g.what;
+        const std::string line = n.line();
+        size_t reads = 0;
+        for (size_t at = line.find("41+ 52+ 04+"); at != std::string::npos; at = line.find("41+ 52+ 04+", at + 1))
+            ++reads;
+        EXPECT_EQ(reads, g.reads) << g.what;
+    }
 
     Al3Bench ok;
     const WriteResult w2 = write_channel(ok.station, 5, v);

@@ -260,13 +260,32 @@ TEST_F(Al3Rig, AdjustEmptyAndCutWritesAreReadBack)
     EXPECT_EQ(row(4), "255 255 255 255 255 255 | 255 255 255 255 255 255 | 510 NO no 0 -");
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 
-    // The power goes during the next write: said not confirmed, the row kept.
+    // A read-back garbled once is read again and holds.
+    mech->garble_reads(0, {0x40});
+    prompt(1, "Button5");
+    spin("pa1")->setValue(121);
+    click("ok");
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    EXPECT_EQ(row(1), "121 88 140 60 200 96 | 6 6 6 6 6 6 | 100 10 4 1 x");
+
+    // The power goes during the next write: said not confirmed, the cells
+    // written unknown (not the values attempted nor those of before), out of
+    // the coin test, the view and the model store until a read.
     mech->set_power_cut_after(mech->byte_writes() + 3);
     prompt(1, "Button5");
     click("ok");
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_TRUE(messages[0].contains("non confirmée")) << messages[0].toStdString();
-    EXPECT_EQ(row(1), "120 88 140 60 200 96 | 6 6 6 6 6 6 | 100 10 4 1 x");
+    EXPECT_EQ(messages[0], "Écriture du canal 1 non confirmée : le monnayeur ne répond pas à la relecture. Les cases "
+                           "écrites sont inconnues (« ???? ») : relisez le monnayeur.");
+    EXPECT_EQ(row(1), "???? ???? ???? ???? ???? ???? | ???? ???? ???? ???? ???? ???? | ???? ???? 4 ???? x");
+    EXPECT_FALSE(w->bands().channels[0].enabled);
+    messages.clear();
+    click("Button8");
+    spin("canal")->setValue(1);
+    click("BitBtn1");
+    EXPECT_EQ(shell->models->visible_count(), 0);
+    EXPECT_EQ(messages, QStringList{"Le canal 1 est inconnu depuis une écriture non confirmée : relisez le monnayeur ; "
+                                    "le modèle n'est pas enregistré."});
 }
 
 // Saved, three settings changed from the window, restored: the comparison
@@ -404,12 +423,20 @@ TEST_F(Al3Rig, TypeTabReadsAndWritesTypeAndLevels)
     EXPECT_EQ(mech->record(12)[1], 0x01);
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 
+    // A type reply refused (a garbled line) changes nothing on screen, the
+    // level boxes included.
     mech->type() = 9;
+    mech->record(12)[5] = 0x7F;
     click("Button6");
-    EXPECT_EQ(list->currentRow(), -1);
+    EXPECT_EQ(list->currentRow(), 5);
+    EXPECT_TRUE(child<QCheckBox>(w.get(), "ns0")->isChecked());
+    EXPECT_TRUE(child<QCheckBox>(w.get(), "ns1")->isChecked());
+    list->clearSelection();
+    list->setCurrentRow(-1);
     click("Button7");
     EXPECT_EQ(mech->type(), 9) << "nothing selected: type 0 is not sent";
-    EXPECT_EQ(messages, (QStringList{"Type de monnayeur inconnu (9) : aucun type n'est choisi.",
+    EXPECT_EQ(messages, (QStringList{"Type de monnayeur inconnu (9) : le type et les niveaux affichés restent tels "
+                                     "qu'ils étaient.",
                                      "Choisissez d'abord le type de monnayeur : rien n'a été écrit."}));
 }
 

@@ -212,6 +212,7 @@ TEST(C220Line, Refusals)
         {"before a whole read", 90, false, channel(1), Refusal::NotRead},
         {"outputs before a whole read", 90, false, word(54), Refusal::NotRead},
         {"negative count", -1, true, channel(1), Refusal::BadCount},
+        {"count 0 (dead module time base)", 0, true, channel(1), Refusal::BadCount},
     };
     for (const Row& r : rows) {
         test::CountingPort port;
@@ -222,13 +223,15 @@ TEST(C220Line, Refusals)
         EXPECT_EQ(r.op(l), r.expected) << r.what;
         EXPECT_EQ(port.writes + port.reads, 0) << r.what;
     }
-    test::CountingPort port;
-    Station s(port);
-    Link l(s);
-    l.count = -1;
-    EXPECT_TRUE(lit_c220(l).refused);
-    EXPECT_TRUE(test_p(l).refused);
-    EXPECT_EQ(port.writes + port.reads, 0);
+    for (int32_t count : {-1, 0}) {
+        test::CountingPort port;
+        Station s(port);
+        Link l(s);
+        l.count = count;
+        EXPECT_TRUE(lit_c220(l).refused) << count;
+        EXPECT_TRUE(test_p(l).refused) << count;
+        EXPECT_EQ(port.writes + port.reads, 0) << count;
+    }
 }
 
 TEST(C220Bench, ReadShowsTheMechanismsMemory)

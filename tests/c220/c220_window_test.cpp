@@ -166,6 +166,12 @@ TEST_F(C220Rig, FailedReadsLeaveTheTable)
         {"unplugged", [](WinRig& r) { r.setup.plug("none"); }, "Le monayeur ne répond pas."},
         {"checksum word wrong", [](WinRig& r) { r.mech->memory()[126] ^= 1; },
          "La somme de contrôle du monnayeur (mot 63) ne correspond pas à son contenu."},
+        {"dead module time base: count 0, refused before the line",
+         [](WinRig& r) {
+             r.station.delay.c220 = 0;
+             r.w->FormActivate();
+         },
+         "Le compte de délai C220 vaut 0 : il faut le calibrer (ZUNA07) avant de dialoguer avec le monayeur."},
     };
     for (const Row& r : rows) {
         WinRig rig;
@@ -173,6 +179,8 @@ TEST_F(C220Rig, FailedReadsLeaveTheTable)
         rig.click("Button5");
         ASSERT_EQ(rig.messages.size(), 1) << r.what;
         EXPECT_EQ(rig.messages[0], QString(r.message)) << r.what;
+        if (QString(r.message).contains("délai"))
+            EXPECT_TRUE(rig.mech->commands().empty()) << r.what << ": nothing on the line";
     }
     WinRig rig;
     rig.setup.plug("none");
@@ -219,9 +227,15 @@ TEST_F(C220Rig, AdjustWritesTheChannelAndShowsWhatWasReadBack)
     adjust(2, {20, 30, 25, 35, 30, 40});
     EXPECT_EQ(questions.size(), 1);
     EXPECT_EQ(mech->writes(), writes);
+    // A window whose low is above its high accepts nothing: asked first too.
+    adjust(2, {255, 50, 25, 35, 30, 40});
+    ASSERT_EQ(questions.size(), 2);
+    EXPECT_EQ(questions[1], "Canal 2 : bas au-dessus du haut dans la fenêtre 1 (bas 255, haut 50) : le canal "
+                            "n'acceptera plus aucune pièce. Écrire quand même ?");
+    EXPECT_EQ(mech->writes(), writes) << "refused: nothing on the line";
     answer = true;
     adjust(2, {11, 22, 33, 44, 55, 66});
-    EXPECT_EQ(questions.size(), 1) << "no overlap, no question";
+    EXPECT_EQ(questions.size(), 2) << "no overlap, no question";
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
     EXPECT_EQ(mech_channel(2), (std::vector<int>{11, 22, 33, 44, 55, 66}));
     EXPECT_EQ(row(2), "11 22 33 44 55 66 A2");
@@ -232,11 +246,32 @@ TEST_F(C220Rig, AdjustWritesTheChannelAndShowsWhatWasReadBack)
     EXPECT_TRUE(messages[0].startsWith("Écriture non confirmée : mot 10 relu 65 75 au lieu de 3 4"))
         << messages[0].toStdString();
     EXPECT_EQ(row(3), "1 2 65 75 5 6 A3");
-    // Power lost after the first word: no answer to the read-backs, and no
-    // further write until the mechanism is read again.
+    // A read-back garbled once is read again: the second read agrees with
+    // what was written, the write holds.
+    messages.clear();
+    mech->garble_reads(1, {0x40});
+    adjust(2, {41, 49, 33, 44, 55, 66});
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    EXPECT_EQ(row(2), "41 49 33 44 55 66 A2");
+    // Reads that never agree: the word is unknown, shown "????", out of the
+    // band view, and no write goes before the next read.
+    mech->garble_reads(1, {0x40, 0x20, 0x10, 0x08});
+    adjust(2, {42, 49, 33, 44, 55, 66});
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], "Écriture non confirmée : mot 1 relu différemment à chaque lecture. Les cases de ces mots "
+                           "sont inconnues (« ???? ») : relisez le monnayeur avant toute autre écriture.");
+    EXPECT_EQ(row(2), "???? ???? 33 44 55 66 A2");
+    EXPECT_FALSE(w->bands().channels[1].enabled);
+    EXPECT_TRUE(w->bands().channels[0].enabled);
+    click("Button5");
+    EXPECT_EQ(row(2), "42 49 33 44 55 66 A2") << "a read shows it again";
+    // Power lost after the first word: no answer to the read-backs, the cells
+    // written unknown, and no further write until the mechanism is read again.
     messages.clear();
     mech->set_power_cut_after(mech->writes() + 1);
     adjust(4, {1, 2, 3, 4, 5, 6});
+    EXPECT_EQ(row(4), "???? ???? ???? ???? ???? ???? A4") << "not the values attempted";
+    EXPECT_FALSE(w->bands().channels[3].enabled);
     adjust(4, {1, 2, 3, 4, 5, 6});
     ASSERT_EQ(messages.size(), 2);
     EXPECT_TRUE(messages[0].startsWith("Le monayeur ne répond pas : écriture non confirmée.")) << messages[0].toStdString();
@@ -412,9 +447,13 @@ TEST_F(C220Rig, CalibrationFindsTheCoin)
         for (int i = 1; i <= 6; ++i)
             va << c->va(i)->text();
         EXPECT_EQ(va.join(" "), "133 43 183 157 67 207");
-        const int writes = mech->writes();
+        const size_t before = mech->commands().size();
         child<QPushButton>(c, "ok2")->click();
-        EXPECT_EQ(mech->writes(), writes + 4) << "ok writes once: three words and the checksum";
+        std::vector<int> written;
+        for (size_t i = before; i < mech->commands().size(); ++i)
+            if (mech->commands()[i].size() == 4)
+                written.push_back(mech->commands()[i][1] & 0x3F);
+        EXPECT_EQ(written, (std::vector<int>{0, 8, 16, 63, 0, 8, 16, 63})) << "\"ok\" writes, and the closing again";
     });
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
     EXPECT_EQ(mech_channel(1), (std::vector<int>{133, 157, 43, 67, 183, 207}));

@@ -297,6 +297,7 @@ void Tnrig130000::show_lines(int channel, const std::optional<nri::ChannelLines>
     QLabel* name = name_[size_t(channel - 1)];
     if (lines) {
         name->setText(QString("Canal %1 :").arg(channel));
+        lines_read_[size_t(channel - 1)] = true;
         upper(channel)->setText(french(lines->upper));
         lower(channel)->setText(french(lines->lower));
     } else {
@@ -519,13 +520,19 @@ Sheet Tnrig130000::sheet() const
 {
     Sheet s;
     s.family = "NRI G13.0000";
-    s.facts = {{"Equipement n°", l1->text()}, {"Date de production", l2->text()}};
+    auto shown = [](const QLabel* l) { return l->text().isEmpty() ? QString("non lu") : l->text(); };
+    s.facts = {{"Equipement n°", shown(l1)}, {"Date de production", shown(l2)}};
+    s.identity = shown(l1);
     if (!l3->text().isEmpty())
         s.facts.push_back({"Date de reprogrammation", l3->text()});
     s.facts.push_back({"Mode de mesure", mo_me->text()});
     s.facts.push_back({"Compte G13", QString::number(shell_.station.delay.g13)});
     s.columns = {"Canal", "", "Mesure 1", "Mesure 2", "Mesure 3", "Mesure 4"};
     for (int n = 1; n <= 6; ++n) {
+        if (!lines_read_[size_t(n - 1)]) { // the window's "000" before a read are no values
+            s.rows.push_back({name_[size_t(n - 1)]->text(), "non lu", "", "", "", ""});
+            continue;
+        }
         const auto hi = maxima(n), lo = minima(n);
         QStringList up{name_[size_t(n - 1)]->text(), "Maxi"}, down{"", "Mini"};
         for (size_t k = 0; k < 4; ++k) {

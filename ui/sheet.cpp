@@ -226,8 +226,8 @@ bool write_sheet(const QString& path, const Sheet& sheet, QString* error)
         std::vector<std::pair<QString, QString>> asked = {
             {"Technicien", {}}, {"Machine équipée", {}}, {"Date de montage", {}}};
         asked.push_back({"Monnayeur n°", sheet.identity.value_or(QString())});
-        const int gap = line * 2;
-        const int box_h = line + 8 + gap * int(asked.size() + 1) + line * 2;
+        const int gap = line * 3 / 2;
+        const int box_h = 8 + line + gap * int(asked.size()) + line * 3 + line / 2;
         if (pages.room(box_h)) {
             const int top = pages.y_;
             painter.setPen(QPen(Qt::black, 3));
@@ -236,6 +236,7 @@ bool write_sheet(const QString& path, const Sheet& sheet, QString* error)
             painter.setFont(bold);
             painter.drawText(QRect(kPad * 4, top + 8, w, line), Qt::AlignLeft, "Atelier");
             int y = top + 8 + line;
+            // A name, and what the family read or a line to write on.
             auto blank = [&](const QString& name, const QString& value, int height) {
                 y += height;
                 painter.setFont(body);
@@ -248,7 +249,7 @@ bool write_sheet(const QString& path, const Sheet& sheet, QString* error)
             };
             for (const auto& [name, value] : asked)
                 blank(name, value, gap);
-            blank("Signature", {}, gap + line * 2);
+            blank("Signature", {}, line * 3); // room to sign above the line
             pages.y_ = top + box_h;
         }
     }

@@ -270,6 +270,8 @@ TEST(Sheet, EveryFamilyPrintsItsHeadersWholeAndNamesWhatIsNotRead)
         {"al3", al3.sheet(), {{"1", "non lu"}, {"Type de monnayeur", "non lu"}}},
     };
     QTemporaryDir dir;
+    if (std::getenv("ZUNA_SHOTS"))
+        dir.setAutoRemove(false), std::printf("%s\n", dir.path().toUtf8().constData());
     for (const Row& r : rows) {
         const QString pdf = dir.filePath(QString(r.name) + ".pdf");
         QString error;

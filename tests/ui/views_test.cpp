@@ -264,7 +264,7 @@ TEST(Sheet, EveryFamilyPrintsItsHeadersWholeAndNamesWhatIsNotRead)
         {"c120", c120.sheet(), {{"Mémoire", "non lue"}}},
         {"c220b", c220b.sheet(), {{"Mémoire", "non lue"}}},
         {"c220", c220.sheet(), {{"1", "non lu"}, {"Somme de contrôle", "non lu"}}},
-        {"g13", g13.sheet(), {{"Equipement n°", "non lu"}, {"Canal 1", "non lu"}}},
+        {"g13", g13.sheet(), {{"Equipement n°", "non lu"}, {"Mode de mesure", "non lu"}, {"Canal 1", "non lu"}}},
         {"g136", g136.sheet(), {{"Canal 1", "non lu"}, {"Tables des sorties", "non lues"}}},
         {"rm3", rm3.sheet(), {{"1", "non lu"}}},
         {"rm4", rm4.sheet(), {{"1", "non lu"}}},

@@ -574,8 +574,8 @@ Sheet TC220_o::sheet() const
             row << (link_.whole || link_.any_unknown() ? cell(n, k)->text() : QString(k == 1 ? "non lu" : ""));
         s.rows.push_back(row);
     }
-    if (link_.whole)
-        s.options = {{"Somme de contrôle (mot 63)", QString::number(link_.image[kChecksumByte])}};
+    s.options = {{"Somme de contrôle (mot 63)",
+                  link_.whole ? QString::number(link_.image[kChecksumByte]) : QString("non lu")}};
     s.bands = bands();
     return s;
 }

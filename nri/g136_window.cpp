@@ -302,6 +302,7 @@ void Tnrig1360000::paint(int channel, int k, bool inside)
 void Tnrig1360000::show_block(int channel, const g136::Block& b)
 {
     name_[size_t(channel - 1)]->setText(QString("Canal %1 :").arg(channel));
+    blocks_read_[size_t(channel - 1)] = true;
     for (int k = 1; k <= 6; ++k) {
         limit(channel, k)->setText(QString("%1").arg(b[size_t(2 * (k - 1))], 3, 10, QChar('0')));
         limit(channel, k + 6)->setText(QString("%1").arg(b[size_t(2 * (k - 1) + 1)], 3, 10, QChar('0')));
@@ -651,11 +652,15 @@ Sheet Tnrig1360000::sheet() const
         s.columns << QString("Paire %1").arg(k);
     for (int n = 1; n <= 12; ++n) {
         QStringList row{name_[size_t(n - 1)]->text()};
-        for (int k = 1; k <= 6; ++k)
-            row << selector(n, k)->text() + "  " + limit(n, k)->text() + " / " + limit(n, k + 6)->text();
+        for (int k = 1; k <= 6; ++k) // the window's "000" before a read are no limits
+            row << (!blocks_read_[size_t(n - 1)] ? QString(k == 1 ? "non lu" : "")
+                                                 : selector(n, k)->text() + "  " + limit(n, k)->text() + " / " +
+                                                       limit(n, k + 6)->text());
         s.rows.push_back(row);
     }
-    if (tables_read_) {
+    if (!tables_read_)
+        s.options.push_back({"Tables des sorties", "non lues"});
+    else {
         const g136::Tables t = tables_shown();
         auto bits = [](int v, int n) { return QString("%1").arg(v, n, 2, QChar('0')); };
         for (int c = 1; c <= 12; ++c)

@@ -103,6 +103,7 @@ private:
     Shell& shell_;
     int adjust_channel_ = 1;
     bool selectors_read_ = false;
+    std::array<bool, 12> blocks_read_{}; // a channel's limits shown from the mechanism
     bool tables_read_ = false;
     std::optional<store::ModelRecord> model_;
     std::optional<nri::g136::Measures> coin_; // the last coin tested (none: not measured)

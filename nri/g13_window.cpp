@@ -297,6 +297,7 @@ void Tnrig130000::show_lines(int channel, const std::optional<nri::ChannelLines>
     QLabel* name = name_[size_t(channel - 1)];
     if (lines) {
         name->setText(QString("Canal %1 :").arg(channel));
+        lines_read_[size_t(channel - 1)] = true;
         upper(channel)->setText(french(lines->upper));
         lower(channel)->setText(french(lines->lower));
     } else {
@@ -325,8 +326,10 @@ void Tnrig130000::Button1Click()
     Label13->hide();
     if (!ran)
         return;
-    if (r.mode)
+    if (r.mode) {
         mo_me->setText(french(*r.mode));
+        mode_read_ = true;
+    }
     if (r.identity) {
         l1->setText(french(r.identity->equipment));
         l2->setText(french(r.identity->production));
@@ -452,8 +455,10 @@ void Tnrig130000::BitBtn5Click()
     if (!transfer_->run([&](Progress& p) { m = nri::write_mode(station(), mode, &p); }))
         return;
     Panel1->hide();
-    if (m.mode)
+    if (m.mode) {
         mo_me->setText(french(*m.mode));
+        mode_read_ = true;
+    }
     if (!m.message.empty())
         show_message(french(m.message));
 }
@@ -519,13 +524,20 @@ Sheet Tnrig130000::sheet() const
 {
     Sheet s;
     s.family = "NRI G13.0000";
-    s.facts = {{"Equipement n°", l1->text()}, {"Date de production", l2->text()}};
+    auto shown = [](const QLabel* l) { return l->text().isEmpty() ? QString("non lu") : l->text(); };
+    s.facts = {{"Equipement n°", shown(l1)}, {"Date de production", shown(l2)}};
+    if (!l1->text().isEmpty())
+        s.identity = l1->text();
     if (!l3->text().isEmpty())
         s.facts.push_back({"Date de reprogrammation", l3->text()});
-    s.facts.push_back({"Mode de mesure", mo_me->text()});
+    s.facts.push_back({"Mode de mesure", mode_read_ ? mo_me->text() : QString("non lu")});
     s.facts.push_back({"Compte G13", QString::number(shell_.station.delay.g13)});
     s.columns = {"Canal", "", "Mesure 1", "Mesure 2", "Mesure 3", "Mesure 4"};
     for (int n = 1; n <= 6; ++n) {
+        if (!lines_read_[size_t(n - 1)]) { // the window's "000" before a read are no values
+            s.rows.push_back({name_[size_t(n - 1)]->text(), "non lu", "", "", "", ""});
+            continue;
+        }
         const auto hi = maxima(n), lo = minima(n);
         QStringList up{name_[size_t(n - 1)]->text(), "Maxi"}, down{"", "Mini"};
         for (size_t k = 0; k < 4; ++k) {

@@ -121,6 +121,8 @@ private:
 
     QPushButton *Button1, *Button2, *Button3, *Button4, *Button5, *Button6, *Button7;
     std::array<QLabel*, 6> name_{};
+    std::array<bool, 6> lines_read_{}; // a channel's lines shown from the mechanism
+    bool mode_read_ = false;
     std::array<QLabel*, 6> upper_{};
     std::array<QLabel*, 6> lower_{};
     std::array<std::array<QLabel*, 8>, 6> q_{};

@@ -689,11 +689,11 @@ Sheet SeciWindow::sheet() const
     sh.columns << "Sortie";
     for (int n = 1; n <= channels(); ++n) {
         QStringList row{QString::number(n)};
-        for (int k = 1; k <= values(); ++k)
-            row << cell(n, k)->text();
-        row << output_label(n)->text();
-        sh.rows.push_back(row);
         const auto& h = held_[size_t(n - 1)];
+        for (int k = 1; k <= values(); ++k) // an empty grid before a read holds no values
+            row << (h ? cell(n, k)->text() : QString(k == 1 ? "non lu" : ""));
+        row << (h ? output_label(n)->text() : QString());
+        sh.rows.push_back(row);
         if (!h || h->output == family().empty_output)
             continue;
         // Which reading each sensor compares (the grid's font colours).

@@ -28,6 +28,20 @@ namespace {
 using settings::Band;
 using settings::BandSet;
 
+} // namespace
+
+int tick_step(int range)
+{
+    // 1, 2 or 5 times a power of ten: the smallest that labels at most ten
+    // intervals of the scale.
+    for (int power = 1;; power *= 10)
+        for (int m : {1, 2, 5})
+            if (int64_t(range) <= int64_t(10) * m * power)
+                return m * power;
+}
+
+namespace {
+
 QColor channel_colour(int channel)
 {
     // Sixteen colours told apart at a glance, half transparent so an overlap shows.
@@ -95,7 +109,7 @@ void fill_chart(QChart* chart, const BandSet& b)
     y->setLabelFormat("%d");
     y->setTickType(QValueAxis::TicksDynamic);
     y->setTickAnchor(0);
-    y->setTickInterval(mixed_scale(b) ? 10 : top_of(b) > 1000 ? 5000 : top_of(b) > 300 ? 100 : 25);
+    y->setTickInterval(tick_step(int(mixed_scale(b) ? 100 : top_of(b))));
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
 
@@ -133,7 +147,9 @@ void fill_chart(QChart* chart, const BandSet& b)
             area->setName(QString("Canal %1").arg(c.channel));
             area->setProperty("channel", c.channel);
             area->setProperty("measurement", int(m));
-            area->setColor(colour);
+            // An overlapping band is hatched as well as outlined in red: a black
+            // and white printout still shows it.
+            area->setBrush(QBrush(colour, overlapping(c.channel) ? Qt::DiagCrossPattern : Qt::SolidPattern));
             QPen pen(overlapping(c.channel) ? QColor(Qt::red) : colour.darker(150));
             pen.setWidthF(overlapping(c.channel) ? 2.5 : 1.0);
             area->setPen(pen);
@@ -242,6 +258,8 @@ void fill_chart(QChart* chart, const BandSet& b)
     chart->legend()->setAlignment(Qt::AlignRight);
 }
 
+} // namespace
+
 QString overlap_text(const BandSet& b)
 {
     const auto pairs = settings::overlaps(b);
@@ -252,6 +270,8 @@ QString overlap_text(const BandSet& b)
         list << QString("%1 et %2").arg(p).arg(q);
     return "Canaux qui se recouvrent (une même pièce serait acceptée par les deux) : " + list.join(", ");
 }
+
+namespace {
 
 QString coin_text(const BandSet& b)
 {
@@ -459,7 +479,7 @@ void ViewButtons::write_sheet()
     if (!zuna::write_sheet(path, sheet, &error))
         say(error);
     else
-        say("Fiche de réglage enregistrée : " + path);
+        (tell ? tell : info_sink(window_, window_->windowTitle()))("Fiche de réglage enregistrée : " + path);
 }
 
 QHBoxLayout* file_row(SettingsPanel* settings, ViewButtons* views)

@@ -63,6 +63,12 @@ OverlapAsk default_overlap_ask(QWidget* parent);
 bool write_allowed(const settings::BandSet& current, int channel,
                    const std::vector<std::optional<settings::Band>>& windows, const OverlapAsk& ask);
 
+// The labelled step of a value axis from 0 to range: 1, 2 or 5 times a power
+// of ten, five to eleven labels.
+int tick_step(int range);
+// The overlapping pairs as the view names them under the chart (the sheet too).
+QString overlap_text(const settings::BandSet& bands);
+
 // The band picture as the view draws it, into any painter (the settings sheet).
 void draw_bands(QPainter& painter, const QRectF& target, const settings::BandSet& bands);
 

@@ -26,6 +26,11 @@ MessageSink default_sink(QWidget* parent, const QString& caption)
     return [parent, caption](const QString& text) { QMessageBox::warning(parent, caption, text); };
 }
 
+MessageSink info_sink(QWidget* parent, const QString& caption)
+{
+    return [parent, caption](const QString& text) { QMessageBox::information(parent, caption, text); };
+}
+
 bool delay_usable(int32_t delay, const char* family, const MessageSink& tell)
 {
     if (delay >= 1)

@@ -28,6 +28,8 @@ private:
 using MessageSink = std::function<void(const QString&)>;
 // A warning box over parent with the given caption.
 MessageSink default_sink(QWidget* parent, const QString& caption);
+// An information box: what went as asked (a file written) is no warning.
+MessageSink info_sink(QWidget* parent, const QString& caption);
 
 // Transfers on a delay count below 1 are refused, with one message for every
 // family: a count of 0 divides the recorded reads by zero, a negative one

@@ -83,7 +83,8 @@ void SettingsPanel::save()
         say(file_error);
         return;
     }
-    say("Réglages enregistrés dans " + QFileInfo(path).fileName() + ".");
+    // Done as asked: an information, not a warning.
+    (tell ? tell : info_sink(window_, window_->windowTitle()))("Réglages enregistrés dans " + QFileInfo(path).fileName() + ".");
 }
 
 void SettingsPanel::restore()
@@ -166,7 +167,7 @@ void SettingsPanel::run_restore(bool clone)
         o.before = *before;
     }
     last_ = o;
-    say(q(o.message()));
+    (tell || o.kind != settings::Outcome::Held ? say : info_sink(window_, window_->windowTitle()))(q(o.message()));
     QString log_error;
     if (!settings::append_log(path_, family_->code(), o, &log_error))
         say(log_error);

@@ -47,6 +47,57 @@ private:
     int height_ = 0;
 };
 
+// Inside every table cell, each side.
+constexpr int kPad = 6;
+
+struct Table {
+    QFont font;
+    std::vector<int> widths; // one per column, summing to the page width
+    int header_h = 0;
+};
+
+// The channel table's font and column widths: the largest size at which every
+// header (bold) and every cell fits its column whole, the room left shared
+// out evenly. A table too wide even at the smallest size wraps its headers
+// at their spaces rather than cut them.
+Table lay_out(const Sheet& sheet, QPdfWriter& writer, int width)
+{
+    Table t;
+    const int n = int(sheet.columns.size());
+    for (int points : {9, 8, 7, 6}) {
+        t.font = QFont("DejaVu Sans", points);
+        QFont bold = t.font;
+        bold.setBold(true);
+        const QFontMetrics plain_m(t.font, &writer), bold_m(bold, &writer);
+        t.widths.assign(size_t(n), 0);
+        for (int c = 0; c < n; ++c) {
+            int need = bold_m.horizontalAdvance(sheet.columns[c]);
+            for (const QStringList& r : sheet.rows)
+                if (c < r.size())
+                    need = std::max(need, plain_m.horizontalAdvance(r[c]));
+            t.widths[size_t(c)] = need + 2 * kPad + 2;
+        }
+        int total = 0;
+        for (int x : t.widths)
+            total += x;
+        if (total <= width || points == 6) {
+            // Shared out (or, at the smallest size, taken back) evenly.
+            const int spare = width - total;
+            for (int c = 0; c < n; ++c)
+                t.widths[size_t(c)] += spare / n + (c < spare % n ? 1 : 0);
+            int lines = 1;
+            for (int c = 0; c < n; ++c)
+                lines = std::max(lines, bold_m.boundingRect(QRect(0, 0, t.widths[size_t(c)] - 2 * kPad, 1000),
+                                                            Qt::TextWordWrap, sheet.columns[c])
+                                                .height() /
+                                            bold_m.height());
+            t.header_h = bold_m.height() * lines + 8;
+            break;
+        }
+    }
+    return t;
+}
+
 } // namespace
 
 bool write_sheet(const QString& path, const Sheet& sheet, QString* error)
@@ -77,7 +128,6 @@ bool write_sheet(const QString& path, const Sheet& sheet, QString* error)
 
     QFont title("DejaVu Sans", 16, QFont::Bold);
     QFont body("DejaVu Sans", 9);
-    QFont small("DejaVu Sans", 7);
     QFont bold = body;
     bold.setBold(true);
 
@@ -102,25 +152,31 @@ bool write_sheet(const QString& path, const Sheet& sheet, QString* error)
 
     // The channel table as the window shows it.
     if (!sheet.columns.isEmpty()) {
-        const QFont& f = sheet.columns.size() > 10 ? small : body;
-        const int row_h = QFontMetrics(f, &writer).height() + 8;
-        const int col_w = w / int(sheet.columns.size());
+        const Table t = lay_out(sheet, writer, w);
+        QFont bold_cell = t.font;
+        bold_cell.setBold(true);
+        const int row_h = QFontMetrics(t.font, &writer).height() + 8;
         auto draw_row = [&](const QStringList& cells, bool header) {
-            painter.setFont(header ? bold : f);
-            for (int c = 0; c < cells.size() && c < sheet.columns.size(); ++c) {
-                const QRect cell(c * col_w, pages.y_, col_w, row_h);
+            const int h = header ? t.header_h : row_h;
+            painter.setFont(header ? bold_cell : t.font);
+            int x = 0;
+            for (int c = 0; c < sheet.columns.size(); ++c) {
+                const QRect cell(x, pages.y_, t.widths[size_t(c)], h);
+                x += t.widths[size_t(c)];
                 if (header)
                     painter.fillRect(cell, QColor(225, 225, 225));
                 painter.drawRect(cell);
-                painter.drawText(cell.adjusted(6, 0, -6, 0), Qt::AlignVCenter | Qt::AlignHCenter, cells[c]);
+                if (c < cells.size())
+                    painter.drawText(cell.adjusted(kPad, 0, -kPad, 0),
+                                     Qt::AlignVCenter | Qt::AlignHCenter | Qt::TextWordWrap, cells[c]);
             }
-            pages.y_ += row_h;
+            pages.y_ += h;
         };
-        if (pages.room(row_h * 2)) {
+        if (pages.room(t.header_h + row_h)) {
             draw_row(sheet.columns, true);
             for (const QStringList& r : sheet.rows) {
                 if (pages.left() < row_h) {
-                    if (!pages.room(row_h * 2))
+                    if (!pages.room(t.header_h + row_h))
                         break;
                     draw_row(sheet.columns, true);
                 }
@@ -145,11 +201,57 @@ bool write_sheet(const QString& path, const Sheet& sheet, QString* error)
         pages.y_ += line;
     }
 
-    // The band picture: on this page when it fits at a useful size, else on the next.
-    const int picture_h = w * 7 / 12;
-    if (!sheet.bands.measurements.empty() && pages.room(picture_h)) {
-        draw_bands(painter, QRectF(0, pages.y_, w, picture_h), sheet.bands);
-        pages.y_ += picture_h;
+    // The band picture: on this page when it fits at a useful size, else on
+    // the next. The overlapping pairs are named under it in words: hatching
+    // and red edges alone say nothing to someone reading the sheet aloud.
+    if (!sheet.bands.measurements.empty()) {
+        const QString said = overlap_text(sheet.bands);
+        const int said_h =
+            QFontMetrics(body, &writer).boundingRect(QRect(0, 0, w, 10 * line), Qt::TextWordWrap, said).height();
+        const int picture_h = w * 7 / 12;
+        if (pages.room(picture_h + said_h)) {
+            draw_bands(painter, QRectF(0, pages.y_, w, picture_h), sheet.bands);
+            pages.y_ += picture_h;
+        }
+        if (pages.room(said_h)) {
+            painter.setFont(body);
+            painter.setPen(Qt::black);
+            painter.drawText(QRect(0, pages.y_, w, said_h), Qt::AlignLeft | Qt::TextWordWrap, said);
+            pages.y_ += said_h + line;
+        }
+    }
+
+    // The workshop's box, filled in by hand: blank lines to write on.
+    {
+        std::vector<std::pair<QString, QString>> asked = {
+            {"Technicien", {}}, {"Machine équipée", {}}, {"Date de montage", {}}};
+        asked.push_back({"Monnayeur n°", sheet.identity.value_or(QString())});
+        const int gap = line * 3 / 2;
+        const int box_h = 8 + line + gap * int(asked.size()) + line * 3 + line / 2;
+        if (pages.room(box_h)) {
+            const int top = pages.y_;
+            painter.setPen(QPen(Qt::black, 3));
+            painter.drawRect(QRect(0, top, w - 1, box_h));
+            painter.setPen(QPen(Qt::black, 1));
+            painter.setFont(bold);
+            painter.drawText(QRect(kPad * 4, top + 8, w, line), Qt::AlignLeft, "Atelier");
+            int y = top + 8 + line;
+            // A name, and what the family read or a line to write on.
+            auto blank = [&](const QString& name, const QString& value, int height) {
+                y += height;
+                painter.setFont(body);
+                painter.drawText(QRect(kPad * 4, y - line, w / 3, line), Qt::AlignLeft | Qt::AlignBottom, name + " :");
+                if (!value.isEmpty())
+                    painter.drawText(QRect(w / 3, y - line, w * 2 / 3 - kPad * 4, line),
+                                     Qt::AlignLeft | Qt::AlignBottom, value);
+                else
+                    painter.drawLine(w / 3, y, w - kPad * 4, y);
+            };
+            for (const auto& [name, value] : asked)
+                blank(name, value, gap);
+            blank("Signature", {}, line * 3); // room to sign above the line
+            pages.y_ = top + box_h;
+        }
     }
     painter.end();
     if (QFileInfo(path).size() == 0) {

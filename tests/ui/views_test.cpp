@@ -4,20 +4,31 @@
 #include <QFile>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtCharts/QAreaSeries>
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QScatterSeries>
+#include <QtCharts/QValueAxis>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
-#include "tests/common/shell_output.h"
+#include "alberici/alber_3.h"
+#include "c120/c220b.h"
+#include "c120/c_120.h"
+#include "c220/c220_window.h"
+#include "nri/g136_window.h"
+#include "nri/g13_window.h"
+#include "seci/seci_window.h"
 #include "tests/common/counting_port.h"
 #include "tests/common/fake_family.h"
+#include "tests/common/modal.h"
+#include "tests/common/shell_output.h"
 #include "ui/band_view.h"
 #include "ui/settings_file.h"
 #include "ui/settings_panel.h"
@@ -64,6 +75,8 @@ TEST(BandView, DrawsEachEnabledChannelMarksTheCoinAndExports)
             const int c = a->property("channel").toInt(), m = a->property("measurement").toInt();
             drawn[{c, m}] = Band{int(a->lowerSeries()->at(0).y()), int(a->upperSeries()->at(0).y())};
             EXPECT_EQ(a->name(), QString("Canal %1").arg(c));
+            // The overlapping channels 1 and 2 hatched, so a black and white print shows them too.
+            EXPECT_EQ(a->brush().style(), c == 4 ? Qt::SolidPattern : Qt::DiagCrossPattern) << c;
         }
         if (auto* p = qobject_cast<QScatterSeries*>(s)) {
             if (p->name() == "dans une fenêtre")
@@ -111,7 +124,9 @@ TEST(BandView, DrawsEachEnabledChannelMarksTheCoinAndExports)
     const QString pdf = dir.filePath("fiche.pdf");
     ASSERT_TRUE(write_sheet(pdf, sheet, &error)) << error.toStdString();
     const std::string text = run("pdftotext " + pdf.toStdString() + " -");
-    for (const char* words : {"Fiche de réglage", "FAUX 1", "Identité", "F-1", "16-25", "Sortie canal 1", "Poste"})
+    for (const char* words : {"Fiche de réglage", "FAUX 1", "Identité", "F-1", "16-25", "Sortie canal 1", "Poste",
+                              "Canaux qui se recouvrent", "1 et 2", "Technicien", "Machine équipée",
+                              "Date de montage", "Monnayeur n°", "Signature"})
         EXPECT_NE(text.find(words), std::string::npos) << words << "\n" << text;
     const std::string info = run("pdfinfo " + pdf.toStdString());
     const size_t at = info.find("Pages:");
@@ -120,6 +135,199 @@ TEST(BandView, DrawsEachEnabledChannelMarksTheCoinAndExports)
     EXPECT_TRUE(pages == 1 || pages == 2) << info;
     EXPECT_FALSE(write_sheet(dir.filePath("absent/fiche.pdf"), sheet, &error));
     EXPECT_TRUE(error.startsWith("Impossible d'écrire")) << error.toStdString();
+}
+
+// The value axis labels a step of 1, 2 or 5 times a power of ten, five to
+// eleven labels whatever the scale: a 5519 scale is no longer read off two
+// labels 0 and 5000.
+TEST(BandView, ValueAxisLabelsFollowTheScale)
+{
+    struct Row {
+        std::vector<int> scale;
+        int step;
+    };
+    const Row rows[] = {
+        {{255, 255, 255}, 50},       // C120, C220, G13, AL3
+        {{5519, 5519}, 1000},        // RM3
+        {{255, 65535}, 10},          // RM4: percent of each scale
+        {{1023}, 200}, {{100}, 10}, {{65535}, 10000}, {{15}, 2}, {{7}, 1},
+    };
+    zuna::test::CountingPort port;
+    Station station(port);
+    Shell shell(station);
+    BandView view(shell, nullptr);
+    for (const Row& r : rows) {
+        settings::BandSet b;
+        for (size_t m = 0; m < r.scale.size(); ++m)
+            b.measurements.push_back("M" + std::to_string(m + 1));
+        b.scale = r.scale;
+        view.set(b);
+        const auto axes = view.chart()->axes(Qt::Vertical);
+        ASSERT_EQ(axes.size(), 1);
+        auto* y = qobject_cast<QValueAxis*>(axes.front());
+        ASSERT_NE(y, nullptr);
+        EXPECT_EQ(y->tickInterval(), r.step) << r.scale.back();
+        const int labels = int(y->max()) / r.step + 1;
+        EXPECT_TRUE(labels >= 5 && labels <= 11) << r.scale.back() << ": " << labels;
+    }
+}
+
+// What went as asked is told with the information icon, what failed with the
+// warning triangle: the sheet written or not, the settings saved or
+// restored.
+TEST(Messages, WhatWentAsAskedIsAnInformationAndAFailureAWarning)
+{
+    zuna::test::CountingPort port;
+    Station station(port);
+    Shell shell(station);
+    QDialog window;
+    ViewButtons views(shell, &window, [] { return three_channels(); }, [] {
+        Sheet s;
+        s.family = "FAUX 1";
+        s.bands = three_channels();
+        return s;
+    });
+    zuna::test::FakeMechanism unit;
+    unit.values = zuna::test::FakeFamily::defaults();
+    auto* bar = new QProgressBar(&window);
+    Transfer transfer(shell.transfers, &window, bar);
+    SettingsPanel panel(shell, &window, transfer, std::make_unique<zuna::test::FakeFamily>(&unit));
+    panel.confirm = [](const settings::Comparison&) { return true; };
+    QTemporaryDir dir;
+    const QString file = dir.filePath("f.zuna.json");
+    panel.choose_file = [&](bool) { return file; };
+    struct Row {
+        std::function<void()> action;
+        QMessageBox::Icon icon;
+        QString said;
+    };
+    const Row rows[] = {
+        {[&] {
+             views.choose_sheet_file = [&] { return dir.filePath("fiche.pdf"); };
+             views.write_sheet();
+         },
+         QMessageBox::Information, "Fiche de réglage enregistrée"},
+        {[&] {
+             views.choose_sheet_file = [&] { return dir.filePath("absent/fiche.pdf"); };
+             views.write_sheet();
+         },
+         QMessageBox::Warning, "Impossible d'écrire"},
+        {[&] { panel.save(); }, QMessageBox::Information, "Réglages enregistrés"},
+        {[&] {
+             unit.values["Canal 1/Mesure 2/max"] = 70;
+             panel.restore();
+         },
+         QMessageBox::Information, "1 réglage écrit, vérifié"},
+        {[&] {
+             unit.silent = true;
+             panel.restore();
+         },
+         QMessageBox::Warning, ""},
+    };
+    for (const Row& r : rows) {
+        bool seen = false;
+        zuna::test::with_modal(
+            [&](QWidget* box) {
+                auto* m = qobject_cast<QMessageBox*>(box);
+                ASSERT_NE(m, nullptr);
+                seen = true;
+                EXPECT_EQ(m->icon(), r.icon) << m->text().toStdString();
+                EXPECT_TRUE(m->text().startsWith(r.said)) << m->text().toStdString();
+                m->accept();
+            },
+            r.action);
+        EXPECT_TRUE(seen) << r.said.toStdString();
+    }
+}
+
+// Every family's sheet as its window gives it before any read: pdftotext
+// finds every column header whole (none cut by a narrow cell), and every part
+// of the mechanism not read is said so rather than left out.
+TEST(Sheet, EveryFamilyPrintsItsHeadersWholeAndNamesWhatIsNotRead)
+{
+    zuna::test::CountingPort port;
+    Station station(port);
+    Shell shell(station);
+    Tc_120 c120(shell);
+    Tc220b c220b(shell);
+    TC220_o c220(shell);
+    Tnrig130000 g13(shell);
+    Tnrig1360000 g136(shell);
+    TRM3 rm3(shell);
+    Trm4 rm4(shell);
+    Talber_3 al3(shell);
+    struct Row {
+        const char* name;
+        Sheet sheet;
+        std::vector<std::pair<const char*, const char*>> unread; // on one line of the page
+    };
+    const Row rows[] = {
+        {"c120", c120.sheet(), {{"Mémoire", "non lue"}}},
+        {"c220b", c220b.sheet(), {{"Mémoire", "non lue"}}},
+        {"c220", c220.sheet(), {{"1", "non lu"}, {"Somme de contrôle", "non lu"}}},
+        {"g13", g13.sheet(), {{"Equipement n°", "non lu"}, {"Mode de mesure", "non lu"}, {"Canal 1", "non lu"}}},
+        {"g136", g136.sheet(), {{"Canal 1", "non lu"}, {"Tables des sorties", "non lues"}}},
+        {"rm3", rm3.sheet(), {{"1", "non lu"}}},
+        {"rm4", rm4.sheet(), {{"1", "non lu"}}},
+        {"al3", al3.sheet(), {{"1", "non lu"}, {"Type de monnayeur", "non lu"}}},
+    };
+    QTemporaryDir dir;
+    if (std::getenv("ZUNA_SHOTS"))
+        dir.setAutoRemove(false), std::printf("%s\n", dir.path().toUtf8().constData());
+    for (const Row& r : rows) {
+        const QString pdf = dir.filePath(QString(r.name) + ".pdf");
+        QString error;
+        ASSERT_TRUE(write_sheet(pdf, r.sheet, &error)) << r.name << error.toStdString();
+        const QString text = QString::fromStdString(run("pdftotext -layout " + pdf.toStdString() + " -"));
+        const QStringList lines = text.split('\n');
+        // The header line as pdftotext places its words (in points), and page 1
+        // drawn at two pixels a point: every header is a word of that line,
+        // and no table rule runs across it (a cell too narrow cuts its text,
+        // which pdftotext alone still reads whole).
+        struct Word {
+            QRectF box;
+            QString text;
+        };
+        std::vector<Word> page;
+        static const QRegularExpression word_re(
+            R"re(xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)<)re");
+        const QString boxes = QString::fromStdString(run("pdftotext -bbox -f 1 -l 1 " + pdf.toStdString() + " -"));
+        for (auto m = word_re.globalMatch(boxes); m.hasNext();) {
+            const auto w = m.next();
+            page.push_back({QRectF(QPointF(w.captured(1).toDouble(), w.captured(2).toDouble()),
+                                   QPointF(w.captured(3).toDouble(), w.captured(4).toDouble())),
+                            w.captured(5)});
+        }
+        const auto first = std::find_if(page.begin(), page.end(),
+                                        [&](const Word& w) { return w.text == r.sheet.columns.front(); });
+        ASSERT_NE(first, page.end()) << r.name << "\n" << text.toStdString();
+        std::vector<Word> header;
+        for (const Word& w : page)
+            if (w.box.top() == first->box.top())
+                header.push_back(w);
+        run("pdftoppm -r 144 -gray -f 1 -l 1 -singlefile " + pdf.toStdString() + " " +
+            dir.filePath(r.name).toStdString());
+        const QImage drawn(dir.filePath(QString(r.name) + ".pgm"));
+        ASSERT_FALSE(drawn.isNull()) << r.name;
+        for (const QString& h : r.sheet.columns)
+            for (const QString& part : h.split(' ', Qt::SkipEmptyParts)) {
+                const auto w = std::find_if(header.begin(), header.end(), [&](const Word& w) { return w.text == part; });
+                ASSERT_NE(w, header.end()) << r.name << ": « " << part.toStdString() << " » de « " << h.toStdString()
+                                           << " »\n" << text.toStdString();
+                for (int x = int(w->box.left() * 2) + 1; x < int(w->box.right() * 2); ++x) {
+                    bool rule = true;
+                    for (int y = int(w->box.top() * 2) + 1; y < int(w->box.bottom() * 2) && rule; ++y)
+                        rule = qGray(drawn.pixel(x, y)) < 128;
+                    EXPECT_FALSE(rule) << r.name << ": « " << part.toStdString() << " » coupé par un trait";
+                }
+            }
+        for (const auto& [part, said] : r.unread) {
+            const bool named = std::any_of(lines.begin(), lines.end(), [&](const QString& l) {
+                return l.simplified().startsWith(QString(part) + " ") && l.contains(said);
+            });
+            EXPECT_TRUE(named) << r.name << ": " << part << " ... " << said << "\n" << text.toStdString();
+        }
+    }
 }
 
 TEST(SettingsPanel, ClonesASeriesFromOneFileAndLogsEachUnit)

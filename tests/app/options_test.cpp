@@ -79,7 +79,7 @@ TEST(Options, BadCommandLinesSayWhy)
         {{"--sim-speed=nan"}, "Vitesse simulée invalide"},
         {{"--sim-speed=2x"}, "Vitesse simulée invalide"},
         {{"--sim-pace=slow"}, "Cadence simulée invalide"},
-        {{"--simulate", "--check-port"}, "s'excluent"},
+        {{"--simulate", "--check-port", "/dev/parport1"}, "s'excluent"},
         {{"--check-port="}, "--check-port= demande"},
         {{"--save", "a.zuna.json"}, "--save demande aussi --family"},
         {{"--save"}, "--save demande un nom"},

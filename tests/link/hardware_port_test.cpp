@@ -442,8 +442,8 @@ TEST(PortCheck, TheLineMapShowsTheWiringAndTheModule)
         check.claimed = true;
         FakeSys sys;
         check_open_port(port, sys, 0, false, check);
-        std::vector<std::string> expected = {"Un accès au port : compté 1 µs sur le banc simulé."};
         ASSERT_EQ(check.lines.size(), 10u) << c.what;
+        EXPECT_EQ(check.lines[0].text, "Un accès au port : compté 1 µs sur le banc simulé.");
         EXPECT_NE(check.lines[1].text.find("sans plancher (plancher à 0 dans zuna07.conf"), std::string::npos)
             << check.lines[1].text;
         EXPECT_EQ(sys.clock_reads, 0) << c.what;

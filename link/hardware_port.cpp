@@ -1,6 +1,5 @@
 #include "link/hardware_port.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -28,7 +27,7 @@ void spin_steps(uint64_t steps)
 std::optional<double> parse_pause_floor(const std::string& text, std::string* error)
 {
     const size_t first = text.find_first_not_of(" \t");
-    std::string t = first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    const std::string t = first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(" \t") - first + 1);
     // Digits with at most one decimal point or comma: no sign, exponent, "inf" or "nan".
     // Read by hand, as strtod would follow the locale.
     bool ok = !t.empty() && t != "." && t != ",";

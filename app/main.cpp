@@ -4,6 +4,7 @@
 
 #include "app/options.h"
 #include "app/settings_command.h"
+#include "app/station_config.h"
 #include "app/station_main.h"
 #include "link/port_check.h"
 
@@ -13,7 +14,7 @@ int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
-    const std::optional<Options> parsed = parse_options(args, &error);
+    std::optional<Options> parsed = parse_options(args, &error);
     if (!parsed) {
         std::fprintf(stderr, "zuna07 : %s\n", error.c_str());
         return 2;
@@ -23,10 +24,19 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    // A floor the configuration file gets wrong stops every run before the port is touched.
+    const std::optional<double> floor = read_pause_floor({}, &error);
+    if (!floor) {
+        std::fprintf(stderr, "zuna07 : %s\n", error.c_str());
+        return 2;
+    }
+    parsed->pause_floor_ns = *floor;
+
     if (parsed->check_port) {
-        const PortCheck check = check_port(parsed->port);
+        const PortCheck check = parsed->simulate ? check_simulated_port(*parsed)
+                                                 : check_port(parsed->port, real_syscalls(), *floor);
         std::fputs(format_check(parsed->port, check).c_str(), stdout);
-        return check.claimed ? 0 : 1;
+        return check.claimed && check.module_answers ? 0 : 1;
     }
 
     // Settings files from the command line: no window, no display needed.

@@ -147,8 +147,6 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
             return fail("Option inconnue : « " + a + " ». Voir --help.");
         }
     }
-    if (o.simulate && o.check_port)
-        return fail("--simulate et --check-port s'excluent : le diagnostic porte sur un vrai port.");
     if (!o.save_file.empty() && !o.restore_file.empty())
         return fail("--save et --restore s'excluent.");
     if (!o.save_file.empty() && o.family.empty())

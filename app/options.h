@@ -15,6 +15,7 @@ struct Options {
     bool sim_pace_real = false; // --sim-pace=real: 1 µs of wall time per port access
     std::string port = "/dev/parport0";
     bool port_given = false;
+    double pause_floor_ns = 10; // from the configuration file ([port] pause_floor_ns), not the command line
     std::string trace;          // --trace FILE
     std::string data_dir;       // --data-dir DIR
     bool check_port = false;    // --check-port [PORT]: diagnose the port (in port) and exit

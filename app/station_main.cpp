@@ -78,7 +78,7 @@ StationPort open_station_port(const Options& opt, RealtimeGuard::Notice notice)
         out.port = &out.bench->bench();
     } else {
         try {
-            out.hardware = open_hardware_port(opt.port, std::move(notice));
+            out.hardware = open_hardware_port(opt.port, std::move(notice), opt.pause_floor_ns);
         } catch (const PortError& e) {
             out.error = std::string(e.what()) +
                         "\nDiagnostic détaillé, une ligne par vérification : zuna07 --check-port " + opt.port;
@@ -98,6 +98,20 @@ StationPort open_station_port(const Options& opt, RealtimeGuard::Notice notice)
         out.port = out.trace.get();
     }
     return out;
+}
+
+PortCheck check_simulated_port(const Options& opt)
+{
+    PortCheck check;
+    check.simulated = true;
+    StationPort opened = open_station_port(opt, {});
+    if (!opened.port) {
+        check.lines.push_back({CheckLine::Verdict::Failed, opened.error});
+        return check;
+    }
+    check.claimed = true;
+    check_open_port(*opened.port, real_syscalls(), opt.pause_floor_ns, false, check);
+    return check;
 }
 
 int run_station(QApplication& app, const Options& opt, StationSettings settings)

@@ -8,6 +8,7 @@
 #include "app/main_window.h"
 #include "app/options.h"
 #include "link/hardware_port.h"
+#include "link/port_check.h"
 #include "link/trace_port.h"
 #include "sim/catalogue.h"
 
@@ -32,6 +33,10 @@ struct StationPort {
     bool hardware_failed = false; // the error is the port's (not the trace's)
 };
 StationPort open_station_port(const Options& opt, RealtimeGuard::Notice notice);
+
+// --simulate --check-port: the pause times, the line map and the module's
+// measurement, on the bench as the options make it.
+PortCheck check_simulated_port(const Options& opt);
 
 // Runs the station in an existing QApplication; returns the exit code: 0 on a
 // normal end, 1 when the port, the trace or the module is missing.

@@ -1,6 +1,7 @@
 #include "link/hardware_port.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -23,8 +24,50 @@ void spin_steps(uint64_t steps)
         counter = counter + 1;
 }
 
-PpdevPort::PpdevPort(const std::string& device, SysCalls& sys, RealtimeGuard::Notice notice)
-    : sys_(sys), device_(device), guard_(std::move(notice))
+std::optional<double> parse_pause_floor(const std::string& text, std::string* error)
+{
+    const size_t first = text.find_first_not_of(" \t");
+    const std::string t = first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    // Digits with at most one decimal point or comma: no sign, exponent, "inf" or "nan".
+    // Read by hand, as strtod would follow the locale.
+    bool ok = !t.empty() && t != "." && t != ",";
+    bool in_fraction = false;
+    double value = 0, scale = 1;
+    for (const char c : t) {
+        if ((c == '.' || c == ',') && !in_fraction) {
+            in_fraction = true;
+        } else if (c >= '0' && c <= '9' && value <= kMaxPauseFloorNs) {
+            if (in_fraction)
+                value += (c - '0') * (scale /= 10);
+            else
+                value = value * 10 + (c - '0');
+        } else if (!(c >= '0' && c <= '9')) {
+            ok = false;
+        }
+    }
+    if (ok && value <= kMaxPauseFloorNs)
+        return value;
+    if (error)
+        *error = "Plancher des pauses « " + text + " » refusé : il faut un nombre de nanosecondes par pas de "
+                 "boucle, de 0 (sans plancher) à 1000 ; par défaut 10.";
+    return std::nullopt;
+}
+
+void floored_idle(SysCalls& sys, uint64_t steps, double floor_ns)
+{
+    if (!(floor_ns > 0)) {
+        spin_steps(steps);
+        return;
+    }
+    const uint64_t start = sys.steady_ns();
+    spin_steps(steps);
+    const uint64_t until = start + uint64_t(std::ceil(double(steps) * floor_ns));
+    while (sys.steady_ns() < until) {
+    }
+}
+
+PpdevPort::PpdevPort(const std::string& device, SysCalls& sys, RealtimeGuard::Notice notice, double pause_floor_ns)
+    : sys_(sys), device_(device), guard_(std::move(notice)), floor_ns_(pause_floor_ns)
 {
     fd_ = sys_.open(device.c_str(), O_RDWR);
     if (fd_ < 0) {
@@ -74,10 +117,10 @@ uint8_t PpdevPort::read_status_port()
     return v;
 }
 
-void PpdevPort::idle(uint64_t loop_steps) { spin_steps(loop_steps); }
+void PpdevPort::idle(uint64_t loop_steps) { floored_idle(sys_, loop_steps, floor_ns_); }
 
-DirectPort::DirectPort(uint16_t base, SysCalls& sys, RealtimeGuard::Notice notice)
-    : sys_(sys), base_(base), guard_(std::move(notice))
+DirectPort::DirectPort(uint16_t base, SysCalls& sys, RealtimeGuard::Notice notice, double pause_floor_ns)
+    : sys_(sys), base_(base), guard_(std::move(notice)), floor_ns_(pause_floor_ns)
 {
     if (sys_.ioperm(base_, 3, 1) != 0) {
         const int err = errno;
@@ -97,7 +140,7 @@ DirectPort::DirectPort(uint16_t base, SysCalls& sys, RealtimeGuard::Notice notic
 
 DirectPort::~DirectPort() { sys_.ioperm(base_, 3, 0); }
 
-void DirectPort::idle(uint64_t loop_steps) { spin_steps(loop_steps); }
+void DirectPort::idle(uint64_t loop_steps) { floored_idle(sys_, loop_steps, floor_ns_); }
 
 std::optional<uint16_t> direct_port_base(const std::string& where)
 {
@@ -111,11 +154,12 @@ std::optional<uint16_t> direct_port_base(const std::string& where)
     return uint16_t(base);
 }
 
-std::unique_ptr<Port> open_hardware_port(const std::string& where, RealtimeGuard::Notice notice)
+std::unique_ptr<Port> open_hardware_port(const std::string& where, RealtimeGuard::Notice notice,
+                                         double pause_floor_ns)
 {
     if (const auto base = direct_port_base(where))
-        return std::make_unique<DirectPort>(*base, real_syscalls(), std::move(notice));
-    return std::make_unique<PpdevPort>(where, real_syscalls(), std::move(notice));
+        return std::make_unique<DirectPort>(*base, real_syscalls(), std::move(notice), pause_floor_ns);
+    return std::make_unique<PpdevPort>(where, real_syscalls(), std::move(notice), pause_floor_ns);
 }
 
 } // namespace zuna

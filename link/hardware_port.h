@@ -19,11 +19,26 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The real-time floor of the pauses, in nanoseconds per empty loop step: after
+// its counted loop a pause waits, by the steady clock, until it has lasted at
+// least steps × floor. 0: no floor (the loop alone, whatever the CPU makes of it).
+constexpr double kDefaultPauseFloorNs = 10.0;
+constexpr double kMaxPauseFloorNs = 1000.0; // the bench's own step (1 µs): a long pause of 0.4 s
+
+// The floor as written in the configuration file ("10", "2.5", "2,5", "0").
+// nullopt, with a French message naming the text, for anything else.
+std::optional<double> parse_pause_floor(const std::string& text, std::string* error);
+
+// The counted loop, then the busy wait up to the floor (never a sleep: pauses
+// run inside masked sections, and a sleep would last far longer than asked).
+void floored_idle(SysCalls& sys, uint64_t steps, double floor_ns);
+
 // Linux ppdev: /dev/parportN, claimed for the whole run, released and closed
 // on every exit path.
 class PpdevPort : public Port {
 public:
-    PpdevPort(const std::string& device, SysCalls& sys = real_syscalls(), RealtimeGuard::Notice notice = {});
+    PpdevPort(const std::string& device, SysCalls& sys = real_syscalls(), RealtimeGuard::Notice notice = {},
+              double pause_floor_ns = kDefaultPauseFloorNs);
     ~PpdevPort() override;
     PpdevPort(const PpdevPort&) = delete;
     PpdevPort& operator=(const PpdevPort&) = delete;
@@ -47,12 +62,14 @@ private:
     std::string device_;
     std::string last_error_;
     RealtimeGuard guard_;
+    double floor_ns_;
 };
 
 // Direct register access with ioperm at 0x378..0x37A (needs CAP_SYS_RAWIO).
 class DirectPort : public Port {
 public:
-    explicit DirectPort(uint16_t base = 0x378, SysCalls& sys = real_syscalls(), RealtimeGuard::Notice notice = {});
+    explicit DirectPort(uint16_t base = 0x378, SysCalls& sys = real_syscalls(), RealtimeGuard::Notice notice = {},
+                        double pause_floor_ns = kDefaultPauseFloorNs);
     ~DirectPort() override;
     DirectPort(const DirectPort&) = delete;
     DirectPort& operator=(const DirectPort&) = delete;
@@ -67,6 +84,7 @@ private:
     SysCalls& sys_;
     uint16_t base_;
     RealtimeGuard guard_;
+    double floor_ns_;
 };
 
 // An empty counted loop the compiler must keep.
@@ -77,6 +95,7 @@ void spin_steps(uint64_t steps);
 std::optional<uint16_t> direct_port_base(const std::string& where);
 
 // "--port" text: a ppdev path, or "io:0x378" for direct access.
-std::unique_ptr<Port> open_hardware_port(const std::string& where, RealtimeGuard::Notice notice = {});
+std::unique_ptr<Port> open_hardware_port(const std::string& where, RealtimeGuard::Notice notice = {},
+                                         double pause_floor_ns = kDefaultPauseFloorNs);
 
 } // namespace zuna

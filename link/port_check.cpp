@@ -10,6 +10,7 @@
 #include <sys/sysmacros.h>
 
 #include "link/hardware_port.h"
+#include "link/module.h"
 #include "link/sys_text.h"
 #include "link/timing.h"
 
@@ -177,16 +178,29 @@ double shortest_run(F run)
     return best;
 }
 
-// A port that only idles: the pauses need no port, just the CPU.
+// A port that only idles: the pauses need no port, just the CPU and the clock.
 struct IdleOnly : Port {
+    IdleOnly(SysCalls& sys, double floor_ns) : sys(sys), floor_ns(floor_ns) {}
     void write_data_port(uint8_t) override {}
     uint8_t read_status_port() override { return 0; }
     void mask_interrupts() override {}
     void unmask_interrupts() override {}
-    void idle(uint64_t steps) override { spin_steps(steps); }
+    void idle(uint64_t steps) override { floored_idle(sys, steps, floor_ns); }
+    SysCalls& sys;
+    double floor_ns;
 };
 
-void measure(Port* port, std::vector<CheckLine>& lines)
+std::string floor_text(double floor_ns)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", floor_ns);
+    std::string s = buf;
+    std::replace(s.begin(), s.end(), '.', ',');
+    return s;
+}
+
+// port null: the access is not timed, and no_access says why.
+void measure(Port* port, const char* no_access, SysCalls& sys, double floor_ns, std::vector<CheckLine>& lines)
 {
     if (port) {
         constexpr int kReads = 1000;
@@ -197,23 +211,138 @@ void measure(Port* port, std::vector<CheckLine>& lines)
         lines.push_back({Verdict::Measure, "Un accès au port (lecture de l'état) : " + duration_text(t / kReads) +
                                                " sur ce PC ; le banc simulé le compte 1 µs."});
     } else {
-        lines.push_back({Verdict::Measure, "Un accès au port : non mesuré, le port n'est pas ouvert."});
+        lines.push_back({Verdict::Measure, no_access});
     }
-    IdleOnly cpu;
-    const double short_pause = shortest_run([&] { module_short_pause(cpu); });
-    const double long_pause = shortest_run([&] { module_long_pause(cpu); });
+    IdleOnly bare(sys, 0);
+    IdleOnly floored(sys, floor_ns);
+    const auto timed = [&](void (*pause)(Port&), uint64_t steps) {
+        const std::string loop = duration_text(shortest_run([&] { pause(bare); })) + " sans plancher";
+        if (!(floor_ns > 0))
+            return loop + " (plancher à 0 dans zuna07.conf : la boucle seule)";
+        return loop + ", " + duration_text(shortest_run([&] { pause(floored); })) + " avec le plancher de " +
+               floor_text(floor_ns) + " ns par pas (au moins " + duration_text(double(steps) * floor_ns * 1e-9) + ")";
+    };
     lines.push_back({Verdict::Measure, "Pause courte du module (" + std::to_string(kShortPauseSteps) +
                                            " pas de boucle, horloge de la mémoire du module) : " +
-                                           duration_text(short_pause) + " sur ce PC ; le banc simulé la compte " +
+                                           timed(module_short_pause, kShortPauseSteps) +
+                                           " sur ce PC ; le banc simulé la compte " +
                                            duration_text(kShortPauseSteps * 1e-6) + "."});
     lines.push_back({Verdict::Measure, "Pause longue du module (4 × " + std::to_string(kLongPauseSteps) +
                                            " pas, impulsion de réveil et ouverture des lectures) : " +
-                                           duration_text(long_pause) + " sur ce PC ; le banc simulé la compte " +
+                                           timed(module_long_pause, 4 * kLongPauseSteps) +
+                                           " sur ce PC ; le banc simulé la compte " +
                                            duration_text(4 * kLongPauseSteps * 1e-6) + "."});
 }
+
+// Connector pins of the status bits 3 to 7 and of the data lines.
+constexpr int kStatusPin[8] = {0, 0, 0, 15, 13, 12, 10, 11};
+std::string data_line(int i) { return "D" + std::to_string(i) + " (broche " + std::to_string(2 + i) + ")"; }
 } // namespace
 
-PortCheck check_port(const std::string& where, SysCalls& sys)
+bool LineMap::module_answers() const { return module_count > 0 && module_count < kNoModule; }
+
+LineMap map_lines(Port& port)
+{
+    LineMap map;
+    constexpr uint8_t kLines = LineMap::kStatusLines;
+    // More reads than the module's whole period at its slowest (twice 5000):
+    // its time base shows as a bit that changes alone.
+    port.write_data_port(LineMap::kRest);
+    for (int i = 0; i < 2 * kNoModule + 1; ++i) {
+        const uint8_t s = port.read_status_port();
+        map.seen_high |= uint8_t(s & kLines);
+        map.seen_low |= uint8_t(~s & kLines);
+    }
+    const uint8_t moving = map.seen_high & map.seen_low;
+    // The second read after each write: the line has settled.
+    const auto settled = [&](uint8_t value) {
+        port.write_data_port(value);
+        (void)port.read_status_port();
+        return port.read_status_port();
+    };
+    constexpr int kTimes = 3;
+    for (int line = 0; line < 8; ++line) {
+        const uint8_t changed = uint8_t(LineMap::kRest ^ (1u << line));
+        uint8_t always = kLines & ~moving, ever = 0, same = kLines;
+        for (int t = 0; t < kTimes; ++t) {
+            const uint8_t set = settled(changed);
+            const uint8_t rest = settled(LineMap::kRest);
+            const uint8_t diff = uint8_t((set ^ rest) & kLines & ~moving);
+            always &= diff;
+            ever |= diff;
+            // Took the level the line had when changed alone.
+            same &= (changed >> line) & 1 ? set : uint8_t(~set);
+        }
+        map.follows[size_t(line)] = always;
+        map.same_level[size_t(line)] = uint8_t(always & same);
+        map.sometimes[size_t(line)] = uint8_t(ever & ~always);
+    }
+    map.module_count = measure_module(port);
+    port.write_data_port(LineMap::kRest);
+    return map;
+}
+
+std::vector<CheckLine> describe(const LineMap& map)
+{
+    std::vector<CheckLine> out;
+    char rest[8];
+    std::snprintf(rest, sizeof rest, "0x%02X", LineMap::kRest);
+    out.push_back({Verdict::Measure, std::string("Carte des lignes : registre de données au repos (") + rest +
+                                         "), chaque ligne D0 à D7 changée seule, bits d'état 3 à 7 relus :"});
+    bool any_follows = false;
+    for (int bit = 3; bit < 8; ++bit) {
+        const uint8_t mask = uint8_t(1u << bit);
+        std::string text = "  bit d'état " + std::to_string(bit) + " (broche " + std::to_string(kStatusPin[bit]) + ") : ";
+        std::string follows, shaky;
+        for (int line = 0; line < 8; ++line) {
+            if (map.follows[size_t(line)] & mask)
+                follows += (follows.empty() ? "" : ", ") + data_line(line) +
+                           (map.same_level[size_t(line)] & mask ? "" : " inversée");
+            if (map.sometimes[size_t(line)] & mask)
+                shaky += (shaky.empty() ? "" : ", ") + data_line(line);
+        }
+        if ((map.seen_high & map.seen_low & mask) != 0)
+            text += "change seul, sans qu'une ligne bouge" +
+                    std::string(bit == 5 ? " (la base de temps du module)" : "");
+        else if (!follows.empty())
+            text += "suit " + follows;
+        else if (!shaky.empty())
+            text += "change parfois avec " + shaky + " : contact incertain";
+        else
+            text += map.seen_high & mask ? "bloqué à 1" : "bloqué à 0";
+        if (!follows.empty() && !shaky.empty())
+            text += " ; change parfois avec " + shaky;
+        any_follows = any_follows || !follows.empty();
+        out.push_back({Verdict::Measure, text + "."});
+    }
+    if (map.module_answers()) {
+        out.push_back({Verdict::Ok, "Le module répond à sa mesure : " + std::to_string(map.module_count) +
+                                        " lectures pour une demi-période de sa base de temps (bit d'état 5)."});
+    } else {
+        const std::string seen = map.module_count == 0 ? "bit d'état 5 bloqué à 0, mesure 0"
+                                                       : "pas de base de temps sur le bit d'état 5, mesure " +
+                                                             std::to_string(map.module_count);
+        std::string why = "module absent ou hors tension, câble débranché";
+        if (any_follows)
+            why = "des bits d'état suivent les lignes de données : une fiche de bouclage est branchée, pas le module";
+        else if ((map.seen_high & map.seen_low) == 0)
+            why = "aucun bit d'état ne bouge : module absent ou hors tension, câble débranché, ou carte sans entrées";
+        out.push_back({Verdict::Failed, "Le module ne répond pas à sa mesure (" + seen + ") : " + why + "."});
+    }
+    return out;
+}
+
+void check_open_port(Port& port, SysCalls& sys, double pause_floor_ns, bool time_access, PortCheck& check)
+{
+    measure(time_access ? &port : nullptr, "Un accès au port : compté 1 µs sur le banc simulé.", sys, pause_floor_ns,
+            check.lines);
+    const LineMap map = map_lines(port);
+    for (CheckLine& l : describe(map))
+        check.lines.push_back(std::move(l));
+    check.module_answers = map.module_answers();
+}
+
+PortCheck check_port(const std::string& where, SysCalls& sys, double pause_floor_ns)
 {
     PortCheck check;
     auto& lines = check.lines;
@@ -248,13 +377,16 @@ PortCheck check_port(const std::string& where, SysCalls& sys)
     }
     check.claimed = port != nullptr;
     lines.push_back(realtime(sys));
-    measure(port.get(), lines);
+    if (port)
+        check_open_port(*port, sys, pause_floor_ns, true, check);
+    else
+        measure(nullptr, "Un accès au port : non mesuré, le port n'est pas ouvert.", sys, pause_floor_ns, lines);
     return check;
 }
 
 std::string format_check(const std::string& where, const PortCheck& check)
 {
-    std::string out = "Diagnostic du port " + where + " :\n";
+    std::string out = check.simulated ? "Diagnostic du banc simulé :\n" : "Diagnostic du port " + where + " :\n";
     for (const CheckLine& l : check.lines) {
         const char* tag = l.verdict == Verdict::Ok        ? "OK        "
                           : l.verdict == Verdict::Warning ? "ATTENTION "
@@ -262,8 +394,14 @@ std::string format_check(const std::string& where, const PortCheck& check)
                                                           : "MESURE    ";
         out += "  " + std::string(tag) + l.text + "\n";
     }
-    if (check.claimed)
-        out += "Le port " + where + " peut servir : zuna07 --port " + where + "\n";
+    if (check.simulated)
+        out += check.module_answers ? "Le banc simulé répond comme un port avec son module : zuna07 --simulate\n"
+                                    : "Sur le banc simulé, le module ne répond pas (défaut simulé choisi ?).\n";
+    else if (check.claimed && check.module_answers)
+        out += "Le port " + where + " peut servir, le module y répond : zuna07 --port " + where + "\n";
+    else if (check.claimed)
+        out += "Le port " + where + " s'ouvre, mais le module n'y répond pas : voyez la carte des lignes "
+               "ci-dessus (câble, alimentation du module).\n";
     else
         out += "Le port " + where + " ne peut pas servir : corrigez les lignes ÉCHEC ci-dessus. "
                "Sans matériel : zuna07 --simulate\n";

@@ -7,6 +7,7 @@
 #include <sys/io.h>
 #endif
 #include <cerrno>
+#include <chrono>
 #include <dirent.h>
 #include <fstream>
 #include <grp.h>
@@ -30,6 +31,12 @@ public:
     void outb(uint8_t, uint16_t) override {}
     uint8_t inb(uint16_t) override { return 0xFF; }
 #endif
+    uint64_t steady_ns() override
+    {
+        return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count());
+    }
     int stat(const char* path, struct stat* st) override { return ::stat(path, st); }
     bool read_text(const char* path, std::string* text) override
     {

@@ -19,6 +19,8 @@ public:
     virtual int ioperm(unsigned long from, unsigned long num, int turn_on) = 0;
     virtual void outb(uint8_t value, uint16_t port) = 0;
     virtual uint8_t inb(uint16_t port) = 0;
+    // The steady clock, in nanoseconds: what the pauses' real-time floor waits on.
+    virtual uint64_t steady_ns() = 0;
 
     // What the port diagnosis looks at.
     virtual int stat(const char* path, struct stat* st) = 0;

@@ -45,12 +45,31 @@ TEST(CommandLine, HelpUnknownOptionsAndMissingPorts)
         {"--port io:junk", 1, "Adresse de port invalide"},
         {"--check-port /dev/zuna-no-such-port", 1, "ÉCHEC     Impossible d'ouvrir le port /dev/zuna-no-such-port"},
         {"--simulate --trace /nonexistent-dir/t.vcd --data-dir /tmp/zuna-cli-test", 1, "Impossible de créer la trace"},
+        {"--simulate --check-port", 0, "OK        Le module répond à sa mesure : 100 lectures"},
+        {"--simulate --check-port --sim-fault=no-module", 1, "(pas de base de temps sur le bit d'état 5, mesure 5000)"},
     };
     for (const auto& c : cases) {
         const Result r = run(c.args);
         EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.out;
         EXPECT_NE(r.out.find(c.words), std::string::npos) << c.args << "\n" << r.out;
     }
+}
+
+TEST(CommandLine, APauseFloorThatIsNoNumberStopsEveryRun)
+{
+    ASSERT_EQ(std::system("mkdir -p /tmp/zuna-cli-conf/zuna07 && printf '[port]\\npause_floor_ns=vite\\n' "
+                          "> /tmp/zuna-cli-conf/zuna07/zuna07.conf"),
+              0);
+    ::setenv("XDG_CONFIG_HOME", "/tmp/zuna-cli-conf", 1);
+    for (const char* args : {"--simulate --check-port", "--check-port /dev/zuna-no-such-port", "--simulate"}) {
+        const Result r = run(args);
+        EXPECT_EQ(r.code, 2) << args << "\n" << r.out;
+        EXPECT_NE(r.out.find("/tmp/zuna-cli-conf/zuna07/zuna07.conf, [port] pause_floor_ns : Plancher des pauses "
+                             "« vite » refusé"),
+                  std::string::npos)
+            << r.out;
+    }
+    ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(CommandLine, TermSignalEndsTheProgramCleanly)

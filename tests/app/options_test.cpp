@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include "app/options.h"
+#include "app/station_config.h"
 
 using namespace zuna;
 
@@ -79,7 +83,7 @@ TEST(Options, BadCommandLinesSayWhy)
         {{"--sim-speed=nan"}, "Vitesse simulée invalide"},
         {{"--sim-speed=2x"}, "Vitesse simulée invalide"},
         {{"--sim-pace=slow"}, "Cadence simulée invalide"},
-        {{"--simulate", "--check-port"}, "s'excluent"},
+        {{"--simulate", "--check-port", "/dev/parport1"}, "s'excluent"},
         {{"--check-port="}, "--check-port= demande"},
         {{"--save", "a.zuna.json"}, "--save demande aussi --family"},
         {{"--save"}, "--save demande un nom"},
@@ -95,5 +99,33 @@ TEST(Options, BadCommandLinesSayWhy)
         std::string err;
         EXPECT_FALSE(parse_options(c.args, &err));
         EXPECT_NE(err.find(c.words), std::string::npos) << err;
+    }
+}
+
+TEST(Options, PauseFloorFromTheConfigurationFile)
+{
+    // What a technician may write under [port]; "2,5" comes back from the
+    // INI reader as a list of two texts.
+    struct Case {
+        const char* line; // nullptr: no setting
+        std::optional<double> floor;
+    } cases[] = {
+        {nullptr, 10}, {"pause_floor_ns=0", 0}, {"pause_floor_ns=2.5", 2.5}, {"pause_floor_ns=2,5", 2.5},
+        {"pause_floor_ns=abc", std::nullopt}, {"pause_floor_ns=-1", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("zuna07.conf");
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("[aliases]\nzuna\\\\path=/tmp/x\n[port]\n") + (c.line ? c.line : "") + "\n");
+        f.close();
+        std::string error;
+        EXPECT_EQ(read_pause_floor(file, &error), c.floor) << (c.line ? c.line : "none");
+        if (!c.floor) {
+            const std::string value = std::string(c.line).substr(std::string(c.line).find('=') + 1);
+            EXPECT_NE(error.find("« " + value + " » refusé"), std::string::npos) << error;
+            EXPECT_NE(error.find(file.toStdString()), std::string::npos) << error;
+        }
     }
 }

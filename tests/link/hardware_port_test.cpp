@@ -5,10 +5,13 @@
 #include <linux/ppdev.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <utility>
 #include <vector>
 
 #include "link/hardware_port.h"
 #include "link/port_check.h"
+#include "link/timing.h"
+#include "sim/catalogue.h"
 #include <functional>
 #include <sys/sysmacros.h>
 
@@ -55,6 +58,15 @@ struct FakeSys : SysCalls {
     {
         calls.push_back("inb " + std::to_string(port));
         return status;
+    }
+    // A steady clock that moves clock_step ns at each reading, from 0.
+    uint64_t clock_ns = 0;
+    uint64_t clock_step = 100;
+    int clock_reads = 0;
+    uint64_t steady_ns() override
+    {
+        ++clock_reads;
+        return std::exchange(clock_ns, clock_ns + clock_step);
     }
 
     // The machine the port diagnosis sees; by default a working one, user
@@ -207,6 +219,79 @@ TEST(DirectPort, RefusedAccessSaysWhatIsNeeded)
     }
 }
 
+TEST(HardwarePort, PausesLastAtLeastTheFloorByTheSteadyClock)
+{
+    // The loop runs, then the clock is read until steps × floor have passed
+    // since the first reading: the readings counted here are the whole wait.
+    struct Case {
+        double floor_ns;
+        uint64_t steps;
+        uint64_t clock_step;
+        int clock_reads;
+    } cases[] = {
+        {10, kShortPauseSteps, 500, 6},      // 2010 ns: readings 0, 500 ... 2500
+        {10, kLongPauseSteps, 250000, 6},    // 1.00001 ms: readings 0 ... 1.25 ms
+        {2.5, kShortPauseSteps, 100, 7},     // 502.5 ns, rounded up: readings 0 ... 600
+        {10, 0, 500, 2},                     // nothing to wait: the second reading ends it
+        {0, kLongPauseSteps, 500, 0},        // no floor: the loop alone, no clock
+    };
+    for (const auto& c : cases) {
+        FakeSys sys;
+        sys.clock_step = c.clock_step;
+        PpdevPort port("/dev/parport0", sys, {}, c.floor_ns);
+        port.idle(c.steps);
+        EXPECT_EQ(sys.clock_reads, c.clock_reads) << c.floor_ns << " " << c.steps;
+        EXPECT_EQ(sys.calls, (Calls{"open", "PPCLAIM"})) << "a pause touches no line";
+    }
+}
+
+TEST(HardwarePort, TheFloorChangesNoPortAccess)
+{
+    const auto run = [](bool direct, double floor_ns) {
+        FakeSys sys;
+        std::unique_ptr<Port> port = direct ? std::unique_ptr<Port>(new DirectPort(0x378, sys, {}, floor_ns))
+                                            : std::unique_ptr<Port>(new PpdevPort("/dev/parport0", sys, {}, floor_ns));
+        {
+            MaskedSection masked(*port);
+            port->write_data_port(0x63);
+            module_long_pause(*port);
+            port->write_data_port(0x61);
+            module_short_pause(*port);
+            (void)port->read_status_port();
+        }
+        port.reset();
+        return std::make_pair(sys.calls, sys.clock_reads);
+    };
+    for (const bool direct : {false, true}) {
+        const auto [plain, plain_reads] = run(direct, 0);
+        const auto [floored, floored_reads] = run(direct, kDefaultPauseFloorNs);
+        EXPECT_EQ(floored, plain) << direct;
+        EXPECT_EQ(plain_reads, 0) << direct;
+        // 4 × 1.00001 ms and 2.01 µs at 100 ns a reading.
+        EXPECT_EQ(floored_reads, 4 * (1 + 10001) + (1 + 21)) << direct;
+    }
+}
+
+TEST(HardwarePort, PauseFloorTexts)
+{
+    struct Case {
+        std::string text;
+        std::optional<double> floor;
+    } cases[] = {
+        {"10", 10}, {"0", 0}, {" 2.5 ", 2.5}, {"2,5", 2.5}, {"1000", 1000}, {"0.125", 0.125},
+        {"", std::nullopt}, {"abc", std::nullopt}, {"-1", std::nullopt}, {"1e3", std::nullopt},
+        {"nan", std::nullopt}, {"1000.5", std::nullopt}, {"99999999999999999999", std::nullopt},
+        {"1.2.3", std::nullopt}, {".", std::nullopt}, {"10 ns", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_EQ(parse_pause_floor(c.text, &error), c.floor) << "« " << c.text << " »";
+        if (!c.floor) {
+            EXPECT_NE(error.find("« " + c.text + " » refusé"), std::string::npos) << error;
+        }
+    }
+}
+
 TEST(HardwarePort, BadPortTextsAreRefused)
 {
     for (const char* where : {"io:", "io:zz", "io:0", "io:0x10000", "io:0x378junk"}) {
@@ -257,6 +342,8 @@ TEST(PortCheck, EachCheckNamesTheCauseAndTheRemedy)
         {"port timed", "/dev/parport0", [](FakeSys&) {}, "Un accès au port (lecture de l'état) :", V::Measure, true},
         {"port not timed", "/dev/parport0", [](FakeSys& s) { s.fail_at = "open"; s.fail_errno = EACCES; }, "non mesuré", V::Measure, false},
         {"long pause", "/dev/parport0", [](FakeSys&) {}, "le banc simulé la compte 400 ms", V::Measure, true},
+        {"pause floor", "/dev/parport0", [](FakeSys&) {}, "avec le plancher de 10 ns par pas (au moins 4 ms)", V::Measure, true},
+        {"module silent", "/dev/parport0", [](FakeSys&) {}, "Le module ne répond pas à sa mesure (bit d'état 5 bloqué à 0", V::Failed, true},
         {"ioperm granted", "io:0x278", [](FakeSys&) {}, "accordé aux registres 0x278 à 0x27A", V::Ok, true},
         {"ioperm missing", "io:0x378", [](FakeSys& s) { s.fail_at = "ioperm+"; s.fail_errno = ENOSYS; }, "n'offre pas l'accès direct", V::Failed, false},
         {"ioperm refused", "io:0x378", [](FakeSys& s) { s.fail_at = "ioperm+"; s.fail_errno = EPERM; }, "CAP_SYS_RAWIO", V::Failed, false},
@@ -279,6 +366,101 @@ TEST(PortCheck, EachCheckNamesTheCauseAndTheRemedy)
         const auto count = [&](const char* call) { return std::count(sys.calls.begin(), sys.calls.end(), call); };
         EXPECT_EQ(count("PPCLAIM") - (c.claimed ? 0 : count("PPCLAIM")), count("PPRELEASE")) << c.what;
         EXPECT_EQ(count("ioperm+") - (c.claimed ? 0 : count("ioperm+")), count("ioperm-")) << c.what;
+    }
+}
+
+namespace {
+// A port whose status register is a function of the data register: a plug.
+struct PluggedPort : Port {
+    std::function<uint8_t(uint8_t)> status;
+    uint8_t data = 0;
+    void write_data_port(uint8_t v) override { data = v; }
+    uint8_t read_status_port() override { return status(data); }
+    void mask_interrupts() override {}
+    void unmask_interrupts() override {}
+    void idle(uint64_t) override {}
+};
+
+// The usual loopback plug: D0 to D3 on pins 15, 13, 12, 10 (status bits 3 to
+// 6), D4 on pin 11 (Busy, status bit 7, inverted by the card).
+uint8_t loopback(uint8_t d)
+{
+    const auto bit = [&](int i) { return (d >> i) & 1; };
+    return uint8_t(0x07 | bit(0) << 3 | bit(1) << 4 | bit(2) << 5 | bit(3) << 6 | (bit(4) ^ 1) << 7);
+}
+} // namespace
+
+TEST(PortCheck, TheLineMapShowsTheWiringAndTheModule)
+{
+    using V = CheckLine::Verdict;
+    const std::string head = "Carte des lignes : registre de données au repos (0x63), chaque ligne D0 à D7 changée "
+                             "seule, bits d'état 3 à 7 relus :";
+    struct Case {
+        const char* what;
+        std::function<uint8_t(uint8_t)> plug; // null: the simulated bench
+        std::string faults;
+        std::vector<std::string> bits; // status bits 3 to 7
+        V module_verdict;
+        std::string module;
+    } cases[] = {
+        {"loopback plug", loopback, "",
+         {"suit D0 (broche 2)", "suit D1 (broche 3)", "suit D2 (broche 4)", "suit D3 (broche 5)",
+          "suit D4 (broche 6) inversée"},
+         V::Failed,
+         "Le module ne répond pas à sa mesure (pas de base de temps sur le bit d'état 5, mesure 5000) : des bits "
+         "d'état suivent les lignes de données : une fiche de bouclage est branchée, pas le module."},
+        {"D0 and D1 bridged to pin 13, the low one wins", [](uint8_t d) { return uint8_t((d & (d >> 1) & 1) << 4 | 0x08); }, "",
+         {"bloqué à 1", "suit D0 (broche 2), D1 (broche 3)", "bloqué à 0", "bloqué à 0", "bloqué à 0"},
+         V::Failed,
+         "Le module ne répond pas à sa mesure (bit d'état 5 bloqué à 0, mesure 0) : des bits d'état suivent les "
+         "lignes de données : une fiche de bouclage est branchée, pas le module."},
+        {"dead card", [](uint8_t) { return uint8_t(0x7F); }, "",
+         {"bloqué à 1", "bloqué à 1", "bloqué à 1", "bloqué à 1", "bloqué à 0"},
+         V::Failed,
+         "Le module ne répond pas à sa mesure (pas de base de temps sur le bit d'état 5, mesure 5000) : aucun bit "
+         "d'état ne bouge : module absent ou hors tension, câble débranché, ou carte sans entrées."},
+        {"bench, module", nullptr, "",
+         {"bloqué à 1", "bloqué à 0", "change seul, sans qu'une ligne bouge (la base de temps du module)",
+          "bloqué à 1", "bloqué à 0"},
+         V::Ok, "Le module répond à sa mesure : 100 lectures pour une demi-période de sa base de temps (bit d'état 5)."},
+        {"bench, no module", nullptr, "no-module",
+         {"bloqué à 1", "bloqué à 0", "bloqué à 1", "bloqué à 1", "bloqué à 0"},
+         V::Failed,
+         "Le module ne répond pas à sa mesure (pas de base de temps sur le bit d'état 5, mesure 5000) : aucun bit "
+         "d'état ne bouge : module absent ou hors tension, câble débranché, ou carte sans entrées."},
+    };
+    const int pins[] = {15, 13, 12, 10, 11};
+    for (const auto& c : cases) {
+        PluggedPort plugged;
+        plugged.status = c.plug;
+        sim::Faults faults;
+        ASSERT_TRUE(sim::parse_faults(c.faults, faults, nullptr));
+        sim::SimSetup bench(1.0, faults, "");
+        Port& port = c.plug ? static_cast<Port&>(plugged) : bench.bench();
+
+        PortCheck check;
+        check.claimed = true;
+        FakeSys sys;
+        check_open_port(port, sys, 0, false, check);
+        ASSERT_EQ(check.lines.size(), 10u) << c.what;
+        EXPECT_EQ(check.lines[0].text, "Un accès au port : compté 1 µs sur le banc simulé.");
+        EXPECT_NE(check.lines[1].text.find("sans plancher (plancher à 0 dans zuna07.conf"), std::string::npos)
+            << check.lines[1].text;
+        EXPECT_EQ(sys.clock_reads, 0) << c.what;
+        EXPECT_EQ(check.lines[3].text, head) << c.what;
+        for (int bit = 3; bit < 8; ++bit)
+            EXPECT_EQ(check.lines[size_t(1 + bit)].text, "  bit d'état " + std::to_string(bit) + " (broche " +
+                                                            std::to_string(pins[bit - 3]) + ") : " + c.bits[size_t(bit - 3)] + ".")
+                << c.what;
+        EXPECT_EQ(int(check.lines[9].verdict), int(c.module_verdict)) << c.what;
+        EXPECT_EQ(check.lines[9].text, c.module) << c.what;
+        EXPECT_EQ(check.module_answers, c.module_verdict == V::Ok) << c.what;
+        // The data register is left at rest.
+        EXPECT_EQ(c.plug ? plugged.data : bench.bench().data(), 0x63) << c.what;
+        const std::string text = format_check("/dev/parport0", check);
+        EXPECT_NE(text.find(c.module_verdict == V::Ok ? "peut servir, le module y répond" : "le module n'y répond pas"),
+                  std::string::npos)
+            << text;
     }
 }
 

@@ -301,11 +301,21 @@ void Tnrig1360000::paint(int channel, int k, bool inside)
 
 void Tnrig1360000::show_block(int channel, const g136::Block& b)
 {
+    unknown_[size_t(channel - 1)] = false;
     name_[size_t(channel - 1)]->setText(QString("Canal %1 :").arg(channel));
     for (int k = 1; k <= 6; ++k) {
         limit(channel, k)->setText(QString("%1").arg(b[size_t(2 * (k - 1))], 3, 10, QChar('0')));
         limit(channel, k + 6)->setText(QString("%1").arg(b[size_t(2 * (k - 1) + 1)], 3, 10, QChar('0')));
     }
+}
+
+void Tnrig1360000::show_unknown(int channel)
+{
+    unknown_[size_t(channel - 1)] = true;
+    for (int j = 1; j <= 12; ++j)
+        limit(channel, j)->setText("????");
+    for (int k = 1; k <= 6; ++k)
+        paint(channel, k, false);
 }
 
 void Tnrig1360000::show_selectors(const g136::Selectors& d)
@@ -398,7 +408,7 @@ void Tnrig1360000::Button4Click()
             const QString t = selector(n, k)->text();
             const int m = t.isEmpty() ? -1 : int(t[0].unicode()) - 0x41;
             bool inside = false;
-            if (c.measures && m >= 0 && m < g136::kMeasures) {
+            if (c.measures && !unknown_[size_t(n - 1)] && m >= 0 && m < g136::kMeasures) {
                 const int v = (*c.measures)[size_t(m)];
                 inside = label_int(limit(n, k)) >= v && v >= label_int(limit(n, k + 6));
             }
@@ -413,19 +423,23 @@ void Tnrig1360000::Button5Click()
     if (!ready())
         return;
     int n = 1;
+    bool taken = true;
     if (auto* prompt = shell_.dialog<TC_canal>())
-        n = prompt->ask(12, this);
+        n = prompt->ask(12, this, &taken);
+    if (!taken)
+        return; // "Abandon" in the prompt: nothing read, no panel
     adjust_channel_ = n;
     v_p->hide();
     l2->hide();
+    show_buttons(false);
     std::optional<g136::Block> b;
-    if (!transfer_->run([&](Progress&) { b = g136::read_channel(station(), n); }))
-        return;
-    if (!b) {
-        tell("Le monayeur ne répond pas : le canal " + std::to_string(n) + " n'a pas été lu, rien à ajuster.");
+    const bool ran = transfer_->run([&](Progress&) { b = g136::read_channel(station(), n); });
+    if (!ran || !b) {
+        show_buttons(true);
+        if (ran)
+            tell("Le monayeur ne répond pas : le canal " + std::to_string(n) + " n'a pas été lu, rien à ajuster.");
         return;
     }
-    show_buttons(false);
     ajustement->show();
     ok->show();
     ab->show();
@@ -439,6 +453,8 @@ void Tnrig1360000::show_write(const g136::ChannelWrite& w)
 {
     if (w.read_back)
         show_block(w.channel, *w.read_back);
+    else if (w.unknown())
+        show_unknown(w.channel);
     views_->refresh();
     tell(w.message);
 }
@@ -541,8 +557,17 @@ void Tnrig1360000::BitBtn3Click()
     vers_c->hide();
     if (w.block.read_back)
         show_block(n, *w.block.read_back);
-    if (w.selectors)
+    else if (w.block.unknown())
+        show_unknown(n);
+    if (w.selectors) {
         show_selectors(*w.selectors);
+    } else if (w.selectors_written) {
+        // Block "13" rewritten but not read back: no selector is known.
+        for (int c = 1; c <= 12; ++c)
+            for (int k = 1; k <= 6; ++k)
+                selector(c, k)->setText("?");
+        selectors_read_ = false;
+    }
     views_->refresh();
     tell(w.message);
 }
@@ -551,8 +576,42 @@ void Tnrig1360000::BitBtn4Click() { vers_c->hide(); }
 
 // ---- Page "Tables" ---------------------------------------------------------
 
+void Tnrig1360000::show_tables_unknown()
+{
+    tables_read_ = false;
+    for (auto* boxes : {&ch_, &valid_})
+        for (QCheckBox* b : *boxes) {
+            b->setTristate(true);
+            b->setCheckState(Qt::PartiallyChecked);
+        }
+    for (QCheckBox* b : coil_) {
+        b->setTristate(true);
+        b->setCheckState(Qt::PartiallyChecked);
+    }
+    for (QCheckBox* b : fb_) {
+        b->setTristate(true);
+        b->setCheckState(Qt::PartiallyChecked);
+    }
+    for (QSpinBox* o : {offa, offE}) {
+        o->setSpecialValueText("????");
+        o->setMinimum(-1);
+        o->setValue(-1);
+    }
+}
+
 void Tnrig1360000::show_tables(const g136::Tables& t)
 {
+    for (auto* boxes : {&ch_, &valid_})
+        for (QCheckBox* b : *boxes)
+            b->setTristate(false);
+    for (QCheckBox* b : coil_)
+        b->setTristate(false);
+    for (QCheckBox* b : fb_)
+        b->setTristate(false);
+    for (QSpinBox* o : {offa, offE}) {
+        o->setMinimum(0);
+        o->setSpecialValueText("");
+    }
     for (int c = 0; c < 12; ++c) {
         for (int j = 1; j <= 8; ++j) {
             ch_[size_t(8 * c + j - 1)]->setChecked((t.output[size_t(c)] >> (8 - j)) & 1);
@@ -616,6 +675,8 @@ void Tnrig1360000::Button7Click()
         return;
     if (w.read_back)
         show_tables(*w.read_back);
+    else if (w.unknown())
+        show_tables_unknown();
     tell(w.message);
 }
 
@@ -635,7 +696,9 @@ settings::BandSet Tnrig1360000::bands() const
             b[size_t(2 * (k - 1) + 1)] = label_int(limit(n, k + 6));
         }
         v.channels[size_t(n - 1)] = b;
-        v.selectors[size_t(n - 1)] = selectors(n); // none before a reading: no band
+        // None before a reading, or while the channel is unknown: no band.
+        if (!unknown_[size_t(n - 1)])
+            v.selectors[size_t(n - 1)] = selectors(n);
     }
     v.coin = coin_;
     return g136::bands(v);

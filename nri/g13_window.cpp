@@ -68,6 +68,14 @@ Tnrig130000::Tnrig130000(Shell& shell, QWidget* parent) : QDialog(parent), shell
 
 Station& Tnrig130000::station() { return shell_.station; }
 
+bool Tnrig130000::ready()
+{
+    const std::string refused = nri::delay_refusal(station());
+    if (!refused.empty())
+        show_message(french(refused));
+    return refused.empty();
+}
+
 void Tnrig130000::build()
 {
     auto* grid = new QGridLayout(this);
@@ -296,6 +304,7 @@ void Tnrig130000::show_lines(int channel, const std::optional<nri::ChannelLines>
 {
     QLabel* name = name_[size_t(channel - 1)];
     if (lines) {
+        unknown_[size_t(channel - 1)] = false;
         name->setText(QString("Canal %1 :").arg(channel));
         upper(channel)->setText(french(lines->upper));
         lower(channel)->setText(french(lines->lower));
@@ -306,13 +315,21 @@ void Tnrig130000::show_lines(int channel, const std::optional<nri::ChannelLines>
     }
 }
 
+void Tnrig130000::show_unknown(int channel)
+{
+    unknown_[size_t(channel - 1)] = true;
+    name_[size_t(channel - 1)]->setText(QString("Canal %1 :").arg(channel));
+    upper(channel)->setText("????");
+    lower(channel)->setText("????");
+}
+
 std::array<int, 4> Tnrig130000::maxima(int channel) const { return parse_values(upper(channel)->text().toStdString()); }
 
 std::array<int, 4> Tnrig130000::minima(int channel) const { return parse_values(lower(channel)->text().toStdString()); }
 
 void Tnrig130000::Button1Click()
 {
-    if (transfer_->running())
+    if (transfer_->running() || !ready())
         return;
     reset_results();
     P2->setTitle("");
@@ -342,7 +359,7 @@ void Tnrig130000::Button1Click()
 
 void Tnrig130000::Button4Click()
 {
-    if (transfer_->running())
+    if (transfer_->running() || !ready())
         return;
     p1->show();
     P2->show();
@@ -360,7 +377,8 @@ void Tnrig130000::Button4Click()
             result(n, k)->setText(three(hi[size_t(k - 1)]));
             result(n, k + 4)->setText(three(lo[size_t(k - 1)]));
             const int v = c.values[size_t(k - 1)];
-            paint_pair(result(n, k), result(n, k + 4), c.measured && lo[size_t(k - 1)] <= v && v <= hi[size_t(k - 1)]);
+            paint_pair(result(n, k), result(n, k + 4),
+                       c.measured && !unknown(n) && lo[size_t(k - 1)] <= v && v <= hi[size_t(k - 1)]);
         }
     }
     views_->refresh();
@@ -368,6 +386,8 @@ void Tnrig130000::Button4Click()
 
 void Tnrig130000::Button5Click()
 {
+    if (!ready())
+        return;
     p1->hide();
     P2->hide();
     a1->hide();
@@ -383,8 +403,15 @@ void Tnrig130000::Button5Click()
 void Tnrig130000::Button6Click()
 {
     int n = 1;
+    bool taken = true;
     if (auto* prompt = shell_.dialog<TC_canal>())
-        n = prompt->ask(6, this);
+        n = prompt->ask(6, this, &taken);
+    if (!taken)
+        return; // "Abandon" in the prompt: no panel
+    if (unknown(n)) {
+        show_message(QString("Le contenu du canal %1 est inconnu : relisez le monnayeur avant de l'ajuster.").arg(n));
+        return;
+    }
     adjust_channel_ = n;
     p1->hide();
     P2->hide();
@@ -405,7 +432,7 @@ void Tnrig130000::Button6Click()
 void Tnrig130000::write_channel(int channel, const std::array<int, 4>& hi, const std::array<int, 4>& lo,
                                 int32_t units)
 {
-    if (!may_write(channel, hi, lo))
+    if (!ready() || !may_write(channel, hi, lo))
         return;
     const QDate d = today();
     const nri::Date date{d.month(), d.day(), d.year() % 100};
@@ -418,8 +445,12 @@ void Tnrig130000::show_write(const nri::ChannelWrite& w)
 {
     if (w.reprogramming)
         l3->setText(french(*w.reprogramming));
-    if (w.channel >= 1 && w.channel <= 6 && !w.stopped)
-        show_lines(w.channel, w.read_back);
+    if (w.channel >= 1 && w.channel <= 6 && !w.stopped) {
+        if (w.unread)
+            show_unknown(w.channel);
+        else
+            show_lines(w.channel, w.read_back);
+    }
     views_->refresh();
     if (!w.message.empty())
         show_message(french(w.message));
@@ -447,6 +478,8 @@ void Tnrig130000::Button7Click() { Panel1->show(); }
 
 void Tnrig130000::BitBtn5Click()
 {
+    if (!ready())
+        return;
     const int mode = me->value();
     nri::ModeWrite m;
     if (!transfer_->run([&](Progress& p) { m = nri::write_mode(station(), mode, &p); }))
@@ -469,6 +502,13 @@ void Tnrig130000::Button2Click()
 void Tnrig130000::BitBtn1Click()
 {
     const int n = canal->value();
+    if (unknown(n)) {
+        // The lines do not show what the mechanism holds: no model from them.
+        show_message(QString("Le contenu du canal %1 est inconnu : relisez le monnayeur, aucun modèle n'a été "
+                             "enregistré.")
+                         .arg(n));
+        return;
+    }
     store::ModelRecord r;
     r.type = "NRI1";
     r.piece = piece->text().left(15).toStdString();
@@ -510,7 +550,8 @@ settings::BandSet Tnrig130000::bands() const
 {
     nri::G13View v = teach_;
     for (int n = 1; n <= 6; ++n)
-        v.channels[size_t(n - 1)] = nri::G13Record{maxima(n), minima(n)};
+        if (!unknown(n)) // an unknown channel is no band
+            v.channels[size_t(n - 1)] = nri::G13Record{maxima(n), minima(n)};
     v.coin = coin_;
     return nri::g13_bands(v);
 }

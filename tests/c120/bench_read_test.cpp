@@ -4,6 +4,7 @@
 
 #include <QtGlobal>
 #include <cstdio>
+#include <functional>
 
 #include "c120/c120_link.h"
 #include "c120/c120_memory.h"
@@ -189,5 +190,63 @@ TEST(C120Timing, MechanismAcceptsAFewPercentOfBitTime)
         const int reads = mech->word_reads();
         EXPECT_EQ(lect_mem_mech(s, 1), c.understood) << c.speed << " " << c.delay_delta;
         EXPECT_EQ(mech->word_reads() > reads, c.understood) << c.speed << " " << c.delay_delta;
+    }
+}
+
+namespace {
+// Forwards to another port and calls `after_write` after each data write:
+// where a test changes the mechanism between two exchanges.
+struct HookPort : Port {
+    explicit HookPort(Port& inner) : inner_(inner) {}
+    void write_data_port(uint8_t v) override
+    {
+        inner_.write_data_port(v);
+        if (after_write)
+            after_write();
+    }
+    uint8_t read_status_port() override { return inner_.read_status_port(); }
+    void mask_interrupts() override { inner_.mask_interrupts(); }
+    void unmask_interrupts() override { inner_.unmask_interrupts(); }
+    void idle(uint64_t n) override { inner_.idle(n); }
+    std::function<void()> after_write;
+
+private:
+    Port& inner_;
+};
+} // namespace
+
+// A word read back other than written is read again: believed when both
+// reads agree (the image follows), else its content is unknown (the image is
+// no longer whole, the window shows "?").
+TEST(C120Write, AReadBackThatDisagreesIsReadAgainBeforeItIsBelieved)
+{
+    struct Row {
+        const char* what;
+        bool drifts; // the word changes in the mechanism just before the read that confirms
+        WriteResult result;
+    } rows[] = {{"the same twice", false, WriteResult::Unverified}, {"different twice", true, WriteResult::NoAnswer}};
+    for (const Row& r : rows) {
+        sim::SimSetup setup(1.0, {}, "");
+        auto* mech = static_cast<sim::SerialMech*>(setup.plug("c120"));
+        HookPort hook(setup.bench());
+        Station s(hook);
+        s.measured_module_count = measure_module(*s.port);
+        load_delay_counts(s);
+        ASSERT_EQ(lecture(s, nullptr), 128) << r.what;
+        mech->lose_writes_to(22);
+        // Reads of word 22: one before the rounds and one per round; the next confirms.
+        const int due = 1 + kWriteRounds;
+        size_t seen = mech->commands().size();
+        int reads = 0;
+        hook.after_write = [&] {
+            for (; r.drifts && seen < mech->commands().size(); ++seen) {
+                const auto& c = mech->commands()[seen];
+                reads += c.size() == 4 && c[1] == 0x7B && c[2] == 22;
+                if (reads == due)
+                    mech->memory()[44] = 7;
+            }
+        };
+        EXPECT_EQ(ecrit_data(s, 23, 200, 150), r.result) << r.what;
+        EXPECT_EQ(s.memory_image[0], r.drifts ? 0 : 1) << r.what;
     }
 }

@@ -8,6 +8,7 @@
 
 #include "c120/c120_link.h"
 #include "c120/c120_memory.h"
+#include "c120/c220b_link.h"
 #include "link/module.h"
 #include "sim/c120_mech.h"
 #include "tests/c120/c120_fixture.h"
@@ -217,36 +218,51 @@ private:
 
 // A word read back other than written is read again: believed when both
 // reads agree (the image follows), else its content is unknown (the image is
-// no longer whole, the window shows "?").
+// no longer whole, the window shows "?"). C120 and C220B.
 TEST(C120Write, AReadBackThatDisagreesIsReadAgainBeforeItIsBelieved)
 {
     struct Row {
-        const char* what;
-        bool drifts; // the word changes in the mechanism just before the read that confirms
+        const char* family;
+        bool drifts; // the word reads differently each time
         WriteResult result;
-    } rows[] = {{"the same twice", false, WriteResult::Unverified}, {"different twice", true, WriteResult::NoAnswer}};
+    } rows[] = {
+        {"c120", false, WriteResult::Unverified},
+        {"c120", true, WriteResult::NoAnswer},
+        {"c220b", false, WriteResult::Unverified},
+        {"c220b", true, WriteResult::NoAnswer},
+    };
     for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.family) + (r.drifts ? ", different twice" : ", the same twice"));
+        const bool c120 = r.family == std::string("c120");
         sim::SimSetup setup(1.0, {}, "");
-        auto* mech = static_cast<sim::SerialMech*>(setup.plug("c120"));
+        auto* mech = static_cast<sim::SerialMech*>(setup.plug(r.family));
         HookPort hook(setup.bench());
         Station s(hook);
         s.measured_module_count = measure_module(*s.port);
         load_delay_counts(s);
-        ASSERT_EQ(lecture(s, nullptr), 128) << r.what;
-        mech->lose_writes_to(22);
-        // Reads of word 22: one before the rounds and one per round; the next confirms.
-        const int due = 1 + kWriteRounds;
+        ASSERT_EQ(c120 ? lecture(s, nullptr) : c220b::lecture_c220(s, nullptr), 128);
+        // Drifting: once the writes have begun, every read of the word
+        // leaves it changed for the next one.
+        const int address = c120 ? 22 : 56;
+        mech->lose_writes_to(address);
         size_t seen = mech->commands().size();
-        int reads = 0;
+        bool writing = false;
         hook.after_write = [&] {
             for (; r.drifts && seen < mech->commands().size(); ++seen) {
                 const auto& c = mech->commands()[seen];
-                reads += c.size() == 4 && c[1] == 0x7B && c[2] == 22;
-                if (reads == due)
-                    mech->memory()[44] = 7;
+                writing = writing || (c.size() == 5 && c[0] == 0x7A && c[1] == address);
+                if (writing && c.size() == 4 && c[1] == 0x7B && c[2] == address)
+                    mech->memory()[size_t(2 * address)] ^= 1;
             }
         };
-        EXPECT_EQ(ecrit_data(s, 23, 200, 150), r.result) << r.what;
-        EXPECT_EQ(s.memory_image[0], r.drifts ? 0 : 1) << r.what;
+        WriteResult got;
+        if (c120) {
+            got = ecrit_data(s, 23, 200, 150);
+        } else {
+            MaskedSection masked(*s.port);
+            got = c220b::ecrit_data_c220(s, address, 200, 150);
+        }
+        EXPECT_EQ(got, r.result);
+        EXPECT_EQ(s.memory_image[0], r.drifts ? 0 : 1);
     }
 }

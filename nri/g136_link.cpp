@@ -513,12 +513,17 @@ CoinTest coin_test(Station& s, Progress* progress)
     return c;
 }
 
-std::optional<Block> read_channel(Station& s, int channel)
+std::optional<Block> read_channel(Station& s, int channel, bool* heard)
 {
     if (channel < 1 || channel > kChannels)
         return std::nullopt;
     idle_line(s);
-    return to_block(read_block(s, channel + 2, kTableBytes));
+    separator(s, 12);
+    bool got = false;
+    std::optional<Block> b = to_block(block_bytes(s, channel + 2, kTableBytes, &got));
+    if (heard)
+        *heard = got;
+    return b;
 }
 
 ChannelWrite write_channel(Station& s, int channel, const Block& block, Progress* progress)
@@ -546,7 +551,9 @@ ModelRead read_model(Station& s, int channel, Progress* progress)
     }
     start(progress, 2);
     idle_line(s);
-    const std::optional<Selectors> d = read_selectors(s);
+    bool heard = false;
+    separator(s, 12);
+    const std::optional<Selectors> d = selector_digits(s, &heard);
     step(progress);
     if (d) {
         std::array<int, 6> t{};
@@ -560,10 +567,13 @@ ModelRead read_model(Station& s, int channel, Progress* progress)
     }
     // A mechanism that did not answer the first read is not asked again.
     if (d)
-        m.block = to_block(block_bytes(s, channel + 2, kTableBytes));
+        m.block = to_block(block_bytes(s, channel + 2, kTableBytes, &heard));
     step(progress);
     finish(progress);
-    if (!d || !m.block)
+    if ((!d || !m.block) && heard)
+        m.message = "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?) : aucun modèle n'a "
+                    "été enregistré.";
+    else if (!d || !m.block)
         m.message = "Le monayeur ne répond pas : aucun modèle n'a été enregistré.";
     else if (!m.selectors)
         m.message = format("Les mesures contrôlées du canal %d n'ont pas été lues correctement : "
@@ -706,11 +716,15 @@ TablesRead tables_read(Station& s, Progress* progress, bool stoppable)
             r.message = "Lecture des tables arrêtée : les cases restent telles qu'elles étaient.";
             return r;
         }
-        auto v = read_block(s, kTableBlocks[b].address, kTableBlocks[b].bytes, 1);
+        separator(s, 1);
+        auto v = block_bytes(s, kTableBlocks[b].address, kTableBlocks[b].bytes, &r.heard);
         step(progress);
         if (!v) {
-            r.message = format("Le monayeur ne répond pas pour la table « %s » : les tables n'ont pas été lues, "
-                               "les cases restent telles qu'elles étaient.",
+            r.message = format(r.heard ? "Le monnayeur répond, mais sa réponse pour la table « %s » est illisible "
+                                         "(ligne perturbée ?) : les tables n'ont pas été lues, les cases restent "
+                                         "telles qu'elles étaient."
+                                       : "Le monayeur ne répond pas pour la table « %s » : les tables n'ont pas été "
+                                         "lues, les cases restent telles qu'elles étaient.",
                                kTableNames[b]);
             return r;
         }
@@ -783,8 +797,8 @@ TablesWrite write_tables(Station& s, const Tables& t, Progress* progress)
     const TablesRead r = tables_read(s, progress, false);
     if (!r.tables) {
         finish(progress);
-        w.message = std::string("Tables écrites mais non confirmées : le monnayeur ne répond pas à la relecture de "
-                                "la table « ") +
+        w.message = std::string("Tables écrites mais non confirmées : le monnayeur ") +
+                    (r.heard ? "répond illisiblement" : "ne répond pas") + " à la relecture de la table « " +
                     kTableNames[r.blocks_read] + " », leur contenu est inconnu (relisez les tables).";
         return w;
     }

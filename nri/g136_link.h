@@ -122,8 +122,9 @@ struct CoinTest {
 // Test pieces: "I", then "W", waiting for a coin.
 CoinTest coin_test(Station& s, Progress* progress);
 
-// Ajust.: the channel's block after "X" + hold 12 (channel 1..12; absent otherwise).
-std::optional<Block> read_channel(Station& s, int channel);
+// Ajust.: the channel's block after "X" + hold 12 (channel 1..12; absent
+// otherwise). *heard (optional): whether anything came back.
+std::optional<Block> read_channel(Station& s, int channel, bool* heard = nullptr);
 
 struct ChannelWrite {
     int channel = 0;
@@ -200,6 +201,7 @@ struct Tables {
 struct TablesRead {
     std::optional<Tables> tables; // absent unless all five blocks answered
     int blocks_read = 0;
+    bool heard = false;           // something came back (garbled, when no tables)
     bool stopped = false;
     std::string message;
 };

@@ -433,11 +433,14 @@ void Tnrig1360000::Button5Click()
     l2->hide();
     show_buttons(false);
     std::optional<g136::Block> b;
-    const bool ran = transfer_->run([&](Progress&) { b = g136::read_channel(station(), n); });
+    bool heard = false;
+    const bool ran = transfer_->run([&](Progress&) { b = g136::read_channel(station(), n, &heard); });
     if (!ran || !b) {
         show_buttons(true);
         if (ran)
-            tell("Le monayeur ne répond pas : le canal " + std::to_string(n) + " n'a pas été lu, rien à ajuster.");
+            tell((heard ? "Le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?) : le canal "
+                        : "Le monayeur ne répond pas : le canal ") +
+                 std::to_string(n) + " n'a pas été lu, rien à ajuster.");
         return;
     }
     ajustement->show();

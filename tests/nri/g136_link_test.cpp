@@ -868,15 +868,28 @@ TEST(G136OnBench, SilentAndNoisyLinesNeverHang)
             EXPECT_FALSE(r.answered);
             EXPECT_EQ(r.message, "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?).");
         }
-        EXPECT_LE(ticks("Tables, Lecture", [&] { g136::read_tables(b.s, nullptr); }), kBound);
+        g136::TablesRead tr;
+        EXPECT_LE(ticks("Tables, Lecture", [&] { tr = g136::read_tables(b.s, nullptr); }), kBound);
         EXPECT_LE(ticks("Ajust. OK / validation", [&] { g136::write_channel(b.s, 2, kBlock, nullptr); }), kBound);
         EXPECT_LE(ticks("Voir modèle OK",
                         [&] { g136::write_model(b.s, 2, kBlock, {1, 2, 3, 4, 5, 6}, nullptr); }),
                   kBound);
         EXPECT_LE(ticks("Tables, Ecriture", [&] { g136::write_tables(b.s, {}, nullptr); }), kBound);
-        EXPECT_LE(ticks("Enr. Modèle OK", [&] { g136::read_model(b.s, 2, nullptr); }), kBound);
-        EXPECT_LE(ticks("Ajust. (reading the channel)", [&] { g136::read_channel(b.s, 2); }), kBound);
-        EXPECT_LE(ticks("Test pieces", [&] { g136::coin_test(b.s, nullptr); }), kBound + uint64_t(g136::kLongWait));
+        g136::ModelRead mr;
+        EXPECT_LE(ticks("Enr. Modèle OK", [&] { mr = g136::read_model(b.s, 2, nullptr); }), kBound);
+        bool heard = false;
+        EXPECT_LE(ticks("Ajust. (reading the channel)", [&] { g136::read_channel(b.s, 2, &heard); }), kBound);
+        g136::CoinTest ct;
+        EXPECT_LE(ticks("Test pieces", [&] { ct = g136::coin_test(b.s, nullptr); }),
+                  kBound + uint64_t(g136::kLongWait));
+        if (name == "noise") { // every cause named as garbled, none as silent
+            EXPECT_TRUE(heard);
+            EXPECT_FALSE(tr.tables);
+            EXPECT_EQ(tr.message.rfind("Le monnayeur répond, mais sa réponse pour la table", 0), 0u) << tr.message;
+            EXPECT_EQ(mr.message, "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?) : "
+                                  "aucun modèle n'a été enregistré.");
+            EXPECT_EQ(ct.message, "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?).");
+        }
         g136::Collect c;
         ticks("Calibration LECTURE, 3 coins", [&] { c = g136::collect_coins(b.s, 3, {}, {}, nullptr); });
         if (dead) {

@@ -487,6 +487,8 @@ void Tnrig130000::BitBtn5Click()
     Panel1->hide();
     if (m.mode)
         mo_me->setText(french(*m.mode));
+    else if (!m.read) // written, not read back: the mode in the mechanism is unknown
+        mo_me->setText("??");
     if (!m.message.empty())
         show_message(french(m.message));
 }
@@ -570,8 +572,8 @@ Sheet Tnrig130000::sheet() const
         const auto hi = maxima(n), lo = minima(n);
         QStringList up{name_[size_t(n - 1)]->text(), "Maxi"}, down{"", "Mini"};
         for (size_t k = 0; k < 4; ++k) {
-            up << three(hi[k]);
-            down << three(lo[k]);
+            up << (unknown(n) ? QString("????") : three(hi[k]));
+            down << (unknown(n) ? QString("????") : three(lo[k]));
         }
         s.rows.push_back(up);
         s.rows.push_back(down);

@@ -447,6 +447,11 @@ TEST(G13Window, MeasuringModeIsWrittenAndReadBack)
     st.mech->push_coin({1, 2, 3, 4});
     st.click("Button4");
     EXPECT_EQ(st.text("a1"), "001  002  003  004");
+    // Written, not read back: the mode shown is no longer the mechanism's.
+    st.setup.plug("none");
+    st.click("Button7");
+    st.click("BitBtn5");
+    EXPECT_EQ(st.text("mo_me"), "??");
 }
 
 // Save, change three settings from the window, restore: exactly those three

@@ -423,11 +423,14 @@ WriteResult write_verified(Station& s, int address, uint8_t first, uint8_t secon
         sum_known = read_word_tries(s, kChecksumWord, &got_sum, &got_b255, 1);
     // A word that reads back other than written is believed only when a
     // second read gives the same bytes: a garbled reply may pass its check.
+    bool disagree = false;
     auto confirmed = [&](bool& known, int a, uint8_t& f, uint8_t& g, bool as_written) {
         if (!known || as_written)
             return;
         uint8_t f2 = 0, g2 = 0;
-        known = read_word_tries(s, a, &f2, &g2, 1) && f2 == f && g2 == g;
+        const bool again = read_word_tries(s, a, &f2, &g2, 1);
+        known = again && f2 == f && g2 == g;
+        disagree = disagree || (again && !known);
     };
     confirmed(word_known, address, got_first, got_second, got_first == first && got_second == second);
     confirmed(sum_known, kChecksumWord, got_sum, got_b255, got_sum == sum);
@@ -446,7 +449,7 @@ WriteResult write_verified(Station& s, int address, uint8_t first, uint8_t secon
     }
     if (!word_known || !sum_known) {
         s.memory_image[0] = 0; // what the mechanism holds is not known any more
-        return WriteResult::NoAnswer;
+        return disagree ? WriteResult::Unknown : WriteResult::NoAnswer;
     }
     return WriteResult::Unverified;
 }

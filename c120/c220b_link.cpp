@@ -160,11 +160,14 @@ WriteResult ecrit_data_c220(Station& s, int address, uint8_t first, uint8_t seco
     send_table(s, kClose, kWinOpenClose);
     // A word that reads back other than written is believed only when a
     // second read gives the same bytes: a garbled reply may pass its check.
+    bool disagree = false;
     auto read_again = [&](bool& known, int a, const std::array<uint8_t, c120::kLocalDecoded>& got, bool as_written) {
         if (!known || as_written)
             return;
         std::array<uint8_t, c120::kLocalDecoded> again{};
-        known = read_local(s, read_word_command(a), 550, again) && again[6] == got[6] && again[9] == got[9];
+        const bool heard = read_local(s, read_word_command(a), 550, again);
+        known = heard && again[6] == got[6] && again[9] == got[9];
+        disagree = disagree || (heard && !known);
     };
     read_again(word_known, address, dec, dec[6] == first && dec[9] == second);
     read_again(sum_known, c120::kChecksumWord, dec_sum, dec_sum[6] == sum);
@@ -182,7 +185,7 @@ WriteResult ecrit_data_c220(Station& s, int address, uint8_t first, uint8_t seco
     }
     if (!word_known || !sum_known) {
         s.memory_image[0] = 0;
-        return WriteResult::NoAnswer;
+        return disagree ? WriteResult::Unknown : WriteResult::NoAnswer;
     }
     return WriteResult::Unverified;
 }

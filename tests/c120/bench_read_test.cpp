@@ -227,9 +227,9 @@ TEST(C120Write, AReadBackThatDisagreesIsReadAgainBeforeItIsBelieved)
         WriteResult result;
     } rows[] = {
         {"c120", false, WriteResult::Unverified},
-        {"c120", true, WriteResult::NoAnswer},
+        {"c120", true, WriteResult::Unknown},
         {"c220b", false, WriteResult::Unverified},
-        {"c220b", true, WriteResult::NoAnswer},
+        {"c220b", true, WriteResult::Unknown},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(std::string(r.family) + (r.drifts ? ", different twice" : ", the same twice"));

@@ -7,7 +7,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -16,6 +15,7 @@
 #include <algorithm>
 
 #include "nri/g136_teach.h"
+#include "nri/teach_controls.h"
 #include "store/model_ui.h"
 #include "ui/c_canal.h"
 #include "ui/feedback.h"
@@ -58,7 +58,7 @@ Tnrig1360000::Tnrig1360000(Shell& shell, QWidget* parent) : QDialog(parent), she
 {
     setObjectName("nrig1360000");
     setWindowTitle(shell.title("NRI G13.6000"));
-    show_message = [this](const QString& text) { QMessageBox::warning(this, windowTitle(), text); };
+    show_message = default_sink(this, windowTitle());
     ask_overlap = default_overlap_ask(this);
     build();
 }
@@ -168,22 +168,11 @@ QWidget* Tnrig1360000::build_channels()
     grid->addLayout(status, 3, 0, 1, 2);
 
     // Manual adjustment: maxima of pairs 1 to 6 over their minima.
-    ajustement = new QFrame(page);
-    ajustement->setObjectName("ajustement");
-    ajustement->setFrameShape(QFrame::Panel);
-    auto* ag = new QGridLayout(ajustement);
-    for (int k = 1; k <= 12; ++k) {
-        aj_[size_t(k - 1)] = make_spin(ajustement, QString("aj%1").arg(k), 0, 255, 0);
-        aj_[size_t(k - 1)]->setAccessibleName(QString(k <= 6 ? "Maxi %1" : "Mini %1").arg((k - 1) % 6 + 1));
-        ag->addWidget(aj_[size_t(k - 1)], (k - 1) / 6, (k - 1) % 6);
-    }
-    ok = make_button(ajustement, "ok", "OK");
-    ab = make_button(ajustement, "ab", "Abandon");
-    ag->addWidget(ok, 2, 4);
-    ag->addWidget(ab, 2, 5);
-    ajustement->hide();
-    ok->hide();
-    ab->hide();
+    const AdjustPanel adjust = make_adjust_panel(page, 6, "Maxi %1", "Mini %1");
+    ajustement = adjust.box;
+    std::copy(adjust.spins.begin(), adjust.spins.end(), aj_.begin());
+    ok = adjust.ok;
+    ab = adjust.ab;
     grid->addWidget(ajustement, 4, 0, 1, 2);
 
     const StorePanel store = make_store_panel(shell_, page, 12, false);
@@ -376,13 +365,7 @@ void Tnrig1360000::Button3Click()
 {
     v_p->hide();
     l2->hide();
-    if (auto* teach = shell_.dialog<Tcalibration_nri_g136>()) {
-        teach_end();
-        teach->set_window(this);
-        teach->exec();
-        teach->set_window(nullptr);
-        teach_end();
-    }
+    run_teach(shell_.dialog<Tcalibration_nri_g136>(), this);
 }
 
 void Tnrig1360000::Button4Click()

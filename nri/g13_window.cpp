@@ -7,7 +7,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -22,6 +21,7 @@
 #include "ui/transfer.h"
 #include "nri/g13_link.h"
 #include "nri/g13_teach.h"
+#include "nri/teach_controls.h"
 #include "store/model_ui.h"
 #include "ui/widgets.h"
 
@@ -61,7 +61,7 @@ Tnrig130000::Tnrig130000(Shell& shell, QWidget* parent) : QDialog(parent), shell
 {
     setObjectName("nrig130000");
     setWindowTitle(shell.title("NRI G13.0000"));
-    show_message = [this](const QString& text) { QMessageBox::warning(this, windowTitle(), text); };
+    show_message = default_sink(this, windowTitle());
     ask_overlap = default_overlap_ask(this);
     build();
 }
@@ -168,22 +168,11 @@ void Tnrig130000::build()
     grid->addLayout(results, 3, 0, 1, 3);
 
     // Manual adjustment.
-    ajustement = new QFrame(this);
-    ajustement->setObjectName("ajustement");
-    ajustement->setFrameShape(QFrame::Panel);
-    auto* ag = new QGridLayout(ajustement);
-    for (int k = 1; k <= 8; ++k) {
-        aj_[size_t(k - 1)] = make_spin(ajustement, qPrintable(QString("aj%1").arg(k)), 0, 255, 0);
-        aj_[size_t(k - 1)]->setAccessibleName(QString(k <= 4 ? "Maxi mesure %1" : "Mini mesure %1").arg((k - 1) % 4 + 1));
-        ag->addWidget(aj_[size_t(k - 1)], (k - 1) / 4, (k - 1) % 4);
-    }
-    ok = make_button(ajustement, "ok", "OK");
-    ab = make_button(ajustement, "ab", "Abandon");
-    ag->addWidget(ok, 2, 2);
-    ag->addWidget(ab, 2, 3);
-    ajustement->hide();
-    ok->hide();
-    ab->hide();
+    const AdjustPanel adjust = make_adjust_panel(this, 4, "Maxi mesure %1", "Mini mesure %1");
+    ajustement = adjust.box;
+    std::copy(adjust.spins.begin(), adjust.spins.end(), aj_.begin());
+    ok = adjust.ok;
+    ab = adjust.ab;
     grid->addWidget(ajustement, 4, 0, 1, 3);
 
     // Measuring mode panel.
@@ -391,13 +380,7 @@ void Tnrig130000::Button5Click()
     p1->hide();
     P2->hide();
     a1->hide();
-    if (auto* teach = shell_.dialog<Tcalibration_nri_g13>()) {
-        teach_end();
-        teach->set_window(this);
-        teach->exec();
-        teach->set_window(nullptr);
-        teach_end();
-    }
+    run_teach(shell_.dialog<Tcalibration_nri_g13>(), this);
 }
 
 void Tnrig130000::Button6Click()

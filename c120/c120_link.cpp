@@ -421,6 +421,19 @@ WriteResult write_verified(Station& s, int address, uint8_t first, uint8_t secon
         word_known = read_word_tries(s, address, &got_first, &got_second, 1);
     if (!sum_known && heard)
         sum_known = read_word_tries(s, kChecksumWord, &got_sum, &got_b255, 1);
+    // A word that reads back other than written is believed only when a
+    // second read gives the same bytes: a garbled reply may pass its check.
+    bool disagree = false;
+    auto confirmed = [&](bool& known, int a, uint8_t& f, uint8_t& g, bool as_written) {
+        if (!known || as_written)
+            return;
+        uint8_t f2 = 0, g2 = 0;
+        const bool again = read_word_tries(s, a, &f2, &g2, 1);
+        known = again && f2 == f && g2 == g;
+        disagree = disagree || (again && !known);
+    };
+    confirmed(word_known, address, got_first, got_second, got_first == first && got_second == second);
+    confirmed(sum_known, kChecksumWord, got_sum, got_b255, got_sum == sum);
     uint8_t* w = &s.memory_image[word_index(address)];
     uint8_t* c = &s.memory_image[word_index(kChecksumWord)];
     if (word_known) {
@@ -436,7 +449,7 @@ WriteResult write_verified(Station& s, int address, uint8_t first, uint8_t secon
     }
     if (!word_known || !sum_known) {
         s.memory_image[0] = 0; // what the mechanism holds is not known any more
-        return WriteResult::NoAnswer;
+        return disagree ? WriteResult::Unknown : WriteResult::NoAnswer;
     }
     return WriteResult::Unverified;
 }

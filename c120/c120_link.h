@@ -118,6 +118,8 @@ enum class WriteResult {
     Unverified,    // the rounds ran out; the image holds both words as read back
     NoAnswer,      // the rounds ran out and a word could not be read back: the
                    // word keeps its old value and the image's valid flag is cleared
+    Unknown,       // the rounds ran out and a word read back other than written
+                   // read differently the next time: as NoAnswer for the image
 };
 
 // What a run of word writes ended with. `failed` names the word (C120: its

@@ -200,6 +200,11 @@ public:
                 rep.error = "Le monayeur ne répond plus : écriture arrêtée au mot " + std::to_string(address + 1) + ".";
                 break;
             }
+            if (r == WriteResult::Unknown) {
+                rep.error = "Deux relectures du mot " + std::to_string(address + 1) +
+                            " ne concordent pas (ligne perturbée ?) : écriture arrêtée.";
+                break;
+            }
         }
         finish(p);
         end_writes(s);

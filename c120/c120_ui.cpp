@@ -33,6 +33,10 @@ QString write_message(const WriteOutcome& o)
     case WriteResult::Unverified:
         return QString("Le mot %1 n'a pas pu être vérifié dans le monayeur : le tableau montre ce qu'il contient.")
             .arg(o.failed);
+    case WriteResult::Unknown:
+        return QString("Le mot %1 n'a pas pu être vérifié : deux relectures ne concordent pas (ligne perturbée ?). "
+                       "Le contenu du monnayeur est inconnu, relisez le monnayeur.")
+            .arg(o.failed);
     case WriteResult::NoAnswer:
         break;
     }

@@ -110,8 +110,10 @@ void Tc220b::Button3Click()
 {
     hide_groups();
     auto* prompt = shell_.dialog<TC_canal>();
-    ajust_channel_ = prompt ? prompt->ask(channels_, this) : 1;
-    show_ajust(ajust_channel_);
+    bool taken = true;
+    ajust_channel_ = prompt ? prompt->ask(channels_, this, &taken) : 1;
+    if (taken) // "Abandon" in the prompt: no panel
+        show_ajust(ajust_channel_);
 }
 
 void Tc220b::okClick()

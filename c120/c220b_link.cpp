@@ -132,6 +132,7 @@ WriteResult ecrit_data_c220(Station& s, int address, uint8_t first, uint8_t seco
     std::array<uint8_t, c120::kLocalDecoded> dec_sum{};
     std::array<int32_t, c120::kLocalRuns> runs{};
     bool word_known = false, sum_known = false;
+    uint8_t sum = 0;
     for (int round = 0; round < kWriteRounds; ++round) {
         w[0] = first;
         w[1] = second;
@@ -141,7 +142,7 @@ WriteResult ecrit_data_c220(Station& s, int address, uint8_t first, uint8_t seco
         read_local(s, read_word_command(address), 700, dec);
         read_local(s, read_word_command(c120::kChecksumWord), 600, dec);
         ecrir_instruction_c220(s, kOpen, 600, runs.data(), c120::kLocalRuns);
-        const uint8_t sum = c120::checksum(s.memory_image);
+        sum = c120::checksum(s.memory_image);
         ecrir_instruction_c220(s, write_word_command(address, first, second), 550, runs.data(), c120::kLocalRuns);
         ecrir_instruction_c220(s, write_checksum_command(sum), 550, runs.data(), c120::kLocalRuns);
         ecrir_instruction_c220(s, kOpen, 650, runs.data(), c120::kLocalRuns);
@@ -157,6 +158,19 @@ WriteResult ecrit_data_c220(Station& s, int address, uint8_t first, uint8_t seco
         }
     }
     send_table(s, kClose, kWinOpenClose);
+    // A word that reads back other than written is believed only when a
+    // second read gives the same bytes: a garbled reply may pass its check.
+    bool disagree = false;
+    auto read_again = [&](bool& known, int a, const std::array<uint8_t, c120::kLocalDecoded>& got, bool as_written) {
+        if (!known || as_written)
+            return;
+        std::array<uint8_t, c120::kLocalDecoded> again{};
+        const bool heard = read_local(s, read_word_command(a), 550, again);
+        known = heard && again[6] == got[6] && again[9] == got[9];
+        disagree = disagree || (heard && !known);
+    };
+    read_again(word_known, address, dec, dec[6] == first && dec[9] == second);
+    read_again(sum_known, c120::kChecksumWord, dec_sum, dec_sum[6] == sum);
     // Given up: the image keeps only what the mechanism was seen to hold.
     if (word_known) {
         w[0] = dec[6];
@@ -171,7 +185,7 @@ WriteResult ecrit_data_c220(Station& s, int address, uint8_t first, uint8_t seco
     }
     if (!word_known || !sum_known) {
         s.memory_image[0] = 0;
-        return WriteResult::NoAnswer;
+        return disagree ? WriteResult::Unknown : WriteResult::NoAnswer;
     }
     return WriteResult::Unverified;
 }

@@ -91,8 +91,10 @@ void Tc_120::Button1Click()
 void Tc_120::Button3Click()
 {
     auto* prompt = shell_.dialog<TC_canal>();
-    ajust_channel_ = prompt ? prompt->ask(channels_, this) : 1;
-    show_ajust(ajust_channel_);
+    bool taken = true;
+    ajust_channel_ = prompt ? prompt->ask(channels_, this, &taken) : 1;
+    if (taken) // "Abandon" in the prompt: no panel
+        show_ajust(ajust_channel_);
 }
 
 void Tc_120::okClick()

@@ -228,7 +228,10 @@ void ChannelWindow::show_test(bool measured)
         t1->setText(QString::number(s_.symbols[3]));
         t2->setText(QString::number(s_.symbols[6]));
         t3->setText(QString::number(s_.symbols[9]));
-        highlight_all(s_.symbols[3], s_.symbols[6], s_.symbols[9]);
+        if (s_.memory_image[0] == 1)
+            highlight_all(s_.symbols[3], s_.symbols[6], s_.symbols[9]);
+        else // the table is not the mechanism's (unread, or "?" after a write): nothing lit
+            highlight_all(-1, -1, -1);
     } else { // no coin measured: nothing shown as read, nothing lit
         for (QLabel* t : {t1, t2, t3})
             t->setText("-");
@@ -320,6 +323,12 @@ void ChannelWindow::Button6Click()
 
 void ChannelWindow::BitBtn1Click()
 {
+    if (s_.memory_image[0] != 1) {
+        // The table does not show what the mechanism holds: no model from it.
+        show_message("Le tableau ne montre pas ce que le monnayeur contient : relisez le monnayeur, aucun modèle "
+                      "n'a été enregistré.");
+        return;
+    }
     store::ModelRecord r;
     r.type = model_type_;
     r.piece = piece->text().toStdString();

@@ -270,6 +270,7 @@ int decode_g136_s(const std::array<int32_t, kRunTableSize>& runs, std::array<uin
 namespace {
 
 const char kSilent[] = "Le monayeur ne répond pas.";
+const char kGarbled[] = "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?).";
 const char kNoCoin[] = "Aucune pièce reçue : rien n'a été mesuré.";
 const char kTestStopped[] = "Test arrêté : aucune pièce mesurée.";
 const char kWriteStopped[] = "Écriture arrêtée : rien n'a été écrit.";
@@ -299,20 +300,26 @@ void separator(Station& s, uint8_t units)
 
 // The block read itself (no separator before it): absent unless `bytes`
 // bytes came back.
-std::optional<std::vector<int>> block_bytes(Station& s, int address, int bytes)
+std::optional<std::vector<int>> block_bytes(Station& s, int address, int bytes, bool* heard = nullptr)
 {
     const RunList a = cmd_block_read(address);
-    if (!g136::ecrir_octet_b(s, a, a.last()))
+    const bool got = g136::ecrir_octet_b(s, a, a.last());
+    if (heard)
+        *heard = *heard || got;
+    if (!got)
         return std::nullopt;
     if (decode_g136(s) < bytes)
         return std::nullopt;
     return std::vector<int>(s.symbols.begin(), s.symbols.begin() + bytes);
 }
 
-std::optional<Selectors> selector_digits(Station& s)
+std::optional<Selectors> selector_digits(Station& s, bool* heard = nullptr)
 {
     const RunList a = cmd_block_read(0x13);
-    if (!g136::ecrir_octet_b(s, a, a.last()))
+    const bool got = g136::ecrir_octet_b(s, a, a.last());
+    if (heard)
+        *heard = *heard || got;
+    if (!got)
         return std::nullopt;
     if (decode_g136_s(s) < kSelectorDigits)
         return std::nullopt;
@@ -358,7 +365,9 @@ void send_block(Station& s, int channel, const Block& b)
     separator(s, 12);
 }
 
-// The block write and its read-back; no stop from the first frame on.
+// The block write and its read-back; no stop from the first frame on. A
+// read-back that differs from what was sent is read once more: it is shown
+// only when both reads agree, else the channel's content is unknown.
 ChannelWrite block_write(Station& s, int channel, const Block& block)
 {
     ChannelWrite w;
@@ -372,14 +381,23 @@ ChannelWrite block_write(Station& s, int channel, const Block& block)
     w.sent = true;
     w.read_back = to_block(block_bytes(s, channel + 2, kTableBytes));
     w.confirmed = w.read_back && *w.read_back == sent;
-    if (!w.read_back)
-        w.message = format("Écriture du canal %d non confirmée : le monayeur ne répond pas à la relecture. "
-                           "Les valeurs affichées sont celles d'avant.",
+    if (!w.read_back) {
+        w.message = format("Écriture du canal %d non confirmée : le monnayeur ne répond pas à la relecture. "
+                           "Le contenu du canal est inconnu, relisez le monnayeur.",
                            channel);
-    else if (!w.confirmed)
-        w.message = format("Écriture du canal %d non confirmée : la relecture diffère de ce qui a été écrit. "
-                           "Les valeurs affichées sont celles relues.",
-                           channel);
+    } else if (!w.confirmed) {
+        separator(s, 12);
+        if (to_block(block_bytes(s, channel + 2, kTableBytes)) == w.read_back) {
+            w.message = format("Écriture du canal %d non confirmée : la relecture diffère de ce qui a été écrit. "
+                               "Les valeurs affichées sont celles relues.",
+                               channel);
+        } else {
+            w.read_back.reset();
+            w.message = format("Écriture du canal %d non confirmée : deux relectures ne concordent pas (ligne "
+                               "perturbée ?). Le contenu du canal est inconnu, relisez le monnayeur.",
+                               channel);
+        }
+    }
     return w;
 }
 
@@ -403,10 +421,12 @@ std::optional<Selectors> read_selectors(Station& s)
     return selector_digits(s);
 }
 
-bool open_answered(Station& s)
+bool open_answered(Station& s, bool* heard)
 {
     const RunList i = cmd_open();
-    g136::ecrir_octet_b(s, i, 7);
+    const bool got = g136::ecrir_octet_b(s, i, 7);
+    if (heard)
+        *heard = got;
     return decode_g136(s) >= 1 && s.symbols[0] == 7;
 }
 
@@ -415,10 +435,11 @@ Reading lecture(Station& s, Progress* progress)
     Reading r;
     start(progress, 13);
     idle_line(s);
-    r.answered = open_answered(s);
+    bool heard = false;
+    r.answered = open_answered(s, &heard);
     if (!r.answered) {
         finish(progress);
-        r.message = kSilent;
+        r.message = heard ? kGarbled : kSilent;
         return r;
     }
     auto stopped_at = [&](int channel) {
@@ -434,10 +455,14 @@ Reading lecture(Station& s, Progress* progress)
         finish(progress);
         return r;
     }
-    r.selectors = read_selectors(s);
+    heard = false;
+    separator(s, 12);
+    r.selectors = selector_digits(s, &heard);
     step(progress);
     if (!r.selectors) {
-        r.message = "Le monayeur ne répond plus : les mesures contrôlées et les canaux 1 à 12 n'ont pas été lus.";
+        r.message = heard ? "Le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?) : les mesures "
+                            "contrôlées et les canaux 1 à 12 n'ont pas été lus."
+                          : "Le monayeur ne répond plus : les mesures contrôlées et les canaux 1 à 12 n'ont pas été lus.";
         finish(progress);
         return r;
     }
@@ -446,11 +471,16 @@ Reading lecture(Station& s, Progress* progress)
             stopped_at(n);
             break;
         }
-        r.channels[size_t(n - 1)] = to_block(read_block(s, n + 2, kTableBytes));
+        heard = false;
+        separator(s, 12);
+        r.channels[size_t(n - 1)] = to_block(block_bytes(s, n + 2, kTableBytes, &heard));
         step(progress);
         if (!r.channels[size_t(n - 1)]) {
-            r.message = format("Le monayeur ne répond plus au canal %d : les canaux %d à 12 n'ont pas été lus, "
-                               "leurs valeurs affichées sont celles d'avant.",
+            r.message = format(heard ? "Le monnayeur répond, mais sa réponse au canal %d est illisible (ligne "
+                                       "perturbée ?) : les canaux %d à 12 n'ont pas été lus, leurs valeurs affichées "
+                                       "sont celles d'avant."
+                                     : "Le monayeur ne répond plus au canal %d : les canaux %d à 12 n'ont pas été lus, "
+                                       "leurs valeurs affichées sont celles d'avant.",
                                n, n);
             break;
         }
@@ -467,8 +497,9 @@ CoinTest coin_test(Station& s, Progress* progress)
         return c;
     }
     idle_line(s);
-    if (!open_answered(s)) {
-        c.message = kSilent;
+    bool heard = false;
+    if (!open_answered(s, &heard)) {
+        c.message = heard ? kGarbled : kSilent;
         return c;
     }
     const RunList w = cmd_coin_test();
@@ -482,12 +513,17 @@ CoinTest coin_test(Station& s, Progress* progress)
     return c;
 }
 
-std::optional<Block> read_channel(Station& s, int channel)
+std::optional<Block> read_channel(Station& s, int channel, bool* heard)
 {
     if (channel < 1 || channel > kChannels)
         return std::nullopt;
     idle_line(s);
-    return to_block(read_block(s, channel + 2, kTableBytes));
+    separator(s, 12);
+    bool got = false;
+    std::optional<Block> b = to_block(block_bytes(s, channel + 2, kTableBytes, &got));
+    if (heard)
+        *heard = got;
+    return b;
 }
 
 ChannelWrite write_channel(Station& s, int channel, const Block& block, Progress* progress)
@@ -515,7 +551,9 @@ ModelRead read_model(Station& s, int channel, Progress* progress)
     }
     start(progress, 2);
     idle_line(s);
-    const std::optional<Selectors> d = read_selectors(s);
+    bool heard = false;
+    separator(s, 12);
+    const std::optional<Selectors> d = selector_digits(s, &heard);
     step(progress);
     if (d) {
         std::array<int, 6> t{};
@@ -529,10 +567,13 @@ ModelRead read_model(Station& s, int channel, Progress* progress)
     }
     // A mechanism that did not answer the first read is not asked again.
     if (d)
-        m.block = to_block(block_bytes(s, channel + 2, kTableBytes));
+        m.block = to_block(block_bytes(s, channel + 2, kTableBytes, &heard));
     step(progress);
     finish(progress);
-    if (!d || !m.block)
+    if ((!d || !m.block) && heard)
+        m.message = "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?) : aucun modèle n'a "
+                    "été enregistré.";
+    else if (!d || !m.block)
         m.message = "Le monayeur ne répond pas : aucun modèle n'a été enregistré.";
     else if (!m.selectors)
         m.message = format("Les mesures contrôlées du canal %d n'ont pas été lues correctement : "
@@ -581,13 +622,20 @@ ModelWrite write_model(Station& s, int channel, const Block& block, const std::a
     write_frames(s, 1, 0x13, frames);
     m.selectors_written = true;
     step(progress);
-    read_selectors(s);
+    // Read back twice: the last read shows the block when it holds what was
+    // written, or when both reads agree on something else.
+    const std::optional<Selectors> first = read_selectors(s);
     m.selectors = read_selectors(s);
     step(progress);
     finish(progress);
     if (!m.selectors)
-        add("Mesures contrôlées non confirmées : le monayeur ne répond pas à la relecture du bloc 13.");
-    else if (*m.selectors != *d)
+        add("Mesures contrôlées non confirmées : le monnayeur ne répond pas à la relecture du bloc 13. "
+            "Les mesures contrôlées sont inconnues, relisez le monnayeur.");
+    else if (*m.selectors != *d && first != m.selectors) {
+        m.selectors.reset();
+        add("Mesures contrôlées non confirmées : deux relectures du bloc 13 ne concordent pas (ligne perturbée ?). "
+            "Les mesures contrôlées sont inconnues, relisez le monnayeur.");
+    } else if (*m.selectors != *d)
         add(format("Mesures contrôlées du canal %d non confirmées : la relecture du bloc 13 diffère de ce qui a été "
                    "écrit.",
                    channel));
@@ -668,11 +716,15 @@ TablesRead tables_read(Station& s, Progress* progress, bool stoppable)
             r.message = "Lecture des tables arrêtée : les cases restent telles qu'elles étaient.";
             return r;
         }
-        auto v = read_block(s, kTableBlocks[b].address, kTableBlocks[b].bytes, 1);
+        separator(s, 1);
+        auto v = block_bytes(s, kTableBlocks[b].address, kTableBlocks[b].bytes, &r.heard);
         step(progress);
         if (!v) {
-            r.message = format("Le monayeur ne répond pas pour la table « %s » : les tables n'ont pas été lues, "
-                               "les cases restent telles qu'elles étaient.",
+            r.message = format(r.heard ? "Le monnayeur répond, mais sa réponse pour la table « %s » est illisible "
+                                         "(ligne perturbée ?) : les tables n'ont pas été lues, les cases restent "
+                                         "telles qu'elles étaient."
+                                       : "Le monayeur ne répond pas pour la table « %s » : les tables n'ont pas été "
+                                         "lues, les cases restent telles qu'elles étaient.",
                                kTableNames[b]);
             return r;
         }
@@ -743,9 +795,11 @@ TablesWrite write_tables(Station& s, const Tables& t, Progress* progress)
     // The read-back: the coil block's layout as read is the mechanism's own,
     // so it is shown but not compared.
     const TablesRead r = tables_read(s, progress, false);
-    finish(progress);
     if (!r.tables) {
-        w.message = "Tables écrites mais non confirmées : " + r.message;
+        finish(progress);
+        w.message = std::string("Tables écrites mais non confirmées : le monnayeur ") +
+                    (r.heard ? "répond illisiblement" : "ne répond pas") + " à la relecture de la table « " +
+                    kTableNames[r.blocks_read] + " », leur contenu est inconnu (relisez les tables).";
         return w;
     }
     w.read_back = r.tables;
@@ -766,9 +820,19 @@ TablesWrite write_tables(Station& s, const Tables& t, Progress* progress)
               r.tables->offset_a == byte_of(sent.offset_a),
           kTableNames[4]);
     w.confirmed = differ.empty();
-    if (!w.confirmed)
-        w.message = "Tables non confirmées : la relecture diffère de ce qui a été écrit pour : " + differ +
-                    ". Les cases montrent ce qui a été relu.";
+    if (!w.confirmed) {
+        // Believed only when a second read-back gives the same tables.
+        const TablesRead again = tables_read(s, progress, false);
+        if (again.tables != r.tables) {
+            w.read_back.reset();
+            w.message = "Tables écrites mais non confirmées : deux relectures ne concordent pas (ligne perturbée ?), "
+                        "leur contenu est inconnu (relisez les tables).";
+        } else {
+            w.message = "Tables non confirmées : la relecture diffère de ce qui a été écrit pour : " + differ +
+                        ". Les cases montrent ce qui a été relu.";
+        }
+    }
+    finish(progress);
     return w;
 }
 

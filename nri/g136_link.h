@@ -100,8 +100,9 @@ using Measures = std::array<int, kMeasures>;
 std::optional<std::vector<int>> read_block(Station& s, int address, int bytes, uint8_t separator = 12);
 // Block "13" after "X" + hold 12; absent unless 72 digits came back.
 std::optional<Selectors> read_selectors(Station& s);
-// The opening "I": true when the reply's byte 0 is 7.
-bool open_answered(Station& s);
+// The opening "I": true when the reply's byte 0 is 7. *heard (optional)
+// tells whether anything came back at all (a garbled reply is heard).
+bool open_answered(Station& s, bool* heard = nullptr);
 
 struct Reading {
     bool answered = false;                 // byte 0 of the "I" reply was 7
@@ -121,19 +122,25 @@ struct CoinTest {
 // Test pieces: "I", then "W", waiting for a coin.
 CoinTest coin_test(Station& s, Progress* progress);
 
-// Ajust.: the channel's block after "X" + hold 12 (channel 1..12; absent otherwise).
-std::optional<Block> read_channel(Station& s, int channel);
+// Ajust.: the channel's block after "X" + hold 12 (channel 1..12; absent
+// otherwise). *heard (optional): whether anything came back.
+std::optional<Block> read_channel(Station& s, int channel, bool* heard = nullptr);
 
 struct ChannelWrite {
     int channel = 0;
     bool sent = false;                   // the block was written
-    std::optional<Block> read_back;      // the block as read back (absent: no answer)
+    // The block as read back: absent when it did not answer, or when a
+    // read-back that differed from what was sent was not read the same twice.
+    std::optional<Block> read_back;
     bool confirmed = false;              // read back as written
+    // Sent but not read back: what the channel holds is not known.
+    bool unknown() const { return sent && !read_back; }
     std::string message;
 };
 // "Z", the channel's address, twelve bytes (each limited to 0..255), "X" +
-// hold 12, then the block read back and compared. A channel outside 1..12
-// sends nothing.
+// hold 12, then the block read back and compared; a read-back that differs
+// is read again ("X" + hold 12 and the block) and kept only when both agree.
+// A channel outside 1..12 sends nothing.
 ChannelWrite write_channel(Station& s, int channel, const Block& block, Progress* progress);
 
 struct ModelRead {
@@ -147,7 +154,9 @@ ModelRead read_model(Station& s, int channel, Progress* progress);
 struct ModelWrite {
     ChannelWrite block;
     bool selectors_written = false;
-    std::optional<Selectors> selectors; // block "13" as read back last (for the r-labels)
+    // Block "13" as read back (for the r-labels): after a rewrite, only when
+    // both read-backs agree; absent after a rewrite: its content is unknown.
+    std::optional<Selectors> selectors;
     std::string message;
 };
 // Voir modèle, OK: the block, its read-back, then block "13" read, the
@@ -192,6 +201,7 @@ struct Tables {
 struct TablesRead {
     std::optional<Tables> tables; // absent unless all five blocks answered
     int blocks_read = 0;
+    bool heard = false;           // something came back (garbled, when no tables)
     bool stopped = false;
     std::string message;
 };
@@ -201,12 +211,16 @@ TablesRead read_tables(Station& s, Progress* progress);
 
 struct TablesWrite {
     bool stopped = false;         // stopped before anything was sent
+    // Absent when the read-back did not answer, or differed and a second
+    // read-back did not agree with it: the tables' content is then unknown.
     std::optional<Tables> read_back;
     bool confirmed = false;       // "0F", "12" and "18" read back as written
+    bool unknown() const { return !stopped && !read_back; }
     std::string message;
 };
 // Ecriture: the 0xE9 frame, then "0F", "11", "12" and "18", then the tables
-// read back; "0F", "12" and "18" are compared with what was sent.
+// read back; "0F", "12" and "18" are compared with what was sent, and read
+// back once more when they differ.
 TablesWrite write_tables(Station& s, const Tables& t, Progress* progress);
 
 } // namespace zuna::nri::g136

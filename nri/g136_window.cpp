@@ -7,7 +7,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -16,6 +15,7 @@
 #include <algorithm>
 
 #include "nri/g136_teach.h"
+#include "nri/teach_controls.h"
 #include "store/model_ui.h"
 #include "ui/c_canal.h"
 #include "ui/feedback.h"
@@ -58,7 +58,7 @@ Tnrig1360000::Tnrig1360000(Shell& shell, QWidget* parent) : QDialog(parent), she
 {
     setObjectName("nrig1360000");
     setWindowTitle(shell.title("NRI G13.6000"));
-    show_message = [this](const QString& text) { QMessageBox::warning(this, windowTitle(), text); };
+    show_message = default_sink(this, windowTitle());
     ask_overlap = default_overlap_ask(this);
     build();
 }
@@ -168,22 +168,11 @@ QWidget* Tnrig1360000::build_channels()
     grid->addLayout(status, 3, 0, 1, 2);
 
     // Manual adjustment: maxima of pairs 1 to 6 over their minima.
-    ajustement = new QFrame(page);
-    ajustement->setObjectName("ajustement");
-    ajustement->setFrameShape(QFrame::Panel);
-    auto* ag = new QGridLayout(ajustement);
-    for (int k = 1; k <= 12; ++k) {
-        aj_[size_t(k - 1)] = make_spin(ajustement, QString("aj%1").arg(k), 0, 255, 0);
-        aj_[size_t(k - 1)]->setAccessibleName(QString(k <= 6 ? "Maxi %1" : "Mini %1").arg((k - 1) % 6 + 1));
-        ag->addWidget(aj_[size_t(k - 1)], (k - 1) / 6, (k - 1) % 6);
-    }
-    ok = make_button(ajustement, "ok", "OK");
-    ab = make_button(ajustement, "ab", "Abandon");
-    ag->addWidget(ok, 2, 4);
-    ag->addWidget(ab, 2, 5);
-    ajustement->hide();
-    ok->hide();
-    ab->hide();
+    const AdjustPanel adjust = make_adjust_panel(page, 6, "Maxi %1", "Mini %1");
+    ajustement = adjust.box;
+    std::copy(adjust.spins.begin(), adjust.spins.end(), aj_.begin());
+    ok = adjust.ok;
+    ab = adjust.ab;
     grid->addWidget(ajustement, 4, 0, 1, 2);
 
     const StorePanel store = make_store_panel(shell_, page, 12, false);
@@ -301,12 +290,22 @@ void Tnrig1360000::paint(int channel, int k, bool inside)
 
 void Tnrig1360000::show_block(int channel, const g136::Block& b)
 {
+    unknown_[size_t(channel - 1)] = false;
     name_[size_t(channel - 1)]->setText(QString("Canal %1 :").arg(channel));
     blocks_read_[size_t(channel - 1)] = true;
     for (int k = 1; k <= 6; ++k) {
         limit(channel, k)->setText(QString("%1").arg(b[size_t(2 * (k - 1))], 3, 10, QChar('0')));
         limit(channel, k + 6)->setText(QString("%1").arg(b[size_t(2 * (k - 1) + 1)], 3, 10, QChar('0')));
     }
+}
+
+void Tnrig1360000::show_unknown(int channel)
+{
+    unknown_[size_t(channel - 1)] = true;
+    for (int j = 1; j <= 12; ++j)
+        limit(channel, j)->setText("????");
+    for (int k = 1; k <= 6; ++k)
+        paint(channel, k, false);
 }
 
 void Tnrig1360000::show_selectors(const g136::Selectors& d)
@@ -367,13 +366,7 @@ void Tnrig1360000::Button3Click()
 {
     v_p->hide();
     l2->hide();
-    if (auto* teach = shell_.dialog<Tcalibration_nri_g136>()) {
-        teach_end();
-        teach->set_window(this);
-        teach->exec();
-        teach->set_window(nullptr);
-        teach_end();
-    }
+    run_teach(shell_.dialog<Tcalibration_nri_g136>(), this);
 }
 
 void Tnrig1360000::Button4Click()
@@ -399,7 +392,7 @@ void Tnrig1360000::Button4Click()
             const QString t = selector(n, k)->text();
             const int m = t.isEmpty() ? -1 : int(t[0].unicode()) - 0x41;
             bool inside = false;
-            if (c.measures && m >= 0 && m < g136::kMeasures) {
+            if (c.measures && !unknown_[size_t(n - 1)] && m >= 0 && m < g136::kMeasures) {
                 const int v = (*c.measures)[size_t(m)];
                 inside = label_int(limit(n, k)) >= v && v >= label_int(limit(n, k + 6));
             }
@@ -414,19 +407,26 @@ void Tnrig1360000::Button5Click()
     if (!ready())
         return;
     int n = 1;
+    bool taken = true;
     if (auto* prompt = shell_.dialog<TC_canal>())
-        n = prompt->ask(12, this);
+        n = prompt->ask(12, this, &taken);
+    if (!taken)
+        return; // "Abandon" in the prompt: nothing read, no panel
     adjust_channel_ = n;
     v_p->hide();
     l2->hide();
+    show_buttons(false);
     std::optional<g136::Block> b;
-    if (!transfer_->run([&](Progress&) { b = g136::read_channel(station(), n); }))
-        return;
-    if (!b) {
-        tell("Le monayeur ne répond pas : le canal " + std::to_string(n) + " n'a pas été lu, rien à ajuster.");
+    bool heard = false;
+    const bool ran = transfer_->run([&](Progress&) { b = g136::read_channel(station(), n, &heard); });
+    if (!ran || !b) {
+        show_buttons(true);
+        if (ran)
+            tell((heard ? "Le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?) : le canal "
+                        : "Le monayeur ne répond pas : le canal ") +
+                 std::to_string(n) + " n'a pas été lu, rien à ajuster.");
         return;
     }
-    show_buttons(false);
     ajustement->show();
     ok->show();
     ab->show();
@@ -440,6 +440,8 @@ void Tnrig1360000::show_write(const g136::ChannelWrite& w)
 {
     if (w.read_back)
         show_block(w.channel, *w.read_back);
+    else if (w.unknown())
+        show_unknown(w.channel);
     views_->refresh();
     tell(w.message);
 }
@@ -542,8 +544,17 @@ void Tnrig1360000::BitBtn3Click()
     vers_c->hide();
     if (w.block.read_back)
         show_block(n, *w.block.read_back);
-    if (w.selectors)
+    else if (w.block.unknown())
+        show_unknown(n);
+    if (w.selectors) {
         show_selectors(*w.selectors);
+    } else if (w.selectors_written) {
+        // Block "13" rewritten but not read back: no selector is known.
+        for (int c = 1; c <= 12; ++c)
+            for (int k = 1; k <= 6; ++k)
+                selector(c, k)->setText("?");
+        selectors_read_ = false;
+    }
     views_->refresh();
     tell(w.message);
 }
@@ -552,8 +563,42 @@ void Tnrig1360000::BitBtn4Click() { vers_c->hide(); }
 
 // ---- Page "Tables" ---------------------------------------------------------
 
+void Tnrig1360000::show_tables_unknown()
+{
+    tables_read_ = false;
+    for (auto* boxes : {&ch_, &valid_})
+        for (QCheckBox* b : *boxes) {
+            b->setTristate(true);
+            b->setCheckState(Qt::PartiallyChecked);
+        }
+    for (QCheckBox* b : coil_) {
+        b->setTristate(true);
+        b->setCheckState(Qt::PartiallyChecked);
+    }
+    for (QCheckBox* b : fb_) {
+        b->setTristate(true);
+        b->setCheckState(Qt::PartiallyChecked);
+    }
+    for (QSpinBox* o : {offa, offE}) {
+        o->setSpecialValueText("????");
+        o->setMinimum(-1);
+        o->setValue(-1);
+    }
+}
+
 void Tnrig1360000::show_tables(const g136::Tables& t)
 {
+    for (auto* boxes : {&ch_, &valid_})
+        for (QCheckBox* b : *boxes)
+            b->setTristate(false);
+    for (QCheckBox* b : coil_)
+        b->setTristate(false);
+    for (QCheckBox* b : fb_)
+        b->setTristate(false);
+    for (QSpinBox* o : {offa, offE}) {
+        o->setMinimum(0);
+        o->setSpecialValueText("");
+    }
     for (int c = 0; c < 12; ++c) {
         for (int j = 1; j <= 8; ++j) {
             ch_[size_t(8 * c + j - 1)]->setChecked((t.output[size_t(c)] >> (8 - j)) & 1);
@@ -617,6 +662,8 @@ void Tnrig1360000::Button7Click()
         return;
     if (w.read_back)
         show_tables(*w.read_back);
+    else if (w.unknown())
+        show_tables_unknown();
     tell(w.message);
 }
 
@@ -636,7 +683,9 @@ settings::BandSet Tnrig1360000::bands() const
             b[size_t(2 * (k - 1) + 1)] = label_int(limit(n, k + 6));
         }
         v.channels[size_t(n - 1)] = b;
-        v.selectors[size_t(n - 1)] = selectors(n); // none before a reading: no band
+        // None before a reading, or while the channel is unknown: no band.
+        if (!unknown_[size_t(n - 1)])
+            v.selectors[size_t(n - 1)] = selectors(n);
     }
     v.coin = coin_;
     return g136::bands(v);

@@ -92,8 +92,13 @@ private:
     QWidget* build_channels();
     QWidget* build_tables();
     void show_block(int channel, const nri::g136::Block& b);
+    // A channel written but not read back: "????" until a reading.
+    void show_unknown(int channel);
     void show_selectors(const nri::g136::Selectors& d);
     void show_tables(const nri::g136::Tables& t);
+    // Tables written but not read back: every box half-checked, the
+    // offsets "????", "Ecriture" refused until a reading.
+    void show_tables_unknown();
     nri::g136::Tables tables_shown() const;
     void paint(int channel, int k, bool inside);
     void show_buttons(bool on);
@@ -104,6 +109,7 @@ private:
     int adjust_channel_ = 1;
     bool selectors_read_ = false;
     std::array<bool, 12> blocks_read_{}; // a channel's limits shown from the mechanism
+    std::array<bool, 12> unknown_{}; // channels whose content is unknown since a write
     bool tables_read_ = false;
     std::optional<store::ModelRecord> model_;
     std::optional<nri::g136::Measures> coin_; // the last coin tested (none: not measured)

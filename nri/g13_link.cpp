@@ -657,8 +657,6 @@ std::array<int, 4> parse_values(const std::string& text)
 
 namespace {
 
-const char kNoTimeBase[] = "Le module ne donne pas de base de temps (comptage nul) : "
-                           "réglage automatique de la vitesse impossible.";
 const char kTuneSilent[] = "Le monnayeur ne répond pas : réglage automatique de la vitesse impossible.";
 const char kTuneGarbled[] = "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?) : "
                             "réglage automatique de la vitesse impossible.";
@@ -690,6 +688,14 @@ void add_line(std::string& text, const std::string& line)
     if (!text.empty())
         text += "\n";
     text += line;
+}
+
+std::array<int, 4> values_sent(const std::array<int, 4>& v)
+{
+    std::array<int, 4> out{};
+    for (size_t k = 0; k < 4; ++k)
+        out[k] = limit_byte(v[k]);
+    return out;
 }
 
 std::string digit(const std::array<uint8_t, kSymbolBufferSize>& sym, int i) { return std::to_string(sym[size_t(i)]); }
@@ -743,29 +749,41 @@ std::string unread_message(const std::vector<int>& channels)
            " : le monnayeur ne répond pas. Les valeurs affichées sont celles d'avant.";
 }
 
+std::string delay_refusal(const Station& s)
+{
+    if (s.delay.g13 >= 1)
+        return "";
+    return "Le compte de délai G13 vaut " + std::to_string(s.delay.g13) +
+           " : il faut le calibrer (ZUNA07) avant de dialoguer avec le monayeur.";
+}
+
 Activation activate(Station& s, bool tune, Progress* progress)
 {
     Activation a;
+    if (s.g13_stored < 1 && s.delay.g13 < 1) {
+        // No time base measured: nothing at that count is a character, and a
+        // search from 0 would never get there.
+        a.no_count = true;
+        if (tune) // said once, where the tuning would have been tried
+            a.message = delay_refusal(s);
+        return a;
+    }
     if (tune) {
         const int32_t before = s.delay.g13;
-        if (before <= 0) {
-            // No time base measured: a search from 0 would never get there.
-            a.message = kNoTimeBase;
+        TuneOutcome how = TuneOutcome::Silent;
+        const int32_t g = test_v(s, progress, &how);
+        if (g > 0) {
+            // For this run only: counts are kept in the module memory by
+            // the frequency window alone.
+            s.delay.g13 = g;
+            s.g13_stored = g;
+            a.tuned = true;
         } else {
-            TuneOutcome how = TuneOutcome::Silent;
-            const int32_t g = test_v(s, progress, &how);
-            if (g > 0) {
-                // For this run only: counts are kept in the module memory by
-                // the frequency window alone.
-                s.delay.g13 = g;
-                s.g13_stored = g;
-                a.tuned = true;
-            } else {
-                // Nothing answered, or stopped: keep the count in use rather than 0.
-                s.delay.g13 = before;
-                a.stopped = how == TuneOutcome::Stopped;
-                a.message = a.stopped ? kTuneStopped : how == TuneOutcome::Garbled ? kTuneGarbled : kTuneSilent;
-            }
+            // Nothing answered, or stopped: keep the count in use rather than 0.
+            s.delay.g13 = before;
+            a.stopped = how == TuneOutcome::Stopped;
+            a.silent = how == TuneOutcome::Silent;
+            a.message = a.stopped ? kTuneStopped : how == TuneOutcome::Garbled ? kTuneGarbled : kTuneSilent;
         }
     }
     if (s.g13_stored != 0)
@@ -924,9 +942,29 @@ ChannelWrite write_channel(Station& s, int channel, const std::array<int, 4>& ma
     set_fast(s);
     if (selected) {
         w.read_back = read_channel(s, channel);
+        auto as_written = [&](const ChannelLines& l) {
+            return parse_values(l.upper) == values_sent(maxima) && parse_values(l.lower) == values_sent(minima);
+        };
+        w.confirmed = w.read_back && as_written(*w.read_back);
+        if (!w.read_back) {
+            w.message = format("Écriture du canal %d non confirmée : le monnayeur ne répond pas à la relecture. "
+                               "Le contenu du canal est inconnu, relisez le monnayeur.",
+                               channel);
+        } else if (!w.confirmed) {
+            // Believed only when a second read gives the same lines.
+            const std::optional<ChannelLines> again = read_channel(s, channel);
+            if (again && again->upper == w.read_back->upper && again->lower == w.read_back->lower) {
+                w.message = format("Écriture du canal %d non confirmée : la relecture diffère de ce qui a été "
+                                   "écrit. Les valeurs affichées sont celles relues.",
+                                   channel);
+            } else {
+                w.read_back.reset();
+                w.message = format("Écriture du canal %d non confirmée : deux relectures ne concordent pas (ligne "
+                                   "perturbée ?). Le contenu du canal est inconnu, relisez le monnayeur.",
+                                   channel);
+            }
+        }
         w.unread = !w.read_back;
-        if (w.unread)
-            w.message = unread_message({channel});
         step(progress);
     }
     finish(progress);

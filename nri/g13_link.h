@@ -209,11 +209,18 @@ std::string unread_message(const std::vector<int>& channels);
 struct Activation {
     bool tuned = false;   // a tuning found a count, now the stored count of this run
     bool stopped = false; // the tuning was stopped: both counts are as they were
+    bool silent = false;  // the tuning heard nothing at any count it tried
+    bool no_count = false; // the G13 delay count is below 1: nothing was sent
     std::string message;
 };
-// The window becoming active: when tune is set, tunes the G13 delay count
-// (none without a time base) and keeps a count found as the stored count for
-// this run; then takes the stored count (when there is one) and resets.
+// The message for a G13 delay count below 1 ("" for a usable count).
+std::string delay_refusal(const Station& s);
+// The window becoming active: with a G13 delay count below 1 (no stored
+// count, a dead module time base) nothing is sent (said with delay_refusal
+// when tune is set).
+// Else, when tune is set, tunes the G13 delay count and keeps a count found
+// as the stored count for this run; then takes the stored count (when there
+// is one) and resets.
 Activation activate(Station& s, bool tune, Progress* progress);
 
 struct Reading {
@@ -265,15 +272,19 @@ struct Date {
 struct ChannelWrite {
     int channel = 0;
     std::optional<std::string> reprogramming; // the "Z" reply's reprogramming date
-    std::optional<ChannelLines> read_back;    // the channel as read back
-    bool unread = false;  // channel 1..6 whose read-back did not answer
-    bool stopped = false; // stopped before anything was sent
+    // The channel as read back: absent when it did not answer, or when a
+    // read-back that differed from what was written was not read the same twice.
+    std::optional<ChannelLines> read_back;
+    bool unread = false;    // channel 1..6 sent but not read back: its content is unknown
+    bool confirmed = false; // read back as written
+    bool stopped = false;   // stopped before anything was sent
     std::string message;
 };
 // AJUST, model write and validation: "D" and the digit (channel 1..6 only),
 // the two lines of values, the date and "Z" at `units`, then the channel's
-// read-back at the fast rate. Once the first frame is sent it runs to its
-// read-back.
+// read-back at the fast rate, compared with the values sent (limited to
+// 0..255); a read-back that differs is read once more and kept only when both
+// agree. Once the first frame is sent it runs to its read-back.
 ChannelWrite write_channel(Station& s, int channel, const std::array<int, 4>& maxima,
                            const std::array<int, 4>& minima, int32_t units, Date today, Progress* progress);
 

@@ -114,8 +114,17 @@ std::string G13Settings::read(Station& s, Progress* p, settings::Snapshot& out)
     // As the window opening: without a stored count the link is tuned first
     // (for this run only), then the stored count is taken and the line reset.
     const Activation a = activate(s, s.g13_stored == 0, p);
+    if (a.no_count)
+        return delay_refusal(s);
     if (a.stopped)
         return a.message;
+    if (a.silent) {
+        // The tuning tried the count in use and heard nothing: a reading at
+        // that count would only wait out its own time-out.
+        std::string why = a.message;
+        add_line(why, "Le monnayeur ne répond pas : lecture impossible.");
+        return why;
+    }
     const Reading r = lecture(s, p);
     if (!r.answered) {
         std::string why = a.message;
@@ -183,8 +192,7 @@ settings::WriteReport G13Settings::write(Station& s, const settings::Snapshot& t
             return rep;
         if (!w.read_back) {
             rep.failed.insert(rep.failed.end(), names.begin(), names.end());
-            rep.error = "Le monnayeur ne répond pas : le canal " + std::to_string(n) +
-                        " n'a pas été relu après l'écriture.";
+            rep.error = w.message; // not read back, or two read-backs that disagree
             return rep;
         }
         const auto hi = parse_values(w.read_back->upper), lo = parse_values(w.read_back->lower);

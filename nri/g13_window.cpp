@@ -7,7 +7,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -22,6 +21,7 @@
 #include "ui/transfer.h"
 #include "nri/g13_link.h"
 #include "nri/g13_teach.h"
+#include "nri/teach_controls.h"
 #include "store/model_ui.h"
 #include "ui/widgets.h"
 
@@ -61,12 +61,20 @@ Tnrig130000::Tnrig130000(Shell& shell, QWidget* parent) : QDialog(parent), shell
 {
     setObjectName("nrig130000");
     setWindowTitle(shell.title("NRI G13.0000"));
-    show_message = [this](const QString& text) { QMessageBox::warning(this, windowTitle(), text); };
+    show_message = default_sink(this, windowTitle());
     ask_overlap = default_overlap_ask(this);
     build();
 }
 
 Station& Tnrig130000::station() { return shell_.station; }
+
+bool Tnrig130000::ready()
+{
+    const std::string refused = nri::delay_refusal(station());
+    if (!refused.empty())
+        show_message(french(refused));
+    return refused.empty();
+}
 
 void Tnrig130000::build()
 {
@@ -160,22 +168,11 @@ void Tnrig130000::build()
     grid->addLayout(results, 3, 0, 1, 3);
 
     // Manual adjustment.
-    ajustement = new QFrame(this);
-    ajustement->setObjectName("ajustement");
-    ajustement->setFrameShape(QFrame::Panel);
-    auto* ag = new QGridLayout(ajustement);
-    for (int k = 1; k <= 8; ++k) {
-        aj_[size_t(k - 1)] = make_spin(ajustement, qPrintable(QString("aj%1").arg(k)), 0, 255, 0);
-        aj_[size_t(k - 1)]->setAccessibleName(QString(k <= 4 ? "Maxi mesure %1" : "Mini mesure %1").arg((k - 1) % 4 + 1));
-        ag->addWidget(aj_[size_t(k - 1)], (k - 1) / 4, (k - 1) % 4);
-    }
-    ok = make_button(ajustement, "ok", "OK");
-    ab = make_button(ajustement, "ab", "Abandon");
-    ag->addWidget(ok, 2, 2);
-    ag->addWidget(ab, 2, 3);
-    ajustement->hide();
-    ok->hide();
-    ab->hide();
+    const AdjustPanel adjust = make_adjust_panel(this, 4, "Maxi mesure %1", "Mini mesure %1");
+    ajustement = adjust.box;
+    std::copy(adjust.spins.begin(), adjust.spins.end(), aj_.begin());
+    ok = adjust.ok;
+    ab = adjust.ab;
     grid->addWidget(ajustement, 4, 0, 1, 3);
 
     // Measuring mode panel.
@@ -296,6 +293,7 @@ void Tnrig130000::show_lines(int channel, const std::optional<nri::ChannelLines>
 {
     QLabel* name = name_[size_t(channel - 1)];
     if (lines) {
+        unknown_[size_t(channel - 1)] = false;
         name->setText(QString("Canal %1 :").arg(channel));
         lines_read_[size_t(channel - 1)] = true;
         upper(channel)->setText(french(lines->upper));
@@ -307,13 +305,21 @@ void Tnrig130000::show_lines(int channel, const std::optional<nri::ChannelLines>
     }
 }
 
+void Tnrig130000::show_unknown(int channel)
+{
+    unknown_[size_t(channel - 1)] = true;
+    name_[size_t(channel - 1)]->setText(QString("Canal %1 :").arg(channel));
+    upper(channel)->setText("????");
+    lower(channel)->setText("????");
+}
+
 std::array<int, 4> Tnrig130000::maxima(int channel) const { return parse_values(upper(channel)->text().toStdString()); }
 
 std::array<int, 4> Tnrig130000::minima(int channel) const { return parse_values(lower(channel)->text().toStdString()); }
 
 void Tnrig130000::Button1Click()
 {
-    if (transfer_->running())
+    if (transfer_->running() || !ready())
         return;
     reset_results();
     P2->setTitle("");
@@ -345,7 +351,7 @@ void Tnrig130000::Button1Click()
 
 void Tnrig130000::Button4Click()
 {
-    if (transfer_->running())
+    if (transfer_->running() || !ready())
         return;
     p1->show();
     P2->show();
@@ -363,7 +369,8 @@ void Tnrig130000::Button4Click()
             result(n, k)->setText(three(hi[size_t(k - 1)]));
             result(n, k + 4)->setText(three(lo[size_t(k - 1)]));
             const int v = c.values[size_t(k - 1)];
-            paint_pair(result(n, k), result(n, k + 4), c.measured && lo[size_t(k - 1)] <= v && v <= hi[size_t(k - 1)]);
+            paint_pair(result(n, k), result(n, k + 4),
+                       c.measured && !unknown(n) && lo[size_t(k - 1)] <= v && v <= hi[size_t(k - 1)]);
         }
     }
     views_->refresh();
@@ -371,23 +378,26 @@ void Tnrig130000::Button4Click()
 
 void Tnrig130000::Button5Click()
 {
+    if (!ready())
+        return;
     p1->hide();
     P2->hide();
     a1->hide();
-    if (auto* teach = shell_.dialog<Tcalibration_nri_g13>()) {
-        teach_end();
-        teach->set_window(this);
-        teach->exec();
-        teach->set_window(nullptr);
-        teach_end();
-    }
+    run_teach(shell_.dialog<Tcalibration_nri_g13>(), this);
 }
 
 void Tnrig130000::Button6Click()
 {
     int n = 1;
+    bool taken = true;
     if (auto* prompt = shell_.dialog<TC_canal>())
-        n = prompt->ask(6, this);
+        n = prompt->ask(6, this, &taken);
+    if (!taken)
+        return; // "Abandon" in the prompt: no panel
+    if (unknown(n)) {
+        show_message(QString("Le contenu du canal %1 est inconnu : relisez le monnayeur avant de l'ajuster.").arg(n));
+        return;
+    }
     adjust_channel_ = n;
     p1->hide();
     P2->hide();
@@ -408,7 +418,7 @@ void Tnrig130000::Button6Click()
 void Tnrig130000::write_channel(int channel, const std::array<int, 4>& hi, const std::array<int, 4>& lo,
                                 int32_t units)
 {
-    if (!may_write(channel, hi, lo))
+    if (!ready() || !may_write(channel, hi, lo))
         return;
     const QDate d = today();
     const nri::Date date{d.month(), d.day(), d.year() % 100};
@@ -421,8 +431,12 @@ void Tnrig130000::show_write(const nri::ChannelWrite& w)
 {
     if (w.reprogramming)
         l3->setText(french(*w.reprogramming));
-    if (w.channel >= 1 && w.channel <= 6 && !w.stopped)
-        show_lines(w.channel, w.read_back);
+    if (w.channel >= 1 && w.channel <= 6 && !w.stopped) {
+        if (w.unread)
+            show_unknown(w.channel);
+        else
+            show_lines(w.channel, w.read_back);
+    }
     views_->refresh();
     if (!w.message.empty())
         show_message(french(w.message));
@@ -450,6 +464,8 @@ void Tnrig130000::Button7Click() { Panel1->show(); }
 
 void Tnrig130000::BitBtn5Click()
 {
+    if (!ready())
+        return;
     const int mode = me->value();
     nri::ModeWrite m;
     if (!transfer_->run([&](Progress& p) { m = nri::write_mode(station(), mode, &p); }))
@@ -458,6 +474,8 @@ void Tnrig130000::BitBtn5Click()
     if (m.mode) {
         mo_me->setText(french(*m.mode));
         mode_read_ = true;
+    } else if (!m.read) { // written, not read back: the mode in the mechanism is unknown
+        mo_me->setText("??");
     }
     if (!m.message.empty())
         show_message(french(m.message));
@@ -474,6 +492,13 @@ void Tnrig130000::Button2Click()
 void Tnrig130000::BitBtn1Click()
 {
     const int n = canal->value();
+    if (unknown(n)) {
+        // The lines do not show what the mechanism holds: no model from them.
+        show_message(QString("Le contenu du canal %1 est inconnu : relisez le monnayeur, aucun modèle n'a été "
+                             "enregistré.")
+                         .arg(n));
+        return;
+    }
     store::ModelRecord r;
     r.type = "NRI1";
     r.piece = piece->text().left(15).toStdString();
@@ -515,7 +540,8 @@ settings::BandSet Tnrig130000::bands() const
 {
     nri::G13View v = teach_;
     for (int n = 1; n <= 6; ++n)
-        v.channels[size_t(n - 1)] = nri::G13Record{maxima(n), minima(n)};
+        if (!unknown(n)) // an unknown channel is no band
+            v.channels[size_t(n - 1)] = nri::G13Record{maxima(n), minima(n)};
     v.coin = coin_;
     return nri::g13_bands(v);
 }
@@ -541,8 +567,8 @@ Sheet Tnrig130000::sheet() const
         const auto hi = maxima(n), lo = minima(n);
         QStringList up{name_[size_t(n - 1)]->text(), "Maxi"}, down{"", "Mini"};
         for (size_t k = 0; k < 4; ++k) {
-            up << three(hi[k]);
-            down << three(lo[k]);
+            up << (unknown(n) ? QString("????") : three(hi[k]));
+            down << (unknown(n) ? QString("????") : three(lo[k]));
         }
         s.rows.push_back(up);
         s.rows.push_back(down);

@@ -103,9 +103,14 @@ public:
 
 private:
     void build();
+    // A G13 delay count the link can use; says why not otherwise.
+    bool ready();
     void reset_results();
     // A channel's two lines from a read-back; "non relu" when absent.
     void show_lines(int channel, const std::optional<nri::ChannelLines>& lines);
+    // A channel written but not read back: "????" until a reading.
+    void show_unknown(int channel);
+    bool unknown(int channel) const { return channel >= 1 && channel <= 6 && unknown_[size_t(channel - 1)]; }
     Station& station();
 
     Shell& shell_;
@@ -113,6 +118,7 @@ private:
     bool busy_ = false;
     bool tuning_tried_ = false;
     int adjust_channel_ = 1;
+    std::array<bool, 6> unknown_{}; // channels whose content is unknown since a write
     std::optional<store::ModelRecord> model_;
     std::optional<std::array<int, 4>> coin_; // the last coin tested (none: not measured)
     nri::G13View teach_;                      // samples and proposed window of a teach

@@ -1,6 +1,7 @@
 #include "nri/teach_controls.h"
 
 #include <QDialog>
+#include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,6 +15,29 @@
 #include "ui/widgets.h"
 
 namespace zuna {
+
+AdjustPanel make_adjust_panel(QWidget* parent, int per_row, const QString& max_name, const QString& min_name)
+{
+    AdjustPanel p;
+    p.box = new QFrame(parent);
+    p.box->setObjectName("ajustement");
+    p.box->setFrameShape(QFrame::Panel);
+    auto* grid = new QGridLayout(p.box);
+    for (int k = 1; k <= 2 * per_row; ++k) {
+        QSpinBox* s = make_spin(p.box, QString("aj%1").arg(k), 0, 255, 0);
+        s->setAccessibleName((k <= per_row ? max_name : min_name).arg((k - 1) % per_row + 1));
+        grid->addWidget(s, (k - 1) / per_row, (k - 1) % per_row);
+        p.spins.push_back(s);
+    }
+    p.ok = make_button(p.box, "ok", "OK");
+    p.ab = make_button(p.box, "ab", "Abandon");
+    grid->addWidget(p.ok, 2, per_row - 2);
+    grid->addWidget(p.ab, 2, per_row - 1);
+    p.box->hide();
+    p.ok->hide();
+    p.ab->hide();
+    return p;
+}
 
 TeachControls make_teach_controls(QDialog* d, Shell& shell, QGridLayout* measures, const QString& ok_caption)
 {

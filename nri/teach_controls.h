@@ -4,9 +4,12 @@
 // transfer and "Arrêter", the LECTURE / ok / Annuler row), and the controls
 // of the two VALIDATION dialogs.
 #include <QString>
+#include <vector>
 
 class QDialog;
+class QFrame;
 class QGridLayout;
+class QWidget;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -37,5 +40,30 @@ struct ValidControls {
     QPushButton* annuler; // BitBtn2, rejects the dialog
 };
 ValidControls make_valid_controls(QDialog* dialog, int channels);
+
+// A coin teach over its window (either NRI window and its teach dialog):
+// the window's teach view (samples, proposal) is cleared before and after.
+template <class Teach, class Window> void run_teach(Teach* teach, Window* window)
+{
+    if (!teach)
+        return;
+    window->teach_end();
+    teach->set_window(window);
+    teach->exec();
+    teach->set_window(nullptr);
+    window->teach_end();
+}
+
+// The manual adjustment panel of both NRI windows ("ajustement"): a row of
+// `per_row` maxima over a row of as many minima (spins aj1.., 0..255, named
+// for the reader `max_name` / `min_name` with their number), "OK" (ok) and
+// "Abandon" (ab) under the last two. Panel and buttons start hidden.
+struct AdjustPanel {
+    QFrame* box;
+    std::vector<QSpinBox*> spins; // maxima 1..per_row, then minima
+    QPushButton* ok;
+    QPushButton* ab;
+};
+AdjustPanel make_adjust_panel(QWidget* parent, int per_row, const QString& max_name, const QString& min_name);
 
 } // namespace zuna

@@ -4,9 +4,11 @@
 
 #include <QtGlobal>
 #include <cstdio>
+#include <functional>
 
 #include "c120/c120_link.h"
 #include "c120/c120_memory.h"
+#include "c120/c220b_link.h"
 #include "link/module.h"
 #include "sim/c120_mech.h"
 #include "tests/c120/c120_fixture.h"
@@ -189,5 +191,78 @@ TEST(C120Timing, MechanismAcceptsAFewPercentOfBitTime)
         const int reads = mech->word_reads();
         EXPECT_EQ(lect_mem_mech(s, 1), c.understood) << c.speed << " " << c.delay_delta;
         EXPECT_EQ(mech->word_reads() > reads, c.understood) << c.speed << " " << c.delay_delta;
+    }
+}
+
+namespace {
+// Forwards to another port and calls `after_write` after each data write:
+// where a test changes the mechanism between two exchanges.
+struct HookPort : Port {
+    explicit HookPort(Port& inner) : inner_(inner) {}
+    void write_data_port(uint8_t v) override
+    {
+        inner_.write_data_port(v);
+        if (after_write)
+            after_write();
+    }
+    uint8_t read_status_port() override { return inner_.read_status_port(); }
+    void mask_interrupts() override { inner_.mask_interrupts(); }
+    void unmask_interrupts() override { inner_.unmask_interrupts(); }
+    void idle(uint64_t n) override { inner_.idle(n); }
+    std::function<void()> after_write;
+
+private:
+    Port& inner_;
+};
+} // namespace
+
+// A word read back other than written is read again: believed when both
+// reads agree (the image follows), else its content is unknown (the image is
+// no longer whole, the window shows "?"). C120 and C220B.
+TEST(C120Write, AReadBackThatDisagreesIsReadAgainBeforeItIsBelieved)
+{
+    struct Row {
+        const char* family;
+        bool drifts; // the word reads differently each time
+        WriteResult result;
+    } rows[] = {
+        {"c120", false, WriteResult::Unverified},
+        {"c120", true, WriteResult::Unknown},
+        {"c220b", false, WriteResult::Unverified},
+        {"c220b", true, WriteResult::Unknown},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.family) + (r.drifts ? ", different twice" : ", the same twice"));
+        const bool c120 = r.family == std::string("c120");
+        sim::SimSetup setup(1.0, {}, "");
+        auto* mech = static_cast<sim::SerialMech*>(setup.plug(r.family));
+        HookPort hook(setup.bench());
+        Station s(hook);
+        s.measured_module_count = measure_module(*s.port);
+        load_delay_counts(s);
+        ASSERT_EQ(c120 ? lecture(s, nullptr) : c220b::lecture_c220(s, nullptr), 128);
+        // Drifting: once the writes have begun, every read of the word
+        // leaves it changed for the next one.
+        const int address = c120 ? 22 : 56;
+        mech->lose_writes_to(address);
+        size_t seen = mech->commands().size();
+        bool writing = false;
+        hook.after_write = [&] {
+            for (; r.drifts && seen < mech->commands().size(); ++seen) {
+                const auto& c = mech->commands()[seen];
+                writing = writing || (c.size() == 5 && c[0] == 0x7A && c[1] == address);
+                if (writing && c.size() == 4 && c[1] == 0x7B && c[2] == address)
+                    mech->memory()[size_t(2 * address)] ^= 1;
+            }
+        };
+        WriteResult got;
+        if (c120) {
+            got = ecrit_data(s, 23, 200, 150);
+        } else {
+            MaskedSection masked(*s.port);
+            got = c220b::ecrit_data_c220(s, address, 200, 150);
+        }
+        EXPECT_EQ(got, r.result);
+        EXPECT_EQ(s.memory_image[0], r.drifts ? 0 : 1);
     }
 }

@@ -97,7 +97,13 @@ TEST_F(C120Window, AjustWritesTheThreeWindowsAndTheChecksum)
     click("Button5");
     on_modal([](QWidget* d) {
         qobject_cast<TC_canal*>(d)->canal()->setValue(3);
-        qobject_cast<QDialog*>(d)->reject(); // Abandon still gives the channel
+        qobject_cast<QDialog*>(d)->reject(); // Abandon: no panel
+    });
+    click("Button3");
+    EXPECT_TRUE(child<QWidget>(w.get(), "ajust")->isHidden());
+    on_modal([](QWidget* d) {
+        qobject_cast<TC_canal*>(d)->canal()->setValue(3);
+        qobject_cast<QDialog*>(d)->accept();
     });
     click("Button3");
     EXPECT_TRUE(child<QWidget>(w.get(), "ajust")->isVisible());
@@ -415,6 +421,15 @@ TEST_F(PowerCutWindow, AWriteThatCannotBeVerifiedIsReported)
     EXPECT_EQ(mech->word_writes(), 1); // gave up after the first word
     EXPECT_EQ(text(1, 1), "?");
     EXPECT_EQ(station.memory_image[0], 0);
+    // No model from a table that is not the mechanism's.
+    messages.clear();
+    click("Button6");
+    child<QLineEdit>(w.get(), "piece")->setText("EURO");
+    click("BitBtn1");
+    ASSERT_TRUE(shell.models->set_filter("type = 'C120'", nullptr));
+    EXPECT_EQ(shell.models->visible_count(), 0);
+    EXPECT_EQ(messages, QStringList{"Le tableau ne montre pas ce que le monnayeur contient : relisez le monnayeur, "
+                                    "aucun modèle n'a été enregistré."});
 }
 
 // "Arrêter" pressed while the mechanism works: the operation ends at the next

@@ -427,11 +427,32 @@ Tokens bytes(const std::vector<std::string>& hex)
     return t;
 }
 
+// Forwards to another port; `on_mask` runs at the start of every masked
+// section (between two exchanges), where a test changes the mechanism.
+struct HookPort : Port {
+    explicit HookPort(Port& inner) : inner_(inner) {}
+    void write_data_port(uint8_t v) override { inner_.write_data_port(v); }
+    uint8_t read_status_port() override { return inner_.read_status_port(); }
+    void mask_interrupts() override
+    {
+        if (on_mask)
+            on_mask();
+        inner_.mask_interrupts();
+    }
+    void unmask_interrupts() override { inner_.unmask_interrupts(); }
+    void idle(uint64_t n) override { inner_.idle(n); }
+    std::function<void()> on_mask;
+
+private:
+    Port& inner_;
+};
+
 struct G136Bench {
     sim::SimSetup setup;
     sim::G136Mechanism* mech;
     RecordingPort rec{setup.bench()};
-    Station s{rec};
+    HookPort hook{rec};
+    Station s{hook};
     explicit G136Bench(const sim::Faults& f = {}) : setup(1.0, f, "")
     {
         mech = static_cast<sim::G136Mechanism*>(setup.plug("g136"));
@@ -609,7 +630,66 @@ TEST(G136OnBench, WritesThatAreNotConfirmed)
              EXPECT_FALSE(w.read_back);
              return w.message;
          },
-         "Écriture du canal 4 non confirmée : le monayeur ne répond pas"},
+         "Écriture du canal 4 non confirmée : le monnayeur ne répond pas à la relecture. Le contenu du canal est "
+         "inconnu, relisez le monnayeur."},
+        {"channel read back different, then different again: unknown",
+         [](G136Bench& b) {
+             b.mech->set_write_protected(true);
+             // Once the first read-back is in, the mechanism's block changes.
+             b.hook.on_mask = [&b] {
+                 if (std::count(b.mech->log().begin(), b.mech->log().end(), "R06") == 1)
+                     b.mech->channel(4)[0] = 77;
+             };
+         },
+         [](Station& s) {
+             const auto w = g136::write_channel(s, 4, kBlock, nullptr);
+             EXPECT_FALSE(w.confirmed);
+             EXPECT_TRUE(w.unknown());
+             return w.message;
+         },
+         "Écriture du canal 4 non confirmée : deux relectures ne concordent pas (ligne perturbée ?). Le contenu du "
+         "canal est inconnu, relisez le monnayeur."},
+        {"tables not read back", [](G136Bench& b) { b.mech->set_power_cut_after(1); },
+         [](Station& s) {
+             const auto w = g136::write_tables(s, {}, nullptr);
+             EXPECT_TRUE(w.unknown());
+             return w.message;
+         },
+         "Tables écrites mais non confirmées : le monnayeur ne répond pas à la relecture de la table « Signal "
+         "Sortie », leur contenu est inconnu (relisez les tables)."},
+        {"tables read back different, then different again: unknown",
+         [](G136Bench& b) {
+             b.mech->set_write_protected(true);
+             b.hook.on_mask = [&b] {
+                 if (std::count(b.mech->log().begin(), b.mech->log().end(), "R18") == 1)
+                     b.mech->block(0x0F)[0] = 0x55;
+             };
+         },
+         [](Station& s) {
+             g136::Tables t;
+             t.validation[3] = 7;
+             const auto w = g136::write_tables(s, t, nullptr);
+             EXPECT_TRUE(w.unknown());
+             return w.message;
+         },
+         "Tables écrites mais non confirmées : deux relectures ne concordent pas (ligne perturbée ?), leur contenu "
+         "est inconnu (relisez les tables)."},
+        {"selectors read back differently twice: unknown",
+         [](G136Bench& b) {
+             b.mech->set_write_protected(true);
+             b.hook.on_mask = [&b] {
+                 if (std::count(b.mech->log().begin(), b.mech->log().end(), "R13") == 2)
+                     b.mech->block(0x13)[0] = 9;
+             };
+         },
+         [](Station& s) {
+             const auto m = g136::write_model(s, 2, kBlock, {1, 2, 3, 4, 5, 6}, nullptr);
+             EXPECT_TRUE(m.selectors_written);
+             EXPECT_FALSE(m.selectors);
+             return m.message;
+         },
+         "Mesures contrôlées non confirmées : deux relectures du bloc 13 ne concordent pas (ligne perturbée ?). "
+         "Les mesures contrôlées sont inconnues, relisez le monnayeur."},
         {"selector block read with a digit that is none: not rewritten",
          [](G136Bench& b) { b.mech->block(0x13)[40] = 0x1F; },
          [](Station& s) {
@@ -784,16 +864,32 @@ TEST(G136OnBench, SilentAndNoisyLinesNeverHang)
         if (dead) {
             EXPECT_FALSE(r.answered);
             EXPECT_EQ(r.message, "Le monayeur ne répond pas.");
+        } else if (name == "noise") { // it answers, garbled
+            EXPECT_FALSE(r.answered);
+            EXPECT_EQ(r.message, "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?).");
         }
-        EXPECT_LE(ticks("Tables, Lecture", [&] { g136::read_tables(b.s, nullptr); }), kBound);
+        g136::TablesRead tr;
+        EXPECT_LE(ticks("Tables, Lecture", [&] { tr = g136::read_tables(b.s, nullptr); }), kBound);
         EXPECT_LE(ticks("Ajust. OK / validation", [&] { g136::write_channel(b.s, 2, kBlock, nullptr); }), kBound);
         EXPECT_LE(ticks("Voir modèle OK",
                         [&] { g136::write_model(b.s, 2, kBlock, {1, 2, 3, 4, 5, 6}, nullptr); }),
                   kBound);
         EXPECT_LE(ticks("Tables, Ecriture", [&] { g136::write_tables(b.s, {}, nullptr); }), kBound);
-        EXPECT_LE(ticks("Enr. Modèle OK", [&] { g136::read_model(b.s, 2, nullptr); }), kBound);
-        EXPECT_LE(ticks("Ajust. (reading the channel)", [&] { g136::read_channel(b.s, 2); }), kBound);
-        EXPECT_LE(ticks("Test pieces", [&] { g136::coin_test(b.s, nullptr); }), kBound + uint64_t(g136::kLongWait));
+        g136::ModelRead mr;
+        EXPECT_LE(ticks("Enr. Modèle OK", [&] { mr = g136::read_model(b.s, 2, nullptr); }), kBound);
+        bool heard = false;
+        EXPECT_LE(ticks("Ajust. (reading the channel)", [&] { g136::read_channel(b.s, 2, &heard); }), kBound);
+        g136::CoinTest ct;
+        EXPECT_LE(ticks("Test pieces", [&] { ct = g136::coin_test(b.s, nullptr); }),
+                  kBound + uint64_t(g136::kLongWait));
+        if (name == "noise") { // every cause named as garbled, none as silent
+            EXPECT_TRUE(heard);
+            EXPECT_FALSE(tr.tables);
+            EXPECT_EQ(tr.message.rfind("Le monnayeur répond, mais sa réponse pour la table", 0), 0u) << tr.message;
+            EXPECT_EQ(mr.message, "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?) : "
+                                  "aucun modèle n'a été enregistré.");
+            EXPECT_EQ(ct.message, "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?).");
+        }
         g136::Collect c;
         ticks("Calibration LECTURE, 3 coins", [&] { c = g136::collect_coins(b.s, 3, {}, {}, nullptr); });
         if (dead) {

@@ -236,6 +236,89 @@ TEST(G136Window, AdjustmentWritesBlock05ForChannel3)
     EXPECT_TRUE(st.messages[0].startsWith("Écriture du canal 3 non confirmée")) << st.messages[0].toStdString();
 }
 
+// "Ajust.": "Abandon" in the channel prompt reads nothing and opens no
+// panel; while the panel is open the six channel buttons are hidden.
+TEST(G136Window, AdjustmentPromptAbandonAndHiddenButtons)
+{
+    G136Station st;
+    st.open();
+    st.click("Button1");
+    const size_t heard = st.mech->log().size();
+    with_modal([](QWidget* m) { qobject_cast<QDialog*>(m)->reject(); }, [&] { st.click("Button5"); });
+    EXPECT_EQ(st.mech->log().size(), heard);
+    EXPECT_FALSE(st.find<QWidget>("ajustement")->isVisible());
+    const QStringList six = {"Button1", "Button3", "Button4", "Button5", "Button8", "Button9"};
+    for (const QString& b : six)
+        EXPECT_TRUE(st.find<QWidget>(b)->isVisible()) << b.toStdString();
+
+    with_modal([](QWidget* m) { qobject_cast<QDialog*>(m)->accept(); }, [&] { st.click("Button5"); });
+    ASSERT_TRUE(st.find<QWidget>("ajustement")->isVisible());
+    for (const QString& b : six)
+        EXPECT_FALSE(st.find<QWidget>(b)->isVisible()) << b.toStdString();
+    st.click("ab");
+    for (const QString& b : six)
+        EXPECT_TRUE(st.find<QWidget>(b)->isVisible()) << b.toStdString();
+}
+
+// A write that is not read back leaves its cells unknown until a reading:
+// "????", no light in the coin test, no band; the tables half-checked and
+// not written again.
+TEST(G136Window, UnconfirmedWritesShowUnknownUntilARead)
+{
+    G136Station st;
+    Tnrig1360000& w = st.open();
+    st.click("Button1");
+    st.find<QTabWidget>("PageControl1")->setCurrentIndex(1);
+    st.find<QTabWidget>("PageControl1")->setCurrentIndex(0);
+    ASSERT_TRUE(w.bands().channels[2].enabled);
+    st.mech->set_power_cut_after(1);
+    with_modal(
+        [](QWidget* m) {
+            qobject_cast<TC_canal*>(m)->canal()->setValue(3);
+            qobject_cast<QDialog*>(m)->accept();
+        },
+        [&] { st.click("Button5"); });
+    st.click("ok");
+    ASSERT_EQ(st.messages.size(), 1);
+    EXPECT_EQ(st.messages[0], "Écriture du canal 3 non confirmée : le monnayeur ne répond pas à la relecture. "
+                              "Le contenu du canal est inconnu, relisez le monnayeur.");
+    for (int j = 1; j <= 12; ++j)
+        EXPECT_EQ(w.limit(3, j)->text(), "????") << j;
+    EXPECT_FALSE(w.bands().channels[2].enabled);
+    EXPECT_TRUE(w.bands().channels[1].enabled);
+
+    // The mechanism back with the old channel 3: a coin inside it lights nothing until a reading.
+    st.setup.plug("g136");
+    st.mech = static_cast<sim::G136Mechanism*>(st.setup.mechanism());
+    sim::G136Mechanism::Measures m{};
+    m.fill(255);
+    for (int k = 1; k <= 6; ++k)
+        m[size_t(st.mech->selector(3, k))] = st.mech->channel(3)[size_t(2 * k - 1)];
+    st.mech->push_coin(m);
+    st.click("Button4");
+    for (int k = 1; k <= 6; ++k)
+        EXPECT_FALSE(st.lit(3, k)) << k;
+    st.click("Button1");
+    EXPECT_EQ(w.limit(3, 1)->text(), three(st.mech->channel(3)[0]));
+    EXPECT_TRUE(w.bands().channels[2].enabled);
+
+    // Tables written, not read back: every box half-checked, the offsets unknown.
+    st.messages.clear();
+    st.find<QTabWidget>("PageControl1")->setCurrentIndex(1);
+    st.mech->set_power_cut_after(1);
+    st.click("Button7");
+    ASSERT_EQ(st.messages.size(), 1);
+    EXPECT_EQ(st.messages[0], "Tables écrites mais non confirmées : le monnayeur ne répond pas à la relecture de la "
+                              "table « Signal Sortie », leur contenu est inconnu (relisez les tables).");
+    for (const char* name : {"ch1", "ii1", "sm1", "fb1"})
+        EXPECT_EQ(st.find<QCheckBox>(name)->checkState(), Qt::PartiallyChecked) << name;
+    EXPECT_EQ(st.find<QSpinBox>("offa")->text(), "????");
+    const size_t sent = st.mech->log().size();
+    st.click("Button7");
+    EXPECT_EQ(st.mech->log().size(), sent);
+    EXPECT_TRUE(st.messages.back().contains("faites d'abord « Lecture »"));
+}
+
 TEST(G136Window, ModelsAreStoredFromTheMechanismAndWritten)
 {
     G136Station st;

@@ -180,7 +180,8 @@ TEST(G13Window, DeadLinesEndSoonWithTheirMessage)
     } rows[] = {
         {"silent", false, "ne répond pas", "ne répond pas : lecture impossible"},
         {"noise", false, "illisibles", "illisibles"},
-        {"stuck-low", false, "base de temps", nullptr},
+        {"stuck-low", false, "Le compte de délai G13 vaut 0 : il faut le calibrer (ZUNA07)",
+         "Le compte de délai G13 vaut 0 : il faut le calibrer (ZUNA07)"},
         {"", true, "illisibles", "illisibles"},
     };
     for (const Row& r : rows) {
@@ -285,19 +286,43 @@ TEST(G13Window, AdjustmentWritesTheChannelAndReadsItBack)
     EXPECT_FALSE(st.find<QWidget>("ajustement")->isVisible());
     EXPECT_TRUE(st.messages.isEmpty());
 
-    // A write whose read-back is not answered keeps the lines as shown.
-    const QString upper2 = w.upper(2)->text();
-    const QString lower2 = w.lower(2)->text();
+    // "Abandon" in the channel prompt: no panel.
+    with_modal([](QWidget* m) { qobject_cast<QDialog*>(m)->reject(); }, [&] { st.click("Button6"); });
+    EXPECT_FALSE(st.find<QWidget>("ajustement")->isVisible());
+
+    // A write whose read-back is not answered: channel 2 is unknown until a
+    // reading ("????", no band, no light, no model, no adjustment).
+    ASSERT_TRUE(w.bands().channels[1].enabled);
     st.setup.plug("none");
     with_modal([](QWidget* m) { qobject_cast<TC_canal*>(m)->canal()->setValue(2); qobject_cast<QDialog*>(m)->accept(); },
                [&] { st.click("Button6"); });
     st.click("ok");
-    EXPECT_EQ(w.upper(2)->text(), upper2);
-    EXPECT_EQ(w.lower(2)->text(), lower2);
-    EXPECT_EQ(st.text("Label2"), "Canal 2 : non relu");
+    EXPECT_EQ(w.upper(2)->text(), "????");
+    EXPECT_EQ(w.lower(2)->text(), "????");
     EXPECT_EQ(st.text("l3"), "07/12/26");
-    ASSERT_EQ(st.messages.size(), 1);
-    EXPECT_TRUE(st.messages[0].contains("non relu"));
+    EXPECT_EQ(st.messages, QStringList{"Écriture du canal 2 non confirmée : le monnayeur ne répond pas à la relecture. "
+                                       "Le contenu du canal est inconnu, relisez le monnayeur."});
+    EXPECT_FALSE(w.bands().channels[1].enabled);
+    st.messages.clear();
+    st.click("Button2");
+    st.find<QSpinBox>("canal")->setValue(2);
+    st.click("BitBtn1");
+    ASSERT_TRUE(st.shell.models->set_filter("type = 'NRI1'", nullptr));
+    EXPECT_EQ(st.shell.models->visible_count(), 0);
+    EXPECT_EQ(st.messages, QStringList{"Le contenu du canal 2 est inconnu : relisez le monnayeur, aucun modèle n'a "
+                                       "été enregistré."});
+    // The mechanism back with its old channel 2: a coin inside it lights nothing there until a reading.
+    st.mech = static_cast<sim::G13Mechanism*>(st.setup.plug("g13"));
+    std::array<int, 4> coin{};
+    for (size_t k = 0; k < 4; ++k)
+        coin[k] = (st.mech->channels()[1].max[k] + st.mech->channels()[1].min[k]) / 2;
+    st.mech->push_coin(coin);
+    st.click("Button4");
+    for (int k = 1; k <= 4; ++k)
+        EXPECT_FALSE(w.result(2, k)->palette().color(QPalette::Window) == QColor(Qt::yellow)) << k;
+    st.click("Button1");
+    EXPECT_EQ(w.upper(2)->text().toStdString(), line(st.mech->channels()[1].max));
+    EXPECT_TRUE(w.bands().channels[1].enabled);
 }
 
 TEST(G13Window, ModelsAreStoredAndWritten)
@@ -422,6 +447,11 @@ TEST(G13Window, MeasuringModeIsWrittenAndReadBack)
     st.mech->push_coin({1, 2, 3, 4});
     st.click("Button4");
     EXPECT_EQ(st.text("a1"), "001  002  003  004");
+    // Written, not read back: the mode shown is no longer the mechanism's.
+    st.setup.plug("none");
+    st.click("Button7");
+    st.click("BitBtn5");
+    EXPECT_EQ(st.text("mo_me"), "??");
 }
 
 // Save, change three settings from the window, restore: exactly those three

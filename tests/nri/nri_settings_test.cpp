@@ -236,15 +236,45 @@ TEST(NriSettings, MechanismStoppingPartWayIsReportedAsItIs)
         EXPECT_NE(o.message().find("ne répond pas"), std::string::npos) << o.message();
         EXPECT_EQ(o.message().find("tous vérifiés"), std::string::npos);
     }
-    // Silent from the start: nothing read, nothing written.
-    for (const Family& fam : fams) {
-        sim::Faults silent;
-        silent.silent = true;
-        Bench b(fam.plug, silent);
+}
+
+// A dead or garbling line: the read (a save, a restore, a dry run) keeps
+// nothing, ends within 30 s of port time and names the cause.
+TEST(NriSettings, DeadLinesReadNothingSoonAndSayWhy)
+{
+    const std::string count0 = " vaut 0 : il faut le calibrer (ZUNA07) avant de dialoguer avec le monayeur.";
+    struct Row {
+        size_t family;
+        const char* fault;
+        std::string message; // the whole message, or (ending in "…") its start
+    } rows[] = {
+        {0, "silent", "Le monnayeur ne répond pas : réglage automatique de la vitesse impossible.\n"
+                      "Le monnayeur ne répond pas : lecture impossible."},
+        {1, "silent", "Le monayeur ne répond pas."},
+        {0, "noise", "Le monnayeur répond, mais ses réponses sont illisibles…"},
+        {1, "noise", "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?)."},
+        {0, "stuck-low", "Le compte de délai G13" + count0},
+        {1, "stuck-low", "Le compte de délai G136" + count0},
+    };
+    const std::vector<Family> fams = families();
+    for (const Row& r : rows) {
+        const Family& fam = fams[r.family];
+        SCOPED_TRACE(std::string(fam.plug) + ", " + r.fault);
+        sim::Faults faults;
+        ASSERT_TRUE(sim::parse_faults(r.fault, faults, nullptr));
+        Bench b(fam.plug, faults);
         auto f = fam.make();
         settings::Snapshot snap;
         snap.values["x"] = 1;
-        EXPECT_NE(f->read(b.s, nullptr, snap), "") << fam.plug;
+        const uint64_t t0 = b.setup.bench().now();
+        const std::string why = f->read(b.s, nullptr, snap);
+        EXPECT_LE(b.setup.bench().now() - t0, uint64_t(30000000));
+        const std::string ellipsis = "…";
+        if (r.message.size() > ellipsis.size() && r.message.ends_with(ellipsis))
+            EXPECT_EQ(why.substr(0, r.message.size() - ellipsis.size()),
+                      r.message.substr(0, r.message.size() - ellipsis.size()));
+        else
+            EXPECT_EQ(why, r.message);
         EXPECT_EQ(snap.values.size(), 1u) << "nothing of a read without reply is kept";
     }
 }

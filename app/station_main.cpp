@@ -114,8 +114,34 @@ void set_french_environment()
     qputenv("LANGUAGE", "fr");
 }
 
+namespace {
+// Qt texts that its French translation file lacks (the file dialogs' type
+// column); asked after Qt's own translator, which knows every other text.
+class MissingFrench : public QTranslator {
+public:
+    using QTranslator::QTranslator;
+    bool isEmpty() const override { return false; }
+    QString translate(const char* context, const char* source, const char* disambiguation, int n) const override
+    {
+        Q_UNUSED(disambiguation);
+        Q_UNUSED(n);
+        if (qstrcmp(context, "QAbstractFileIconProvider") != 0)
+            return {};
+        static const std::pair<const char*, const char*> texts[] = {
+            {"Folder", "Dossier"}, {"Drive", "Lecteur"}, {"Alias", "Alias"},
+            {"Shortcut", "Raccourci"}, {"Unknown", "Inconnu"},
+        };
+        for (const auto& [en, fr] : texts)
+            if (qstrcmp(source, en) == 0)
+                return QString::fromUtf8(fr);
+        return {};
+    }
+};
+} // namespace
+
 bool install_french(QApplication& app)
 {
+    QApplication::installTranslator(new MissingFrench(&app));
     QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
     auto* qt = new QTranslator(&app);
     if (!qt->load(QLocale(QLocale::French), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
@@ -211,8 +237,13 @@ int run_station(QApplication& app, const Options& opt, StationSettings settings)
     // No module after the prompts: the station cannot work, and a script that
     // started it must see a failure.
     const bool module = !g_quit && form.FormActivate();
-    if (g_quit)
-        return 0; // a signal ended the run: the program did what it was asked
+    if (g_quit) {
+        // A signal ended the run before the main loop: Qt keeps that exit
+        // pending for every loop started later, until a main loop has run.
+        QTimer::singleShot(0, &app, [] { QCoreApplication::exit(0); });
+        app.exec();
+        return 0; // the program did what it was asked
+    }
     if (!module) {
         std::fputs("zuna07 : aucun module ne répond sur le port.\n", stderr);
         return 1;

@@ -70,11 +70,15 @@ TEST(CommandLine, ASignalEndsTheProgramInEveryStateWithExitCode0)
     };
     for (const auto& c : cases) {
         const std::string bin = ZUNA_BINARY_DIR "/zuna07 ";
+        // Once the program catches SIGTERM (bit 15 of SigCgt), half a second for it to reach its state.
+        const std::string started =
+            "until m=$(grep SigCgt /proc/$p/status | cut -f2) && [ $((0x$m & 0x4000)) -ne 0 ]; do sleep 0.1; done; "
+            "sleep 0.5; ";
         std::string script = "rm -rf " + dir + " && mkdir -p " + dir + " && ";
         if (c.damaged_library)
-            script += bin + "--simulate --data-dir " + dir + " & p=$!; sleep 1; kill -TERM $p; wait $p; " +
+            script += bin + "--simulate --data-dir " + dir + " & p=$!; " + started + "kill -TERM $p; wait $p; " +
                       cut_append + " && ";
-        script += bin + c.args + " --data-dir " + dir + " & p=$!; sleep 1; kill -" + c.signal +
+        script += bin + c.args + " --data-dir " + dir + " & p=$!; " + started + "kill -" + c.signal +
                   " $p; wait $p; r=$?; for q in $(pgrep -x zuna07); do grep -qs " + dir +
                   " /proc/$q/cmdline && exit 99; done; exit $r";
         const std::string cmd = "QT_QPA_PLATFORM=offscreen timeout -s KILL 20 sh -c '" + script + "' 2>/dev/null";

@@ -62,7 +62,8 @@ bool attend(Station& s, int64_t wait)
         return false;
     Port& port = *s.port;
     port.write_data_port(kLevel1);
-    if (count_while(port, kReply, false, wait) >= wait)
+    const CoinWait coin_wait; // "Arrêter" may end the wait for the coin
+    if (wait_reply(port, kReply, false, wait) >= wait)
         return false;
     auto& runs = s.run_table;
     for (int j = 0; j < kRunTableSize - 1; ++j) {

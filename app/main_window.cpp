@@ -16,7 +16,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/options.h"
 #include "app/picture.h"
+#include "app/station_main.h"
 #include "app/windows.h"
 #include "link/module.h"
 #include "store/tables.h"
@@ -78,7 +80,7 @@ void TForm1::build_ui()
     auto* version = new QHBoxLayout;
     auto* l2 = new QLabel("Version :", central);
     l2->setObjectName("Label2");
-    auto* l3 = new QLabel("1.25", central);
+    auto* l3 = new QLabel(station_version(), central);
     l3->setObjectName("Label3");
     version->addStretch(1);
     version->addWidget(l2);
@@ -171,6 +173,8 @@ bool TForm1::FormActivate()
 
     for (int i = 0; i < kModulePrompts && s.measured_module_count == kNoModule; ++i) {
         show_message("Connectez le module");
+        if (station_quitting())
+            return false;
         on_line("Mesure du module…", [&] { measure_module(s); });
     }
     if (s.measured_module_count == kNoModule) {
@@ -200,7 +204,8 @@ void TForm1::open_item(const QString& item_name)
             return;
         w->exec();
         w.reset();
-        FormActivate();
+        if (!station_quitting())
+            FormActivate();
         return;
     }
 }

@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include <QtGlobal>
 #include <cstdlib>
 
 #include "sim/catalogue.h"
@@ -22,6 +23,10 @@ const std::vector<std::string>& known_families()
     return f;
 }
 } // namespace
+
+const char* station_version() { return ZUNA_VERSION; }
+
+std::string version_text() { return std::string("zuna07 ") + ZUNA_VERSION + " (Qt " + qVersion() + ")\n"; }
 
 std::string usage_text()
 {
@@ -49,6 +54,7 @@ std::string usage_text()
            "                        sans fenêtre ; --dry-run : compare seulement. Code de sortie :\n"
            "                        0 tout est conforme, 1 écriture non vérifiée, différence (essai)\n"
            "                        ou monnayeur muet, 2 fichier ou option invalide\n"
+           "  --version             version de la station et de Qt\n"
            "  --help                cette aide\n";
 }
 
@@ -74,6 +80,8 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
         };
         if (a == "--help" || a == "-h") {
             o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
         } else if (a == "--simulate") {
             o.simulate = true;
         } else if (split(a, "--simulate", &v)) {

@@ -8,6 +8,7 @@ namespace zuna {
 
 struct Options {
     bool help = false;
+    bool version = false;       // --version: the station's and Qt's versions, then exit
     bool simulate = false;
     std::string sim_family;     // --simulate=FAMILY: that mechanism stays plugged
     std::string sim_faults;     // --sim-fault=LIST
@@ -30,5 +31,9 @@ struct Options {
 std::optional<Options> parse_options(const std::vector<std::string>& args, std::string* error);
 
 std::string usage_text();
+// The station's version (the one its main window shows).
+const char* station_version();
+// --version: "zuna07 1.25 (Qt 6.4.2)", with the Qt the program runs on.
+std::string version_text();
 
 } // namespace zuna

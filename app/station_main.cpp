@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
@@ -30,30 +31,117 @@ void on_signal(int)
     [[maybe_unused]] const ssize_t n = ::write(g_signal_pipe[1], &c, 1);
 }
 
-// SIGTERM, SIGINT and SIGHUP end the program as its window would: a running
-// transfer stops at its next safe point and the port is released before exit.
+// SIGTERM, SIGINT and SIGHUP end the program, asking nothing: the handler
+// writes to a socket that the window thread reads between events, and ends
+// the run there (quit_station).
 void quit_on_signals(QApplication& app)
 {
-    if (g_signal_pipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signal_pipe) != 0)
+    // Once per program: one notifier per socket (a second run in the same
+    // program keeps the first one).
+    if (g_signal_pipe[0] >= 0)
+        return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signal_pipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, &app);
     QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
-        char c;
-        [[maybe_unused]] const ssize_t n = ::read(g_signal_pipe[0], &c, 1);
-        g_quit = true;
-        QCoreApplication::quit();
+        char c[16];
+        while (::read(g_signal_pipe[0], c, sizeof c) > 0) {
+        }
+        quit_station();
     });
-    struct sigaction sa {};
-    sa.sa_handler = on_signal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(sig, &sa, nullptr);
 }
+
+// The signals that end a run, caught for the run's length.
+class SignalsEndTheRun {
+public:
+    explicit SignalsEndTheRun(QApplication& app)
+    {
+        quit_on_signals(app);
+        struct sigaction sa {};
+        sa.sa_handler = on_signal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        for (int i = 0; i < 3; ++i)
+            ::sigaction(kSignals[i], &sa, &before_[i]);
+    }
+    ~SignalsEndTheRun()
+    {
+        for (int i = 0; i < 3; ++i)
+            ::sigaction(kSignals[i], &before_[i], nullptr);
+    }
+    SignalsEndTheRun(const SignalsEndTheRun&) = delete;
+    SignalsEndTheRun& operator=(const SignalsEndTheRun&) = delete;
+
+private:
+    static constexpr int kSignals[3] = {SIGTERM, SIGINT, SIGHUP};
+    struct sigaction before_[3] {};
+};
+} // namespace
+
+void quit_station()
+{
+    g_quit = true;
+    // Not quit(): it does nothing before the main loop runs and asks every
+    // window to close, and a window with a running transfer asks the operator
+    // first. exit() ends every event loop running (modal dialogs and message
+    // boxes, nested or not, a transfer's wait, which then stops the transfer
+    // at its next safe point) and any loop started later returns at once.
+    QCoreApplication::exit(0);
+}
+
+bool station_quitting() { return g_quit; }
+
+const char kDesktopId[] = "fr.zuna.Zuna07";
+
+void set_desktop_identity()
+{
+    QGuiApplication::setDesktopFileName(kDesktopId);
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QString(":/icons/%1x%1/%2.png").arg(size).arg(kDesktopId), QSize(size, size));
+    QApplication::setWindowIcon(icon);
+}
+
+void set_french_environment()
+{
+    // The character set stays the user's: LC_ALL goes, its value kept for LC_CTYPE.
+    const QByteArray all = qgetenv("LC_ALL");
+    if (!all.isEmpty() && qEnvironmentVariableIsEmpty("LC_CTYPE"))
+        qputenv("LC_CTYPE", all);
+    qunsetenv("LC_ALL");
+    for (const char* name : {"LC_NUMERIC", "LC_TIME", "LC_MONETARY", "LC_MESSAGES", "LC_MEASUREMENT", "LC_COLLATE"})
+        qputenv(name, "fr_FR.UTF-8");
+    qputenv("LANGUAGE", "fr");
+}
+
+namespace {
+// Qt texts that its French translation file lacks (the file dialogs' type
+// column); asked after Qt's own translator, which knows every other text.
+class MissingFrench : public QTranslator {
+public:
+    using QTranslator::QTranslator;
+    bool isEmpty() const override { return false; }
+    QString translate(const char* context, const char* source, const char* disambiguation, int n) const override
+    {
+        Q_UNUSED(disambiguation);
+        Q_UNUSED(n);
+        if (qstrcmp(context, "QAbstractFileIconProvider") != 0)
+            return {};
+        static const std::pair<const char*, const char*> texts[] = {
+            {"Folder", "Dossier"}, {"Drive", "Lecteur"}, {"Alias", "Alias"},
+            {"Shortcut", "Raccourci"}, {"Unknown", "Inconnu"},
+        };
+        for (const auto& [en, fr] : texts)
+            if (qstrcmp(source, en) == 0)
+                return QString::fromUtf8(fr);
+        return {};
+    }
+};
 } // namespace
 
 bool install_french(QApplication& app)
 {
+    QApplication::installTranslator(new MissingFrench(&app));
     QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
     auto* qt = new QTranslator(&app);
     if (!qt->load(QLocale(QLocale::French), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
@@ -139,7 +227,8 @@ int run_station(QApplication& app, const Options& opt, StationSettings settings)
     std::unique_ptr<sim::SimSetup>& bench = opened.bench;
     Port* port = opened.port;
 
-    quit_on_signals(app);
+    g_quit = false;
+    const SignalsEndTheRun catching(app);
     Station station(*port);
     Shell shell(station);
     shell.simulated = opt.simulate;
@@ -161,11 +250,20 @@ int run_station(QApplication& app, const Options& opt, StationSettings settings)
         QMessageBox::warning(&form, "ZUNA 07", m);
     // No module after the prompts: the station cannot work, and a script that
     // started it must see a failure.
-    if (!form.FormActivate()) {
+    const bool module = !g_quit && form.FormActivate();
+    if (g_quit) {
+        // A signal ended the run before the main loop: Qt keeps that exit
+        // pending for every loop started later, until a main loop has run.
+        QTimer::singleShot(0, &app, [] { QCoreApplication::exit(0); });
+        app.exec();
+        return 0; // the program did what it was asked
+    }
+    if (!module) {
         std::fputs("zuna07 : aucun module ne répond sur le port.\n", stderr);
         return 1;
     }
-    return g_quit ? 0 : app.exec();
+    const int code = app.exec();
+    return g_quit ? 0 : code;
 }
 
 } // namespace zuna

@@ -91,23 +91,24 @@ public:
     // level changed: `run` is its length and `next` the reads already made
     // of the next level. False when the limit or the budget was reached.
     bool hold(bool level, int64_t& run, int64_t limit, int64_t& next);
+    bool waiting = false; // holding the idle level before the reply: a coin wait may end it
 
 private:
-    int64_t reads(bool level, int64_t limit, bool& changed);
+    int64_t reads(bool level, int64_t limit, bool& changed, bool wait = false);
     Port& port_;
     int64_t half_;
     int64_t budget_;
     int64_t used_ = 0;
 };
 
-int64_t LevelReader::reads(bool level, int64_t limit, bool& changed)
+int64_t LevelReader::reads(bool level, int64_t limit, bool& changed, bool wait)
 {
     limit = std::min(limit, budget_ - used_);
     if (limit <= 0) {
         changed = false;
         return 0;
     }
-    const int64_t k = count_while(port_, kReplyMask, level, limit);
+    const int64_t k = wait ? wait_reply(port_, kReplyMask, level, limit) : count_while(port_, kReplyMask, level, limit);
     changed = k < limit; // the read that saw the other level is one more
     used_ += k + (changed ? 1 : 0);
     return k;
@@ -117,7 +118,7 @@ bool LevelReader::hold(bool level, int64_t& run, int64_t limit, int64_t& next)
 {
     bool changed = false;
     for (;;) {
-        run += reads(level, limit - run, changed);
+        run += reads(level, limit - run, changed, waiting);
         if (!changed)
             return false;
         const int64_t x = reads(!level, half_, changed); // the other level
@@ -146,8 +147,10 @@ int record_reply(Port& port, int32_t delay, ReplyEnd end, int32_t* runs, int cap
     LevelReader line(port, unit / 2, window ? end.reads : INT64_MAX);
     int64_t wait = 0;
     int64_t run = 0;
+    line.waiting = true;
     if (!line.hold(false, wait, window ? INT64_MAX : end.reads + 2, run) || (!window && wait >= end.reads))
         return 0;
+    line.waiting = false;
     const int64_t run_limit = window ? INT64_MAX : kRunEnd;
     int count = 0;
     bool level = true;
@@ -513,6 +516,7 @@ void close_link(Station& s)
 
 CoinReply measure_coin(Station& s, bool twice)
 {
+    const CoinWait coin_wait; // "Arrêter" may end the waits for its replies
     CoinReply r;
     ecrir_instruction(s, kMeasureCoin);
     if (twice)

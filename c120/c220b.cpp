@@ -82,7 +82,7 @@ void Tc220b::Button2Click()
     cc_abClick();
     teste->show();
     c120::CoinReply r;
-    if (!run([&](Progress&) { r = b::test_coin(s_); }, false))
+    if (!run([&](Progress&) { r = b::test_coin(s_); })) // "Arrêter" ends the coin wait
         return;
     show_test(r.measured);
     if (!r.acknowledged)

@@ -192,6 +192,7 @@ WriteResult ecrit_data_c220(Station& s, int address, uint8_t first, uint8_t seco
 
 c120::CoinReply measure_coin_c220(Station& s)
 {
+    const CoinWait coin_wait; // "Arrêter" may end the waits for its replies
     c120::CoinReply r;
     r.acknowledged = send_table(s, kMeasureCoin, kWinMeasure) == c120::kAck;
     std::fill(s.run_table.begin(), s.run_table.begin() + c120::kLocalRuns, 0);

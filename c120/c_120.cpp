@@ -64,7 +64,7 @@ void Tc_120::Button2Click()
         return;
     teste->show();
     CoinReply r;
-    if (!run([&](Progress&) { r = test_coin(s_); }, false))
+    if (!run([&](Progress&) { r = test_coin(s_); })) // "Arrêter" ends the coin wait
         return;
     show_test(r.measured);
     if (!r.acknowledged)

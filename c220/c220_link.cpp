@@ -451,7 +451,11 @@ TestResult test_p(Link& l)
         return r;
     };
     port.write_data_port(kRest | kRequest | kAlways);
-    if (!wait_for(port, kDataIn, false, kCoinWait))
+    const bool coin = [&] {
+        const CoinWait coin_wait; // "Arrêter" may end the wait for the coin
+        return wait_reply(port, kDataIn, true, kCoinWait) < kCoinWait;
+    }();
+    if (!coin)
         return give_up(2);
     port.write_data_port(kRest | kAlways);
     if (!wait_for(port, kDataIn, false, kHandshakeWait) || !wait_for(port, kMechClock, true, kHandshakeWait))

@@ -364,7 +364,7 @@ void TC220_o::Button2Click()
     if (!count_ok())
         return;
     TestResult r;
-    transfer_->set_stoppable(false);
+    transfer_->set_stoppable(true); // "Arrêter" ends the coin wait
     transfer_->run([&](Progress&) { r = test_p(link_); });
     if (!r.answered) {
         if (!r.refused)

@@ -36,6 +36,23 @@ inline void finish(Progress* p)
 }
 inline bool stop_asked(const Progress* p) { return p && p->stop_requested(); }
 
+// The stop request of the operation running on this thread, seen by the
+// coin waits deep in a link that take no Progress. The runner of an
+// operation with a stop button (the window's transfer) sets it for the
+// operation's length; scopes nest.
+class StopScope {
+public:
+    explicit StopScope(const Progress* p) : previous_(current_) { current_ = p; }
+    ~StopScope() { current_ = previous_; }
+    StopScope(const StopScope&) = delete;
+    StopScope& operator=(const StopScope&) = delete;
+    static bool stop_requested() { return stop_asked(current_); }
+
+private:
+    const Progress* previous_;
+    static inline thread_local const Progress* current_ = nullptr;
+};
+
 // Progress moved by the transfer thread and read by the window on a timer:
 // plain atomics, no lock, nothing that can block the link.
 class SharedProgress : public Progress {

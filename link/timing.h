@@ -2,9 +2,11 @@
 // Bit times and pauses. A bit time is the same byte written (delay count + 1)
 // times; replies are measured by counting status reads. The delay count is
 // read by the caller at each call, so a change applies to the next bit.
+#include <algorithm>
 #include <cstdint>
 
 #include "link/port.h"
+#include "link/progress.h"
 
 namespace zuna {
 
@@ -52,6 +54,47 @@ inline int64_t count_while(Port& port, uint8_t mask, bool level, int64_t limit)
     const uint8_t want = level ? mask : 0;
     while (n < limit && (port.read_status_port() & mask) == want)
         ++n;
+    return n;
+}
+
+// A wait for a coin. While one is marked on this thread, the waits for the
+// start of a reply (wait_reply) may end early when the running operation is
+// asked to stop: such a wait only reads, so stopping there is a safe point.
+// A link marks the calls that wait for a coin; every other reply wait
+// (a read-back after a write above all) runs to its time-out.
+class CoinWait {
+public:
+    CoinWait() : previous_(active_) { active_ = true; }
+    ~CoinWait() { active_ = previous_; }
+    CoinWait(const CoinWait&) = delete;
+    CoinWait& operator=(const CoinWait&) = delete;
+    static bool active() { return active_; }
+
+private:
+    bool previous_;
+    static inline thread_local bool active_ = false;
+};
+
+// Status reads between two looks at the stop request in a coin wait: a look
+// costs far less than a port access, and the hot loop stays count_while.
+constexpr int64_t kStopPollReads = 1024;
+
+// The wait for the start of a reply: count_while, except that inside a coin
+// wait a stop request ends it as its time-out does (it returns limit).
+inline int64_t wait_reply(Port& port, uint8_t mask, bool level, int64_t limit)
+{
+    if (!CoinWait::active())
+        return count_while(port, mask, level, limit);
+    int64_t n = 0;
+    while (n < limit) {
+        const int64_t chunk = std::min(limit - n, kStopPollReads);
+        const int64_t k = count_while(port, mask, level, chunk);
+        n += k;
+        if (k < chunk)
+            return n;
+        if (StopScope::stop_requested())
+            return limit;
+    }
     return n;
 }
 

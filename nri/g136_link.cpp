@@ -503,6 +503,7 @@ CoinTest coin_test(Station& s, Progress* progress)
         return c;
     }
     const RunList w = cmd_coin_test();
+    const CoinWait coin_wait; // "Arrêter" may end the wait for the coin
     if (g136::ecrir_octet_b(s, w, 7) && decode_g136(s) >= kMeasures) {
         Measures m{};
         std::copy(s.symbols.begin(), s.symbols.begin() + kMeasures, m.begin());
@@ -672,6 +673,7 @@ Collect collect_coins(Station& s, int count, const Measures& largest, const Meas
             break;
         }
         const RunList t = cmd_coin_teach();
+        const CoinWait coin_wait; // "Arrêter" may end the wait for the coin
         if (!g136::ecrir_octet_b_a(s, t, 7) || decode_g136(s) < kMeasures) {
             // No coin within the wait: empty tables are not a coin of zeros.
             c.no_coin = true;

@@ -209,7 +209,7 @@ Exchange capture_runs(Station& s, const Listening& how)
         hold_bit_write_once(port, how.count, kG13Level1);
         x.accesses = 2 + uint64_t(std::max<int64_t>(0, how.count));
     }
-    const int64_t waited = count_while(port, kG13Reply, false, how.first_wait);
+    const int64_t waited = wait_reply(port, kG13Reply, false, how.first_wait);
     x.accesses += uint64_t(waited) + 1;
     if (waited >= how.first_wait)
         return x;
@@ -599,6 +599,7 @@ int32_t test_v(Station& s, Progress* progress, TuneOutcome* outcome)
 
 std::string Ajust(Station& s, bool* answered)
 {
+    const CoinWait coin_wait; // "Arrêter" may end the wait for the coin
     set_fast(s);
     const RunList w = cmd_coin_test();
     const bool got = ecrir_octet_b(s, w, 7);
@@ -610,6 +611,7 @@ std::string Ajust(Station& s, bool* answered)
 
 std::string Ajust_a(Station& s, bool* answered)
 {
+    const CoinWait coin_wait; // "Arrêter" may end the wait for the coin
     set_fast(s);
     const RunList t = cmd_coin_teach();
     const bool got = ecrir_octet_b_a(s, t, 6);

@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev libgl-dev libjpeg62-turbo-dev
       qt6-translations-l10n libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth imagemagick sigrok-cli
-      python3-dbf dbview poppler-utils librsvg2-bin)
+      python3-dbf dbview poppler-utils librsvg2-bin dpkg-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -103,7 +103,8 @@ bool capture_waiting(const Line& l, int64_t wait)
 {
     Port& port = *l.s.port;
     ecrir_bit_2(l, kLevel1);
-    if (wait <= 0 || count_while(port, kReply, false, wait) >= wait)
+    const CoinWait coin_wait; // only coins are waited for here: "Arrêter" may end the wait
+    if (wait <= 0 || wait_reply(port, kReply, false, wait) >= wait)
         return false;
     auto& runs = l.s.run_table;
     for (int j = 0; j < kRunTableSize - 1; ++j) {

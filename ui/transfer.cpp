@@ -91,7 +91,12 @@ bool Transfer::run(const std::function<void(Progress&)>& op)
 
     QEventLoop loop;
     QPointer<QEventLoop> guard(&loop);
-    const bool started = thread_.start([this, &op] { op(progress_); },
+    const bool started = thread_.start(
+        [this, &op] {
+            // The coin waits deep in the link see "Arrêter" through this scope.
+            const StopScope scope(&progress_);
+            op(progress_);
+        },
                                        [guard] {
                                            // On the transfer thread: wake the window's loop.
                                            QMetaObject::invokeMethod(

@@ -17,10 +17,10 @@ struct Result {
     std::string out;
 };
 
-// shell: what the shell does first ("cat f | ", "ulimit -f 1; ").
-Result run(const std::string& args, const std::string& shell = "")
+// shell: what the shell does first ("cat f | ", "ulimit -f 1; "); env: the program's environment.
+Result run(const std::string& args, const std::string& shell = "", const std::string& env = "QT_QPA_PLATFORM=offscreen")
 {
-    const std::string cmd = shell + "QT_QPA_PLATFORM=offscreen timeout 20 " ZUNA_BINARY_DIR "/zuna07 " + args + " 2>&1";
+    const std::string cmd = shell + env + " timeout 20 " ZUNA_BINARY_DIR "/zuna07 " + args + " 2>&1";
     Result r{-1, {}};
     if (FILE* p = popen(cmd.c_str(), "r")) {
         char buf[4096];
@@ -38,6 +38,8 @@ TEST(CommandLine, HelpUnknownOptionsAndMissingPorts)
 {
     struct Case { std::string args; int code; const char* words; } cases[] = {
         {"--help", 0, "--simulate"},
+        {"--help", 0, "--version"},
+        {"--version", 0, "zuna07 1.25 (Qt 6."},
         {"--bogus", 2, "Option inconnue"},
         {"--simulate=xyz", 2, "Famille de monnayeur inconnue"},
         {"--port /dev/zuna-no-such-port", 1, "Impossible d'ouvrir le port /dev/zuna-no-such-port"},
@@ -72,15 +74,57 @@ TEST(CommandLine, APauseFloorThatIsNoNumberStopsEveryRun)
     ::unsetenv("XDG_CONFIG_HOME");
 }
 
-TEST(CommandLine, TermSignalEndsTheProgramCleanly)
+TEST(CommandLine, ASignalEndsTheProgramInEveryStateWithExitCode0)
 {
-    // An idle station on the paced bench, ended as a desktop session ends it.
-    const std::string cmd = "QT_QPA_PLATFORM=offscreen timeout -s KILL 20 sh -c '" ZUNA_BINARY_DIR
-                            "/zuna07 --simulate --sim-pace=real --data-dir /tmp/zuna-cli-term & "
-                            "p=$!; sleep 1; kill -TERM $p; wait $p'";
-    const int status = std::system(cmd.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // The station ended as a desktop session or a script ends it: idle, on
+    // the start-up prompt, on the model library's repair notice. It exits 0
+    // and leaves no process behind.
+    const std::string dir = "/tmp/zuna-cli-signal";
+    // A library with one whole record after its count (an append cut short): repaired with a notice.
+    const std::string lib = dir + "/mall7.dbf";
+    const std::string cut_append = "n=$(od -An -tu2 -j10 -N2 " + lib + ") && truncate -s -1 " + lib +
+                                   " && head -c $n /dev/zero | tr \"\\0\" \" \" >> " + lib + " && printf \"\\032\" >> " + lib;
+    struct Case { const char* state; const char* args; const char* signal; bool damaged_library; } cases[] = {
+        {"idle", "--simulate --sim-pace=real", "TERM", false},
+        {"idle", "--simulate", "INT", false},
+        {"module prompt", "--simulate --sim-fault=no-module", "TERM", false},
+        {"module prompt", "--simulate --sim-fault=no-module", "INT", false},
+        {"repair notice", "--simulate", "TERM", true},
+    };
+    for (const auto& c : cases) {
+        const std::string bin = ZUNA_BINARY_DIR "/zuna07 ";
+        // Once the program catches SIGTERM (bit 15 of SigCgt), half a second for it to reach its state.
+        const std::string started =
+            "until m=$(grep SigCgt /proc/$p/status | cut -f2) && [ $((0x$m & 0x4000)) -ne 0 ]; do sleep 0.1; done; "
+            "sleep 0.5; ";
+        std::string script = "rm -rf " + dir + " && mkdir -p " + dir + " && ";
+        if (c.damaged_library)
+            script += bin + "--simulate --data-dir " + dir + " & p=$!; " + started + "kill -TERM $p; wait $p; " +
+                      cut_append + " && ";
+        script += bin + c.args + " --data-dir " + dir + " & p=$!; " + started + "kill -" + c.signal +
+                  " $p; wait $p; r=$?; for q in $(pgrep -x zuna07); do grep -qs " + dir +
+                  " /proc/$q/cmdline && exit 99; done; exit $r";
+        const std::string cmd = "QT_QPA_PLATFORM=offscreen timeout -s KILL 20 sh -c '" + script + "' 2>/dev/null";
+        const int status = std::system(cmd.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << c.state;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << c.state << " " << c.signal;
+    }
+}
+
+TEST(CommandLine, WithoutADisplayItSaysSoInFrenchAndWhatToDo)
+{
+    struct Case { const char* env; const char* words; } cases[] = {
+        {"env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=", "aucun écran n'a été trouvé"},
+        {"env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb DISPLAY=:97", "l'écran n'a pas pu être ouvert"},
+    };
+    for (const auto& c : cases) {
+        const Result r = run("--simulate --data-dir /tmp/zuna-cli-display", "", c.env);
+        EXPECT_EQ(r.code, 1) << c.env << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.words), std::string::npos) << c.env << "\n" << r.out;
+        EXPECT_NE(r.out.find("xvfb-run -a zuna07"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("--restore"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("Could not load"), std::string::npos) << r.out;
+    }
 }
 
 // Settings files from the command line on the bench: saved, compared, written

@@ -4,12 +4,18 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QFileSystemModel>
 #include <QLabel>
+#include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <csignal>
+#include <cstdlib>
 
 #include "ui/c_canal.h"
 #include "app/main_window.h"
@@ -17,6 +23,7 @@
 #include "app/station_main.h"
 #include "app/windows.h"
 #include "link/module.h"
+#include "link/transfer_thread.h"
 #include "sim/catalogue.h"
 #include "common/modal.h"
 
@@ -301,4 +308,127 @@ TEST(MainWindow, NoModuleAfterTheSixPromptsEndsTheProgramWithAFailure)
     answer.start(2);
     EXPECT_EQ(run_station(*qApp, opt, settings), 1);
     EXPECT_EQ(prompts, 6);
+}
+
+TEST(MainWindow, ASignalEndsTheRunInEveryStateAskingNothing)
+{
+    // A signal arrives while a start-up prompt or notice waits for the
+    // operator, or while a device window reads the mechanism on the paced
+    // bench: the run ends with 0, no question is asked, no transfer is left
+    // and no window stays.
+    struct Case {
+        const char* name;
+        int signal;
+        const char* faults;
+        bool bad_data_dir;
+        const char* family;
+        const char* box_text; // the box the signal comes on, "" for the window's read
+    };
+    const Case cases[] = {
+        {"module prompt, SIGTERM", SIGTERM, "no-module", false, "", "Connectez le module"},
+        {"data folder notice, SIGINT", SIGINT, "", true, "", "Le dossier de données"},
+        {"C120 window reading, SIGTERM", SIGTERM, "", false, "c120", ""},
+        {"C120 window reading, SIGHUP", SIGHUP, "", false, "c120", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        Options opt;
+        opt.simulate = true;
+        opt.sim_faults = c.faults;
+        opt.sim_family = c.family;
+        opt.sim_pace_real = true;
+        opt.data_dir = dir.filePath("data").toStdString();
+        if (c.bad_data_dir) {
+            QFile blocker(dir.filePath("file"));
+            ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+            opt.data_dir = dir.filePath("file/data").toStdString(); // below a plain file
+        }
+        StationSettings settings;
+        settings.settings_file = dir.filePath("zuna07.conf");
+        bool opened = false, read = false, raised = false, asked = false;
+        int after = 0;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            if (box && box->text().startsWith("Un transfert est en cours")) {
+                asked = true;
+                QCoreApplication::exit(3); // the run would go on: end it here
+                return;
+            }
+            if (raised) {
+                // Still running long after the signal: answer what is shown so the test ends.
+                if (++after > 400 && box)
+                    box->accept();
+                return;
+            }
+            if (*c.box_text) {
+                if (box && box->text().startsWith(QString::fromUtf8(c.box_text))) {
+                    raised = true;
+                    std::raise(c.signal);
+                }
+                return;
+            }
+            TForm1* form = nullptr;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* f = qobject_cast<TForm1*>(w); f && f->isVisible())
+                    form = f;
+            if (!opened && form && !modal && TransferThread::active() == 0) {
+                opened = true;
+                QTimer::singleShot(0, form, [form] { form->open_item("SpeedItem1"); });
+            } else if (opened && !read && modal && modal != form && TransferThread::active() == 0) {
+                read = true; // "Lecture"
+                QTimer::singleShot(0, modal, [modal] { modal->findChild<QPushButton*>("Button5")->click(); });
+            } else if (read && modal && modal != form && TransferThread::active() > 0) {
+                raised = true;
+                std::raise(c.signal);
+            }
+        });
+        int visible_before = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            visible_before += w->isVisible();
+        watch.start(5);
+        EXPECT_EQ(run_station(*qApp, opt, settings), 0);
+        watch.stop();
+        EXPECT_TRUE(raised);
+        EXPECT_FALSE(asked);
+        EXPECT_EQ(TransferThread::active(), 0);
+        int visible = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            visible += w->isVisible();
+        EXPECT_EQ(visible, visible_before);
+    }
+}
+
+// Run by QtFormatsAndFileDialogsAreFrenchWhateverLang in a test program started
+// with an English environment (disabled here: this program's own may be any).
+TEST(MainWindow, DISABLED_QtFormatsAndFileDialogsInFrench)
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath("a.zuna.json"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    ASSERT_TRUE(QDir(dir.path()).mkdir("sous"));
+    QFileSystemModel model; // what the file dialogs show
+    QEventLoop loop;
+    QObject::connect(&model, &QFileSystemModel::directoryLoaded, &loop, &QEventLoop::quit);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit); // a folder that never loads fails below
+    model.setRootPath(dir.path());
+    loop.exec();
+    const QModelIndex date = model.index(dir.filePath("a.zuna.json"), 3);
+    const QModelIndex folder = model.index(dir.filePath("sous"), 2);
+    const QLocale french(QLocale::French, QLocale::France);
+    EXPECT_EQ(model.data(date).toString(), french.toString(QFileInfo(file).lastModified(), QLocale::ShortFormat));
+    EXPECT_EQ(model.data(folder).toString(), "Dossier");
+    EXPECT_EQ(QLocale::system().name(), "fr_FR");
+}
+
+TEST(MainWindow, QtFormatsAndFileDialogsAreFrenchWhateverLang)
+{
+    const std::string cmd = "env LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 LC_TIME=en_GB.UTF-8 LANGUAGE=en " +
+                            QCoreApplication::applicationFilePath().toStdString() +
+                            " --gtest_also_run_disabled_tests --gtest_filter=MainWindow.DISABLED_QtFormatsAndFileDialogsInFrench"
+                            " >/dev/null 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
 }

@@ -2,6 +2,10 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
 
 #include "app/options.h"
 #include "app/station_config.h"
@@ -128,4 +132,49 @@ TEST(Options, PauseFloorFromTheConfigurationFile)
             EXPECT_NE(error.find(file.toStdString()), std::string::npos) << error;
         }
     }
+}
+
+namespace {
+std::string read_text(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// The long options a text names: "--word" or "--word-word", not "--sim-*".
+std::set<std::string> long_options(const std::string& text)
+{
+    std::set<std::string> out;
+    static const std::regex option("--[a-z]+(-[a-z]+)*(?![-*a-z])");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), option); it != std::sregex_iterator(); ++it)
+        out.insert(it->str());
+    return out;
+}
+
+// The part of text from the line starting with `from` to the next line starting with `to`.
+std::string section(const std::string& text, const std::string& from, const std::string& to)
+{
+    const size_t a = text.find("\n" + from);
+    if (a == std::string::npos)
+        return "";
+    const size_t b = text.find("\n" + to, a + 1 + from.size());
+    return text.substr(a, b == std::string::npos ? std::string::npos : b - a);
+}
+} // namespace
+
+TEST(Options, HelpReadmeAndManPageNameTheSameOptions)
+{
+    const std::set<std::string> help = long_options(usage_text());
+    // The README's "Running" and "Settings files" sections; the manual's OPTIONS, roff dashes undone.
+    const std::string readme = read_text(ZUNA_SOURCE_DIR "/README.md");
+    const std::set<std::string> in_readme =
+        long_options(section(readme, "## Running", "## ") + section(readme, "## Settings files", "### "));
+    std::string man = section(read_text(ZUNA_SOURCE_DIR "/dist/zuna07.1"), ".SH OPTIONS", ".SH ");
+    man = std::regex_replace(man, std::regex(R"(\\-)"), "-");
+    const std::set<std::string> in_man = long_options(man);
+    EXPECT_EQ(help.size(), 14u);
+    EXPECT_EQ(in_readme, help);
+    EXPECT_EQ(in_man, help);
 }

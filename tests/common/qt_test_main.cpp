@@ -61,6 +61,7 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     ::testing::InitGoogleTest(&argc, argv);
+    zuna::set_french_environment(); // Qt's formats and file dialogs in French, as the program has them
     QApplication app(argc, argv);
     // The tests see the dialogs as the operator does: in French.
     if (!zuna::install_french(app)) {

@@ -10,11 +10,23 @@
 #include <stdexcept>
 #include <thread>
 
+#include <atomic>
+
+#include "alberici/al3_link.h"
 #include "c120/c120_link.h"
+#include "c120/c220b_link.h"
+#include "c220/c220_link.h"
 #include "link/module.h"
 #include "link/transfer_thread.h"
 #include "nri/g13_link.h"
+#include "nri/g136_link.h"
+#include "seci/seci_link.h"
+#include "sim/c120_mech.h"
+#include "sim/c220_mech.h"
 #include "sim/catalogue.h"
+#include "sim/g136_mech.h"
+#include "sim/g13_mech.h"
+#include "sim/seci_mech.h"
 #include "ui/transfer.h"
 
 using namespace zuna;
@@ -27,6 +39,48 @@ struct Rig {
     QPushButton* other = new QPushButton("Lecture", &window);
     Transfer transfer{thread, &window, bar};
 };
+
+// The port's time (accesses and idle steps: bench ticks, 1 µs each on the
+// paced bench) in a counter the window's thread may read.
+struct TickCount : Port {
+    explicit TickCount(Port& p) : inner(p) {}
+    Port& inner;
+    std::atomic<uint64_t> ticks{0};
+    void write_data_port(uint8_t v) override
+    {
+        ticks.fetch_add(1, std::memory_order_relaxed);
+        inner.write_data_port(v);
+    }
+    uint8_t read_status_port() override
+    {
+        ticks.fetch_add(1, std::memory_order_relaxed);
+        return inner.read_status_port();
+    }
+    void mask_interrupts() override { inner.mask_interrupts(); }
+    void unmask_interrupts() override { inner.unmask_interrupts(); }
+    void idle(uint64_t n) override
+    {
+        ticks.fetch_add(n, std::memory_order_relaxed);
+        inner.idle(n);
+    }
+};
+
+// Nobody passes a coin through the mechanism.
+void no_coins(sim::Mechanism* m)
+{
+    if (auto* serial = dynamic_cast<sim::SerialMech*>(m))
+        serial->set_coins(false);
+    else if (auto* g13 = dynamic_cast<sim::G13Mechanism*>(m))
+        g13->set_coin_delay(uint64_t(1) << 50);
+    else if (auto* g136 = dynamic_cast<sim::G136Mechanism*>(m))
+        g136->set_coins(false);
+    else if (auto* c220 = dynamic_cast<sim::C220Mech*>(m))
+        c220->set_coins(false);
+    else if (auto* seci = dynamic_cast<sim::SeciMech*>(m))
+        seci->set_coins(false);
+    else
+        ADD_FAILURE() << "no way to hold the coins back";
+}
 
 // Bench time in steps, each a safe point: what a link operation looks like.
 void steps(sim::Bench& bench, Progress& p, int count, uint64_t ticks_each)
@@ -170,5 +224,62 @@ TEST(Transfer, OnAPacedBenchTheWindowStaysLiveTheBarMovesAndArreterStopsSoon)
         } else {
             EXPECT_GT(bar_seen, 0);
         }
+    }
+}
+
+TEST(Transfer, ArreterEndsEveryCoinWaitLikeItsTimeOut)
+{
+    // Each operation waits for a coin that never comes (10 s of port time,
+    // 59 s for the C120 teach). "Arrêter" half a second into the wait ends the
+    // wait at its next look and the operation on its time-out path: fewer
+    // than 100000 ticks (100 ms on the paced bench) from the click to the end.
+    struct Case {
+        const char* name;
+        const char* family;
+        std::function<void(Station&, Progress&)> op;
+    };
+    const Case cases[] = {
+        {"C120 teach", "c120", [](Station& s, Progress& p) { EXPECT_EQ(c120::teach_coins(s, 3, &p).measured.size(), 0u); }},
+        {"C220B test", "c220b", [](Station& s, Progress&) { EXPECT_FALSE(c220b::test_coin(s).measured); }},
+        {"C220 test", "c220",
+         [](Station& s, Progress&) {
+             c220::Link link(s);
+             link.count = s.delay.c220;
+             EXPECT_EQ(c220::test_p(link).timed_out_step, 2);
+         }},
+        {"G13.0000 test", "g13", [](Station& s, Progress& p) { EXPECT_FALSE(nri::coin_test(s, &p).measured); }},
+        {"G13.6000 teach", "g136",
+         [](Station& s, Progress& p) { EXPECT_EQ(nri::g136::collect_coins(s, 3, {}, {}, &p).measured, 0); }},
+        {"RM3 test", "rm3", [](Station& s, Progress&) { EXPECT_FALSE(seci::test_measurement(seci::rm3_line(s), 1)); }},
+        {"AL3 teach", "al3", [](Station& s, Progress& p) { EXPECT_TRUE(alberici::teach(s, {}, &p).counts.empty()); }},
+    };
+    constexpr uint64_t kInTheWait = 500000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::SimSetup setup(1.0, {}, "");
+        no_coins(setup.plug(c.family));
+        Station station(setup.bench());
+        station.measured_module_count = measure_module(*station.port);
+        load_delay_counts(station);
+        setup.pace_real_time();
+        TickCount counter(setup.bench());
+        station.port = &counter;
+        Rig rig;
+        uint64_t at_stop = 0;
+        QTimer gui;
+        QObject::connect(&gui, &QTimer::timeout, [&] {
+            if (at_stop == 0 && counter.ticks.load() >= kInTheWait) {
+                rig.transfer.stop_button()->click();
+                at_stop = counter.ticks.load(); // the stop was asked at or before this tick
+            }
+        });
+        gui.start(5);
+        ASSERT_TRUE(rig.transfer.run([&](Progress& p) { c.op(station, p); }));
+        gui.stop();
+        ASSERT_GT(at_stop, 0u);
+        EXPECT_TRUE(rig.transfer.stopped());
+        const uint64_t after = counter.ticks.load() - at_stop;
+        std::printf("%s: %llu ticks from Arrêter to the end\n", c.name, (unsigned long long)after);
+        EXPECT_LT(after, 100000u);
     }
 }

@@ -19,7 +19,7 @@
 #include "tests/common/counting_port.h"
 #include "tests/common/fake_family.h"
 #include "ui/band_view.h"
-#include "ui/settings_file.h"
+#include "settings_file/settings_file.h"
 #include "ui/settings_panel.h"
 #include "ui/sheet.h"
 #include "ui/shell.h"

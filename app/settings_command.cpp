@@ -9,7 +9,7 @@
 #include "app/station_main.h"
 #include "link/module.h"
 #include "link/sys_text.h"
-#include "ui/settings_file.h"
+#include "settings_file/settings_file.h"
 
 namespace zuna {
 

@@ -14,7 +14,7 @@
 #include <QTableWidget>
 
 #include "ui/band_view.h"
-#include "ui/settings_file.h"
+#include "settings_file/settings_file.h"
 #include "ui/shell.h"
 #include "ui/transfer.h"
 #include "ui/widgets.h"

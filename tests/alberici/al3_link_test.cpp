@@ -16,7 +16,7 @@
 #include "sim/catalogue.h"
 #include "tests/common/settings_rows.h"
 #include "tests/common/recording_port.h"
-#include "ui/settings_file.h"
+#include "settings_file/settings_file.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -465,7 +465,7 @@ TEST_F(Al3Rig, AnAlbCountBelowOneIsRefused)
 {
     station->delay.alb = 0;
     click("Button1");
-    EXPECT_EQ(messages.size(), 1);
+    ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("ALB")) << messages[0].toStdString();
     EXPECT_EQ(row(1), "000 000 000 000 000 000 | 000 000 000 000 000 000 | 000 000 0 0 -");
 }

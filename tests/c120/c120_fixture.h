@@ -49,7 +49,7 @@ struct C120Bench : ::testing::Test {
 
 #include "c120/channel_window.h"
 #include "ui/c_canal.h"
-#include "ui/settings_file.h"
+#include "settings_file/settings_file.h"
 #include "ui/settings_panel.h"
 #include "ui/shell.h"
 #include "app/windows.h"

@@ -8,7 +8,7 @@
 #include "c120/c120_settings.h"
 #include "sim/c120_mech.h"
 #include "sim/c220b_mech.h"
-#include "ui/settings_file.h"
+#include "settings_file/settings_file.h"
 
 using namespace zuna;
 

@@ -19,7 +19,7 @@
 #include "tests/common/settings_rows.h"
 #include "tests/common/counting_port.h"
 #include "tests/common/recording_port.h"
-#include "ui/settings_file.h"
+#include "settings_file/settings_file.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/settings_file.h"
+#include "settings_file/settings_file.h"
 
 namespace zuna::test {
 

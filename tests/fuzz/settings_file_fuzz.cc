@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "tests/common/fake_family.h"
-#include "ui/settings_file.h"
+#include "settings_file/settings_file.h"
 
 using namespace zuna;
 

@@ -511,7 +511,7 @@ TEST(G136Window, DelayCountBelowOneIsRefused)
     const size_t heard = st.mech->log().size();
     st.click("Button1");
     st.click("Button4");
-    EXPECT_EQ(st.messages.size(), 2);
+    ASSERT_EQ(st.messages.size(), 2);
     EXPECT_EQ(st.messages[0],
               "Le compte de délai G136 vaut 0 : il faut le calibrer (ZUNA07) avant de dialoguer avec le monayeur.");
     EXPECT_EQ(st.mech->log().size(), heard);
@@ -594,7 +594,7 @@ TEST(G136Teach, CollectKeepsItsExtremesAndTheValidationWritesTheSelectedOnes)
         EXPECT_EQ(t.text("B16"), "12");
         EXPECT_EQ(t.teach->findChild<QSpinBox*>("nb_piece")->value(), 1);
         EXPECT_EQ(w.bands().samples.size(), 3u); // every coin of both collects, for the view
-        EXPECT_EQ(w.bands().samples[2][15], 12);
+        EXPECT_EQ(w.bands().samples.size() > 2 ? w.bands().samples[2][15] : -1, 12); // not ASSERT: modal open
         st.shot(t.teach, "g136_calibration.png");
         t.validate(5, 10);
     });

@@ -30,7 +30,7 @@
 #include "store/model_ui.h"
 #include "store/tables.h"
 #include "tests/common/modal.h"
-#include "ui/settings_file.h"
+#include "settings_file/settings_file.h"
 #include "ui/settings_panel.h"
 #include "ui/sheet.h"
 #include "ui/transfer.h"

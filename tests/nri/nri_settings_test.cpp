@@ -20,7 +20,7 @@
 #include "sim/g136_mech.h"
 #include "sim/g13_mech.h"
 #include "tests/common/recording_port.h"
-#include "ui/settings_file.h"
+#include "settings_file/settings_file.h"
 
 using namespace zuna;
 using test::RecordingPort;

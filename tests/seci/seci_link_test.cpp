@@ -21,7 +21,7 @@
 #include "sim/seci_mech.h"
 #include "tests/common/counting_port.h"
 #include "tests/common/recording_port.h"
-#include "ui/settings_file.h"
+#include "settings_file/settings_file.h"
 
 using namespace zuna;
 using namespace zuna::seci;

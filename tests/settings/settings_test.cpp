@@ -16,7 +16,7 @@
 #include "settings/bands.h"
 #include "tests/common/counting_port.h"
 #include "tests/common/fake_family.h"
-#include "ui/settings_file.h"
+#include "settings_file/settings_file.h"
 
 using namespace zuna;
 using zuna::test::FakeFamily;

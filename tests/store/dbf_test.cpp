@@ -4,10 +4,15 @@
 
 #include <algorithm>
 #include <ctime>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <random>
+#include <poll.h>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -130,7 +135,7 @@ t.close()
     EXPECT_EQ(f->record_count(), 2u);
     EXPECT_EQ(f->header_length(), 32 + 32 * 20 + 1);
     EXPECT_EQ(f->record_length(), 1 + 4 + 15 + 18 * 6);
-    EXPECT_EQ(bytes.size(), size_t(f->header_length() + 2 * f->record_length() + 1));
+    ASSERT_EQ(bytes.size(), size_t(f->header_length() + 2 * f->record_length() + 1));
     EXPECT_EQ(uint8_t(bytes.back()), 0x1A);
 }
 
@@ -396,56 +401,101 @@ TEST(DbfFile, RepairsBytesAfterTheCountAfterACopyAndKeepsWholeRecords)
     EXPECT_EQ(names, (std::vector<std::string>{"mall7.dbf", "mall7.dbf.bak", "mall7.dbf.bak2", "mall7.dbf.bak3"}));
 }
 
-// Two stations on one data folder, as two processes: each stores 200 models
-// while the other does; none is lost, and a third that read the table
-// before sees them all after a refresh.
-TEST(DbfFile, TwoStationsStoringIntoOneTableLoseNothing)
+// Whether /proc/locks shows process pid waiting for a lock on inode ino.
+bool waits_for_lock(pid_t pid, ino_t ino)
 {
-    // In memory when possible: 800 synced writes.
-    const ScratchDir dir(std::filesystem::is_directory("/dev/shm") ? "/dev/shm"
-                                                                    : std::filesystem::temp_directory_path());
-    std::string error, notice;
-    auto reader = open_model_table(dir.path(), &error, &notice);
-    ASSERT_TRUE(reader) << error;
-    int go[2];
-    ASSERT_EQ(::pipe(go), 0);
-    std::vector<pid_t> stations;
-    for (const char* name : {"A", "B"}) {
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            ::close(go[1]);
-            std::string e, n;
-            auto t = open_model_table(dir.path(), &e, &n);
-            char start;
-            if (!t || ::read(go[0], &start, 1) != 0) // both start when the pipe closes
+    std::ifstream in("/proc/locks");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string id, arrow, kind, mode, access, who, where;
+        words >> id >> arrow >> kind >> mode >> access >> who >> where;
+        if (arrow == "->" && who == std::to_string(pid) && where.size() > 1 &&
+            where.substr(where.rfind(':') + 1) == std::to_string(ino))
+            return true;
+    }
+    return false;
+}
+
+// A second station's write while another process holds the table lock, the
+// way a station takes it (fcntl, whole file): the write waits, /proc/locks
+// shows it waiting, the file is untouched; it lands once the lock is let go,
+// and a station that read the table before sees it after a refresh.
+TEST(DbfFile, AWriteWaitsForTheTableLockAndLandsAfter)
+{
+    struct Case {
+        const char* name;
+        int visible_after;
+        std::function<bool(ModelTable&, std::string*)> write;
+    };
+    const Case cases[] = {
+        {"append", 3, [](ModelTable& t, std::string* e) { return t.append(sample("C220", "ATTENTE", 7), e); }},
+        {"edit", 2,
+         [](ModelTable& t, std::string* e) { return t.first() && t.update_current(sample("C220", "ATTENTE", 7), e); }},
+        {"delete", 1, [](ModelTable& t, std::string* e) { return t.first() && t.delete_current(e); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ScratchDir dir;
+        const std::string before = make_sample_file(dir);
+        const std::string path = dir.file("mall7.dbf");
+        std::string error, notice;
+        auto reader = open_model_table(dir.path(), &error, &notice);
+        auto station = open_model_table(dir.path(), &error, &notice);
+        ASSERT_TRUE(reader && station) << error;
+        int locked[2], release[2], done[2];
+        ASSERT_EQ(::pipe(locked), 0);
+        ASSERT_EQ(::pipe(release), 0);
+        ASSERT_EQ(::pipe(done), 0);
+        const pid_t holder = ::fork();
+        ASSERT_GE(holder, 0);
+        if (holder == 0) { // takes the lock, says so, holds it until told
+            const int fd = ::open(path.c_str(), O_RDWR);
+            struct flock l {};
+            l.l_type = F_WRLCK;
+            l.l_whence = SEEK_SET;
+            char go;
+            if (fd < 0 || ::fcntl(fd, F_SETLKW, &l) != 0 || ::write(locked[1], "L", 1) != 1 ||
+                ::read(release[0], &go, 1) != 1)
                 ::_exit(2);
-            for (int i = 0; i < 200; ++i)
-                if (!t->append(sample("C120", std::string(name) + std::to_string(i), i), &e))
-                    ::_exit(1);
             ::_exit(0);
         }
-        stations.push_back(pid);
+        char byte = 0;
+        ASSERT_EQ(::read(locked[0], &byte, 1), 1);
+        const pid_t writer = ::fork();
+        ASSERT_GE(writer, 0);
+        if (writer == 0) {
+            std::string e;
+            const char result = c.write(*station, &e) ? 'Y' : 'N';
+            ::_exit(::write(done[1], &result, 1) == 1 ? 0 : 2);
+        }
+        // Either the write shows up waiting on the lock, or it ends while the
+        // lock is held; give up after ten seconds rather than hang.
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        bool waiting = false, ended = false;
+        for (int tries = 0; tries < 1000 && !waiting && !ended; ++tries) {
+            pollfd p{done[0], POLLIN, 0};
+            ended = ::poll(&p, 1, 10) == 1;
+            waiting = !ended && waits_for_lock(writer, st.st_ino);
+        }
+        EXPECT_TRUE(waiting) << (ended ? "the write ended while the table was locked" : "no sign of the write");
+        EXPECT_EQ(read_bytes(path), before) << "the file changed while the table was locked";
+        ASSERT_EQ(::write(release[1], "R", 1), 1);
+        EXPECT_EQ(::read(done[0], &byte, 1), 1);
+        EXPECT_EQ(byte, 'Y');
+        for (pid_t pid : {holder, writer}) {
+            int status = 0;
+            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        }
+        for (int fd : {locked[0], locked[1], release[0], release[1], done[0], done[1]})
+            ::close(fd);
+        EXPECT_NE(read_bytes(path), before);
+        EXPECT_EQ(reader->visible_count(), 2);
+        ASSERT_TRUE(reader->refresh(&error)) << error;
+        EXPECT_EQ(reader->visible_count(), c.visible_after);
     }
-    ::close(go[0]);
-    ::close(go[1]);
-    for (pid_t pid : stations) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    }
-    EXPECT_EQ(reader->visible_count(), 0);
-    ASSERT_TRUE(reader->refresh(&error)) << error;
-    EXPECT_EQ(reader->visible_count(), 400);
-    auto f = DbfFile::open(dir.file("mall7.dbf"), &error, &notice);
-    ASSERT_TRUE(f) << error;
-    EXPECT_EQ(notice, "");
-    ASSERT_EQ(f->record_count(), 400u);
-    std::set<std::string> pieces;
-    for (uint32_t r = 0; r < 400; ++r)
-        pieces.insert(f->text(r, f->field_index("PIECE")));
-    EXPECT_EQ(pieces.size(), 400u);
-    EXPECT_TRUE(pieces.count("A199") && pieces.count("B0"));
 }
 
 TEST(DbfFile, KeepsHeaderBytes12To31AndStampsTheDateOnEveryWrite)

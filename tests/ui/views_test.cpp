@@ -30,7 +30,7 @@
 #include "tests/common/modal.h"
 #include "tests/common/shell_output.h"
 #include "ui/band_view.h"
-#include "ui/settings_file.h"
+#include "settings_file/settings_file.h"
 #include "ui/settings_panel.h"
 #include "ui/sheet.h"
 #include "ui/shell.h"

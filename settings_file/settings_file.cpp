@@ -1,4 +1,4 @@
-#include "ui/settings_file.h"
+#include "settings_file/settings_file.h"
 
 #include <QDateTime>
 #include <QFile>

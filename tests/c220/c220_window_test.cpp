@@ -179,8 +179,9 @@ TEST_F(C220Rig, FailedReadsLeaveTheTable)
         rig.click("Button5");
         ASSERT_EQ(rig.messages.size(), 1) << r.what;
         EXPECT_EQ(rig.messages[0], QString(r.message)) << r.what;
-        if (QString(r.message).contains("délai"))
+        if (QString(r.message).contains("délai")) {
             EXPECT_TRUE(rig.mech->commands().empty()) << r.what << ": nothing on the line";
+        }
     }
     WinRig rig;
     rig.setup.plug("none");

@@ -16,6 +16,7 @@
 #include "settings/bands.h"
 #include "tests/common/counting_port.h"
 #include "tests/common/fake_family.h"
+#include "tests/common/shell_output.h"
 #include "settings_file/settings_file.h"
 
 using namespace zuna;
@@ -319,14 +320,7 @@ TEST(SettingsFile, TheCloneLogReadsBackColumnForColumn)
     const std::string script = "import csv,json,sys; print(json.dumps([r[2:] for r in csv.reader(open(sys.argv[1], "
                                "newline='', encoding='utf-8'), delimiter=';')]))";
     const std::string cmd = "python3 -c \"" + script + "\" '" + settings::log_path(path).toStdString() + "'";
-    std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        pclose(p);
-    }
+    const std::string out = test::shell_output(cmd);
     EXPECT_EQ(out, "[[\"famille\", \"identit\\u00e9\", \"r\\u00e9glages \\u00e9crits\", \"r\\u00e9sultat\"], "
                    "[\"FA;KE\", \"N;1 \\\"B\\\"\\r\\nfin A\\\\u0000B\", \"2\", \"v\\u00e9rifi\\u00e9\"], "
                    "[\"FAKE\", \"N;1 \\\"B\\\"\\r\\nfin A\\\\u0000B\", \"2\", \"non tenu\"]]\n");

@@ -2,7 +2,7 @@
 # Installs what the station needs to build, run and test on Debian 12.
 # Skips apt-get when everything is already there.
 set -euo pipefail
-pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev libgl-dev libjpeg62-turbo-dev
+pkgs=(cmake ninja-build ccache g++ clang libclang-rt-14-dev qt6-base-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev libgl-dev libjpeg62-turbo-dev
       qt6-translations-l10n libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth imagemagick sigrok-cli
       python3-dbf dbview poppler-utils librsvg2-bin dpkg-dev)
 missing=()

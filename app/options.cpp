@@ -34,8 +34,17 @@ std::string usage_text()
            "Programmateur de monnayeurs (ZUNA 07).\n\n"
            "  --simulate[=FAMILLE]  banc simulé (module et monnayeur) au lieu du port parallèle ;\n"
            "                        FAMILLE : c120, c220b, c220, g13, g136, rm3, rm4, al3\n"
-           "  --sim-fault=LISTE     défauts du banc : no-module, stuck-low, memory-dead, silent,\n"
-           "                        noise, power-cut=N (séparés par des virgules)\n"
+           "  --sim-fault=LISTE     défauts du banc, séparés par des virgules :\n"
+           "                        ligne : no-module, stuck-low, memory-dead, silent, noise,\n"
+           "                        power-cut=N (coupure après la N-ième écriture) ;\n"
+           "                        ligne réelle : drift=P (horloge du monnayeur P % plus lente,\n"
+           "                        de -15 à 15), stall=R (R arrêts du PC par seconde) ;\n"
+           "                        monnayeur qui répond faux : wrong-readback=N (N-ième écriture\n"
+           "                        gardée avec un bit changé), lost-write=N (acquittée, non\n"
+           "                        gardée), lost-checksum (somme de contrôle fausse après une\n"
+           "                        écriture), jumping-count (un comptage saute son but),\n"
+           "                        other-family (s'annonce comme une autre famille)\n"
+           "  --sim-seed=N          graine des défauts aléatoires (noise, stall ; défaut 1)\n"
            "  --sim-speed=X         vitesse du PC simulé (1 = PC d'origine)\n"
            "  --sim-pace=real       le banc prend au moins 1 µs réelle par accès au port, comme\n"
            "                        un vrai PC (défaut : fast, aussi vite que possible)\n"
@@ -98,6 +107,12 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
             if (!sim::parse_faults(v, f, &msg))
                 return fail(msg);
             o.sim_faults = v;
+        } else if (split(a, "--sim-seed", &v)) {
+            char* end = nullptr;
+            const unsigned long long n = std::strtoull(v.c_str(), &end, 10);
+            if (v.empty() || v[0] == '-' || *end != '\0' || n > 0xFFFFFFFFull)
+                return fail("Graine simulée invalide : « " + v + " » (entier de 0 à 4294967295).");
+            o.sim_seed = uint32_t(n);
         } else if (split(a, "--sim-pace", &v)) {
             if (v != "real" && v != "fast")
                 return fail("Cadence simulée invalide : « " + v + " » (real ou fast).");

@@ -1,5 +1,6 @@
 #pragma once
 // Command line of the station.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@ struct Options {
     std::string sim_family;     // --simulate=FAMILY: that mechanism stays plugged
     std::string sim_faults;     // --sim-fault=LIST
     double sim_speed = 1.0;     // --sim-speed=X
+    uint32_t sim_seed = 1;      // --sim-seed=N: seed of every random fault
     bool sim_pace_real = false; // --sim-pace=real: 1 µs of wall time per port access
     std::string port = "/dev/parport0";
     bool port_given = false;

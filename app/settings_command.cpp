@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "app/settings_families.h"
-#include "app/station_main.h"
+#include "app/station_port.h"
 #include "link/module.h"
 #include "link/sys_text.h"
 #include "settings_file/settings_file.h"

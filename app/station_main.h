@@ -7,10 +7,7 @@
 
 #include "app/main_window.h"
 #include "app/options.h"
-#include "link/hardware_port.h"
-#include "link/port_check.h"
-#include "link/trace_port.h"
-#include "sim/catalogue.h"
+#include "app/station_port.h"
 
 class QApplication;
 
@@ -30,24 +27,6 @@ void set_desktop_identity();
 // dates and sizes, its own formats) from LC_ALL, LC_* and LANG. Sets them to
 // French for Qt, keeping the character set the user's environment gives.
 void set_french_environment();
-
-// The port a run works on: the simulated bench (its family fixed when the
-// command line names one) or the hardware port, with the trace on top when
-// asked. `port` is null and `error` says why, in French, when it could not be
-// opened.
-struct StationPort {
-    std::unique_ptr<sim::SimSetup> bench;
-    std::unique_ptr<Port> hardware;
-    std::unique_ptr<TracePort> trace;
-    Port* port = nullptr;
-    std::string error;
-    bool hardware_failed = false; // the error is the port's (not the trace's)
-};
-StationPort open_station_port(const Options& opt, RealtimeGuard::Notice notice);
-
-// --simulate --check-port: the pause times, the line map and the module's
-// measurement, on the bench as the options make it.
-PortCheck check_simulated_port(const Options& opt);
 
 // Ends the run as SIGTERM, SIGINT or SIGHUP do: every dialog closes, a running
 // transfer stops at its next safe point, nothing is asked; run_station then

@@ -58,6 +58,10 @@ public:
     void force_status(uint8_t mask, uint8_t bits);
 
     uint64_t ticks(double microseconds) const;
+    // A mechanism's own time: nominal microseconds on its clock, which runs
+    // drift % slow (drift > 0) or fast; the module and the PC stay exact.
+    uint64_t mech_ticks(double microseconds) const { return ticks(microseconds * (1 + drift_percent_ / 100)); }
+    void set_mechanism_drift(double percent) { drift_percent_ = percent; }
     uint64_t now() const { return now_; }
     // The next tick a device asked for (kNever when none): never in the past.
     uint64_t next_wake() const { return next_; }
@@ -80,6 +84,7 @@ private:
     uint64_t writes_ = 0;
     int mask_depth_ = 0;
     double speed_;
+    double drift_percent_ = 0;
     std::vector<Device*> devices_;
 };
 

@@ -21,13 +21,13 @@ const std::vector<CoinModel>& coin_catalogue()
 }
 
 SerialMech::SerialMech(Bench& bench, double bit_micros)
-    : bench_ref_(bench), bit_ticks_(bench.ticks(bit_micros)), coin_delay_(bench.ticks(200000))
+    : bench_ref_(bench), bit_ticks_(bench.mech_ticks(bit_micros)), coin_delay_(bench.mech_ticks(200000))
 {
     command_.reserve(8);
     commands_.reserve(1024);
 }
 
-void SerialMech::set_coin_delay_micros(double us) { coin_delay_ = bench_ref_.ticks(us); }
+void SerialMech::set_coin_delay_micros(double us) { coin_delay_ = bench_ref_.mech_ticks(us); }
 
 void SerialMech::start()
 {

@@ -40,14 +40,14 @@ std::array<uint8_t, 128> C220Mech::factory_memory()
 }
 
 C220Mech::C220Mech(Bench& bench)
-    : b_(bench), mem_(factory_memory()), half_(bench.ticks(kHalfClockMicros)),
-      coin_delay_(bench.ticks(kCoinDelayMicros))
+    : b_(bench), mem_(factory_memory()), half_(bench.mech_ticks(kHalfClockMicros)),
+      coin_delay_(bench.mech_ticks(kCoinDelayMicros))
 {
 }
 
 void C220Mech::start() { drive(out_); }
 
-void C220Mech::set_coin_delay_micros(double us) { coin_delay_ = b_.ticks(us); }
+void C220Mech::set_coin_delay_micros(double us) { coin_delay_ = b_.mech_ticks(us); }
 
 void C220Mech::drive(uint8_t bits)
 {
@@ -244,7 +244,7 @@ void C220Mech::execute(uint64_t now)
     } else if ((c & 0xC0) == 0xC0) {
         if (!latch_)
             return;
-        busy_until_ = now + b_.ticks(kEraseBusyMicros);
+        busy_until_ = now + b_.mech_ticks(kEraseBusyMicros);
         if (w == lost_word_)
             return;
         mem_[size_t(2 * w)] = 0xFF;
@@ -254,7 +254,7 @@ void C220Mech::execute(uint64_t now)
         if (!latch_)
             return;
         latch_ = false;
-        busy_until_ = now + b_.ticks(kWriteBusyMicros);
+        busy_until_ = now + b_.mech_ticks(kWriteBusyMicros);
         if (w == lost_word_)
             return;
         mem_[size_t(2 * w)] &= bytes_[2];
@@ -333,7 +333,7 @@ void C220Mech::hs_wake(uint64_t now)
             set_clock(true);
             if (++pulses_ == 8) {
                 hs_ = Hs::WaitLow;
-                hs_deadline_ = now + b_.ticks(kHostWaitMicros);
+                hs_deadline_ = now + b_.mech_ticks(kHostWaitMicros);
                 break;
             }
         }
@@ -346,7 +346,7 @@ void C220Mech::hs_wake(uint64_t now)
         } else {
             set_clock(true);
             hs_ = Hs::WaitHigh;
-            hs_deadline_ = now + b_.ticks(kHostWaitMicros);
+            hs_deadline_ = now + b_.mech_ticks(kHostWaitMicros);
         }
         break;
     case Hs::Bits:

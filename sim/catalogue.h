@@ -22,10 +22,22 @@ struct Faults {
     bool silent = false;        // no mechanism answers
     bool noise = false;         // glitches on the mechanism's reply lines (status bit 7; C220: 4 and 7)
     int power_cut_after = 0;    // mechanism loses power after its N-th word write (0: never)
+    // The real line: the mechanism's clock P % slow (P > 0) or fast (P < 0),
+    // the PC stalled R times a second of port time; seed of every random fault.
+    double drift_percent = 0;
+    double stalls_per_second = 0;
+    uint32_t seed = 1;
+    // Mechanisms that answer wrong.
+    int wrong_readback_at = 0;  // the N-th write is kept with one bit changed (0: never)
+    int lost_write_at = 0;      // the N-th write is acknowledged but not kept (0: never)
+    bool lost_checksum = false; // a write leaves the checksum word wrong
+    bool jumping_count = false; // counts step past their target (n-1 to n+1)
+    bool other_family = false;  // the mechanism answers as a plausible other family
 };
 
-// Parses "no-module,stuck-low,memory-dead,silent,noise,power-cut=N"; false
-// with a message for anything else.
+// Parses "no-module,stuck-low,memory-dead,silent,noise,power-cut=N,drift=P,
+// stall=R,wrong-readback=N,lost-write=N,lost-checksum,jumping-count,
+// other-family"; false with a French message naming the value for anything else.
 bool parse_faults(const std::string& text, Faults& out, std::string* error);
 
 // A simulated mechanism: a Device that can also be told about power cuts.
@@ -35,9 +47,26 @@ public:
     virtual void set_power_cut_after(int writes) { power_cut_after_ = writes; }
     // Status bits that carry its replies (where the noise fault glitches).
     virtual uint8_t reply_mask() const { return 0x80; }
+    // The faults of the run, before start().
+    void set_faults(const Faults& f) { faults_ = f; }
 
 protected:
+    // What happens to the write the mechanism takes now (each call counts one
+    // write: a word, a record, a block, whatever the family stores at once).
+    enum class WriteFate { Kept, OneBitChanged, Lost };
+    WriteFate next_write_fate()
+    {
+        ++fate_writes_;
+        if (fate_writes_ == faults_.wrong_readback_at)
+            return WriteFate::OneBitChanged;
+        if (fate_writes_ == faults_.lost_write_at)
+            return WriteFate::Lost;
+        return WriteFate::Kept;
+    }
+
     int power_cut_after_ = 0;
+    Faults faults_;
+    int fate_writes_ = 0;
 };
 
 using MechanismFactory = std::function<std::unique_ptr<Mechanism>(Bench&)>;

@@ -41,7 +41,7 @@ bool readable(int address) { return (address >= 0x03 && address <= 0x13) || addr
 } // namespace
 
 G136Mechanism::G136Mechanism(Bench& bench)
-    : bit_(bench.ticks(kBitMicros)), coin_delay_(bench.ticks(kCoinDelayMicros))
+    : bit_(bench.mech_ticks(kBitMicros)), coin_delay_(bench.mech_ticks(kCoinDelayMicros))
 {
     // Six pairs (maximum, minimum) per channel; channels 9 to 12 empty.
     const std::array<std::array<int, 12>, 8> channels = {{

@@ -21,8 +21,8 @@ constexpr std::array<std::array<int, 4>, 3> kCatalogue = {{
 } // namespace
 
 G13Mechanism::G13Mechanism(Bench& bench)
-    : slow_bit_(bench.ticks(kSlowBitMicros)), fast_bit_(bench.ticks(kFastBitMicros)),
-      coin_delay_(bench.ticks(kCoinDelayMicros))
+    : slow_bit_(bench.mech_ticks(kSlowBitMicros)), fast_bit_(bench.mech_ticks(kFastBitMicros)),
+      coin_delay_(bench.mech_ticks(kCoinDelayMicros))
 {
     rx_[0].bit = slow_bit_;
     rx_[1].bit = fast_bit_;

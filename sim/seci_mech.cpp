@@ -14,8 +14,8 @@ constexpr uint64_t kRecordGapBits = 40;
 } // namespace
 
 SeciMech::SeciMech(Bench& bench, const Params& p)
-    : bench_ref_(bench), p_(p), bit_(bench.ticks(p.bit_micros)), records_(p.factory),
-      coin_delay_(bench.ticks(kCoinDelayMicros))
+    : bench_ref_(bench), p_(p), bit_(bench.mech_ticks(p.bit_micros)), records_(p.factory),
+      coin_delay_(bench.mech_ticks(kCoinDelayMicros))
 {
     records_.resize(size_t(p.channels), std::vector<uint8_t>(size_t(p.record_chars), 0xFF));
     for (auto& r : records_)
@@ -96,7 +96,7 @@ Rm4Mech::Rm4Mech(Bench& bench)
 {
 }
 
-void SeciMech::set_coin_delay_micros(double us) { coin_delay_ = bench_ref_.ticks(us); }
+void SeciMech::set_coin_delay_micros(double us) { coin_delay_ = bench_ref_.mech_ticks(us); }
 
 void SeciMech::start()
 {

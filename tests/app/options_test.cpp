@@ -31,7 +31,8 @@ TEST(Options, GoodCommandLines)
     EXPECT_FALSE(o->simulate);
     EXPECT_EQ(o->port, "io:0x378");
 
-    for (const char* bound : {"--sim-speed=0.1", "--sim-speed=100"}) {
+    for (const char* bound : {"--sim-speed=0.1", "--sim-speed=100", "--sim-fault=drift=-15,drift=15",
+                              "--sim-fault=drift=2.5,stall=0", "--sim-seed=4294967295"}) {
         o = parse_options({"--simulate", bound}, &err);
         EXPECT_TRUE(o) << bound << " " << err;
     }
@@ -81,6 +82,18 @@ TEST(Options, BadCommandLinesSayWhy)
         {{"--simulate", "--port", "/dev/parport0"}, "s'excluent"},
         {{"--sim-fault=fire"}, "Défaut simulé inconnu"},
         {{"--sim-fault=power-cut=0"}, "power-cut"},
+        {{"--sim-fault=drift=20"}, "« drift=20 »"},
+        {{"--sim-fault=drift=-15.5"}, "« drift=-15.5 »"},
+        {{"--sim-fault=drift=abc"}, "« drift=abc »"},
+        {{"--sim-fault=drift="}, "« drift= »"},
+        {{"--sim-fault=stall=-1"}, "« stall=-1 »"},
+        {{"--sim-fault=stall=1e3"}, "« stall=1e3 »"},
+        {{"--sim-fault=wrong-readback=1.5"}, "« wrong-readback=1.5 »"},
+        {{"--sim-fault=lost-write=0"}, "« lost-write=0 »"},
+        {{"--sim-fault=lost-checksum=1"}, "Défaut simulé inconnu"},
+        {{"--sim-seed=-1"}, "Graine simulée invalide"},
+        {{"--sim-seed=4294967296"}, "Graine simulée invalide"},
+        {{"--sim-seed="}, "Graine simulée invalide"},
         {{"--sim-speed=0"}, "Vitesse simulée invalide"},
         {{"--sim-speed=0.09"}, "Vitesse simulée invalide"},
         {{"--sim-speed=100.5"}, "Vitesse simulée invalide"},
@@ -174,7 +187,7 @@ TEST(Options, HelpReadmeAndManPageNameTheSameOptions)
     std::string man = section(read_text(ZUNA_SOURCE_DIR "/dist/zuna07.1"), ".SH OPTIONS", ".SH ");
     man = std::regex_replace(man, std::regex(R"(\\-)"), "-");
     const std::set<std::string> in_man = long_options(man);
-    EXPECT_EQ(help.size(), 14u);
+    EXPECT_EQ(help.size(), 15u);
     EXPECT_EQ(in_readme, help);
     EXPECT_EQ(in_man, help);
 }

@@ -82,7 +82,7 @@ std::vector<uint8_t> Al3Mech::received() const
 void Al3Mech::execute(const std::vector<uint8_t>& cmd, uint64_t now)
 {
     const uint8_t c = cmd[0];
-    if (state_ != State::Teach && now - last_char_ > kForgetBits * bit_ticks())
+    if (state_ != State::Teach && now - last_char_ > bit_.ticks(kForgetBits))
         state_ = State::Command;
     last_char_ = now;
     switch (state_) {

@@ -22,12 +22,22 @@ uint64_t Bench::ticks(double microseconds) const
 
 void Bench::idle(uint64_t loop_steps)
 {
-    const uint64_t target = now_ + loop_steps;
+    uint64_t target = now_ + loop_steps;
+    uint64_t stalled = stalled_;
     while (next_ <= target) {
         now_ = next_;
         run_due();
+        target += stall_since(stalled);
     }
-    now_ = target;
+    now_ = std::max(now_, target);
+}
+
+uint64_t Bench::stall_since(uint64_t& seen)
+{
+    // A pause counted in loop steps stops while the PC stalls: it ends that much later.
+    const uint64_t more = stalled_ - seen;
+    seen = stalled_;
+    return more;
 }
 
 void Bench::plug(Device& d)
@@ -75,6 +85,31 @@ void Bench::force_status(uint8_t mask, uint8_t bits)
 
 void Bench::run_due()
 {
+    wake_devices();
+    recompute_next();
+    if (stall_pending_ > 0)
+        run_stall();
+}
+
+void Bench::run_stall()
+{
+    // The station stands still; the devices due meanwhile run at their ticks.
+    uint64_t end = now_;
+    while (stall_pending_ > 0) {
+        end += stall_pending_;
+        stalled_ += stall_pending_;
+        stall_pending_ = 0;
+        while (next_ <= end) {
+            now_ = next_;
+            wake_devices();
+            recompute_next();
+        }
+    }
+    now_ = end;
+}
+
+void Bench::wake_devices()
+{
     // Wake every device whose tick has come; a device may ask again for the
     // same tick (zero-length step), so bound the rounds.
     for (int round = 0; round < 64; ++round) {
@@ -91,7 +126,6 @@ void Bench::run_due()
         if (!any)
             break;
     }
-    recompute_next();
 }
 
 void Bench::recompute_next()

@@ -56,11 +56,18 @@ public:
 
     // Faults on status lines, applied over what devices drive.
     void force_status(uint8_t mask, uint8_t bits);
+    // A device stalls the PC: once the devices due now have run, the
+    // station's access waits while the clock runs on for `ticks`, waking the
+    // devices due meanwhile. A pause under way is lengthened by the stall.
+    void stall(uint64_t ticks) { stall_pending_ += ticks; }
+    uint64_t stalled_ticks() const { return stalled_; }
 
     uint64_t ticks(double microseconds) const;
     // A mechanism's own time: nominal microseconds on its clock, which runs
     // drift % slow (drift > 0) or fast; the module and the PC stay exact.
     uint64_t mech_ticks(double microseconds) const { return ticks(microseconds * (1 + drift_percent_ / 100)); }
+    // The same, not rounded: a unit of a mechanism's clock (see MechClock).
+    double mech_units(double microseconds) const { return microseconds * speed_ * (1 + drift_percent_ / 100); }
     void set_mechanism_drift(double percent) { drift_percent_ = percent; }
     uint64_t now() const { return now_; }
     // The next tick a device asked for (kNever when none): never in the past.
@@ -72,6 +79,9 @@ public:
 
 private:
     void run_due();
+    void wake_devices();
+    void run_stall();
+    uint64_t stall_since(uint64_t& seen);
     void recompute_next();
     void recompute_status();
 
@@ -83,6 +93,8 @@ private:
     uint8_t force_bits_ = 0;
     uint64_t writes_ = 0;
     int mask_depth_ = 0;
+    uint64_t stall_pending_ = 0;
+    uint64_t stalled_ = 0; // ticks stood still since the start
     double speed_;
     double drift_percent_ = 0;
     std::vector<Device*> devices_;

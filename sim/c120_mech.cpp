@@ -21,7 +21,8 @@ const std::vector<CoinModel>& coin_catalogue()
 }
 
 SerialMech::SerialMech(Bench& bench, double bit_micros)
-    : bench_ref_(bench), bit_ticks_(bench.mech_ticks(bit_micros)), coin_delay_(bench.mech_ticks(200000))
+    : bench_ref_(bench), bit_ticks_(bench.mech_ticks(bit_micros)), bit_{bench.mech_units(bit_micros)},
+      coin_delay_(bench.mech_ticks(200000))
 {
     command_.reserve(8);
     commands_.reserve(1024);
@@ -67,11 +68,11 @@ void SerialMech::on_data(uint64_t now, uint8_t old_value, uint8_t value)
         return;
     if (line(old_value) && !line(value)) { // start edge
         nak_at_ = kNever; // the line is busy again: the answer waits for its rest
-        if (!command_.empty() && now - last_byte_end_ > 40 * bit_ticks_)
+        if (!command_.empty() && now - last_byte_end_ > bit_.ticks(40))
             command_.clear();
         rx_ = Rx::Start;
         rx_start_ = now;
-        rx_next_ = now + bit_ticks_ / 2;
+        rx_next_ = bit_.at(now, 0.5);
         schedule();
     }
 }
@@ -148,18 +149,18 @@ void SerialMech::sample(uint64_t now)
             ++framing_errors_;
             command_.clear();
             nak_pending_ = true;
-            nak_at_ = now + kNakRestBits * bit_ticks_;
+            nak_at_ = bit_.at(now, kNakRestBits);
             return;
         }
         if (nak_pending_) // a character framed after a bad one: the answer waits again
-            nak_at_ = now + kNakRestBits * bit_ticks_;
+            nak_at_ = bit_.at(now, kNakRestBits);
         command_.push_back(rx_byte_);
         {
             const int length = command_length(command_);
             if (length == 0) { // not the start of a command: answered as a character not framed
                 command_.clear();
                 nak_pending_ = true;
-                nak_at_ = now + kNakRestBits * bit_ticks_;
+                nak_at_ = bit_.at(now, kNakRestBits);
             }
             else if (int(command_.size()) == length)
                 finish_command(now);
@@ -167,7 +168,7 @@ void SerialMech::sample(uint64_t now)
         return;
     }
     const int index = rx_ == Rx::Stop ? 9 : rx_bit_ + 1;
-    rx_next_ = rx_start_ + uint64_t(index) * bit_ticks_ + bit_ticks_ / 2;
+    rx_next_ = bit_.at(rx_start_, index + 0.5);
 }
 
 void SerialMech::finish_command(uint64_t now)
@@ -179,7 +180,7 @@ void SerialMech::finish_command(uint64_t now)
     rx_next_ = kNever;
     last_byte_end_ = now;
     if (nak_pending_)
-        nak_at_ = now + kNakRestBits * bit_ticks_;
+        nak_at_ = bit_.at(now, kNakRestBits);
     execute(c, now);
 }
 
@@ -188,15 +189,16 @@ void SerialMech::reply(const std::vector<uint8_t>& bytes, int delay_bits, int pa
     if (!powered_)
         return;
     if (tx_.empty() && tx_next_ == kNever)
-        tx_.push_back({false, uint64_t(delay_bits) * bit_ticks_});
+        tx_.push_back({false, double(delay_bits)});
     for (uint8_t b : bytes) {
-        tx_.push_back({true, bit_ticks_}); // start bit
+        tx_.push_back({true, 1, true}); // start bit
         for (int i = 0; i < 8; ++i)
-            tx_.push_back({!((b >> i) & 1), bit_ticks_}); // data inverted
-        tx_.push_back({false, uint64_t(pause_bits) * bit_ticks_});
+            tx_.push_back({!((b >> i) & 1), 1}); // data inverted
+        tx_.push_back({false, double(pause_bits)});
     }
     if (tx_next_ == kNever && bench_) {
-        tx_next_ = bench_->now();
+        tx_next_ = tx_origin_ = bench_->now();
+        tx_bits_ = 0;
         schedule();
     }
 }
@@ -212,7 +214,12 @@ void SerialMech::send_next(uint64_t now)
     const Segment s = tx_.front();
     tx_.pop_front();
     bench_->drive(*this, 0x80, s.level ? 0x80 : 0);
-    tx_next_ = now + s.ticks;
+    if (s.frame) {
+        tx_origin_ = now;
+        tx_bits_ = 0;
+    }
+    tx_bits_ += s.bits;
+    tx_next_ = std::max(now, bit_.at(tx_origin_, tx_bits_));
 }
 
 void SerialMech::arm_coin(uint64_t now) { coin_due_ = coins_on_ ? now + coin_delay_ : kNever; }

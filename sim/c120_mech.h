@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "sim/catalogue.h"
+#include "sim/mech_clock.h"
 
 namespace zuna::sim {
 
@@ -107,6 +108,7 @@ protected:
     Bench& bench_ref_;
     std::array<uint8_t, 256> memory_{};
     uint64_t bit_ticks_;
+    MechClock bit_; // its bit time, drift included
     bool powered_ = true;
     int word_writes_ = 0;
     int word_reads_ = 0;
@@ -142,13 +144,17 @@ private:
     uint64_t nak_at_ = kNever;
     int naks_ = 0;
 
-    // Transmitter: levels, one per bit time (or longer pauses).
+    // Transmitter: levels, one per bit time (or longer pauses), in bit
+    // times; edges are counted from the start bit of their character.
     struct Segment {
         bool level;
-        uint64_t ticks;
+        double bits;
+        bool frame = false; // a start bit
     };
     std::deque<Segment> tx_;
     uint64_t tx_next_ = kNever;
+    uint64_t tx_origin_ = 0;
+    double tx_bits_ = 0;
 
     // Coins.
     uint64_t coin_due_ = kNever;

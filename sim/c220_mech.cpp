@@ -40,7 +40,7 @@ std::array<uint8_t, 128> C220Mech::factory_memory()
 }
 
 C220Mech::C220Mech(Bench& bench)
-    : b_(bench), mem_(factory_memory()), half_(bench.mech_ticks(kHalfClockMicros)),
+    : b_(bench), mem_(factory_memory()), half_{bench.mech_units(kHalfClockMicros)},
       coin_delay_(bench.mech_ticks(kCoinDelayMicros))
 {
 }
@@ -103,7 +103,7 @@ void C220Mech::on_data(uint64_t now, uint8_t old_value, uint8_t value)
             hs_reset(); // withdrawn before the answer
         } else if (!r1 && hs_ == Hs::Answered) {
             hs_ = Hs::Rise;
-            hs_due_ = stall_ == 4 ? kNever : now + half_;
+            hs_due_ = stall_ == 4 ? kNever : half_after(now);
         }
         schedule();
     }
@@ -115,12 +115,12 @@ void C220Mech::on_data(uint64_t now, uint8_t old_value, uint8_t value)
                 hs_deadline_ = kNever; // stalled: the lines stay as they are
             } else if (!d1 && hs_ == Hs::WaitLow) {
                 hs_ = Hs::LowThenRise;
-                hs_due_ = now + half_;
+                hs_due_ = half_after(now);
                 hs_deadline_ = kNever;
             } else if (d1 && hs_ == Hs::WaitHigh) {
                 hs_ = Hs::Bits;
                 bits_ = 0;
-                hs_due_ = now + half_;
+                hs_due_ = half_after(now);
                 hs_deadline_ = kNever;
             }
             schedule();
@@ -280,6 +280,18 @@ void C220Mech::hs_reset()
     schedule();
 }
 
+uint64_t C220Mech::half_after(uint64_t now)
+{
+    // A half period that follows the one just ended continues its count, so
+    // a drifted clock's fractions of a tick do not add up over the pulses.
+    if (now != halves_due_) {
+        halves_start_ = now;
+        halves_ = 0;
+    }
+    halves_due_ = half_.at(halves_start_, ++halves_);
+    return halves_due_;
+}
+
 void C220Mech::schedule()
 {
     if (bench_)
@@ -320,7 +332,7 @@ void C220Mech::hs_wake(uint64_t now)
         set_clock(true);
         hs_ = Hs::Pulses;
         pulses_ = 0;
-        hs_due_ = now + half_;
+        hs_due_ = half_after(now);
         break;
     case Hs::Pulses:
         if (stall_ == 5 && pulses_ == 3) {
@@ -337,12 +349,12 @@ void C220Mech::hs_wake(uint64_t now)
                 break;
             }
         }
-        hs_due_ = now + half_;
+        hs_due_ = half_after(now);
         break;
     case Hs::LowThenRise:
         if (clock_high_) {
             set_clock(false);
-            hs_due_ = now + half_;
+            hs_due_ = half_after(now);
         } else {
             set_clock(true);
             hs_ = Hs::WaitHigh;
@@ -366,7 +378,7 @@ void C220Mech::hs_wake(uint64_t now)
         } else {
             set_clock(true);
         }
-        hs_due_ = now + half_;
+        hs_due_ = half_after(now);
         break;
     default:
         break;

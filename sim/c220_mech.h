@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "sim/catalogue.h"
+#include "sim/mech_clock.h"
 
 namespace zuna::sim {
 
@@ -95,6 +96,7 @@ private:
     void hs_wake(uint64_t now);
     void hs_reset();
     void schedule();
+    uint64_t half_after(uint64_t now);
 
     Bench& b_;
     std::array<uint8_t, 128> mem_;
@@ -122,7 +124,11 @@ private:
     int bits_ = 0;
     bool clock_high_ = false;
     uint8_t result_ = 0;
-    uint64_t half_;
+    MechClock half_; // half a period of its handshake clock, drift included
+    // Half periods one after another count from the first (half_after).
+    uint64_t halves_start_ = 0;
+    uint64_t halves_due_ = kNever;
+    int halves_ = 0;
     uint64_t coin_delay_;
     bool coins_on_ = true;
     std::array<int, 3> coin_{25, 30, 35};

@@ -125,12 +125,24 @@ SimSetup::SimSetup(double speed, const Faults& faults, std::string module_file)
         module_.set_wave(ModuleSim::Wave::StuckHigh);
     else if (faults.wave_stuck_low)
         module_.set_wave(ModuleSim::Wave::StuckLow);
+    plug_stalls();
+}
+
+void SimSetup::plug_stalls()
+{
+    if (faults_.stalls_per_second <= 0)
+        return;
+    stalls_ = std::make_unique<StallFault>(bench_, faults_.stalls_per_second, faults_.seed);
+    bench_.plug(*stalls_);
+    stalls_->start();
 }
 
 SimSetup::~SimSetup()
 {
     if (pacer_)
         bench_.unplug(*pacer_);
+    if (stalls_)
+        bench_.unplug(*stalls_);
     if (noise_)
         bench_.unplug(*noise_);
     if (mechanism_)

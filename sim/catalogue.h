@@ -11,6 +11,7 @@
 #include "sim/bench.h"
 #include "sim/pacer.h"
 #include "sim/module_sim.h"
+#include "sim/stall_fault.h"
 
 namespace zuna::sim {
 
@@ -82,6 +83,8 @@ public:
 
     Bench& bench() { return bench_; }
     ModuleSim& module() { return module_; }
+    // The PC's stalls (stall=R), plugged for the whole run; null without them.
+    StallFault* stalls() { return stalls_.get(); }
     Mechanism* mechanism() { return mechanism_.get(); }
     const std::string& family() const { return family_; }
 
@@ -102,12 +105,15 @@ public:
     void pace_real_time();
 
 private:
+    void plug_stalls();
+
     Bench bench_;
     ModuleSim module_;
     Faults faults_;
     std::unique_ptr<Mechanism> mechanism_;
     std::unique_ptr<NoiseFault> noise_;
     std::unique_ptr<Pacer> pacer_;
+    std::unique_ptr<StallFault> stalls_;
     std::string family_;
     bool fixed_ = false;
 };

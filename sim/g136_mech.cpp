@@ -41,7 +41,7 @@ bool readable(int address) { return (address >= 0x03 && address <= 0x13) || addr
 } // namespace
 
 G136Mechanism::G136Mechanism(Bench& bench)
-    : bit_(bench.mech_ticks(kBitMicros)), coin_delay_(bench.mech_ticks(kCoinDelayMicros))
+    : bit_(bench.mech_ticks(kBitMicros)), clock_{bench.mech_units(kBitMicros)}, coin_delay_(bench.mech_ticks(kCoinDelayMicros))
 {
     // Six pairs (maximum, minimum) per channel; channels 9 to 12 empty.
     const std::array<std::array<int, 12>, 8> channels = {{
@@ -89,7 +89,7 @@ void G136Mechanism::on_data(uint64_t now, uint8_t old_value, uint8_t value)
     if (busy_)
         return;
     if (need_idle_) {
-        if (now - rise_ < kIdleBits * bit_)
+        if (now - rise_ < clock_.ticks(kIdleBits))
             return;
         need_idle_ = false;
     }
@@ -100,8 +100,7 @@ void G136Mechanism::on_data(uint64_t now, uint8_t old_value, uint8_t value)
 uint64_t G136Mechanism::sample_time(int sample) const
 {
     const int b = sample / 3;
-    const int64_t offset = (sample % 3 - 1) * int64_t(bit_ / 16);
-    return start_ + uint64_t(int64_t((2 * b + 1) * bit_ / 2) + offset);
+    return clock_.at(start_, b + 0.5 + (sample % 3 - 1) / 16.0);
 }
 
 void G136Mechanism::begin_char(uint64_t now)
@@ -141,7 +140,7 @@ void G136Mechanism::take_sample()
         if (powered_) {
             log_.push_back("?");
             expect_ = Expect::Command;
-            reply("?", bench_ ? bench_->now() + kTurnaroundBits * bit_ : 0);
+            reply("?", bench_ ? clock_.at(bench_->now(), kTurnaroundBits) : 0);
         }
         return;
     }
@@ -167,7 +166,7 @@ void G136Mechanism::received(uint8_t c)
             for (int v : blocks_[a])
                 // A selector outside 0..15 (a damaged cell) is sent as "?".
                 t += a != 0x13 ? hex_byte(v) : v >= 0 && v <= 15 ? std::string(1, hex_char(v)) : "?";
-            reply(t, bench_ ? bench_->now() + kTurnaroundBits * bit_ : 0);
+            reply(t, bench_ ? clock_.at(bench_->now(), kTurnaroundBits) : 0);
             return;
         }
         break; // not a digit: a command
@@ -213,7 +212,7 @@ void G136Mechanism::command(uint8_t c)
     switch (c) {
     case 'I':
         log_.push_back("I");
-        reply(kIdentity, now + kTurnaroundBits * bit_);
+        reply(kIdentity, clock_.at(now, kTurnaroundBits));
         break;
     case 'X': log_.push_back("X"); break;
     case 0xE9: log_.push_back("E9"); break;
@@ -276,17 +275,17 @@ void G136Mechanism::end_write()
 
 void G136Mechanism::reply(const std::string& text, uint64_t at)
 {
-    uint64_t t = std::max(at, tx_end_);
+    const uint64_t t0 = std::max(at, tx_end_);
+    int k = 0; // bit edges counted from the first
     for (unsigned char c : text) {
-        for (int b = 0; b < 10; ++b) {
+        for (int b = 0; b < 10; ++b, ++k) {
             const bool level = b == 0 ? false : b == 9 ? true : bool((c >> (b - 1)) & 1);
             if (level != tx_last_)
-                tx_.push_back({level, t});
+                tx_.push_back({level, clock_.at(t0, k)});
             tx_last_ = level;
-            t += bit_;
         }
     }
-    tx_end_ = t;
+    tx_end_ = clock_.at(t0, k);
     schedule();
 }
 

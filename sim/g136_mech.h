@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "sim/catalogue.h"
+#include "sim/mech_clock.h"
 
 namespace zuna::sim {
 
@@ -80,6 +81,7 @@ private:
     void schedule();
 
     uint64_t bit_;
+    MechClock clock_; // its bit time, drift included
     uint64_t coin_delay_;
     // Receiver.
     bool busy_ = false;

@@ -24,8 +24,8 @@ G13Mechanism::G13Mechanism(Bench& bench)
     : slow_bit_(bench.mech_ticks(kSlowBitMicros)), fast_bit_(bench.mech_ticks(kFastBitMicros)),
       coin_delay_(bench.mech_ticks(kCoinDelayMicros))
 {
-    rx_[0].bit = slow_bit_;
-    rx_[1].bit = fast_bit_;
+    rx_[0].bit = MechClock{bench.mech_units(kSlowBitMicros)};
+    rx_[1].bit = MechClock{bench.mech_units(kFastBitMicros)};
     const Channel factory[6] = {
         {{125, 85, 205, 40}, {112, 76, 196, 31}},
         {{150, 104, 183, 58}, {137, 91, 170, 47}},
@@ -53,8 +53,8 @@ void G13Mechanism::on_data(uint64_t now, uint8_t old_value, uint8_t value)
     line_ = value & 1;
     if (line_) {
         rise_ = now;
-        if (now - fall_ < fast_bit_ / 8) { // a pulse no receiver can take: a wake-up probe
-            wake_due_ = now + slow_bit_;
+        if (now - fall_ < rx_[1].bit.ticks(1.0 / 8)) { // a pulse no receiver can take: a wake-up probe
+            wake_due_ = rx_[0].bit.at(now, 1);
             schedule();
         }
         return;
@@ -65,7 +65,7 @@ void G13Mechanism::on_data(uint64_t now, uint8_t old_value, uint8_t value)
         if (r.busy)
             continue;
         if (r.need_idle) {
-            if (now - rise_ < kIdleBits * r.bit)
+            if (now - rise_ < r.bit.ticks(kIdleBits))
                 continue;
             r.need_idle = false;
         }
@@ -77,8 +77,7 @@ void G13Mechanism::on_data(uint64_t now, uint8_t old_value, uint8_t value)
 uint64_t G13Mechanism::sample_time(const Receiver& r, int sample) const
 {
     const int bit = sample / 3;
-    const int64_t offset = (sample % 3 - 1) * int64_t(r.bit / 16);
-    return r.start + uint64_t(int64_t((2 * bit + 1) * r.bit / 2) + offset);
+    return r.bit.at(r.start, bit + 0.5 + (sample % 3 - 1) / 16.0);
 }
 
 void G13Mechanism::begin_char(Receiver& r, uint64_t now)
@@ -148,7 +147,7 @@ void G13Mechanism::received(Receiver& r, uint8_t c)
         return;
     using E = Receiver::Expect;
     const uint64_t now = bench_ ? bench_->now() : 0;
-    const uint64_t answer = now + kTurnaroundBits * r.bit;
+    const uint64_t answer = r.bit.at(now, kTurnaroundBits);
     auto restart = [&] {
         r.expect = E::Command;
         r.buf.clear();
@@ -275,17 +274,17 @@ void G13Mechanism::reply(const Receiver& r, const std::string& text, uint64_t at
 {
     // Characters back to back (start bit, eight data bits, stop bit), after
     // whatever is still being sent.
-    uint64_t t = std::max(at, tx_end_);
+    const uint64_t t0 = std::max(at, tx_end_);
+    int k = 0; // bit edges counted from the first
     for (unsigned char c : text) {
-        for (int b = 0; b < 10; ++b) {
+        for (int b = 0; b < 10; ++b, ++k) {
             const bool level = b == 0 ? false : b == 9 ? true : bool((c >> (b - 1)) & 1);
             if (level != tx_last_)
-                tx_.push_back({level, t});
+                tx_.push_back({level, r.bit.at(t0, k)});
             tx_last_ = level;
-            t += r.bit;
         }
     }
-    tx_end_ = t;
+    tx_end_ = r.bit.at(t0, k);
     schedule();
 }
 
@@ -306,12 +305,13 @@ void G13Mechanism::on_wake(uint64_t now)
     if (wake_due_ <= now) {
         wake_due_ = kNever;
         if (powered_ && tx_.empty()) {
-            const uint64_t echo = std::max<uint64_t>(slow_bit_ / 64, 1);
+            const MechClock& slow = rx_[0].bit;
+            const uint64_t echo = std::max<uint64_t>(slow.ticks(1.0 / 64), 1);
             tx_.push_back({false, now});
             tx_.push_back({true, now + echo});
             tx_.push_back({false, now + 2 * echo});
-            tx_.push_back({true, now + 2 * echo + 2 * slow_bit_});
-            tx_end_ = now + 2 * echo + 2 * slow_bit_;
+            tx_.push_back({true, slow.at(now + 2 * echo, 2)});
+            tx_end_ = slow.at(now + 2 * echo, 2);
         }
     }
     while (!tx_.empty() && tx_.front().at <= now) {

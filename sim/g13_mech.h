@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "sim/catalogue.h"
+#include "sim/mech_clock.h"
 
 namespace zuna::sim {
 
@@ -69,7 +70,7 @@ public:
 
 private:
     struct Receiver {
-        uint64_t bit = 0;
+        MechClock bit; // its bit time, drift included
         bool busy = false;
         bool need_idle = false;
         uint64_t start = 0;

@@ -14,7 +14,7 @@ constexpr uint64_t kRecordGapBits = 40;
 } // namespace
 
 SeciMech::SeciMech(Bench& bench, const Params& p)
-    : bench_ref_(bench), p_(p), bit_(bench.mech_ticks(p.bit_micros)), records_(p.factory),
+    : bench_ref_(bench), p_(p), bit_(bench.mech_ticks(p.bit_micros)), unit_{bench.mech_units(p.bit_micros)}, records_(p.factory),
       coin_delay_(bench.mech_ticks(kCoinDelayMicros))
 {
     records_.resize(size_t(p.channels), std::vector<uint8_t>(size_t(p.record_chars), 0xFF));
@@ -119,7 +119,7 @@ void SeciMech::on_data(uint64_t now, uint8_t old_value, uint8_t value)
         rx_start_ = now;
         rx_index_ = 0;
         rx_byte_ = 0;
-        rx_next_ = now + bit_ / 2;
+        rx_next_ = unit_.at(now, 0.5);
         schedule();
     }
 }
@@ -156,7 +156,7 @@ void SeciMech::sample(uint64_t now)
         return;
     }
     ++rx_index_;
-    rx_next_ = rx_start_ + uint64_t(2 * rx_index_ + 1) * bit_ / 2;
+    rx_next_ = unit_.at(rx_start_, rx_index_ + 0.5);
 }
 
 void SeciMech::take(uint8_t c, uint64_t now)
@@ -165,7 +165,7 @@ void SeciMech::take(uint8_t c, uint64_t now)
     const uint64_t gap = now - last_char_;
     last_char_ = now;
     if (state_ == State::Record) {
-        if (gap > kRecordGapBits * bit_) {
+        if (gap > unit_.ticks(kRecordGapBits)) {
             state_ = State::Idle; // the record never came whole
             incoming_.clear();
         } else {
@@ -313,10 +313,11 @@ void SeciMech::queue(const std::vector<Segment>& segs)
     // its middle): a station listens two units after the last stretch it
     // sent, and hears an answer from its first edge.
     if (idle)
-        tx_.push_back({false, 2 * bit_ + bit_ / 2});
+        tx_.push_back({false, 2.5});
     tx_.insert(tx_.end(), segs.begin(), segs.end());
     if (idle && bench_) {
-        tx_next_ = bench_->now();
+        tx_next_ = tx_origin_ = bench_->now();
+        tx_bits_ = 0;
         schedule();
     }
 }
@@ -325,15 +326,15 @@ void SeciMech::send(const std::vector<uint8_t>& bytes)
 {
     std::vector<Segment> s;
     for (uint8_t b : bytes) {
-        s.push_back({true, bit_}); // start bit
+        s.push_back({true, 1, true}); // start bit
         for (int i = 0; i < 8; ++i)
-            s.push_back({!((b >> i) & 1), bit_});
-        s.push_back({false, bit_}); // stop bit
+            s.push_back({!((b >> i) & 1), 1});
+        s.push_back({false, 1}); // stop bit
     }
     queue(s);
 }
 
-void SeciMech::send_ready() { queue({{true, bit_ / 4}, {false, bit_}, {true, 7 * bit_}, {false, bit_}}); }
+void SeciMech::send_ready() { queue({{true, 0.25, true}, {false, 1}, {true, 7}, {false, 1}}); }
 
 void SeciMech::next_segment(uint64_t now)
 {
@@ -346,7 +347,12 @@ void SeciMech::next_segment(uint64_t now)
     const Segment s = tx_.front();
     tx_.pop_front();
     bench_->drive(*this, 0x80, s.low ? 0x80 : 0);
-    tx_next_ = now + std::max<uint64_t>(s.ticks, 1);
+    if (s.frame) {
+        tx_origin_ = now;
+        tx_bits_ = 0;
+    }
+    tx_bits_ += s.bits;
+    tx_next_ = std::max(now + 1, unit_.at(tx_origin_, tx_bits_));
 }
 
 void SeciMech::drop_coin()

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "sim/catalogue.h"
+#include "sim/mech_clock.h"
 
 namespace zuna::sim {
 
@@ -82,7 +83,8 @@ private:
     enum class State { Idle, ReadSelect, Test, Record, WriteSelect, EndWrite };
     struct Segment {
         bool low; // mechanism line at level 0 (status bit 7 set)
-        uint64_t ticks;
+        double bits;
+        bool frame = false; // edges are counted from here (a character's start bit)
     };
 
     void sample(uint64_t now);
@@ -100,6 +102,7 @@ private:
     Bench& bench_ref_;
     Params p_;
     uint64_t bit_;
+    MechClock unit_; // its bit time, drift included
     std::vector<std::vector<uint8_t>> records_;
 
     // Receiver.
@@ -124,6 +127,8 @@ private:
     // Transmitter.
     std::deque<Segment> tx_;
     uint64_t tx_next_ = kNever;
+    uint64_t tx_origin_ = 0;
+    double tx_bits_ = 0;
 
     // Coins.
     uint64_t coin_delay_;

@@ -409,7 +409,7 @@ WriteResult write_verified(Station& s, int address, uint8_t first, uint8_t secon
         sum_known = false;
         if (word_known && got_first == first && got_second == second) { // both bytes, not the first alone
             sum_known = read_word_heard(s, kChecksumWord, &got_sum, &got_b255, heard);
-            if (sum_known && got_sum == sum) {
+            if (sum_known && got_sum == sum && got_b255 == b255) { // byte 255 counts in the sum too
                 s.memory_image[word_index(address)] = first;
                 s.memory_image[word_index(address) + 1] = second;
                 s.memory_image[word_index(kChecksumWord)] = sum; // the image follows the mechanism
@@ -436,7 +436,7 @@ WriteResult write_verified(Station& s, int address, uint8_t first, uint8_t secon
         disagree = disagree || (again && !known);
     };
     confirmed(word_known, address, got_first, got_second, got_first == first && got_second == second);
-    confirmed(sum_known, kChecksumWord, got_sum, got_b255, got_sum == sum);
+    confirmed(sum_known, kChecksumWord, got_sum, got_b255, got_sum == sum && got_b255 == b255);
     uint8_t* w = &s.memory_image[word_index(address)];
     uint8_t* c = &s.memory_image[word_index(kChecksumWord)];
     if (word_known) {

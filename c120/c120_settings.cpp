@@ -141,6 +141,14 @@ public:
             return r.stopped ? "Lecture arrêtée au mot " + std::to_string(r.words + 1) + "."
                              : "Lecture interrompue au mot " + std::to_string(r.words + 1) +
                                    " : le monayeur ne répond plus.";
+        // A memory whose checksum does not hold is no sound reference, and a
+        // restore whose writes leave it so has not programmed the mechanism.
+        if (!checksum_holds(s.memory_image))
+            return "La somme de contrôle du monnayeur est fausse (lue " +
+                   std::to_string(s.memory_image[kChecksumByte + 1]) + ", attendue " +
+                   std::to_string(checksum(s.memory_image)) + ") : " +
+                   (map_.kind == Kind::C120 ? "réparez-la depuis la fenêtre C120, puis recommencez."
+                                            : "une écriture depuis la fenêtre C220B la remet à jour, puis recommencez.");
         out.family = code();
         out.delay = map_.kind == Kind::C120 ? s.delay.c120 : s.delay.c220b;
         out.identity.clear();

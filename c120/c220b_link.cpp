@@ -150,8 +150,8 @@ WriteResult ecrit_data_c220(Station& s, int address, uint8_t first, uint8_t seco
         word_known = read_local(s, read_word_command(address), 550, dec);
         ecrir_instruction_c220(s, read_word_command(3), 550, runs.data(), c120::kLocalRuns);
         sum_known = read_local(s, read_word_command(c120::kChecksumWord), 550, dec_sum);
-        // A write counts when the word and the checksum byte read back as sent.
-        if (word_known && sum_known && dec[6] == first && dec[9] == second && dec_sum[6] == sum) {
+        // A write counts when the word and the checksum word (byte 255 as 0) read back as sent.
+        if (word_known && sum_known && dec[6] == first && dec[9] == second && dec_sum[6] == sum && dec_sum[9] == 0) {
             cw[0] = sum;
             send_table(s, kClose, kWinOpenClose);
             return WriteResult::Verified;
@@ -170,7 +170,7 @@ WriteResult ecrit_data_c220(Station& s, int address, uint8_t first, uint8_t seco
         disagree = disagree || (heard && !known);
     };
     read_again(word_known, address, dec, dec[6] == first && dec[9] == second);
-    read_again(sum_known, c120::kChecksumWord, dec_sum, dec_sum[6] == sum);
+    read_again(sum_known, c120::kChecksumWord, dec_sum, dec_sum[6] == sum && dec_sum[9] == 0);
     // Given up: the image keeps only what the mechanism was seen to hold.
     if (word_known) {
         w[0] = dec[6];

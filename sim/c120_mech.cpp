@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "sim/bench.h"
+#include "sim/c220b_mech.h"
 
 namespace zuna::sim {
 
@@ -290,10 +291,7 @@ void SerialMech::execute(const std::vector<uint8_t>& c, uint64_t now)
         arm_coin(now);
     } else if (c[0] == 0x7A && c[1] < 128 && c[4] == uint8_t(c[0] + c[1] + c[2] + c[3])) {
         disarm_coin();
-        if (c[1] != lost_address_ || lose_second_only_)
-            memory_[2 * c[1]] = c[2];
-        if (c[1] != lost_address_)
-            memory_[2 * c[1] + 1] = c[3];
+        store_word(c[1], c[2], c[3]);
         ++word_writes_;
         if (power_cut_after_ > 0 && word_writes_ >= power_cut_after_) {
             power_off();
@@ -303,7 +301,48 @@ void SerialMech::execute(const std::vector<uint8_t>& c, uint64_t now)
     }
 }
 
+void SerialMech::store_word(int address, uint8_t first, uint8_t second)
+{
+    const WriteFate fate = next_write_fate();
+    if (fate == WriteFate::Lost)
+        return;
+    // The first checksum word that would change the checksum byte keeps the old one.
+    if (address == 127 && faults_.lost_checksum && !checksum_lost_ && memory_[254] != first) {
+        checksum_lost_ = true;
+        first = memory_[254];
+    }
+    if (fate == WriteFate::OneBitChanged) { // bit (seed mod 16) of the word, first byte high
+        const int bit = int(faults_.seed % 16);
+        (bit < 8 ? second : first) ^= uint8_t(1u << (bit % 8));
+    }
+    if (address != lost_address_ || lose_second_only_)
+        memory_[2 * address] = first;
+    if (address != lost_address_)
+        memory_[2 * address + 1] = second;
+}
+
 C120Mech::C120Mech(Bench& bench) : SerialMech(bench, 139.0) { memory_ = factory_memory(); }
+
+// The other family: a C220B on the C120's line, with a C220B's memory.
+void C120Mech::start()
+{
+    if (faults_.other_family)
+        memory_ = C220BMech::factory_memory();
+    SerialMech::start();
+}
+
+int C120Mech::command_length(const std::vector<uint8_t>& begun) const
+{
+    return faults_.other_family ? c220b_command_length(begun) : SerialMech::command_length(begun);
+}
+
+void C120Mech::execute(const std::vector<uint8_t>& c, uint64_t now)
+{
+    if (faults_.other_family)
+        c220b_execute(c, now);
+    else
+        SerialMech::execute(c, now);
+}
 
 std::array<uint8_t, 256> C120Mech::factory_memory()
 {

@@ -93,6 +93,10 @@ protected:
     virtual bool acts_before_stop() const { return true; }
     // A whole command has come in; now is the tick its last data bit was sampled.
     virtual void execute(const std::vector<uint8_t>& c, uint64_t now);
+    // The C220B's commands (in c220b_mech.cpp): three-byte open and close,
+    // two-byte coin measurement, words as the C120.
+    int c220b_command_length(const std::vector<uint8_t>& begun) const;
+    void c220b_execute(const std::vector<uint8_t>& c, uint64_t now);
     // The line the receiver watches.
     virtual bool line(uint8_t data) const { return data & 1; }
 
@@ -104,6 +108,10 @@ protected:
     // The coin armed by arm_coin drops: the C120's measurement reply by default.
     virtual void drop_coin(uint64_t now);
     void power_off();
+    // Stores a word write as the faults of the run let it (wrong-readback,
+    // lost-write, lost-checksum) and the test knobs (lose_writes_to).
+    void store_word(int address, uint8_t first, uint8_t second);
+    bool checksum_lost_ = false; // lost-checksum has struck (once per run)
 
     Bench& bench_ref_;
     std::array<uint8_t, 256> memory_{};
@@ -173,6 +181,13 @@ public:
     explicit C120Mech(Bench& bench);
     // The factory memory: plausible windows for six coins, outputs, checksum.
     static std::array<uint8_t, 256> factory_memory();
+    // With the other-family fault it is a C220B: its commands, its memory.
+    void start() override;
+
+protected:
+    int command_length(const std::vector<uint8_t>& begun) const override;
+    bool acts_before_stop() const override { return !faults_.other_family; }
+    void execute(const std::vector<uint8_t>& c, uint64_t now) override;
 };
 
 } // namespace zuna::sim

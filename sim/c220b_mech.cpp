@@ -6,7 +6,28 @@ namespace zuna::sim {
 
 C220BMech::C220BMech(Bench& bench) : SerialMech(bench, 139.0) { memory_ = factory_memory(); }
 
+// The other family: a C120 on the C220B's line, with a C120's memory.
+void C220BMech::start()
+{
+    if (faults_.other_family)
+        memory_ = C120Mech::factory_memory();
+    SerialMech::start();
+}
+
 int C220BMech::command_length(const std::vector<uint8_t>& begun) const
+{
+    return faults_.other_family ? SerialMech::command_length(begun) : c220b_command_length(begun);
+}
+
+void C220BMech::execute(const std::vector<uint8_t>& c, uint64_t now)
+{
+    if (faults_.other_family)
+        SerialMech::execute(c, now);
+    else
+        c220b_execute(c, now);
+}
+
+int SerialMech::c220b_command_length(const std::vector<uint8_t>& begun) const
 {
     switch (begun.empty() ? 0 : begun[0]) {
     case 0x05: // open and close: 3 bytes; read word: 4
@@ -20,7 +41,7 @@ int C220BMech::command_length(const std::vector<uint8_t>& begun) const
     }
 }
 
-void C220BMech::execute(const std::vector<uint8_t>& c, uint64_t now)
+void SerialMech::c220b_execute(const std::vector<uint8_t>& c, uint64_t now)
 {
     if (c.size() == 3 && c[0] == 0x05 && (c[1] == 0x78 || c[1] == 0x79) && c[2] == c[1]) { // open, close
         disarm_coin();

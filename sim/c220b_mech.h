@@ -11,10 +11,12 @@ class C220BMech : public SerialMech {
 public:
     explicit C220BMech(Bench& bench);
     static std::array<uint8_t, 256> factory_memory();
+    // With the other-family fault it is a C120: its commands, its memory.
+    void start() override;
 
 protected:
     int command_length(const std::vector<uint8_t>& begun) const override;
-    bool acts_before_stop() const override { return false; }
+    bool acts_before_stop() const override { return faults_.other_family; }
     void execute(const std::vector<uint8_t>& c, uint64_t now) override;
 };
 

@@ -158,6 +158,9 @@ TEST(C120Record, RunsTimeOutAndEnd)
         // The read that sees a level change is counted in neither run.
         {"bits rounded", 100, 1000, {{false, 10}, {true, 101}, {false, 301}, {true, 351}}, {1, 3, 4, kRunEnd}},
         {"halves to even", 100, 1000, {{true, 251}, {false, 351}, {true, 101}}, {2, 4, 1, kRunEnd}},
+        // 2.4, 2.6, 4.5, 5.5 bit times: truncated 2 2 4 5, halves up 2 3 5 6.
+        {"near and on halves", 100, 1000, {{true, 241}, {false, 261}, {true, 451}, {false, 551}, {true, 101}},
+         {2, 3, 4, 6, 1, kRunEnd}},
         {"exactly 10000 reads end", 138, 1000, {{false, 3}, {true, 10001}}, {kRunEnd}},
         {"9999 reads are a run", 138, 1000, {{false, 3}, {true, 10000}}, {72, kRunEnd}},
         {"a glitch inside a level is no run", 100, 1000,
@@ -195,22 +198,28 @@ TEST(C120Record, RunsTimeOutAndEnd)
     }
 }
 
-// The C220B listens with the same glitch rule.
+// The C220B listens with the same glitch rule and the same rounding (its own delay count).
 TEST(C120Record, C220BDropsTheSpikeNotTheLevel)
 {
-    const std::vector<std::pair<bool, int64_t>> scripts[] = {
-        {{false, 10}, {true, 101}, {false, 48}, {true, 3}, {false, 250}, {true, 101}},
-        {{false, 10}, {true, 101}, {false, 250}, {true, 3}, {false, 48}, {true, 101}},
+    const struct {
+        std::vector<std::pair<bool, int64_t>> script;
+        std::vector<int32_t> runs; // the first ones recorded
+    } rows[] = {
+        {{{false, 10}, {true, 101}, {false, 48}, {true, 3}, {false, 250}, {true, 101}}, {1, 3, 1}},
+        {{{false, 10}, {true, 101}, {false, 250}, {true, 3}, {false, 48}, {true, 101}}, {1, 3, 1}},
+        // 2.4, 2.6, 4.5, 5.5, 2.5 bit times: truncated 2 2 4 5 2, halves up 2 3 5 6 3.
+        {{{false, 10}, {true, 241}, {false, 261}, {true, 451}, {false, 551}, {true, 251}, {false, 101}},
+         {2, 3, 4, 6, 2}},
     };
-    for (const auto& script : scripts) {
+    for (const auto& row : rows) {
         ScriptPort port;
-        port.script = script;
+        port.script = row.script;
         Station s(port);
         s.delay.c220b = 100;
         std::vector<int32_t> runs(50, -7);
-        const int n = c220b::ecrir_instruction_c220(s, c220b::kOpen, 20, runs.data(), 50);
-        ASSERT_GE(n, 3);
-        EXPECT_EQ(std::vector<int32_t>(runs.begin(), runs.begin() + 3), (std::vector<int32_t>{1, 3, 1}));
+        const int n = c220b::ecrir_instruction_c220(s, c220b::kOpen, 40, runs.data(), 50);
+        ASSERT_GE(n, int(row.runs.size()));
+        EXPECT_EQ(std::vector<int32_t>(runs.begin(), runs.begin() + row.runs.size()), row.runs);
     }
 }
 

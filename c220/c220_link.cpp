@@ -226,6 +226,8 @@ Refusal refusal(const Link& l)
         return Refusal::BadCount;
     if (!l.whole)
         return Refusal::NotRead;
+    if (l.foreign)
+        return Refusal::Foreign;
     return Refusal::None;
 }
 
@@ -323,6 +325,7 @@ ReadResult lit_c220(Link& l, Progress* p)
     l.image = read;
     l.whole = true;
     l.unknown = {};
+    l.foreign = read[kChecksumByte + 1] != 0;
     return r;
 }
 

@@ -54,6 +54,11 @@ struct Link {
     // settle (no answer, or reads that never agreed); a complete read clears them.
     std::array<bool, kWords> unknown{};
     bool any_unknown() const;
+    // The last complete read's word 63 does not end in 0 as a C220's checksum
+    // word does: another mechanism on this bus (a type or version word), or a
+    // C220 whose checksum word was erased. No write until the operator says
+    // it is a C220 (clearing this) or a read finds a checksum word.
+    bool foreign = false;
 
     Port& port() const { return *s.port; }
 };
@@ -105,7 +110,7 @@ struct ReadResult {
 // into the image (then whole); otherwise the image stays as it was.
 ReadResult lit_c220(Link& l, Progress* p = nullptr);
 
-enum class Refusal { None, BadCount, BadChannel, BadWord, NotRead };
+enum class Refusal { None, BadCount, BadChannel, BadWord, NotRead, Foreign };
 
 // A read-back that differs from what was written is read again before it is
 // believed: it settles on a read equal to what was written or on two equal

@@ -75,6 +75,13 @@ std::string read_error(const ReadResult& r, const Link& l)
 
 } // namespace
 
+std::string foreign_word_text(const Image& image)
+{
+    return "Le mot 63 du monnayeur (" + std::to_string(image[kChecksumByte]) + " " +
+           std::to_string(image[kChecksumByte + 1]) +
+           ") n'est pas une somme de contrôle de C220 : ce n'est peut-être pas un C220.";
+}
+
 settings::BandSet bands_of(const Image& image, bool whole)
 {
     settings::BandSet set;
@@ -145,6 +152,9 @@ std::string C220Settings::read(Station& s, Progress* p, settings::Snapshot& out)
                    "Rien n'est lu.";
         previous = l.image;
     }
+    // Two reads agree on a word 63 that no C220 holds: another mechanism.
+    if (l.foreign)
+        return foreign_word_text(l.image) + " Rien n'est lu.";
     out = settings::Snapshot{};
     out.family = code();
     out.delay = l.count;
@@ -186,6 +196,8 @@ settings::WriteReport C220Settings::write(Station& s, const settings::Snapshot& 
         if (r.refused != Refusal::None || !r.answered) {
             rep.error = r.refused == Refusal::BadCount
                             ? "Le compte de délai C220 vaut " + std::to_string(l.count) + " : rien n'a été envoyé."
+                        : r.refused == Refusal::Foreign
+                            ? foreign_word_text(l.image) + " Rien n'est écrit." 
                         : r.refused == Refusal::NotRead
                             ? "Un mot écrit plus haut est relu différemment à chaque lecture : écriture arrêtée au "
                               "mot " + std::to_string(w) + ", relisez le monnayeur."

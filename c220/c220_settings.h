@@ -22,6 +22,10 @@ constexpr size_t kMemoryBytes = 2 * kWords; // the raw image of a settings file
 // disabled, never a window of zeros.
 settings::BandSet bands_of(const Image& image, bool whole);
 
+// Why an image whose word 63 is not a C220 checksum word (Link::foreign)
+// may come from another mechanism, in French.
+std::string foreign_word_text(const Image& image);
+
 class C220Settings : public settings::Family {
 public:
     // `shared`: the link of an open window, so that what a restore reads and

@@ -49,6 +49,8 @@ int label_number(const QLabel* l)
 
 QString bytes_text(const std::array<uint8_t, 2>& b) { return QString("%1 %2").arg(b[0]).arg(b[1]); }
 
+QString foreign_text(const Image& image) { return QString::fromStdString(foreign_word_text(image)); }
+
 } // namespace
 
 QString c220_output_name(int code)
@@ -291,6 +293,9 @@ bool TC220_o::report_write(const WriteResult& w)
         show_message("Lisez d'abord le monnayeur (« Lecture ») : la somme de contrôle serait calculée sur un "
                      "contenu inconnu. Rien n'a été écrit.");
         return false;
+    case Refusal::Foreign:
+        show_message(foreign_text(link_.image) + " Rien n'a été écrit ; relisez-le pour l'autoriser.");
+        return false;
     case Refusal::BadChannel:
     case Refusal::BadWord:
         show_message("Canal hors de 1 à 8 : rien n'a été écrit.");
@@ -340,8 +345,15 @@ void TC220_o::Button5Click()
     }
     ecriture_d();
     refresh_views();
-    if (!r.checksum_holds)
+    // Another mechanism on this bus, or a C220 whose checksum word was
+    // erased: nothing is written to it unless the operator says it is a C220.
+    if (link_.foreign) {
+        if (overlap_ask && overlap_ask(foreign_text(link_.image) + " Est-ce bien un C220 (les écritures récriront "
+                                                                   "sa somme de contrôle) ?"))
+            link_.foreign = false;
+    } else if (!r.checksum_holds) {
         show_message("La somme de contrôle du monnayeur (mot 63) ne correspond pas à son contenu.");
+    }
 }
 
 void TC220_o::Button1Click()
@@ -367,7 +379,11 @@ void TC220_o::Button2Click()
     transfer_->set_stoppable(true); // "Arrêter" ends the coin wait
     transfer_->run([&](Progress&) { r = test_p(link_); });
     if (!r.answered) {
-        if (!r.refused)
+        // Past step 4 the mechanism's clock ran: a coin was seen, its result not received.
+        if (r.timed_out_step > 4)
+            show_message("Le monnayeur a vu la pièce mais n'a pas envoyé de résultat complet : le canal qui l'accepte "
+                         "est inconnu.");
+        else if (!r.refused)
             show_message("Aucune pièce n'a été vue : le monnayeur n'a pas répondu au test.");
         return;
     }

@@ -152,6 +152,13 @@ Outcome write_and_verify(Station& s, Family& f, const Snapshot& file, const Comp
         const bool holds = it != after.values.end() && it->second == file.values.at(n);
         (holds ? o.written : o.failed).push_back(n);
     }
+    // A write can spoil a setting beside the one it was for (a word or a
+    // record holds several): those that held the file's value must still.
+    for (const Row& r : before.rows) {
+        const auto it = after.values.find(r.name);
+        if (r.writable && !r.differs() && (it == after.values.end() || it->second != r.file))
+            o.failed.push_back(r.name);
+    }
     if (!o.failed.empty())
         o.kind = w.error.empty() ? Outcome::NotHeld : Outcome::NoAnswer;
     o.error = w.error;

@@ -45,7 +45,16 @@ C220Mech::C220Mech(Bench& bench)
 {
 }
 
-void C220Mech::start() { drive(out_); }
+void C220Mech::start()
+{
+    // Another family on this bus: its word 63 is a type and version word,
+    // not the C220's checksum (negated sum, then 0).
+    if (faults_.other_family) {
+        mem_[126] = 0x02;
+        mem_[127] = 0x20;
+    }
+    drive(out_);
+}
 
 void C220Mech::set_coin_delay_micros(double us) { coin_delay_ = b_.mech_ticks(us); }
 
@@ -255,10 +264,20 @@ void C220Mech::execute(uint64_t now)
             return;
         latch_ = false;
         busy_until_ = now + b_.mech_ticks(kWriteBusyMicros);
+        const WriteFate fate = next_write_fate();
+        // lost-checksum: the checksum word written right after another word
+        // is not kept; a second write of it in a row (the repair) is.
+        const bool checksum_lost = faults_.lost_checksum && w == 63 && last_written_ != 63;
+        last_written_ = w;
         if (w == lost_word_)
+            return;
+        // A write not kept leaves the word as its erase left it.
+        if (fate == WriteFate::Lost || checksum_lost)
             return;
         mem_[size_t(2 * w)] &= bytes_[2];
         mem_[size_t(2 * w + 1)] &= bytes_[3];
+        if (fate == WriteFate::OneBitChanged)
+            mem_[size_t(2 * w)] ^= 0x01;
         ++writes_;
         if (power_cut_after_ > 0 && writes_ >= power_cut_after_) {
             powered_ = false;
@@ -343,7 +362,8 @@ void C220Mech::hs_wake(uint64_t now)
             set_clock(false);
         } else {
             set_clock(true);
-            if (++pulses_ == 8) {
+            // jumping-count: a ninth pulse, past the eight the host counts.
+            if (++pulses_ == (faults_.jumping_count ? 9 : 8)) {
                 hs_ = Hs::WaitLow;
                 hs_deadline_ = now + b_.mech_ticks(kHostWaitMicros);
                 break;

@@ -137,6 +137,7 @@ private:
     std::optional<uint8_t> forced_;
     int stall_ = 0;
     int lost_word_ = -1;
+    int last_written_ = -1; // the word of the last write taken
     int garbled_word_ = -1;
     std::deque<uint8_t> garble_;
 

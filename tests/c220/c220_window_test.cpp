@@ -51,8 +51,15 @@ std::map<std::pair<int, int>, std::vector<int>> drawn_bands(const BandView* view
     return drawn;
 }
 
+sim::Faults faults(const char* text)
+{
+    sim::Faults f;
+    EXPECT_TRUE(sim::parse_faults(text, f, nullptr)) << text;
+    return f;
+}
+
 struct WinRig {
-    WinRig() : setup(1.0, {}, ""), station(setup.bench()), shell(station)
+    explicit WinRig(const char* fault = "") : setup(1.0, faults(fault), ""), station(setup.bench()), shell(station)
     {
         mech = static_cast<C220Mech*>(setup.plug("c220"));
         station.measured_module_count = measure_module(*station.port);
@@ -281,6 +288,61 @@ TEST_F(C220Rig, AdjustWritesTheChannelAndShowsWhatWasReadBack)
     EXPECT_EQ(setup.bench().mask_depth(), 0);
 }
 
+// AJUST of channel 1 on a mechanism that answers wrong: what it does not
+// hold is told and the table shows the mechanism, never what was only sent;
+// another mechanism on the bus is asked about at the read and written only
+// when the operator says it is a C220.
+TEST_F(C220Rig, MechanismsThatAnswerWrong)
+{
+    struct Row {
+        const char* fault;
+        bool is_c220; // the answer to the question asked at the read
+        const char* row1;
+        const char* told; // start of the one message, "" for none
+        int questions = 0;
+    };
+    const std::vector<Row> rows = {
+        {"wrong-readback=2", true, "21 31 27 36 31 41 A1",
+         "Écriture non confirmée : mot 8 relu 27 36 au lieu de 26 36. Le tableau montre ce que le monnayeur contient"},
+        {"lost-write=1", true, "255 255 26 36 31 41 A1", "Écriture non confirmée : mot 0 relu 255 255 au lieu de 21 31."},
+        {"lost-checksum", true, "21 31 26 36 31 41 A1", ""},
+        {"lost-checksum,lost-write=5", true, "21 31 26 36 31 41 A1", "Écriture non confirmée : mot 63 relu 255 255 au lieu de "},
+        {"other-family", false, "20 30 25 35 30 40 A1",
+         "Le mot 63 du monnayeur (2 32) n'est pas une somme de contrôle de C220 : ce n'est peut-être pas un C220. Rien "
+         "n'a été écrit ; relisez-le pour l'autoriser.", 1},
+        {"other-family", true, "21 31 26 36 31 41 A1", "", 1},
+    };
+    for (const Row& r : rows) {
+        const std::string what = std::string(r.fault) + (r.is_c220 ? "" : ", not a C220");
+        WinRig rig(r.fault);
+        rig.answer = r.is_c220;
+        rig.click("Button5");
+        const auto before = rig.mech->memory();
+        rig.adjust(1, {21, 31, 26, 36, 31, 41});
+        EXPECT_EQ(rig.row(1), r.row1) << what;
+        ASSERT_EQ(rig.messages.size(), *r.told ? 1 : 0) << what << rig.messages.join("|").toStdString();
+        if (*r.told) {
+            EXPECT_TRUE(rig.messages[0].startsWith(r.told)) << what << rig.messages[0].toStdString();
+        }
+        ASSERT_EQ(rig.questions.size(), r.questions) << what;
+        if (r.questions) {
+            EXPECT_EQ(rig.questions[0], "Le mot 63 du monnayeur (2 32) n'est pas une somme de contrôle de C220 : ce "
+                                        "n'est peut-être pas un C220. Est-ce bien un C220 (les écritures récriront "
+                                        "sa somme de contrôle) ?") << what;
+        }
+        if (!r.is_c220) {
+            EXPECT_EQ(rig.mech->memory(), before) << what << ": nothing written";
+        }
+        // What the table shows is what a new read finds.
+        rig.messages.clear();
+        const QString shown = rig.row(1);
+        rig.click("Button5");
+        EXPECT_EQ(rig.row(1), shown) << what;
+        EXPECT_EQ(rig.setup.bench().data(), 0x70) << what;
+        EXPECT_EQ(rig.setup.bench().mask_depth(), 0) << what;
+    }
+}
+
 // Saved, three settings changed from the window, restored: the comparison
 // names those three and the table shows the mechanism as it now is.
 TEST_F(C220Rig, RestorePutsTheFileBackAndTheTableShowsIt)
@@ -323,27 +385,32 @@ TEST_F(C220Rig, TesterLightsTheChannelOfTheCoin)
         std::optional<uint8_t> forced;
         bool coins;
         int lit; // -1: headings unchanged
+        const char* fault = "";
     };
     const std::vector<Row> rows = {
         {"channel 6", {125, 130, 135}, {}, true, 6},
         {"two channels", {125, 130, 135}, 0x24, true, -1},
         {"not accepted", {250, 250, 250}, {}, true, 0},
         {"no coin", {}, {}, false, -1},
+        {"a ninth clock pulse", {125, 130, 135}, {}, true, -1, "jumping-count"},
     };
     for (const Row& r : rows) {
-        WinRig rig;
+        WinRig rig(r.fault);
         rig.mech->set_coin({25, 30, 35});
-        rig.click("Button2"); // channel 1 lit first
-        ASSERT_TRUE(rig.w->lit(1));
+        rig.click("Button2"); // channel 1 lit first (a faulty handshake lights nothing)
+        ASSERT_EQ(rig.w->lit(1), !*r.fault);
         rig.mech->set_coin(r.coin);
         rig.mech->force_result(r.forced);
         rig.mech->set_coins(r.coins);
         rig.click("Button2");
         for (int n = 1; n <= 8; ++n)
-            EXPECT_EQ(rig.w->lit(n), r.lit < 0 ? n == 1 : n == r.lit) << r.what << " heading " << n;
-        if (!r.coins) {
-            ASSERT_EQ(rig.messages.size(), 1) << r.what;
-            EXPECT_EQ(rig.messages[0], "Aucune pièce n'a été vue : le monnayeur n'a pas répondu au test.");
+            EXPECT_EQ(rig.w->lit(n), r.lit < 0 ? n == 1 && !*r.fault : n == r.lit) << r.what << " heading " << n;
+        if (!r.coins || *r.fault) {
+            ASSERT_EQ(rig.messages.size(), *r.fault ? 2 : 1) << r.what;
+            EXPECT_EQ(rig.messages.last(), *r.fault ? "Le monnayeur a vu la pièce mais n'a pas envoyé de résultat "
+                                                      "complet : le canal qui l'accepte est inconnu."
+                                                    : "Aucune pièce n'a été vue : le monnayeur n'a pas répondu au test.")
+                << r.what;
         } else {
             EXPECT_TRUE(rig.messages.isEmpty()) << r.what;
         }
@@ -468,25 +535,30 @@ TEST_F(C220Rig, CalibrationCandidatesAndClosing)
         std::optional<uint8_t> forced;
         std::vector<int> candidates;
         const char* told;
+        const char* fault = "";
     };
     const std::vector<Row> rows = {
         {"always accepted", 0x01, {128, 192, 224, 240, 248, 252, 254, 255}, ""},
         {"never accepted", 0x00, {128, 64, 32, 16, 8, 4, 2, 1}, "n'a jamais été acceptée"},
         {"two channels from the first pass", 0x03, {128, 64, 32, 16, 8, 4, 2, 1}, "n'a jamais été acceptée"},
+        {"first candidate window not kept", 0x01, {}, "la fenêtre d'essai n'a pas été écrite", "lost-write=1"},
+        {"a candidate after the third coin kept otherwise", 0x01, {128, 192, 224}, "la fenêtre d'essai n'a pas été écrite",
+         "wrong-readback=13"},
     };
     for (const Row& r : rows) {
-        WinRig rig;
+        WinRig rig(r.fault);
         rig.click("Button5");
         const auto before = rig.mech_channel(1);
         rig.mech->force_result(r.forced);
         rig.calibrate([&](Tcalibre_c220_o* c) {
             c->BitBtn1Click();
             for (int k = 0; k < 3; ++k)
-                EXPECT_EQ(c->candidates()[size_t(k)], r.candidates) << r.what << " window " << k + 1;
+                EXPECT_EQ(c->candidates()[size_t(k)], k == 0 || !*r.fault ? r.candidates : std::vector<int>{})
+                    << r.what << " window " << k + 1;
             c->reject(); // nothing kept: the channel goes back as it was
         });
         if (*r.told)
-            EXPECT_TRUE(!rig.messages.isEmpty() && rig.messages[0].contains(r.told)) << r.what;
+            EXPECT_FALSE(rig.messages.filter(r.told).isEmpty()) << r.what << rig.messages.join("|").toStdString();
         else
             EXPECT_TRUE(rig.messages.isEmpty()) << r.what << rig.messages.join("|").toStdString();
         EXPECT_EQ(rig.mech_channel(1), before) << r.what;

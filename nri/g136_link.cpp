@@ -271,6 +271,8 @@ namespace {
 
 const char kSilent[] = "Le monayeur ne répond pas.";
 const char kGarbled[] = "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?).";
+const char kAnsweredAsG13[] = "Ce monnayeur répond comme un G13.0000 (« 0= »), pas comme un G13.6000 : rien n'est "
+                             "lu ni écrit. Ouvrez la fenêtre NRI G13.0000.";
 const char kNoCoin[] = "Aucune pièce reçue : rien n'a été mesuré.";
 const char kTestStopped[] = "Test arrêté : aucune pièce mesurée.";
 const char kWriteStopped[] = "Écriture arrêtée : rien n'a été écrit.";
@@ -382,20 +384,14 @@ ChannelWrite block_write(Station& s, int channel, const Block& block)
     w.read_back = to_block(block_bytes(s, channel + 2, kTableBytes));
     w.confirmed = w.read_back && *w.read_back == sent;
     if (!w.read_back) {
-        w.message = format("Écriture du canal %d non confirmée : le monnayeur ne répond pas à la relecture. "
-                           "Le contenu du canal est inconnu, relisez le monnayeur.",
-                           channel);
+        w.message = unconfirmed_channel(channel, Unconfirmed::NoReadBack);
     } else if (!w.confirmed) {
         separator(s, 12);
         if (to_block(block_bytes(s, channel + 2, kTableBytes)) == w.read_back) {
-            w.message = format("Écriture du canal %d non confirmée : la relecture diffère de ce qui a été écrit. "
-                               "Les valeurs affichées sont celles relues.",
-                               channel);
+            w.message = unconfirmed_channel(channel, Unconfirmed::Differs);
         } else {
             w.read_back.reset();
-            w.message = format("Écriture du canal %d non confirmée : deux relectures ne concordent pas (ligne "
-                               "perturbée ?). Le contenu du canal est inconnu, relisez le monnayeur.",
-                               channel);
+            w.message = unconfirmed_channel(channel, Unconfirmed::ReadsDisagree);
         }
     }
     return w;
@@ -421,6 +417,18 @@ std::optional<Selectors> read_selectors(Station& s)
     return selector_digits(s);
 }
 
+namespace {
+// Why an "I" was not answered as a G13.6000: silence, another family, or a
+// garbled reply. The G13.0000's answer "0=" reads as the digits 0 and 16.
+std::string open_refusal(Station& s, bool heard)
+{
+    if (!heard)
+        return kSilent;
+    const bool g13 = decode_g136_s(s) == 2 && s.symbols[0] == 0 && s.symbols[1] == 16;
+    return g13 ? kAnsweredAsG13 : kGarbled;
+}
+} // namespace
+
 bool open_answered(Station& s, bool* heard)
 {
     const RunList i = cmd_open();
@@ -439,7 +447,7 @@ Reading lecture(Station& s, Progress* progress)
     r.answered = open_answered(s, &heard);
     if (!r.answered) {
         finish(progress);
-        r.message = heard ? kGarbled : kSilent;
+        r.message = open_refusal(s, heard);
         return r;
     }
     auto stopped_at = [&](int channel) {
@@ -499,7 +507,7 @@ CoinTest coin_test(Station& s, Progress* progress)
     idle_line(s);
     bool heard = false;
     if (!open_answered(s, &heard)) {
-        c.message = heard ? kGarbled : kSilent;
+        c.message = open_refusal(s, heard);
         return c;
     }
     const RunList w = cmd_coin_test();

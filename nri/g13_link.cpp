@@ -666,6 +666,8 @@ const char kTuneStopped[] = "Réglage arrêté : compte inchangé.";
 const char kReadSilent[] = "Le monnayeur ne répond pas : lecture impossible.";
 const char kReadGarbled[] = "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?) : "
                             "lecture impossible.";
+const char kReadAsG136[] = "Ce monnayeur répond comme un G13.6000 (07 36), pas comme un G13.0000 : rien n'est lu "
+                           "ni écrit. Ouvrez la fenêtre NRI G13.6000.";
 const char kModeNotRead[] = "Le monnayeur ne répond pas : le mode de mesure n'a pas été relu.";
 const char kModeStopped[] = "Changement de mode arrêté : rien n'a été écrit.";
 const char kNoCoin[] = "Aucune pièce reçue : rien n'a été mesuré.";
@@ -740,6 +742,17 @@ Identity identity_text(const std::array<uint8_t, kSymbolBufferSize>& sym)
     return id;
 }
 
+std::string unconfirmed_channel(int channel, Unconfirmed why)
+{
+    const char* how = why == Unconfirmed::NoReadBack ? "le monnayeur ne répond pas à la relecture. Le contenu du "
+                                                       "canal est inconnu, relisez le monnayeur."
+                      : why == Unconfirmed::Differs  ? "la relecture diffère de ce qui a été écrit. Les valeurs "
+                                                       "affichées sont celles relues."
+                                                     : "deux relectures ne concordent pas (ligne perturbée ?). Le "
+                                                       "contenu du canal est inconnu, relisez le monnayeur.";
+    return "Écriture du canal " + std::to_string(channel) + " non confirmée : " + how;
+}
+
 std::string unread_message(const std::vector<int>& channels)
 {
     if (channels.empty())
@@ -804,7 +817,9 @@ Reading lecture(Station& s, Progress* progress)
     r.answered = opening_answered(s);
     if (!r.answered) {
         finish(progress);
-        r.message = r.heard ? kReadGarbled : kReadSilent;
+        // The G13.6000's answer to "I" is heard as the digits 0, 7, 3, 6.
+        const bool g136 = s.symbols[0] == 0 && s.symbols[1] == 7 && s.symbols[2] == 3 && s.symbols[3] == 6;
+        r.message = !r.heard ? kReadSilent : g136 ? kReadAsG136 : kReadGarbled;
         return r;
     }
     step(progress);
@@ -949,21 +964,15 @@ ChannelWrite write_channel(Station& s, int channel, const std::array<int, 4>& ma
         };
         w.confirmed = w.read_back && as_written(*w.read_back);
         if (!w.read_back) {
-            w.message = format("Écriture du canal %d non confirmée : le monnayeur ne répond pas à la relecture. "
-                               "Le contenu du canal est inconnu, relisez le monnayeur.",
-                               channel);
+            w.message = unconfirmed_channel(channel, Unconfirmed::NoReadBack);
         } else if (!w.confirmed) {
             // Believed only when a second read gives the same lines.
             const std::optional<ChannelLines> again = read_channel(s, channel);
             if (again && again->upper == w.read_back->upper && again->lower == w.read_back->lower) {
-                w.message = format("Écriture du canal %d non confirmée : la relecture diffère de ce qui a été "
-                                   "écrit. Les valeurs affichées sont celles relues.",
-                                   channel);
+                w.message = unconfirmed_channel(channel, Unconfirmed::Differs);
             } else {
                 w.read_back.reset();
-                w.message = format("Écriture du canal %d non confirmée : deux relectures ne concordent pas (ligne "
-                                   "perturbée ?). Le contenu du canal est inconnu, relisez le monnayeur.",
-                                   channel);
+                w.message = unconfirmed_channel(channel, Unconfirmed::ReadsDisagree);
             }
         }
         w.unread = !w.read_back;
@@ -1004,8 +1013,12 @@ ModeWrite write_mode(Station& s, int mode, Progress* progress)
     set_fast(s);
     step(progress);
     finish(progress);
+    m.confirmed = m.mode == format("%02d", std::clamp(mode, 0, 99));
     if (!m.read)
         m.message = kModeNotRead;
+    else if (!m.confirmed)
+        m.message = format("Mode de mesure non confirmé : le monnayeur relit %s au lieu de %02d.",
+                           m.mode ? m.mode->c_str() : "00", std::clamp(mode, 0, 99));
     return m;
 }
 

@@ -98,6 +98,12 @@ struct Listening {
 // stored as it is. Nothing is stored when no start bit came.
 Exchange capture_runs(Station& s, const Listening& how);
 
+// What the operator is told of a channel write that did not verify (both
+// links): no read-back, a read-back that differs (read twice the same), or
+// two read-backs that disagree.
+enum class Unconfirmed { NoReadBack, Differs, ReadsDisagree };
+std::string unconfirmed_channel(int channel, Unconfirmed why);
+
 // Command run lists, built from the character rows.
 RunList cmd_reset();                       // "A" 0x16, hold 255
 RunList cmd_open_probe(uint8_t hold);      // "I", hold 39 / 18 / 1 / 107
@@ -291,10 +297,12 @@ ChannelWrite write_channel(Station& s, int channel, const std::array<int, 4>& ma
 struct ModeWrite {
     std::optional<std::string> mode; // the mode read back
     bool read = false;               // the "U" read-back answered
+    bool confirmed = false;          // read back as written
     bool stopped = false;            // stopped before anything was sent
     std::string message;
 };
-// Mode mesure: writes the measuring mode and reads it back; runs to its read-back.
+// Mode mesure: writes the measuring mode and reads it back, compared with
+// the mode written; runs to its read-back.
 ModeWrite write_mode(Station& s, int mode, Progress* progress);
 
 // The window closing.

@@ -182,6 +182,7 @@ void G136Mechanism::received(uint8_t c)
         if (d >= 0) {
             address_ = high_ * 16 + d;
             digits_ = 0;
+            pending_ = blocks_[address_]; // the digits go here until the write ends
             log_.push_back("Z" + hex_byte(address_));
             expect_ = Expect::Data;
             return;
@@ -212,7 +213,8 @@ void G136Mechanism::command(uint8_t c)
     switch (c) {
     case 'I':
         log_.push_back("I");
-        reply(kIdentity, clock_.at(now, kTurnaroundBits));
+        // As another family: the G13.0000's answer to its opening.
+        reply(faults_.other_family ? "0=" : kIdentity, clock_.at(now, kTurnaroundBits));
         break;
     case 'X': log_.push_back("X"); break;
     case 0xE9: log_.push_back("E9"); break;
@@ -241,7 +243,7 @@ void G136Mechanism::command(uint8_t c)
 
 void G136Mechanism::store_digit(int digit)
 {
-    std::vector<int>& b = blocks_[address_];
+    std::vector<int>& b = pending_;
     const int p = digits_++;
     if (write_protected_)
         return;
@@ -268,6 +270,24 @@ void G136Mechanism::end_write()
     expect_ = Expect::Command;
     if (digits_ == 0)
         return;
+    std::vector<int>& kept = blocks_[address_];
+    switch (next_write_fate()) {
+    case WriteFate::Kept: kept = pending_; break;
+    case WriteFate::Lost: break; // taken, kept nowhere
+    case WriteFate::OneBitChanged: {
+        // Bit 0 of the first byte (digit, in block "13") the write changed;
+        // of the first one when it changed none.
+        size_t k = 0;
+        while (k < pending_.size() && k < kept.size() && pending_[k] == kept[k])
+            ++k;
+        if (k == pending_.size() || k == kept.size())
+            k = 0;
+        kept = pending_;
+        if (!kept.empty())
+            kept[k] ^= 1;
+        break;
+    }
+    }
     ++block_writes_;
     if (power_cut_after_ > 0 && block_writes_ >= power_cut_after_)
         powered_ = false;

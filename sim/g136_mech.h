@@ -18,7 +18,8 @@
 //   "18" as 8 bytes);
 // - "W", "T": sixteen measurement bytes once a coin dropped (coin delay);
 // - "Z", an address, then hexadecimal digits: written into the block one
-//   digit after the other until a character that is not a digit ("X", "Z");
+//   digit after the other until a character that is not a digit ("X", "Z"),
+//   then kept as a whole (or kept wrong, or lost: the run's faults);
 //   in block "11" digit c (channel c) goes to byte c - 1, low half when c is
 //   odd, high half when even, so a read returns what was written;
 // - "X" and the byte 0xE9 are taken and logged, nothing more.
@@ -97,6 +98,7 @@ private:
     int high_ = 0;
     int address_ = 0;
     int digits_ = 0;
+    std::vector<int> pending_; // the block being written, kept when the write ends
     // Transmitter.
     std::deque<std::pair<bool, uint64_t>> tx_; // (level, tick)
     uint64_t tx_end_ = 0;

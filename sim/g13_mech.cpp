@@ -158,7 +158,8 @@ void G13Mechanism::received(Receiver& r, uint8_t c)
         switch (c) {
         case 'I':
             log_.push_back("I");
-            reply(r, "0=", answer);
+            // As another family: the G13.6000's two identity bytes, at this rate.
+            reply(r, faults_.other_family ? "0736" : "0=", answer);
             break;
         case 'U':
             log_.push_back("U");
@@ -227,7 +228,7 @@ void G13Mechanism::received(Receiver& r, uint8_t c)
                 dst[size_t(k)] = std::stoi(r.buf.substr(size_t(3 * k), 3));
             r.buf.clear();
             if (++r.values_line == 2) {
-                channels_[size_t(r.selected - 1)] = r.pending;
+                store_record(r.selected, r.pending);
                 log_.push_back("values");
                 ++channel_writes_;
                 if (power_cut_after_ > 0 && channel_writes_ >= power_cut_after_)
@@ -247,7 +248,12 @@ void G13Mechanism::received(Receiver& r, uint8_t c)
         }
         r.buf += char(c);
         if (r.buf.size() == 2) {
-            mode = std::stoi(r.buf);
+            // The mode is a write like a record: kept, kept wrong, or lost.
+            switch (next_write_fate()) {
+            case WriteFate::Kept: mode = std::stoi(r.buf); break;
+            case WriteFate::OneBitChanged: mode = std::stoi(r.buf) ^ 1; break;
+            case WriteFate::Lost: break;
+            }
             log_.push_back("J" + r.buf);
             restart();
         }
@@ -267,6 +273,31 @@ void G13Mechanism::received(Receiver& r, uint8_t c)
         }
         restart();
         return;
+    }
+}
+
+void G13Mechanism::store_record(int channel, const Channel& written)
+{
+    Channel& kept = channels_[size_t(channel - 1)];
+    switch (next_write_fate()) {
+    case WriteFate::Kept: kept = written; break;
+    case WriteFate::Lost: break; // acknowledged by nothing, kept nowhere
+    case WriteFate::OneBitChanged: {
+        // Bit 0 of the first value the write changed (of max 1 when none did).
+        const Channel before = kept;
+        kept = written;
+        int* flip = &kept.max[0];
+        for (size_t k = 4; k-- > 0;) {
+            if (kept.min[k] != before.min[k])
+                flip = &kept.min[k];
+        }
+        for (size_t k = 4; k-- > 0;) {
+            if (kept.max[k] != before.max[k])
+                flip = &kept.max[k];
+        }
+        *flip ^= 1;
+        break;
+    }
     }
 }
 

@@ -94,6 +94,8 @@ private:
     uint64_t sample_time(const Receiver& r, int sample) const;
     void received(Receiver& r, uint8_t c);
     void reply(const Receiver& r, const std::string& text, uint64_t at);
+    // A channel record's two lines taken: stored as the run's faults say.
+    void store_record(int channel, const Channel& written);
     void schedule();
     std::array<int, 4> next_coin();
     static std::string three(int v);

@@ -303,6 +303,13 @@ TEST(CommandLine, EveryFamilyUnderEveryLineFault)
         {"g136", "stuck-low", not_saved, not_read, not_read, "Le compte de délai G136 vaut 0"},
         {"g136", "noise", not_saved, not_read, not_read, ""},
         {"g136", "power-cut=1", saved, differs, cut, ""},
+        // Mechanisms that keep a write wrong or not at all, or answer as the other G13.
+        {"g13", "wrong-readback=1", saved, differs, not_held, ""},
+        {"g13", "lost-write=2", saved, differs, not_held, ""},
+        {"g13", "other-family", not_saved, not_read, not_read, "répond comme un G13.6000"},
+        {"g136", "wrong-readback=1", saved, differs, not_held, ""},
+        {"g136", "lost-write=2", saved, differs, not_held, ""},
+        {"g136", "other-family", not_saved, not_read, not_read, "répond comme un G13.0000"},
         {"rm3", "silent", not_saved, not_read, not_read, "Le monnayeur ne répond pas (canal 1)"},
         {"rm3", "stuck-low", not_saved, not_read, not_read, "Le compte de délai RM3 vaut 0"},
         {"rm3", "noise", not_saved, not_read, not_read, ""},

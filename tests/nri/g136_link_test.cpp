@@ -319,6 +319,8 @@ TEST(G136Capture, ListensByWritesAndDividesByTheG136Count)
         int64_t listen_writes;
     } rows[] = {
         {"count 10", 10, {{false, 20}, {true, 51}, {false, 29}, {true, 200000}}, true, {5, 3, 100000, 0}, 11},
+        // 35 and 45 reads: 3.5 and 4.5 units, halves to even (truncated 3 and 4, half up 4 and 5).
+        {"count 10, halves", 10, {{false, 20}, {true, 36}, {false, 46}, {true, 200000}}, true, {4, 4, 100000, 0}, 11},
         {"count 0 counts reads", 0, {{false, 5}, {true, 7}, {false, 200000}}, true, {6, 100000, 0}, 1},
         {"negative count: reads, nothing written", -4, {{false, 5}, {true, 7}, {false, 200000}}, true,
          {6, 100000, 0}, 0},
@@ -463,6 +465,16 @@ struct G136Bench {
 };
 
 const g136::Block kBlock = {200, 180, 0x3A, 0x05, 255, 0, 17, 16, 1, 0, 99, 98};
+
+// The faults of a run, given to the mechanism before anything is written.
+std::function<void(G136Bench&)> with_faults(const char* text)
+{
+    return [text](G136Bench& b) {
+        sim::Faults f;
+        ASSERT_TRUE(sim::parse_faults(text, f, nullptr)) << text;
+        b.mech->set_faults(f);
+    };
+}
 
 } // namespace
 
@@ -716,6 +728,83 @@ TEST(G136OnBench, WritesThatAreNotConfirmed)
              return w.message;
          },
          "pour : Signal Sortie, Valid canal, Fonction et offsets."},
+        {"channel kept with one bit changed: shown as read", with_faults("wrong-readback=1"),
+         [](Station& s) {
+             const auto w = g136::write_channel(s, 4, kBlock, nullptr);
+             EXPECT_FALSE(w.confirmed);
+             g136::Block held = kBlock;
+             held[0] ^= 1; // the first byte the write changed
+             EXPECT_EQ(w.read_back, held);
+             return w.message;
+         },
+         "Écriture du canal 4 non confirmée : la relecture diffère de ce qui a été écrit. Les valeurs affichées sont "
+         "celles relues."},
+        {"channel write lost: the old block shown", with_faults("lost-write=1"),
+         [](Station& s) {
+             const auto w = g136::write_channel(s, 4, kBlock, nullptr);
+             EXPECT_FALSE(w.confirmed);
+             EXPECT_EQ(w.read_back, (g136::Block{98, 80, 86, 70, 132, 115, 58, 44, 185, 168, 34, 20}));
+             return w.message;
+         },
+         "Écriture du canal 4 non confirmée : la relecture diffère"},
+        {"selector block kept with one bit changed", with_faults("wrong-readback=2"),
+         [](Station& s) {
+             const auto m = g136::write_model(s, 2, kBlock, {1, 2, 3, 4, 5, 6}, nullptr);
+             EXPECT_TRUE(m.block.confirmed);
+             EXPECT_TRUE(m.selectors_written);
+             if (!m.selectors)
+                 return std::string("block 13 not read back");
+             // Channel 2's second digit (the first one changed, 3 to 2) kept as 3.
+             EXPECT_EQ(std::vector<int>(m.selectors->begin() + 6, m.selectors->begin() + 12),
+                       (std::vector<int>{1, 3, 3, 4, 5, 6}));
+             return m.message;
+         },
+         "Mesures contrôlées du canal 2 non confirmées : la relecture du bloc 13 diffère de ce qui a été écrit."},
+        {"selector block write lost", with_faults("lost-write=2"),
+         [](Station& s) {
+             const auto m = g136::write_model(s, 2, kBlock, {1, 2, 3, 4, 5, 6}, nullptr);
+             if (!m.selectors)
+                 return std::string("block 13 not read back");
+             EXPECT_EQ(std::vector<int>(m.selectors->begin() + 6, m.selectors->begin() + 12),
+                       (std::vector<int>{1, 3, 5, 7, 9, 11})); // what channel 2 had
+             return m.message;
+         },
+         "Mesures contrôlées du canal 2 non confirmées"},
+        {"output table lost", with_faults("lost-write=1"),
+         [](Station& s) {
+             g136::Tables t;
+             t.output[0] = 0x42;
+             const auto w = g136::write_tables(s, t, nullptr);
+             EXPECT_FALSE(w.confirmed);
+             if (!w.read_back)
+                 return std::string("not read back");
+             EXPECT_EQ(w.read_back->output[0], 0x01); // what block "0F" still holds
+             return w.message;
+         },
+         "Tables non confirmées : la relecture diffère de ce qui a été écrit pour : Signal Sortie. Les cases "
+         "montrent ce qui a été relu."},
+        {"function bytes kept with one bit changed", with_faults("wrong-readback=4"),
+         [](Station& s) {
+             g136::Tables t;
+             t.function = {0x10, 0, 0};
+             const auto w = g136::write_tables(s, t, nullptr);
+             EXPECT_FALSE(w.confirmed);
+             if (!w.read_back)
+                 return std::string("not read back");
+             EXPECT_EQ(w.read_back->function[0], 0x11);
+             return w.message;
+         },
+         "pour : Fonction et offsets."},
+        {"answers as a G13.0000: nothing read", with_faults("other-family"),
+         [](Station& s) {
+             const auto r = g136::lecture(s, nullptr);
+             EXPECT_FALSE(r.answered);
+             EXPECT_FALSE(r.selectors);
+             EXPECT_EQ(g136::coin_test(s, nullptr).message, r.message);
+             return r.message;
+         },
+         "Ce monnayeur répond comme un G13.0000 (« 0= »), pas comme un G13.6000 : rien n'est lu ni écrit. Ouvrez la "
+         "fenêtre NRI G13.0000."},
         {"a model of a silent mechanism stores nothing",
          [](G136Bench& b) {
              b.mech->set_power_cut_after(1);

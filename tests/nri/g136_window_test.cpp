@@ -319,6 +319,60 @@ TEST(G136Window, UnconfirmedWritesShowUnknownUntilARead)
     EXPECT_TRUE(st.messages.back().contains("faites d'abord « Lecture »"));
 }
 
+// A mechanism that keeps a write wrong or not at all, or answers as a
+// G13.0000: the operator is told, and the window shows only what was read.
+TEST(G136Window, MechanismFaultsAreToldAndOnlyWhatWasReadIsShown)
+{
+    const QString differs = "Écriture du canal 3 non confirmée : la relecture diffère de ce qui a été écrit. Les "
+                            "valeurs affichées sont celles relues.";
+    struct Row {
+        const char* fault;
+        const char* action; // "Ajust." of channel 3 to 10, 70, 20, 80 ..., "Ecriture", "Lecture"
+        QString shown;      // channel 3's first limit, or box "ch2"
+        QString message;
+    } rows[] = {
+        {"wrong-readback=1", "Ajust.", "011", differs},
+        {"lost-write=1", "Ajust.", "150", differs},
+        {"lost-write=1", "Ecriture", "unchecked",
+         "Tables non confirmées : la relecture diffère de ce qui a été écrit pour : Signal Sortie. Les cases "
+         "montrent ce qui a été relu."},
+        {"other-family", "Lecture", "000",
+         "Ce monnayeur répond comme un G13.0000 (« 0= »), pas comme un G13.6000 : rien n'est lu ni écrit. Ouvrez "
+         "la fenêtre NRI G13.0000."},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.fault) + " " + r.action);
+        sim::Faults f;
+        ASSERT_TRUE(sim::parse_faults(r.fault, f, nullptr));
+        G136Station st(f);
+        Tnrig1360000& w = st.open();
+        st.click("Button1");
+        const std::string action = r.action;
+        if (action == "Ajust.") {
+            with_modal(
+                [](QWidget* m) {
+                    qobject_cast<TC_canal*>(m)->canal()->setValue(3);
+                    qobject_cast<QDialog*>(m)->accept();
+                },
+                [&] { st.click("Button5"); });
+            for (int k = 1; k <= 12; ++k)
+                st.find<QSpinBox>(QString("aj%1").arg(k))->setValue(10 * k);
+            st.click("ok");
+            EXPECT_EQ(w.limit(3, 1)->text(), r.shown);
+            EXPECT_EQ(w.limit(3, 1)->text(), three(st.mech->channel(3)[0]));
+        } else if (action == "Ecriture") {
+            st.find<QTabWidget>("PageControl1")->setCurrentIndex(1);
+            st.find<QCheckBox>("ch2")->setChecked(true); // channel 1's byte 0x01 becomes 0x41
+            st.click("Button7");
+            EXPECT_EQ(st.mech->block(0x0F)[0], 0x01);
+            EXPECT_EQ(st.find<QCheckBox>("ch2")->checkState(), Qt::Unchecked);
+        } else {
+            EXPECT_EQ(w.limit(3, 1)->text(), r.shown);
+        }
+        EXPECT_EQ(st.messages, QStringList{r.message});
+    }
+}
+
 TEST(G136Window, ModelsAreStoredFromTheMechanismAndWritten)
 {
     G136Station st;

@@ -157,16 +157,22 @@ TEST(G13Send, UnitsAndRates)
     EXPECT_EQ(port.masks, 1);
     EXPECT_EQ(port.unmasks, 1);
 
+    // Halves to even: 0.5 -> 0 and 476.5 -> 476 (rounding half up gives 1
+    // and 477), 1.5 -> 2 and 477.5 -> 478 (truncation gives 1 and 477). The
+    // model write takes round(count / 4) - round(count / 200): 1900 gives
+    // 475 - 10 (9.5 truncated: 466), 2100 gives 525 - 10 (10.5 half up: 514),
+    // 1906 gives 476 - 10 (truncated and half up both 467).
     struct Rate {
-        int32_t g13, slow, fast;
-    } rates[] = {{1, 1, 0}, {2, 2, 0}, {6, 6, 2}, {1900, 1900, 475}, {1902, 1902, 476}};
+        int32_t g13, slow, fast, model;
+    } rates[] = {{1, 1, 0, 0},           {2, 2, 0, 0},           {6, 6, 2, 2},
+                 {1900, 1900, 475, 465}, {1902, 1902, 476, 466}, {1906, 1906, 476, 466},
+                 {1910, 1910, 478, 468}, {2100, 2100, 525, 515}};
     for (const Rate& r : rates) {
         s.delay.g13 = r.g13;
         EXPECT_EQ(slow_units(s), r.slow);
         EXPECT_EQ(fast_units(s), r.fast) << r.g13;
+        EXPECT_EQ(model_write_units(s), r.model) << r.g13;
     }
-    s.delay.g13 = 1900;
-    EXPECT_EQ(model_write_units(s), 475 - 10);
     // A negative unit count writes nothing.
     port.written.clear();
     s.measured_module_count = -1;
@@ -296,6 +302,18 @@ TEST(G13Capture, StretchesAndLimits)
     EXPECT_EQ(s.run_table[2], 100000); // not divided
     EXPECT_EQ(s.run_table[3], 0);
 
+    // Stretches of 3.5 and 4.5 units: 4 and 4, halves to even (truncation
+    // gives 3 and 4, rounding half up 4 and 5).
+    ScriptPort halves;
+    Station h(halves);
+    h.measured_module_count = 10;
+    halves.script = {{false, 20}, {true, 36}, {false, 46}, {true, 200000}};
+    halves.left = halves.script[0].second;
+    clear_tables(h);
+    EXPECT_TRUE(lit_g13_r(h));
+    EXPECT_EQ(h.run_table[0], 4);
+    EXPECT_EQ(h.run_table[1], 4);
+
     // Nothing within the short wait: the table is left as it was.
     ScriptPort silent;
     Station q(silent);
@@ -333,11 +351,18 @@ TEST(G13Capture, StretchesAndLimits)
 // ---- On the simulated bench ----------------------------------------------
 
 namespace {
+sim::Faults fault_set(const char* text)
+{
+    sim::Faults f;
+    EXPECT_TRUE(sim::parse_faults(text, f, nullptr)) << text;
+    return f;
+}
+
 struct G13Bench {
-    sim::SimSetup setup{1.0, {}, ""};
+    sim::SimSetup setup;
     sim::G13Mechanism* mech;
     Station s{setup.bench()};
-    G13Bench()
+    explicit G13Bench(const char* faults = "") : setup(1.0, fault_set(faults), "")
     {
         mech = static_cast<sim::G13Mechanism*>(setup.plug("g13"));
         s.measured_module_count = measure_module(*s.port);
@@ -441,6 +466,92 @@ TEST(G13OnBench, ChannelReadAndWrite)
     EXPECT_EQ(Ajust(b.s), "120  080  200  035");
     b.mech->push_coin({1, 2, 3, 4});
     EXPECT_EQ(Ajust_a(b.s), "001  002  003  004");
+}
+
+// A mechanism that keeps a write wrong, or not at all, or answers as the
+// other family: the operator is told, and only what was read is shown.
+TEST(G13OnBench, WritesThatAreNotConfirmed)
+{
+    const std::array<int, 4> up{130, 90, 210, 45}, down{100, 60, 190, 20};
+    struct Row {
+        const char* fault;
+        std::function<std::string(G13Bench&)> run;
+        const char* message;
+    } rows[] = {
+        {"wrong-readback=1",
+         [&](G13Bench& b) {
+             const ChannelWrite w = write_channel(b.s, 3, up, down, fast_units(b.s), {12, 7, 26}, nullptr);
+             EXPECT_FALSE(w.confirmed);
+             EXPECT_FALSE(w.unread);
+             // Shown as read: max 1 with its bit 0 changed, as the mechanism keeps it.
+             EXPECT_EQ(b.mech->channels()[2].max, (std::array<int, 4>{131, 90, 210, 45}));
+             if (!w.read_back)
+                 return std::string("not read back");
+             EXPECT_EQ(w.read_back->upper, "131  090  210  045  ");
+             EXPECT_EQ(w.read_back->lower, "100  060  190  020  ");
+             return w.message;
+         },
+         "Écriture du canal 3 non confirmée : la relecture diffère de ce qui a été écrit. Les valeurs affichées sont "
+         "celles relues."},
+        {"lost-write=1",
+         [&](G13Bench& b) {
+             const auto before = b.mech->channels()[2];
+             const ChannelWrite w = write_channel(b.s, 3, up, down, fast_units(b.s), {12, 7, 26}, nullptr);
+             EXPECT_FALSE(w.confirmed);
+             EXPECT_EQ(b.mech->channels()[2].max, before.max);
+             if (!w.read_back)
+                 return std::string("not read back");
+             EXPECT_EQ(w.read_back->upper, "102  070  229  033  "); // what channel 3 still holds
+             return w.message;
+         },
+         "Écriture du canal 3 non confirmée : la relecture diffère de ce qui a été écrit. Les valeurs affichées sont "
+         "celles relues."},
+        {"lost-write=2", // the first write is kept: confirmed, nothing said
+         [&](G13Bench& b) {
+             const ChannelWrite w = write_channel(b.s, 3, up, down, fast_units(b.s), {12, 7, 26}, nullptr);
+             EXPECT_TRUE(w.confirmed);
+             return w.message;
+         },
+         ""},
+        {"wrong-readback=1",
+         [](G13Bench& b) {
+             const ModeWrite m = write_mode(b.s, 6, nullptr);
+             EXPECT_TRUE(m.read);
+             EXPECT_FALSE(m.confirmed);
+             EXPECT_EQ(b.mech->mode, 7);
+             EXPECT_EQ(m.mode, "07");
+             return m.message;
+         },
+         "Mode de mesure non confirmé : le monnayeur relit 07 au lieu de 06."},
+        {"lost-write=1",
+         [](G13Bench& b) {
+             const ModeWrite m = write_mode(b.s, 6, nullptr);
+             EXPECT_FALSE(m.confirmed);
+             EXPECT_EQ(m.mode, "03");
+             return m.message;
+         },
+         "Mode de mesure non confirmé : le monnayeur relit 03 au lieu de 06."},
+        {"other-family",
+         [](G13Bench& b) {
+             const Reading r = lecture(b.s, nullptr);
+             EXPECT_TRUE(r.heard);
+             EXPECT_FALSE(r.answered);
+             EXPECT_FALSE(r.mode);
+             for (const auto& c : r.channels)
+                 EXPECT_FALSE(c);
+             return r.message;
+         },
+         "Ce monnayeur répond comme un G13.6000 (07 36), pas comme un G13.0000 : rien n'est lu ni écrit. Ouvrez la "
+         "fenêtre NRI G13.6000."},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.fault);
+        G13Bench b(r.fault);
+        b.s.delay.g13 = 1950;
+        reset(b.s);
+        EXPECT_EQ(r.run(b), r.message);
+        EXPECT_EQ(b.setup.bench().mask_depth(), 0);
+    }
 }
 
 // "Arrêter" asked after a number of steps of each operation: it ends at the

@@ -183,6 +183,7 @@ TEST(G13Window, DeadLinesEndSoonWithTheirMessage)
         {"stuck-low", false, "Le compte de délai G13 vaut 0 : il faut le calibrer (ZUNA07)",
          "Le compte de délai G13 vaut 0 : il faut le calibrer (ZUNA07)"},
         {"", true, "illisibles", "illisibles"},
+        {"other-family", false, "illisibles", "répond comme un G13.6000 (07 36), pas comme un G13.0000"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.reply_stuck ? "reply line stuck" : r.fault);
@@ -323,6 +324,53 @@ TEST(G13Window, AdjustmentWritesTheChannelAndReadsItBack)
     st.click("Button1");
     EXPECT_EQ(w.upper(2)->text().toStdString(), line(st.mech->channels()[1].max));
     EXPECT_TRUE(w.bands().channels[1].enabled);
+}
+
+// A mechanism that keeps a write wrong or not at all: the operator is told,
+// and the window shows what the mechanism was read to hold.
+TEST(G13Window, WritesTheMechanismDoesNotKeep)
+{
+    const char* differs = "Écriture du canal 3 non confirmée : la relecture diffère de ce qui a été écrit. Les "
+                          "valeurs affichées sont celles relues.";
+    struct Row {
+        const char* fault;
+        bool mode; // Mode mesure 6, else AJUST of channel 3
+        const char* shown;
+        const char* message;
+    } rows[] = {
+        {"wrong-readback=1", false, "131  090  210  045  ", differs},
+        {"lost-write=1", false, "102  070  229  033  ", differs},
+        {"wrong-readback=1", true, "07", "Mode de mesure non confirmé : le monnayeur relit 07 au lieu de 06."},
+        {"lost-write=1", true, "03", "Mode de mesure non confirmé : le monnayeur relit 03 au lieu de 06."},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.fault) + (r.mode ? " mode" : " AJUST"));
+        sim::Faults f;
+        ASSERT_TRUE(sim::parse_faults(r.fault, f, nullptr));
+        G13Station st(f);
+        Tnrig130000& w = st.open();
+        st.click("Button1");
+        if (r.mode) {
+            st.click("Button7");
+            st.find<QSpinBox>("me")->setValue(6);
+            st.click("BitBtn5");
+            EXPECT_EQ(st.text("mo_me"), r.shown);
+        } else {
+            with_modal(
+                [](QWidget* m) {
+                    qobject_cast<TC_canal*>(m)->canal()->setValue(3);
+                    qobject_cast<QDialog*>(m)->accept();
+                },
+                [&] { st.click("Button6"); });
+            const int values[8] = {130, 90, 210, 45, 100, 60, 190, 20};
+            for (int k = 1; k <= 8; ++k)
+                st.find<QSpinBox>(qPrintable(QString("aj%1").arg(k)))->setValue(values[k - 1]);
+            st.click("ok");
+            EXPECT_EQ(w.upper(3)->text(), r.shown);
+            EXPECT_EQ(w.upper(3)->text().toStdString(), line(st.mech->channels()[2].max));
+        }
+        EXPECT_EQ(st.messages, QStringList{r.message});
+    }
 }
 
 TEST(G13Window, ModelsAreStoredAndWritten)

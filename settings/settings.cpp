@@ -152,6 +152,14 @@ Outcome write_and_verify(Station& s, Family& f, const Snapshot& file, const Comp
         const bool holds = it != after.values.end() && it->second == file.values.at(n);
         (holds ? o.written : o.failed).push_back(n);
     }
+    // A unit written carries settings beside the changed ones (a whole
+    // record, a block): one that held the file's value and no longer does is
+    // said too.
+    for (const Row& r : before.rows) {
+        const auto it = after.values.find(r.name);
+        if (r.writable && !r.differs() && it != after.values.end() && it->second != r.file)
+            o.failed.push_back(r.name);
+    }
     if (!o.failed.empty())
         o.kind = w.error.empty() ? Outcome::NotHeld : Outcome::NoAnswer;
     o.error = w.error;

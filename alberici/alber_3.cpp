@@ -446,12 +446,40 @@ void Talber_3::report_write(const WriteResult& w, bool whole_row)
                      .arg(at.join(", ")));
 }
 
+namespace {
+QString not_an_al3(int type)
+{
+    return QString("Le monnayeur se présente comme un type %1, que l'AL3 n'a pas (1 à 6) : ce n'est peut-être pas un "
+                   "Alberici AL3. Rien n'a été écrit.")
+        .arg(type);
+}
+} // namespace
+
+bool Talber_3::identified()
+{
+    if (identified_)
+        return true;
+    std::optional<uint8_t> type;
+    run(false, [&](Progress&) { type = teach_type(station()); });
+    if (!type) {
+        show_message(kSilent);
+        return false;
+    }
+    if (*type < 1 || *type > 6) {
+        show_message(not_an_al3(*type));
+        return false;
+    }
+    identified_ = true;
+    return true;
+}
+
 void Talber_3::Button1Click()
 {
     hide_views();
     if (!ready())
         return;
     init_grid();
+    identified_ = false; // it may be another mechanism now: its type is asked again before a write
     progresse->setValue(1);
     ReadAll r;
     run(true, [&](Progress& p) { r = lecture(station(), &p); });
@@ -474,6 +502,11 @@ void Talber_3::Button3Click()
         show_message(kSilent);
         return;
     }
+    if (*type < 1 || *type > 6) { // another mechanism, or a line too garbled to teach on
+        show_message(not_an_al3(*type));
+        return;
+    }
+    identified_ = true;
     if (*type == 5) {
         show_message("Vous devez changer le type de monnayeur ");
         return;
@@ -620,6 +653,8 @@ void Talber_3::okClick()
         if (!write_allowed(bands(), c, windows, overlap_ask))
             return;
     }
+    if (!identified())
+        return;
     WriteResult w;
     run(false, [&](Progress&) { w = write_channel(station(), c, v); });
     report_write(w);
@@ -633,7 +668,7 @@ void Talber_3::Button2Click()
     if (!prompt)
         return;
     const int c = prompt->ask(kChannels, this);
-    if (prompt->result() != QDialog::Accepted || !ready())
+    if (prompt->result() != QDialog::Accepted || !ready() || !identified())
         return;
     WriteResult w;
     run(false, [&](Progress&) { w = vider(station(), c); });
@@ -728,7 +763,7 @@ void Talber_3::BitBtn3Click()
             return;
         }
     }
-    if (!ready())
+    if (!ready() || !identified())
         return;
     const int c = canal_v->value();
     vers_c->hide();
@@ -770,6 +805,7 @@ void Talber_3::Button6Click()
                          .arg(*r.type));
         return;
     }
+    identified_ = true;
     type_m->clearSelection();
     type_m->setCurrentRow(*r.type - 1);
     for (int k = 0; k <= 6; ++k)
@@ -784,7 +820,7 @@ void Talber_3::Button7Click()
         show_message("Choisissez d'abord le type de monnayeur : rien n'a été écrit.");
         return;
     }
-    if (!ready())
+    if (!ready() || !identified())
         return;
     uint8_t b = 0;
     for (int k = 0; k <= 6; ++k)

@@ -99,6 +99,10 @@ private:
     void build_panels(QWidget* parent);
     void hide_views();
     bool ready();
+    // The mechanism says an AL3 type (1..6): read before the first write
+    // after the window opened or read the mechanism (the teach reads it
+    // anyway); otherwise the operator is told and nothing is written.
+    bool identified();
     // Runs op through Transfer; "Arrêter" only for operations that can stop.
     bool run(bool stoppable, const std::function<void(Progress&)>& op);
     // Tells the outcome of a write and shows what the read-back holds; a write
@@ -118,6 +122,7 @@ private:
     std::array<bool, alberici::kChannels> unknown_{};
     std::optional<std::vector<int>> coin_;
     bool type_read_ = false; // the TYPE tab shows what the mechanism said
+    bool identified_ = false; // the mechanism said an AL3 type since the window opened
     alberici::Al3Settings* family_ = nullptr; // owned by settings_
     SettingsPanel* settings_ = nullptr;
     ViewButtons* views_ = nullptr;

@@ -260,7 +260,7 @@ void SeciCalibre::BitBtn2Click()
     const Record r = proposed();
     const int n = can->value();
     // Refused: the panel stays open for another channel, nothing is written.
-    if (window_ && !window_->overlap_allowed(n, r))
+    if (window_ && (!window_->overlap_allowed(n, r) || !window_->identified(n)))
         return;
     WriteResult w;
     transfer_->run([&](Progress&) { w = calibration_write(line(), n, r); });

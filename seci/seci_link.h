@@ -179,9 +179,14 @@ ReadResult lecture(const Line& l, Progress* p = nullptr);
 // Record write with read-back. A channel outside the family's range, or a
 // value its field cannot carry, is refused (nothing is sent: the mechanism
 // would take the record without its channel character, or other values).
+// A read-back that differs from what was written is read again: it is
+// believed when the second read holds what was written or gives the same
+// record; otherwise (or when the second read did not come) the record is
+// dropped and the channel's content is unknown.
 struct WriteResult {
     bool sent = false;
     ChannelRead readback;
+    bool settled = true; // false: two read-backs that did not agree
     // The read-back came and holds exactly what was written.
     bool confirmed() const;
     Record written;  // as sent

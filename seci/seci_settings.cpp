@@ -110,6 +110,14 @@ std::string SeciSettings::read(Station& s, Progress* p, Snapshot& out)
     Snapshot snap;
     snap.family = code();
     snap.delay = delay;
+    // A channel that answered less than a record: another mechanism, or a cut line.
+    for (int n = 1; n <= f_.channels; ++n) {
+        const ChannelRead& c = r.channel[size_t(n - 1)];
+        if (!c.record && c.chars > 0)
+            return "Le monnayeur répond, mais pas comme un SECI " + std::string(f_.name) + " (canal " +
+                   std::to_string(n) + " : " + std::to_string(c.chars) + " caractère(s) au lieu de " +
+                   std::to_string(f_.chars) + ") : rien n'est lu.";
+    }
     for (int n = 1; n <= f_.channels; ++n) {
         const auto& rec = r.channel[size_t(n - 1)].record;
         // A channel that did not answer in full is not a channel of zeros.
@@ -155,6 +163,11 @@ WriteReport SeciSettings::write(Station& s, const Snapshot& target, const std::v
         if (!w.readback.record) {
             for (const auto& nf : names)
                 rep.failed.push_back(nf.first);
+            if (!w.settled) { // it answers, but what the channel holds is not known
+                rep.error = "Deux relectures du canal " + std::to_string(n) + " ne concordent pas.";
+                step(p);
+                continue;
+            }
             rep.error = "Le monnayeur ne répond pas à la relecture du canal " + std::to_string(n) + ".";
             break;
         }

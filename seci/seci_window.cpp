@@ -352,10 +352,42 @@ bool SeciWindow::report_write(int n, const WriteResult& w)
     } else {
         held_[size_t(n - 1)].reset();
         clear_channel(n, "????");
-        show_message(QString("Écriture du canal %1 non confirmée : le monnayeur ne répond pas à la relecture. "
+        show_message(QString("Écriture du canal %1 non confirmée : %2. "
                              "Le contenu du canal est inconnu, relisez le monnayeur.")
-                         .arg(n));
+                         .arg(n)
+                         .arg(w.settled ? "le monnayeur ne répond pas à la relecture"
+                                        : "deux relectures ne concordent pas (ligne perturbée ?)"));
     }
+    return false;
+}
+
+namespace {
+QString not_this_family(const seci::Family& f, int n, int chars)
+{
+    return QString("Le monnayeur répond, mais pas comme un SECI %1 : le canal %2 a donné %3 caractère(s) au lieu "
+                   "de %4. Vérifiez le monnayeur branché.")
+        .arg(f.name)
+        .arg(n)
+        .arg(chars)
+        .arg(f.chars);
+}
+} // namespace
+
+bool SeciWindow::identified(int n)
+{
+    for (const auto& h : held_)
+        if (h)
+            return true;
+    ChannelRead c;
+    transfer_->run([&](Progress&) { c = channel_read(line(), n); });
+    if (c.record) {
+        show_channel(n, *c.record);
+        views_->refresh();
+        return true;
+    }
+    if (!transfer_->stopped())
+        show_message((c.chars > 0 ? not_this_family(family(), n, c.chars) : QString(kSilent)) +
+                     " Rien n'a été écrit.");
     return false;
 }
 
@@ -369,16 +401,21 @@ void SeciWindow::Button1Click()
     ReadResult r;
     transfer_->run([&](Progress& p) { r = lecture(line(), &p); });
     bool silent = false;
+    int short_channel = 0; // a channel that answered less than a record
     for (int n = 1; n <= r.done; ++n) {
         const ChannelRead& c = r.channel[size_t(n - 1)];
         if (c.record)
             show_channel(n, *c.record);
         else
             silent = true; // stays as after opening: "0000" and no output
+        if (!c.record && c.chars > 0 && !short_channel)
+            short_channel = n;
     }
     views_->refresh();
     if (r.stopped)
         show_message(QString("Lecture arrêtée après le canal %1.").arg(r.done));
+    else if (short_channel)
+        show_message(not_this_family(family(), short_channel, r.channel[size_t(short_channel - 1)].chars));
     else if (silent)
         show_message(kSilent);
 }
@@ -572,6 +609,8 @@ void SeciWindow::BitBtn5Click()
     if (!ready())
         return;
     const int n = can_v->value();
+    if (!identified(n))
+        return;
     WriteResult w;
     transfer_->run([&](Progress&) { w = write_and_read_back(line(), n, family().empty); });
     report_write(n, w);
@@ -650,7 +689,7 @@ void SeciWindow::BitBtn3Click()
     r.flags = *t1;
     r.output = 0;
     const int n = canal_v->value();
-    if (!overlap_allowed(n, r))
+    if (!overlap_allowed(n, r) || !identified(n))
         return;
     WriteResult w;
     transfer_->run([&](Progress&) { w = write_and_read_back(line(), n, r); });

@@ -69,6 +69,10 @@ public:
     // Tells the outcome of a write: false, and a French message, when it was
     // not confirmed; the grid then shows what the read-back gave, if anything.
     bool report_write(int n, const seci::WriteResult& w);
+    // Before a write to channel n of a window that has read nothing: channel
+    // n is read, and only a whole record of the family lets the write go
+    // (another family's mechanism would take the record as other commands).
+    bool identified(int n);
 
     QLabel* cell(int n, int k) const { return c_[size_t(n - 1)][size_t(k - 1)]; }
     QLabel* output_label(int n) const { return s_[size_t(n - 1)]; }

@@ -155,7 +155,7 @@ void Al3Mech::transaction(uint64_t now)
     case 'w':
         if (a[1] >= 18 || a[2] > 12)
             break;
-        records_[a[2]][a[1]] = a[0];
+        keep(records_[a[2]][a[1]], a[0]);
         ++byte_writes_;
         if (power_cut_after_ > 0 && byte_writes_ >= power_cut_after_) {
             power_off();
@@ -171,11 +171,11 @@ void Al3Mech::transaction(uint64_t now)
         state_ = State::EchoBack;
         return;
     case 'V':
-        answer(type_);
+        answer(faults_.other_family ? kOtherType : type_);
         return;
     case 'v':
-        type_ = a[0];
-        answer(type_);
+        keep(type_, a[0]);
+        answer(a[0]);
         state_ = State::EchoBack;
         return;
     case 'm':
@@ -185,7 +185,7 @@ void Al3Mech::transaction(uint64_t now)
         state_ = State::EchoBack;
         return;
     case 'g':
-        answer(kOpeningAnswer);
+        answer(faults_.other_family ? uint8_t(kOpeningAnswer + 1) : kOpeningAnswer);
         index_ = 0;
         state_ = State::Opening;
         return;
@@ -203,6 +203,20 @@ void Al3Mech::transaction(uint64_t now)
         break;
     }
     answer(a.back());
+}
+
+void Al3Mech::keep(uint8_t& at, uint8_t b)
+{
+    switch (next_write_fate()) {
+    case WriteFate::Kept:
+        at = b;
+        break;
+    case WriteFate::OneBitChanged:
+        at = uint8_t(b ^ 0x01);
+        break;
+    case WriteFate::Lost:
+        break;
+    }
 }
 
 void Al3Mech::drop_coin(uint64_t now)
@@ -224,7 +238,9 @@ void Al3Mech::drop_coin(uint64_t now)
     }
     last_coin_ = coin;
     taught_.push_back(coin);
-    reply({uint8_t(taught_.size())}, 2, 1);
+    // A jumping count skips the target: n - 1, then n + 1.
+    const int count = int(taught_.size());
+    reply({uint8_t(faults_.jumping_count && count == teach_n_ ? count + 1 : count)}, 2, 1);
     if (int(taught_.size()) < teach_n_) {
         arm_coin(now);
         return;

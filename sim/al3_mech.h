@@ -17,6 +17,13 @@
 // - "g", 0x03, ".", "0" -> 0x31;
 // - "I", n, ch, "0": a teach of n coins, each coin answered by its count
 //   1..n; after the n-th, the parameters and deltas of record ch are stored.
+// Faults of the run: every "w" and "v" taken is one write for
+// wrong-readback=N (kept with bit 0 changed, echoed as sent) and
+// lost-write=N (echoed, not kept); jumping-count answers the teach's last
+// coin with n + 1 (the count goes from n - 1 to n + 1); other-family answers
+// the type read with kOtherType and the reading opening with 0x32, as
+// another model would. The records carry no checksum: lost-checksum changes
+// nothing here.
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -31,6 +38,7 @@ class Al3Mech : public SerialMech {
 public:
     // Bit time at PC speed 1: the default ALB delay count 68, plus one.
     static constexpr double kBitMicros = 69;
+    static constexpr uint8_t kOtherType = 8;
     using Record = std::array<uint8_t, 18>;
     using Coin = std::array<uint8_t, 6>;
 
@@ -66,6 +74,8 @@ private:
     enum class State { Command, Args, ReadData, EchoBack, Opening, Teach };
     void answer(uint8_t b) { reply({b}, 2, 1); }
     void transaction(uint64_t now);
+    // What a write of b makes of the byte kept at `at` (the write's fate).
+    void keep(uint8_t& at, uint8_t b);
 
     std::array<Record, 13> records_{};
     uint8_t type_ = 1;

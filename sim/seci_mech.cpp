@@ -13,13 +13,22 @@ constexpr uint8_t kAnswer = 0x02;
 constexpr uint64_t kRecordGapBits = 40;
 } // namespace
 
-SeciMech::SeciMech(Bench& bench, const Params& p)
-    : bench_ref_(bench), p_(p), bit_(bench.mech_ticks(p.bit_micros)), unit_{bench.mech_units(p.bit_micros)}, records_(p.factory),
+namespace {
+std::vector<std::vector<uint8_t>> factory_of(const SeciMech::Params& p)
+{
+    std::vector<std::vector<uint8_t>> r = p.factory;
+    r.resize(size_t(p.channels), std::vector<uint8_t>(size_t(p.record_chars), 0xFF));
+    for (auto& b : r)
+        b.resize(size_t(p.record_chars), 0);
+    return r;
+}
+} // namespace
+
+SeciMech::SeciMech(Bench& bench, const Params& p, const Params& other)
+    : bench_ref_(bench), p_(p), other_(other), bit_(bench.mech_ticks(p.bit_micros)),
+      unit_{bench.mech_units(p.bit_micros)}, records_(factory_of(p)),
       coin_delay_(bench.mech_ticks(kCoinDelayMicros))
 {
-    records_.resize(size_t(p.channels), std::vector<uint8_t>(size_t(p.record_chars), 0xFF));
-    for (auto& r : records_)
-        r.resize(size_t(p.record_chars), 0);
     received_.reserve(4096);
 }
 
@@ -47,12 +56,14 @@ std::vector<std::vector<uint8_t>> Rm3Mech::factory_records()
     };
 }
 
-Rm3Mech::Rm3Mech(Bench& bench)
-    : SeciMech(bench, Params{false, kBitMicros, 6, 14, factory_records(),
-                             [](const std::array<int, 8>& v) { return record_bytes(v, 0, 0); },
-                             {1220, 1215, 2390, 2385, 3550, 3545, 0, 0}, 12, 5519})
+SeciMech::Params Rm3Mech::params()
 {
+    return Params{false, kBitMicros, 6, 14, factory_records(),
+                  [](const std::array<int, 8>& v) { return record_bytes(v, 0, 0); },
+                  {1220, 1215, 2390, 2385, 3550, 3545, 0, 0}, 12, 5519};
 }
+
+Rm3Mech::Rm3Mech(Bench& bench) : SeciMech(bench, params(), Rm4Mech::params()) {}
 
 std::vector<uint8_t> Rm4Mech::record_bytes(const std::array<int, 8>& v, int flags, int output)
 {
@@ -81,25 +92,32 @@ std::vector<std::vector<uint8_t>> Rm4Mech::factory_records()
     return r;
 }
 
-Rm4Mech::Rm4Mech(Bench& bench)
-    : SeciMech(bench, Params{true, kBitMicros, 12, 12, factory_records(),
-                             [](const std::array<int, 8>& v) {
-                                 std::vector<uint8_t> b;
-                                 for (size_t i = 0; i < 6; ++i)
-                                     b.push_back(uint8_t(v[i] & 0xFF));
-                                 b.push_back(uint8_t((v[6] >> 8) & 0xFF));
-                                 b.push_back(uint8_t(v[6] & 0xFF));
-                                 b.resize(12, 0);
-                                 return b;
-                             },
-                             {190, 190, 85, 85, 145, 145, 29500, 0}, 2, 255})
+SeciMech::Params Rm4Mech::params()
 {
+    return Params{true, kBitMicros, 12, 12, factory_records(),
+                  [](const std::array<int, 8>& v) {
+                      std::vector<uint8_t> b;
+                      for (size_t i = 0; i < 6; ++i)
+                          b.push_back(uint8_t(v[i] & 0xFF));
+                      b.push_back(uint8_t((v[6] >> 8) & 0xFF));
+                      b.push_back(uint8_t(v[6] & 0xFF));
+                      b.resize(12, 0);
+                      return b;
+                  },
+                  {190, 190, 85, 85, 145, 145, 29500, 0}, 2, 255};
 }
+
+Rm4Mech::Rm4Mech(Bench& bench) : SeciMech(bench, params(), Rm3Mech::params()) {}
 
 void SeciMech::set_coin_delay_micros(double us) { coin_delay_ = bench_ref_.mech_ticks(us); }
 
 void SeciMech::start()
 {
+    if (faults_.other_family) {
+        // The other family's commands, channels and records from now on.
+        p_ = other_;
+        records_ = factory_of(p_);
+    }
     if (bench_)
         bench_->drive(*this, 0x80, 0);
 }
@@ -171,7 +189,7 @@ void SeciMech::take(uint8_t c, uint64_t now)
         } else {
             incoming_.push_back(c);
             if (int(incoming_.size()) == p_.record_chars) {
-                records_[size_t(target_ - 1)] = incoming_;
+                keep_record();
                 incoming_.clear();
                 state_ = State::Idle;
                 write_open_ = false;
@@ -194,7 +212,7 @@ bool SeciMech::take_rm3(uint8_t c, uint64_t now)
 {
     const int n = c;
     if (state_ == State::ReadSelect && n >= 1 && n <= p_.channels) {
-        send(records_[size_t(n - 1)]);
+        send_record(n);
         state_ = State::Idle;
         return true;
     }
@@ -245,7 +263,7 @@ bool SeciMech::take_rm4(uint8_t c, uint64_t now)
     case State::ReadSelect:
         state_ = State::Idle;
         if (n < p_.channels) {
-            send(records_[size_t(n)]);
+            send_record(n + 1);
             return true;
         }
         send({kAnswer});
@@ -332,6 +350,32 @@ void SeciMech::send(const std::vector<uint8_t>& bytes)
         s.push_back({false, 1}); // stop bit
     }
     queue(s);
+}
+
+void SeciMech::keep_record()
+{
+    // Answered 0x02 in every case: the station cannot tell from the answer.
+    switch (next_write_fate()) {
+    case WriteFate::Kept:
+        records_[size_t(target_ - 1)] = incoming_;
+        break;
+    case WriteFate::OneBitChanged:
+        records_[size_t(target_ - 1)] = incoming_;
+        records_[size_t(target_ - 1)][1] ^= 0x01;
+        break;
+    case WriteFate::Lost:
+        break;
+    }
+}
+
+void SeciMech::send_record(int n)
+{
+    std::vector<uint8_t> b = records_[size_t(n - 1)];
+    if (n == garbled_channel_ && !garble_.empty()) {
+        b[0] ^= garble_.front();
+        garble_.pop_front();
+    }
+    send(b);
 }
 
 void SeciMech::send_ready() { queue({{true, 0.25, true}, {false, 1}, {true, 7}, {false, 1}}); }

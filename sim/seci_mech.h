@@ -28,6 +28,12 @@
 //   coin (the calibration's next coins send 0x00 0x00 0x01 only); such a
 //   0x01 also opens a write;
 // - 0x0F, 0x07..0x0B, 0x11 of the read tail: 0x02.
+// Faults of the run: each record taken is one write for wrong-readback=N
+// (kept with bit 0 of its second byte changed) and lost-write=N (answered
+// 0x02, not kept); other-family makes the RM3 speak as an RM4 (its
+// commands, twelve channels of 12 bytes) and the RM4 as an RM3. The records
+// carry no checksum and the station loops on no count of the mechanism:
+// lost-checksum and jumping-count change nothing here.
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -58,7 +64,8 @@ public:
         double coin_top = 5519;
     };
 
-    SeciMech(Bench& bench, const Params& p);
+    // `other`: the family it speaks as under the other-family fault.
+    SeciMech(Bench& bench, const Params& p, const Params& other);
 
     void start() override;
     void on_data(uint64_t now, uint8_t old_value, uint8_t value) override;
@@ -76,6 +83,14 @@ public:
     bool powered() const { return powered_; }
     int framing_errors() const { return framing_errors_; }
     int record_writes() const { return record_writes_; }
+    // The next reads of channel n go out with their first byte XORed with
+    // these values, one per read (0: that read is clean): a noisy line, on cue.
+    void garble_reads(int n, std::deque<uint8_t> xors)
+    {
+        garbled_channel_ = n;
+        garble_ = std::move(xors);
+    }
+    bool speaks_rm4() const { return p_.rm4; }
     // Every character received, in order.
     const std::vector<uint8_t>& received() const { return received_; }
 
@@ -92,6 +107,8 @@ private:
     bool take_rm3(uint8_t c, uint64_t now);
     bool take_rm4(uint8_t c, uint64_t now);
     void send(const std::vector<uint8_t>& bytes);
+    void send_record(int n);
+    void keep_record();
     void send_ready();
     void queue(const std::vector<Segment>& segs);
     void next_segment(uint64_t now);
@@ -101,6 +118,7 @@ private:
 
     Bench& bench_ref_;
     Params p_;
+    Params other_;
     uint64_t bit_;
     MechClock unit_; // its bit time, drift included
     std::vector<std::vector<uint8_t>> records_;
@@ -121,6 +139,8 @@ private:
     int target_ = 0;
     std::vector<uint8_t> incoming_;
     int record_writes_ = 0;
+    int garbled_channel_ = 0;
+    std::deque<uint8_t> garble_;
     bool coin_mode_ = false; // RM4: 0x01 drops a coin
     bool wrote_ = false;     // RM4: a record came, its closing 0x04 0x00 is due
 
@@ -148,6 +168,7 @@ public:
     static std::vector<uint8_t> record_bytes(const std::array<int, 8>& values, int flags, int output);
     // Channels 1..5 with plausible windows, 6 empty.
     static std::vector<std::vector<uint8_t>> factory_records();
+    static Params params();
 };
 
 class Rm4Mech : public SeciMech {
@@ -158,6 +179,7 @@ public:
     static std::vector<uint8_t> record_bytes(const std::array<int, 8>& values, int flags, int output);
     // Channels 1..11 with plausible windows, 12 empty.
     static std::vector<std::vector<uint8_t>> factory_records();
+    static Params params();
 };
 
 } // namespace zuna::sim

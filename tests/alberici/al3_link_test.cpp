@@ -317,16 +317,17 @@ TEST(Al3Capture, LengthsRoundHalvesToEvenAndBadCountsAreRefused)
         int64_t reads; // of the level 0 stretch, counted
         int32_t entry;
     };
-    for (const Row& r : {Row{101, 1}, Row{102, 2}, Row{170, 2}, Row{171, 3}, Row{238, 4}}) {
-        ScriptPort port;
-        port.unit = 1;
-        port.wait = 5;
-        port.stretches = {int(r.reads + 1)}; // the read ending the wait is not counted
-        Station s(port);
-        s.delay.alb = 68;
-        lit_al3(s, 78 * 68);
-        EXPECT_EQ(s.run_table[0], r.entry) << r.reads;
-    }
+    for (const Row& r : {Row{101, 1}, Row{102, 2}, Row{170, 2}, Row{171, 3}, Row{238, 4}})
+        for (bool waiting : {false, true}) { // the coin wait rounds the same way
+            ScriptPort port;
+            port.unit = 1;
+            port.wait = 5;
+            port.stretches = {int(r.reads + 1)}; // the read ending the wait is not counted
+            Station s(port);
+            s.delay.alb = 68;
+            waiting ? attend(s) : lit_al3(s, 78 * 68);
+            EXPECT_EQ(s.run_table[0], r.entry) << r.reads << (waiting ? " waiting" : "");
+        }
     // ALB below 1: no unit, no capture, no speed test.
     for (int32_t alb : {0, -5}) {
         ScriptPort port;
@@ -416,25 +417,51 @@ TEST(Al3Bench, WritesAreReadBackAndACutIsSeen)
 
     // A read-back is believed on a read that agrees with what was written or
     // on two equal reads; reads that never agree leave the channel unknown.
+    // The mechanism's own faults count its byte writes: the block goes twice
+    // (15 bytes each), so a byte lost or changed in the first pass is
+    // rewritten by the second.
     struct Garble {
         const char* what;
         std::deque<uint8_t> xors;
         bool confirmed, unknown;
         size_t reads; // channel reads after the write
+        const char* faults = "";
+        std::vector<int> differences = {};
     };
     for (const Garble& g : {Garble{"garbled once", {0x40}, true, false, 2},
-                            Garble{"read twice alike otherwise: believed", {0x01, 0x01}, false, false, 2},
-                            Garble{"never twice alike", {0x40, 0x20, 0x10, 0x08}, false, true, 4}}) {
-        Al3Bench n;
+                            Garble{"read twice alike otherwise: believed", {0x01, 0x01}, false, false, 2, "", {0}},
+                            Garble{"never twice alike", {0x40, 0x20, 0x10, 0x08}, false, true, 4},
+                            Garble{"last byte kept with one bit changed", {}, false, false, 2, "wrong-readback=30",
+                                   {0x0B}},
+                            Garble{"a bit changed in the first pass, rewritten", {}, true, false, 1, "wrong-readback=1"},
+                            Garble{"lost in the second pass, held from the first", {}, true, false, 1,
+                                   "lost-write=18"}}) {
+        Al3Bench n(g.faults);
         n.mech->garble_reads(4, g.xors);
         const WriteResult wg = write_channel(n.station, 5, v);
         EXPECT_EQ(wg.confirmed(), g.confirmed) << g.what;
         EXPECT_EQ(wg.unknown(), g.unknown) << g.what;
+        if (!wg.unknown()) {
+            EXPECT_EQ(wg.differences(), g.differences) << g.what;
+        }
+        if (g.xors.empty()) {
+            EXPECT_EQ(*wg.readback, n.mech->record(4)) << g.what << ": what the mechanism holds";
+        }
         const std::string line = n.line();
         size_t reads = 0;
         for (size_t at = line.find("41+ 52+ 04+"); at != std::string::npos; at = line.find("41+ 52+ 04+", at + 1))
             ++reads;
         EXPECT_EQ(reads, g.reads) << g.what;
+    }
+
+    // The pulse time goes as round(time x 0.5), halves to even (an odd time
+    // from a file): 5 ms gives 2 (half up 3), 7 ms gives 4 (truncation 3).
+    for (const auto& [ms, byte] : {std::pair{5, 2}, std::pair{7, 4}, std::pair{249, 124}, std::pair{251, 126}}) {
+        Al3Bench t;
+        Settings odd = v;
+        odd.time_ms = ms;
+        write_channel(t.station, 5, odd);
+        EXPECT_EQ(t.mech->record(4)[0x0D], byte) << ms;
     }
 
     Al3Bench ok;
@@ -453,21 +480,48 @@ TEST(Al3Bench, WritesAreReadBackAndACutIsSeen)
     EXPECT_EQ(ok.mech->type(), 4);
     EXPECT_EQ(ok.mech->record(12)[5], 0x05);
     EXPECT_EQ(ok.mech->record(12)[1], 0x81) << "accumulator not at high level";
+
+    // Written once each: a byte of "Vider" lost, the type kept with a bit changed.
+    Al3Bench lost("lost-write=5"); // address 0x00, the first parameter
+    const WriteResult wv = vider(lost.station, 3);
+    EXPECT_FALSE(wv.confirmed());
+    EXPECT_FALSE(wv.unknown());
+    EXPECT_EQ(wv.differences(), std::vector<int>{0x00});
+    EXPECT_EQ((*wv.readback)[0], 145) << "channel 3 keeps its first parameter";
+    Al3Bench changed("wrong-readback=3"); // levels, accumulator, then the type
+    const TypeWrite tc = write_type(changed.station, 4, 0x05);
+    EXPECT_FALSE(tc.confirmed());
+    EXPECT_TRUE(tc.settled);
+    EXPECT_EQ(tc.readback.type, std::optional<uint8_t>(5));
 }
 
-TEST(Al3Bench, TeachWithoutCoinStopsAtTheFirstEmptyWait)
+TEST(Al3Bench, TeachEndsAtItsCountOrTheFirstEmptyWait)
 {
-    Al3Bench b;
-    b.mech->set_coins(false);
-    const auto before = b.mech->record(0);
-    Teach t;
-    t.coins = 3;
-    const TeachResult r = teach(b.station, t);
-    EXPECT_TRUE(r.answered);
-    EXPECT_TRUE(r.no_coin);
-    EXPECT_TRUE(r.counts.empty()) << "a wait with no coin shows no count";
-    EXPECT_FALSE(r.write.sent);
-    EXPECT_EQ(b.mech->record(0)[0], before[0]);
+    struct Row {
+        const char* what;
+        const char* faults;
+        bool coins;
+        std::vector<int> counts;
+        bool no_coin;
+    };
+    for (const Row& r : {Row{"no coin", "", false, {}, true},
+                         // The count goes from 2 to 4: the teach ends there all the same.
+                         Row{"count past its target", "jumping-count", true, {1, 2, 4}, false}}) {
+        Al3Bench b(r.faults);
+        b.mech->set_coins(r.coins);
+        const auto before = b.mech->record(0);
+        Teach t;
+        t.coins = 3;
+        const TeachResult res = teach(b.station, t);
+        EXPECT_TRUE(res.answered) << r.what;
+        EXPECT_EQ(res.no_coin, r.no_coin) << r.what;
+        EXPECT_EQ(res.counts, r.counts) << r.what << ": a wait with no coin shows no count";
+        EXPECT_EQ(res.write.sent, !r.no_coin) << r.what;
+        EXPECT_EQ(res.write.confirmed(), !r.no_coin) << r.what;
+        if (r.no_coin) {
+            EXPECT_EQ(b.mech->record(0)[0], before[0]) << r.what;
+        }
+    }
 }
 
 } // namespace
@@ -545,6 +599,7 @@ TEST(Al3Bench, RestoreWritesOnlyTheChangedRecords)
         settings::Outcome::Kind kind;
         std::vector<std::string> written, not_written;
         std::set<std::string> units;
+        std::vector<std::string> failed = {};
     };
     const std::vector<std::string> three = {"Canal 2/Paramètre 3", "Canal 5/Tolérance", "Type"};
     const std::vector<Row> rows = {
@@ -553,6 +608,15 @@ TEST(Al3Bench, RestoreWritesOnlyTheChangedRecords)
          settings::Outcome::NoAnswer, {"Type"}, {"Canal 2/Paramètre 3", "Canal 5/Tolérance"},
          {"record 1", "record 12", "type"}},
         {"unplugged before", [](Al3Bench& b) { b.setup.plug("none"); }, settings::Outcome::NoAnswer, {}, {}, {}},
+        {"another mechanism's type", [](Al3Bench& b) { b.mech->set_faults(Al3Bench::parse("other-family")); },
+         settings::Outcome::NoAnswer, {}, {}, {}},
+        // The type first (3 writes), channel 2 (twice 15), the tolerance of channel 5 (1).
+        {"a byte beside the changed one kept with a bit changed",
+         [](Al3Bench& b) { b.mech->set_faults(Al3Bench::parse("wrong-readback=33")); }, settings::Outcome::NotHeld,
+         three, {}, {"record 1", "record 4", "record 12", "type"}, {"Canal 2/Delta 6"}},
+        {"the tolerance lost", [](Al3Bench& b) { b.mech->set_faults(Al3Bench::parse("lost-write=34")); },
+         settings::Outcome::NotHeld, {"Canal 2/Paramètre 3", "Type"}, {}, {"record 1", "record 4", "record 12", "type"},
+         {"Canal 5/Tolérance"}},
     };
     for (const Row& r : rows) {
         Al3Bench b;
@@ -571,8 +635,13 @@ TEST(Al3Bench, RestoreWritesOnlyTheChangedRecords)
         EXPECT_EQ(o.kind, r.kind) << r.what << ": " << o.message();
         EXPECT_EQ(o.written, r.written) << r.what;
         EXPECT_EQ(o.not_written, r.not_written) << r.what;
-        EXPECT_TRUE(o.failed.empty()) << r.what;
+        EXPECT_EQ(o.failed, r.failed) << r.what;
         EXPECT_EQ(units_written(tokens(b.rec.events, b.station.delay.alb)), r.units) << r.what;
+        if (!r.failed.empty()) {
+            EXPECT_EQ(o.exit_code(), 1) << r.what;
+            EXPECT_NE(o.message().find("Ne tiennent pas la valeur du fichier :\n  " + r.failed[0]), std::string::npos)
+                << r.what << ": " << o.message();
+        }
         if (r.kind != settings::Outcome::Held)
             continue;
         EXPECT_EQ(o.before.to_write(), three);

@@ -41,6 +41,8 @@ using test::with_modal;
 namespace {
 
 const char kSilent[] = "Le monayeur ne répond pas.";
+const char kNotAnAl3[] = "Le monnayeur se présente comme un type 8, que l'AL3 n'a pas (1 à 6) : ce n'est peut-être "
+                         "pas un Alberici AL3. Rien n'a été écrit.";
 
 // The bands an open view draws, read back from its chart: {channel,
 // measurement} -> {low, high}.
@@ -209,8 +211,11 @@ TEST_F(Al3Rig, TeachWritesTheChannelAndEveryEndIsTold)
     spin("so")->setValue(4);
     for (int i = 0; i < 3; ++i)
         mech->queue_coin({uint8_t(100 + i), 90, 80, 70, 60, 50});
+    // The count goes 1, 2, 4: the teach ends at its third coin all the same,
+    // showing the count the mechanism gave.
+    mech->set_faults(parse("jumping-count"));
     click("BitBtn6");
-    EXPECT_EQ(spin("nb_p")->value(), 3);
+    EXPECT_EQ(spin("nb_p")->value(), 4);
     EXPECT_FALSE(child<QWidget>(w.get(), "Panel1")->isVisible());
     EXPECT_EQ(row(2), "101 90 80 70 60 50 | 4 3 3 3 3 3 | 120 50 3 4 x");
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
@@ -224,6 +229,7 @@ TEST_F(Al3Rig, TeachWritesTheChannelAndEveryEndIsTold)
         {"no coin", [this] { mech->set_coins(false); },
          "Aucune pièce reçue après 0 pièce(s) : le canal 2 n'est pas écrit."},
         {"type 5", [this] { mech->type() = 5; }, "Vous devez changer le type de monnayeur "},
+        {"another mechanism's type", [this] { mech->set_faults(parse("other-family")); }, kNotAnAl3},
         {"silent", [this] { setup->plug("none"); }, kSilent},
     };
     for (const End& e : ends) {
@@ -267,6 +273,30 @@ TEST_F(Al3Rig, AdjustEmptyAndCutWritesAreReadBack)
     click("ok");
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
     EXPECT_EQ(row(1), "121 88 140 60 200 96 | 6 6 6 6 6 6 | 100 10 4 1 x");
+
+    // The last byte of the second pass (delta 6) kept with a bit changed:
+    // read twice alike, shown as the mechanism holds it, and told.
+    mech->set_faults(parse(("wrong-readback=" + std::to_string(mech->byte_writes() + 30)).c_str()));
+    prompt(1, "Button5");
+    click("ok");
+    EXPECT_EQ(messages, QStringList{"Écriture du canal 1 non confirmée : le monayeur relit d'autres valeurs aux "
+                                    "adresses 0x0B. Le canal affiché est ce que le monnayeur contient (relu deux "
+                                    "fois)."});
+    EXPECT_EQ(row(1), "121 88 140 60 200 96 | 6 6 6 6 6 7 | 100 10 4 1 x");
+    messages.clear();
+
+    // Another mechanism's type, read as the next one: "OK" and "Vider" write nothing.
+    mech->set_faults(parse("other-family"));
+    const int writes = mech->byte_writes();
+    click("Button1");
+    prompt(1, "Button5");
+    click("ok");
+    prompt(4, "Button2");
+    EXPECT_EQ(mech->byte_writes(), writes);
+    EXPECT_EQ(messages, (QStringList{kNotAnAl3, kNotAnAl3}));
+    EXPECT_EQ(row(1), "121 88 140 60 200 96 | 6 6 6 6 6 7 | 100 10 4 1 x");
+    mech->set_faults({});
+    messages.clear();
 
     // The power goes during the next write: said not confirmed, the cells
     // written unknown (not the values attempted nor those of before), out of

@@ -314,14 +314,26 @@ TEST(CommandLine, EveryFamilyUnderEveryLineFault)
         {"rm3", "stuck-low", not_saved, not_read, not_read, "Le compte de délai RM3 vaut 0"},
         {"rm3", "noise", not_saved, not_read, not_read, ""},
         {"rm3", "power-cut=1", saved, differs, cut, ""},
+        // Channel 1 kept with a bit of its HFU max changed, or not kept.
+        {"rm3", "wrong-readback=1", saved, differs, not_held, ""},
+        {"rm3", "lost-write=1", saved, differs, not_held, ""},
+        {"rm3", "other-family", not_saved, not_read, not_read, "pas comme un SECI RM3"},
         {"rm4", "silent", not_saved, not_read, not_read, "Le monnayeur ne répond pas (canal 1)"},
         {"rm4", "stuck-low", not_saved, not_read, not_read, "Le compte de délai RM4 vaut 0"},
         {"rm4", "noise", not_saved, not_read, not_read, ""},
         {"rm4", "power-cut=1", saved, differs, cut, ""},
+        {"rm4", "wrong-readback=1", saved, differs, not_held, ""},
+        {"rm4", "lost-write=1", saved, differs, not_held, ""},
+        {"rm4", "other-family", not_saved, not_read, not_read, "pas comme un SECI RM4"},
         {"al3", "silent", not_saved, not_read, not_read, "Le monayeur ne répond pas."},
         {"al3", "stuck-low", not_saved, not_read, not_read, "Le compte de délai ALB vaut 0"},
         {"al3", "noise", not_saved, not_read, not_read, ""},
         {"al3", "power-cut=1", saved, differs, cut, ""},
+        // The block goes twice: a byte lost in the second pass holds from the
+        // first; the last byte of the second pass (delta 6) kept changed.
+        {"al3", "lost-write=19", saved, differs, written, ""},
+        {"al3", "wrong-readback=30", saved, differs, not_held, ""},
+        {"al3", "other-family", not_saved, not_read, not_read, "Type de monnayeur inconnu (8)"},
     };
     for (const Row& row : rows) {
         const std::string family = row.family, fault = row.fault;

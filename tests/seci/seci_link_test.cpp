@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <algorithm>
 #include <cstdio>
+#include <deque>
+#include <optional>
 #include <functional>
 #include <string>
 #include <vector>
@@ -264,6 +266,42 @@ TEST(Rm3Line, DelayCountAtOrBelowZero)
     EXPECT_EQ(s.run_table[0], kEndMark);
 }
 
+// Stretch lengths are reads divided by the family's count, halves to even,
+// in both captures: 1.5 gives 2 (truncation 1), 2.5 gives 2 (half up 3).
+TEST(Rm3Capture, LengthsRoundHalvesToEven)
+{
+    // Idle for 5 reads, level 0 for `low` reads, then idle.
+    struct Script : test::CountingPort {
+        int64_t low = 0;
+        uint8_t read_status_port() override
+        {
+            const int64_t at = reads++;
+            return at >= 5 && at < 5 + low ? kReply : 0;
+        }
+    };
+    struct Row {
+        const Family* family;
+        int32_t count;
+        int64_t reads; // of the level 0 stretch, counted
+        int32_t entry;
+    };
+    const Row rows[] = {
+        {&kRm3, 68, 101, 1}, {&kRm3, 68, 102, 2}, {&kRm3, 68, 170, 2}, {&kRm3, 68, 171, 3}, {&kRm3, 68, 238, 4},
+        {&kRm4, 70, 104, 1}, {&kRm4, 70, 105, 2}, {&kRm4, 70, 175, 2}, {&kRm4, 70, 176, 3}, {&kRm4, 70, 245, 4},
+    };
+    for (const Row& r : rows)
+        for (bool waiting : {false, true}) {
+            Script port;
+            port.low = r.reads + 1; // the read ending the wait is not counted
+            Station s(port);
+            s.delay.rm3 = s.delay.rm4 = r.count;
+            const Line l{s, r.family};
+            EXPECT_TRUE(waiting ? lit_rm3_a(l, 100000) : lit_rm3(l, 16000 * r.count));
+            EXPECT_EQ(s.run_table[0], r.entry) << r.family->name << " " << r.reads << (waiting ? " waiting" : "");
+            EXPECT_EQ(s.run_table[1], kEndMark) << r.reads;
+        }
+}
+
 // Independent encoder: characters back to back, stretches in units, the
 // end mark after the last one (as a budgeted capture stores a whole reply).
 std::array<int32_t, kRunTableSize> runs_of(const std::vector<uint8_t>& bytes)
@@ -437,7 +475,19 @@ TEST_F(Rm3Bench, WritesAreConfirmedByTheirReadBack)
         bool confirmed;
         const Family* family = &kRm3;
         bool after_test = false; // a coin measured just before
+        const char* faults = "";       // the mechanism's, from its first record write
+        std::deque<uint8_t> garble{};  // XORs on the first byte of the next reads of the channel
+        std::optional<Record> believed{}; // not confirmed: the read-back shown (nothing: unknown)
+        bool settled = true;
     };
+    // Channel 2 as the bench holds it, and channel 2 after AJUST with bit 0 of
+    // its second byte changed (value 0: 1250 kept as 1251).
+    const Rm3Record factory2{{1420, 1340, 2610, 2490, 3810, 3690}, 7, 2};
+    Rm3Record one_bit = kAdjusted;
+    one_bit.value[0] ^= 1;
+    Rm4Record rm4_one_bit = kRm4Example; // the RM4's second byte is value 1
+    rm4_one_bit.value[1] ^= 1;
+    const Rm4Record rm4_factory11{{126, 116, 106, 96, 136, 126, 25500, 24500}, 3, 6};
     const std::vector<Row> rows = {
         {"AJUST", 2, kAdjusted, 0, true},
         {"empty", 4, empty_record(), 0, true},
@@ -448,6 +498,19 @@ TEST_F(Rm3Bench, WritesAreConfirmedByTheirReadBack)
         {"RM4 empty 12", 12, empty_rm4_record(), 0, true, &kRm4},
         {"RM4 output 0", 3, {{1, 2, 3, 4, 5, 6, 7, 8}, 0, 0}, 0, true, &kRm4},
         {"RM4 power cut at the write", 5, kRm4Example, 1, false, &kRm4},
+        // The read-back that differs is read again: two equal reads are believed.
+        {"kept with one bit changed", 2, kAdjusted, 0, false, &kRm3, false, "wrong-readback=1", {}, one_bit},
+        {"acknowledged, not kept", 2, kAdjusted, 0, false, &kRm3, false, "lost-write=1", {}, factory2},
+        {"RM4 kept with one bit changed", 11, kRm4Example, 0, false, &kRm4, false, "wrong-readback=1", {},
+         rm4_one_bit},
+        {"RM4 acknowledged, not kept", 11, kRm4Example, 0, false, &kRm4, false, "lost-write=1", {}, rm4_factory11},
+        // A read garbled once: the second read holds what was written.
+        {"one garbled read-back", 2, kAdjusted, 0, true, &kRm3, false, "", {0x01}},
+        {"RM4 one garbled read-back", 11, kRm4Example, 0, true, &kRm4, false, "", {0x01}},
+        // Two reads that disagree: nothing is believed.
+        {"two read-backs disagree", 2, kAdjusted, 0, false, &kRm3, false, "", {0x01, 0x02}, std::nullopt, false},
+        {"RM4 two read-backs disagree", 11, kRm4Example, 0, false, &kRm4, false, "", {0x01, 0x02}, std::nullopt,
+         false},
     };
     for (const Row& r : rows) {
         sim::SeciMech* m = plug(*r.family);
@@ -456,13 +519,21 @@ TEST_F(Rm3Bench, WritesAreConfirmedByTheirReadBack)
             ASSERT_TRUE(test_measurement(l, 1)) << r.what;
         }
         m->set_power_cut_after(r.cut_after);
+        m->set_faults(Rm3Bench::parse(r.faults));
+        m->garble_reads(r.channel, r.garble);
         const WriteResult w = write_and_read_back(l, r.channel, r.record);
         EXPECT_EQ(w.confirmed(), r.confirmed) << r.what;
         EXPECT_EQ(m->record_writes(), 1) << r.what;
-        if (r.confirmed)
+        EXPECT_EQ(w.settled, r.settled) << r.what;
+        if (r.confirmed) {
             EXPECT_EQ(m->record(r.channel), bytes(*r.family, r.record)) << r.what;
-        else
+        } else if (r.believed) {
+            ASSERT_TRUE(w.readback.record) << r.what;
+            EXPECT_EQ(*w.readback.record, *r.believed) << r.what;
+            EXPECT_EQ(m->record(r.channel), bytes(*r.family, *r.believed)) << r.what << ": what the mechanism holds";
+        } else {
             EXPECT_FALSE(w.readback.record) << r.what;
+        }
         EXPECT_EQ(m->framing_errors(), 0) << r.what;
     }
 }

@@ -16,6 +16,7 @@
 #include <QtCharts/QLineSeries>
 #include <cmath>
 #include <cstdio>
+#include <deque>
 #include <map>
 #include <functional>
 #include <memory>
@@ -76,6 +77,7 @@ struct SeciRig : ::testing::Test {
     void screenshots();
     void silent_read();
     void save_change_restore();
+    void faults_on_a_write();
     sim::SeciMech* plug() { return mech = static_cast<sim::SeciMech*>(setup.plug(rm4 ? "rm4" : "rm3")); }
     SeciCalibre* calibration() const
     {
@@ -315,6 +317,70 @@ void SeciRig::save_change_restore()
         EXPECT_EQ(mech->received().size(), received) << what << ": nothing on the line";
     }
 }
+
+// AJUST on a mechanism that answers wrong: the grid shows what the mechanism
+// holds (read twice when it differs), "????" when nothing can be believed,
+// and the operator is told; a mechanism of the other family is not written.
+void SeciRig::faults_on_a_write()
+{
+    const int n = rm4 ? 11 : 2;
+    const QString written = rm4 ? "202 90 150 30000 180 80 140 29000 | 4" : "1202 2400 3600 1100 2300 3500 | 3";
+    struct Row {
+        const char* what;
+        std::string faults; // from the next record write on
+        std::deque<uint8_t> garble;
+        QString shown;
+        const char* says; // "" : no message
+    };
+    const int next = mech->record_writes() + 1;
+    const std::vector<Row> rows = {
+        {"kept with one bit changed", "wrong-readback=" + std::to_string(next), {},
+         rm4 ? "202 90 150 30000 181 80 140 29000 | 4" : "1203 2400 3600 1100 2300 3500 | 3", "relit"},
+        {"acknowledged, not kept", "lost-write=" + std::to_string(next + 1), {},
+         rm4 ? "200 90 150 30000 180 80 140 29000 | 4" : "1200 2400 3600 1100 2300 3500 | 3", "relit"},
+        {"one garbled read-back", "", {0x01}, written, ""},
+        {"two read-backs disagree", "", {0x01, 0x02}, QStringList(w->family().values, "????").join(" ") + " | ",
+         "deux relectures ne concordent pas"},
+    };
+    for (const Row& r : rows) {
+        mech->record(n) = rm4 ? kRm4Channel11 : kChannel2;
+        mech->set_faults(parse(r.faults.c_str()));
+        click("Button1");
+        messages.clear();
+        adjust(n);
+        spin("aj1")->setValue(spin("aj1")->value() + 2);
+        mech->garble_reads(n, r.garble);
+        click("ok");
+        EXPECT_EQ(row(n), r.shown) << r.what;
+        if (*r.says) {
+            ASSERT_EQ(messages.size(), 1) << r.what;
+            EXPECT_TRUE(messages[0].contains("non confirmée") && messages[0].contains(r.says))
+                << r.what << ": " << messages[0].toStdString();
+        } else {
+            EXPECT_TRUE(messages.isEmpty()) << r.what << ": " << messages.join("|").toStdString();
+        }
+    }
+
+    // The other family's mechanism: the read says so, "Vider" writes nothing.
+    mech->set_faults(parse("other-family"));
+    mech->start();
+    messages.clear();
+    click("Button1");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(QString("pas comme un SECI %1").arg(w->family().name)))
+        << messages[0].toStdString();
+    const int writes = mech->record_writes();
+    messages.clear();
+    spin("can_v")->setValue(1);
+    click("Button7");
+    click("BitBtn5");
+    EXPECT_EQ(mech->record_writes(), writes);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("Rien n'a été écrit.")) << messages[0].toStdString();
+}
+
+TEST_F(Rm3Rig, FaultsOnAWriteAreShownAsTheMechanismHoldsThem) { faults_on_a_write(); }
+TEST_F(Rm4Rig, FaultsOnAWriteAreShownAsTheMechanismHoldsThem) { faults_on_a_write(); }
 
 TEST_F(Rm3Rig, SaveChangeFromTheWindowAndRestore) { save_change_restore(); }
 TEST_F(Rm4Rig, SaveChangeFromTheWindowAndRestore) { save_change_restore(); }

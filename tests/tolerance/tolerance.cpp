@@ -254,7 +254,8 @@ struct Point {
 struct Run {
     bool read = false, write = false, coin = false;
     std::vector<std::string> wrong; // wrong values, described
-    bool ok() const { return read && write && coin; }
+    // Right: all three succeeded and nothing shown, stored or confirmed was wrong.
+    bool ok() const { return read && write && coin && wrong.empty(); }
 };
 
 // One run: the whole read, the verified write of one setting, the coin test.

@@ -58,8 +58,17 @@ void put(Station& s, Family f, int32_t value)
 
 int32_t scaled(int32_t m, int32_t g, int32_t factor)
 {
-    return int32_t(round_even(double(m) * factor / double(g > 0 ? g : 1)));
+    return int32_t(div_round_even(int64_t(m) * factor, g > 0 ? g : 1));
 }
+
+int32_t half_reads(int32_t r) { return int32_t(div_round_even(r, 2)); }
+
+// r x 0.5 + r x 0.5 x 3 x 0.01 = r x 103 / 200, in integers so that a half is a half.
+int32_t with_margin(int32_t r) { return int32_t(div_round_even(int64_t(r) * 103, 200)); }
+
+int32_t g136_start(int32_t entry) { return int32_t(div_round_even(entry, 6)); }
+
+int32_t al3_middle(int32_t low, int32_t high) { return int32_t(div_round_even((low & 255) + (high & 255), 2)); }
 
 Defaults defaults(int32_t m, int32_t g)
 {
@@ -115,7 +124,7 @@ Search search_c120(Station& s, int32_t m, int32_t g, Progress* p)
     for (int i = 0; i < 2; ++i) {
         step(p);
         const int32_t r = c120_probe(s, scaled(m, g, 80), c120::kOpen, true);
-        best = std::max(best, int32_t(round_even(r * 0.5)));
+        best = std::max(best, half_reads(r));
     }
     finish(p);
     s.delay.c120 = before;
@@ -133,8 +142,8 @@ Search search_c220b(Station& s, int32_t m, int32_t g, Progress* p)
     for (int i = 0; i < 11; ++i) {
         step(p);
         const int32_t r = c120_probe(s, scaled(m, g, 100), c120::kClose, false);
-        if (round_even(r * 0.5) > best)
-            best = int32_t(round_even(r * 0.5 + r * 0.5 * 3 * 0.01));
+        if (half_reads(r) > best)
+            best = with_margin(r);
     }
     finish(p);
     s.delay.c120 = c120_before;
@@ -159,7 +168,7 @@ Search search_g13(Station& s, int32_t m, int32_t g, Progress* p)
     nri::ecrir_octet_s(s, probe, 7);
     s.measured_module_count = 1;
     nri::lit_g13_rt(s);
-    const int32_t answer = int32_t(round_even(s.run_table[2] * 0.5));
+    const int32_t answer = half_reads(s.run_table[2]);
     if (answer >= 1)
         s.delay.g13 = answer;
     nri::reset(s);
@@ -192,7 +201,7 @@ Search search_g136(Station& s, int32_t m, int32_t g, Progress* p)
     // Cleared first: a silent line must not take its start from an earlier capture.
     nri::clear_tables(s);
     nri::g136::lit_g13(s);
-    const int32_t from = int32_t(round_even(s.run_table[1] / 6.0));
+    const int32_t from = g136_start(s.run_table[1]);
     bool found = false;
     int32_t i = from;
     for (; from > 0 && i <= from + 15; ++i) {
@@ -233,7 +242,7 @@ Search search_al3(Station& s, Progress* p)
     }
     finish(p);
     // low and high as bytes, as the zone 0 bytes hold them.
-    const int32_t result = int32_t(div_round_even((low & 255) + (high & 255), 2));
+    const int32_t result = al3_middle(low, high);
     if (!understood || !in_range(Family::ALB, result)) {
         s.delay.alb = before;
         return failed();
@@ -257,7 +266,7 @@ Search search_rm3(Station& s, int32_t m, int32_t g, Progress* p)
         seci::ecrir_octet_s(line, kProbe);
         s.delay.rm3 = 1;
         seci::lit_rm3(line, 16000);
-        i = std::max(i, int32_t(round_even(s.run_table[0] * 0.5)));
+        i = std::max(i, half_reads(s.run_table[0]));
     }
     s.run_table[1] = s.run_table[2] = 0;
     s.delay.rm3 = i - 10;

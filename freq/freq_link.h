@@ -35,6 +35,16 @@ struct Defaults {
 Defaults defaults(int32_t m, int32_t g);
 int32_t scaled(int32_t m, int32_t g, int32_t factor);
 
+// The searches' arithmetic on what a probe's reply measured, halves to even
+// as every rounded count: a raw read count r (two reads a unit) gives
+// round(r x 0.5) units; the C220B keeps 3 % over it, round(r x 0.515); the
+// G136 tries start at round(entry / 6); the ALB count is the middle of the
+// lowest and highest counts understood, taken as bytes.
+int32_t half_reads(int32_t r);
+int32_t with_margin(int32_t r);
+int32_t g136_start(int32_t entry);
+int32_t al3_middle(int32_t low, int32_t high);
+
 // A search's outcome. When ok is false nothing was changed: the counts are
 // as before and zone 0 is neither changed nor written.
 struct Search {

@@ -178,3 +178,28 @@ TEST(FreqSearch, ProbesOnTheLineAsSigrokDecodesThem)
         EXPECT_EQ(got, c.first) << c.family;
     }
 }
+
+TEST(FreqSearch, CountsFromTheRepliesRoundHalvesToEven)
+{
+    // A half on an even whole part, a half on an odd one, a fraction above
+    // one half: truncation, halves up and halves to even tell them apart.
+    using Rule = int32_t (*)(int32_t, int32_t);
+    const Rule half = [](int32_t r, int32_t) { return freq::half_reads(r); };
+    const Rule margin = [](int32_t r, int32_t) { return freq::with_margin(r); };
+    const Rule start = [](int32_t e, int32_t) { return freq::g136_start(e); };
+    const Rule middle = [](int32_t lo, int32_t hi) { return freq::al3_middle(lo, hi); };
+    struct Case { const char* what; Rule rule; int32_t a, b, want; } cases[] = {
+        {"r x 0.5: 138.5", half, 277, 0, 138},
+        {"r x 0.5: 139.5", half, 279, 0, 140},
+        {"C220B r x 0.515: 51.5", margin, 100, 0, 52},
+        {"C220B r x 0.515: 154.5", margin, 300, 0, 154},
+        {"C220B r x 0.515: 146.775", margin, 285, 0, 147},
+        {"G136 start / 6: 140.5", start, 843, 0, 140},
+        {"G136 start / 6: 141.5", start, 849, 0, 142},
+        {"G136 start / 6: 140.83", start, 845, 0, 141},
+        {"ALB middle: 68.5", middle, 67, 70, 68},
+        {"ALB middle: 69.5", middle, 68, 71, 70},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.rule(c.a, c.b), c.want) << c.what;
+}

@@ -133,14 +133,34 @@ TEST(FreqWindow, DefaultAndCalculComeFromTheModuleMeasurement)
     rig.w->findChild<QPushButton*>("Button6")->click(); // "Calcul"
     EXPECT_EQ(rig.station.delay.c220, 90);
     EXPECT_EQ(rig.zone0_word(kZ0C220), 90);
-    rig.w->findChild<QPushButton*>("Button5")->click(); // "Défaut"
-    const Station& s = rig.station;
-    EXPECT_EQ((std::array<int, 9>{s.delay.g13, s.g13_stored, s.delay.g136, s.delay.c120, s.delay.c220b, s.delay.c220,
-                                  s.delay.rm3, s.delay.rm4, s.delay.alb}),
-              (std::array<int, 9>{2200, 2200, 138, 138, 138, 90, 68, 68, 68}));
-    EXPECT_EQ(zone0_g13(rig.setup.module().zone0()), 2200);
-    EXPECT_EQ(rig.w->spin(Family::G13)->value(), 2200);
-    EXPECT_EQ(rig.w->spin(Family::ALB)->value(), 68);
+    // round(m' x k / g'), halves to even: each factor meets a half on an
+    // even and on an odd whole part, and a fraction above one half.
+    struct Case { int32_t m, g; std::array<int, 9> want; } cases[] = {
+        {100, 100, {2200, 2200, 138, 138, 138, 90, 68, 68, 68}},
+        {101, 80, {2778, 2778, 174, 174, 174, 114, 86, 86, 86}},  // 2777.5 174.225 113.625 85.85
+        {103, 80, {2832, 2832, 178, 178, 178, 116, 88, 88, 88}},  // 2832.5 177.675 115.875 87.55
+        {90, 80, {2475, 2475, 155, 155, 155, 101, 76, 76, 76}},   // 155.25 101.25 76.5
+        {63, 72, {1925, 1925, 121, 121, 121, 79, 60, 60, 60}},    // 120.75 78.75 59.5
+        {125, 100, {2750, 2750, 172, 172, 172, 112, 85, 85, 85}}, // 172.5 112.5
+        {104, 96, {2383, 2383, 150, 150, 150, 98, 74, 74, 74}},   // 2383.33 149.5 97.5 73.67
+    };
+    for (const Case& c : cases) {
+        rig.station.measured_copy = c.m;
+        rig.station.reference_copy = c.g;
+        rig.w->findChild<QPushButton*>("Button5")->click(); // "Défaut"
+        const Station& s = rig.station;
+        EXPECT_EQ((std::array<int, 9>{s.delay.g13, s.g13_stored, s.delay.g136, s.delay.c120, s.delay.c220b,
+                                      s.delay.c220, s.delay.rm3, s.delay.rm4, s.delay.alb}),
+                  c.want)
+            << c.m << "/" << c.g;
+        EXPECT_EQ(zone0_g13(rig.setup.module().zone0()), c.want[0]);
+        EXPECT_EQ(rig.zone0_word(kZ0C120), c.want[3]);
+        EXPECT_EQ(rig.w->spin(Family::G13)->value(), c.want[0]);
+        EXPECT_EQ(rig.w->spin(Family::ALB)->value(), c.want[8]);
+        rig.type(Family::C220, 55);
+        rig.w->findChild<QPushButton*>("Button6")->click(); // "Calcul"
+        EXPECT_EQ(rig.station.delay.c220, c.want[5]) << c.m << "/" << c.g;
+    }
 }
 
 TEST(FreqWindow, SavedSetsComeBackWithLire)

@@ -26,6 +26,7 @@ TEST(ModuleMemory, StoredCountsWinComputedOnesFillTheRest)
         std::vector<std::pair<int, uint8_t>> zone0;
         int32_t m;
         DelayCounts want;
+        int32_t g = 100; // module reference count (zone 1 bytes 8 and 9)
     } cases[] = {
         {"all zero, m = g = 100", {}, 100, {138, 90, 138, 1900, 140, 68, 68, 68}},
         {"C120 from 0x2C 0x01", {{45, 0x2C}, {46, 0x01}}, 100, {300, 90, 300, 1900, 140, 68, 68, 68}},
@@ -40,11 +41,25 @@ TEST(ModuleMemory, StoredCountsWinComputedOnesFillTheRest)
         {"rounding", {}, 37, {51, 33, 51, 703, 52, 25, 25, 25}},
         // 25 * 90 / 100 = 22.5 -> 22 (halves to even); 25 * 1900 / 100 = 475
         {"half to even", {}, 25, {34, 22, 34, 475, 35, 17, 17, 17}},
+        // A half on an even and on an odd whole part for each factor, and
+        // fractions above one half: truncation and halves up each miss some.
+        // 2137.5 157.5 155.25 101.25 76.5
+        {"m 90, g 80", {}, 90, {155, 101, 155, 2138, 158, 76, 76, 76}, 80},
+        // 1662.5 122.5 120.75 78.75 59.5
+        {"m 63, g 72", {}, 63, {121, 79, 121, 1662, 122, 60, 60, 60}, 72},
+        // 172.5 112.5
+        {"m 125, g 100", {}, 125, {172, 112, 172, 2375, 175, 85, 85, 85}},
+        // 149.5 97.5 2058.33 151.67 73.67
+        {"m 104, g 96", {}, 104, {150, 98, 150, 2058, 152, 74, 74, 74}, 96},
+        // a reference above one byte: 300 x 1900 / 456 = 1250, 300 x 138 / 456 = 90.79
+        {"g 456", {}, 300, {91, 59, 91, 1250, 92, 45, 45, 45}, 456},
     };
     for (const auto& c : cases) {
         sim::SimSetup setup(1.0, {}, "");
         for (auto [at, v] : c.zone0)
             setup.module().zone0()[at] = v;
+        setup.module().zone1()[8] = uint8_t(c.g & 255);
+        setup.module().zone1()[9] = uint8_t(c.g >> 8);
         const Station s = run_defaults(setup, c.m);
         EXPECT_EQ(s.delay.c120, c.want.c120) << c.what;
         EXPECT_EQ(s.delay.c220, c.want.c220) << c.what;

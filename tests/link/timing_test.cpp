@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "link/rounding.h"
 #include "link/timing.h"
 #include "tests/common/counting_port.h"
@@ -64,4 +66,41 @@ TEST(Timing, DelayChangeAppliesToTheNextBit)
     delay = 5;
     hold_bit(p, delay, 0x61);
     EXPECT_EQ(p.writes, 3 + 6);
+}
+
+TEST(Timing, ACoinWaitEndsAtTheNextLookOnceStopIsAsked)
+{
+    // The line held at the waited level: only the limit or a stop ends the
+    // wait. A stop ends only a coin wait, at its look every kStopPollReads
+    // reads, as its time-out does (it returns the limit).
+    struct Case {
+        const char* what;
+        bool coin_wait, scoped, stop;
+        uint8_t status;
+        int64_t limit, want, reads;
+    } cases[] = {
+        {"coin wait, stop asked", true, true, true, 0x20, 100000, 100000, kStopPollReads},
+        {"coin wait, no stop", true, true, false, 0x20, 100000, 100000, 100000},
+        {"coin wait, stop not on this operation", true, false, true, 0x20, 100000, 100000, 100000},
+        {"read-back, stop asked", false, true, true, 0x20, 100000, 100000, 100000},
+        {"coin wait, stop asked, shorter than a look", true, true, true, 0x20, 1000, 1000, 1000},
+        {"coin wait, the reply starts at once", true, true, true, 0x00, 100000, 0, 1},
+    };
+    for (const Case& c : cases) {
+        test::CountingPort p;
+        p.status = c.status;
+        SharedProgress progress;
+        if (c.stop)
+            progress.request_stop();
+        std::optional<StopScope> scope;
+        if (c.scoped)
+            scope.emplace(&progress);
+        std::optional<CoinWait> coin;
+        if (c.coin_wait)
+            coin.emplace();
+        EXPECT_EQ(wait_reply(p, 0x20, true, c.limit), c.want) << c.what;
+        EXPECT_EQ(p.reads, c.reads) << c.what;
+    }
+    EXPECT_FALSE(CoinWait::active());
+    EXPECT_FALSE(StopScope::stop_requested());
 }

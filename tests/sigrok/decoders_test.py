@@ -16,7 +16,7 @@ import tempfile
 
 # family: decoder stack (the trace's channel names), how its replies name a
 # channel's values, and the setting moved by the restore.
-UART = 'uart:rx=D0:tx=S7:invert_tx=yes:baudrate=%d'
+UART = 'uart:rx=D0:tx=S7:invert_tx=yes:baudrate=%d,zuna_uart'
 FAMILIES = {
     'c120': (UART % 7194 + ',zuna_c120', 'image', 'Canal 1/Mesure 1/max'),
     'c220b': (UART % 7194 + ',zuna_c120:family=c220b', 'image', 'Canal 1/Mesure 1/max'),

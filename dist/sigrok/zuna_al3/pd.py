@@ -1,5 +1,6 @@
 ##
-## zuna07: Alberici AL3 link, stacked on sigrok's UART decoder.
+## zuna07: Alberici AL3 link,
+## stacked on the station's serial lines (zuna_uart).
 ##
 ## An exchange is one character of the station and the mechanism's answer
 ## to it (none when it did not answer). A command letter is followed by
@@ -11,7 +12,7 @@
 import sigrokdecode as srd
 
 HOST, MECH = 0, 1
-IDLE_FRAMES = 40   # frames of silence after which an awaited answer is missing
+LINE = ('D0', 'S7')
 
 # Arguments of each command, its "0" included.
 ARGS = {'R': 2, 'w': 4, 'r': 3, 'V': 1, 'v': 4, 'm': 2, 'I': 3, 'S': 1, 'g': 3}
@@ -26,7 +27,7 @@ class Decoder(srd.Decoder):
     longname = 'zuna07 Alberici AL3 link'
     desc = 'Alberici AL3 coin mechanism transactions (zuna07).'
     license = 'gplv2+'
-    inputs = ['uart']
+    inputs = ['zuna_uart']
     outputs = []
     tags = ['Embedded/industrial']
     options = ()
@@ -55,9 +56,6 @@ class Decoder(srd.Decoder):
         self.echo_of = None  # the value the next character must send back
         self.left = 0        # values still to come in a channel read
         self.prev_reply = None
-        self.glitch = {HOST: False, MECH: False}
-        self.idle = 0
-        self.held = None     # a host 00 with a bad stop bit, until the next packet tells what it was
 
     def start(self):
         self.out_ann = self.register(srd.OUTPUT_ANN)
@@ -197,43 +195,9 @@ class Decoder(srd.Decoder):
             self.end_exchange()
 
     def decode(self, ss, es, data):
-        ptype, rxtx, pdata = data
-        who = HOST if rxtx == 0 else MECH
-        if ptype == 'IDLE':
-            # The mechanism's line has idled a frame's time: a command that
-            # waits for an answer and gets none is told after IDLE_FRAMES.
-            if who == MECH:
-                self.idle += 1
-                if self.idle == IDLE_FRAMES:
-                    self.silence()
-            return
-        if ptype not in ('FRAME', 'BREAK', 'INVALID STARTBIT'):
-            return
-        self.idle = 0
-        held, self.held = self.held, None
-        if ptype == 'BREAK' and who == HOST and held:
-            # A 00 without its stop bit, then the line low: the station's
-            # line at rest low (the module's transfers hold D0 at 0).
-            self.put(held[0], es, self.out_ann, [0, ['Ligne D0 au repos bas']])
-            return
-        if held:
-            self.packet(*held)
-        if ptype == 'FRAME' and who == HOST and pdata[0] == 0 and not pdata[1]:
-            self.held = (ss, es, data)
-            return
-        self.packet(ss, es, data)
-
-    def packet(self, ss, es, data):
-        ptype, rxtx, pdata = data
-        who = HOST if rxtx == 0 else MECH
-        if ptype == 'INVALID STARTBIT':
-            self.glitch[who] = True
-        elif ptype == 'FRAME':
-            value, valid = pdata
-            if self.glitch[who]:
-                self.glitch[who] = False
-                self.ann(ss, es, 2, 'Bruit sur la ligne %s' % ('D0' if who == HOST else 'S7'))
-                return
+        kind, who, pdata = data
+        if kind == 'FRAME':
+            value, valid, _ = pdata
             if who == HOST:
                 self.end_exchange()
                 if not valid:
@@ -246,5 +210,11 @@ class Decoder(srd.Decoder):
                     self.ann(ss, es, 2, 'Réponse sans commande : %02X' % value)
             else:
                 self.answers.append((ss, es, value, valid))
-        elif ptype == 'BREAK':
-            self.ann(ss, es, 2, 'Ligne bloquée (%s)' % ('D0' if who == HOST else 'S7'))
+        elif kind == 'SILENCE':
+            self.silence()
+        elif kind == 'REST_LOW':
+            self.ann(ss, es, 0, 'Ligne D0 au repos bas')
+        elif kind == 'NOISE':
+            self.ann(ss, es, 2, 'Bruit sur la ligne %s' % LINE[who])
+        elif kind == 'STUCK':
+            self.ann(ss, es, 2, 'Ligne bloquée (%s)' % LINE[who])

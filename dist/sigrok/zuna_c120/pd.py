@@ -1,5 +1,6 @@
 ##
-## zuna07: C120 and C220B word link, stacked on sigrok's UART decoder.
+## zuna07: C120 and C220B word link,
+## stacked on the station's serial lines (zuna_uart).
 ##
 ## The station sends a command (4 or 5 bytes, 3 for the C220B's open and
 ## close), the mechanism answers with 5 (acknowledge) and, for a word read,
@@ -11,7 +12,7 @@
 import sigrokdecode as srd
 
 HOST, MECH = 0, 1
-IDLE_FRAMES = 40   # frames of silence after which an awaited answer is missing
+LINE = ('D0', 'S7')
 ACK, NAK = 0x05, 0xFA
 
 class Decoder(srd.Decoder):
@@ -21,7 +22,7 @@ class Decoder(srd.Decoder):
     longname = 'zuna07 C120 / C220B word link'
     desc = 'C120 and C220B coin mechanism commands and replies (zuna07).'
     license = 'gplv2+'
-    inputs = ['uart']
+    inputs = ['zuna_uart']
     outputs = []
     tags = ['Embedded/industrial']
     options = (
@@ -49,22 +50,22 @@ class Decoder(srd.Decoder):
         self.last = None     # the last command, for its reply: (kind, bytes, ss, es)
         self.answered = True
         self.bit = {HOST: 0, MECH: 0}
-        self.glitch = {HOST: False, MECH: False}
-        self.idle = 0
-        self.held = None     # a host 00 with a bad stop bit, until the next packet tells what it was
         self.await_coin = False
 
     def start(self):
         self.out_ann = self.register(srd.OUTPUT_ANN)
 
+    def ann(self, ss, es, cls, text):
+        self.put(ss, es, self.out_ann, [cls, [text]])
+
     def put_cmd(self, ss, es, text):
-        self.put(ss, es, self.out_ann, [0, [text]])
+        self.ann(ss, es, 0, text)
 
     def put_reply(self, ss, es, text):
-        self.put(ss, es, self.out_ann, [1, [text]])
+        self.ann(ss, es, 1, text)
 
     def put_error(self, ss, es, text):
-        self.put(ss, es, self.out_ann, [2, [text]])
+        self.ann(ss, es, 2, text)
 
     def expected_length(self, b):
         c220b = self.options['family'] == 'c220b'
@@ -207,49 +208,19 @@ class Decoder(srd.Decoder):
             self.answered = True
 
     def decode(self, ss, es, data):
-        ptype, rxtx, pdata = data
-        who = HOST if rxtx == 0 else MECH
-        if ptype == 'IDLE':
-            # The mechanism's line has idled a frame's time: a command that
-            # waits for an answer and gets none is told after IDLE_FRAMES.
-            if who == MECH:
-                self.idle += 1
-                if self.idle == IDLE_FRAMES:
-                    self.silence()
-            return
-        if ptype not in ('FRAME', 'BREAK', 'INVALID STARTBIT'):
-            return
-        self.idle = 0
-        held, self.held = self.held, None
-        if ptype == 'BREAK' and who == HOST and held:
-            # A 00 without its stop bit, then the line low: the station's
-            # line at rest low (the module's transfers hold D0 at 0).
-            self.put(held[0], es, self.out_ann, [0, ['Ligne D0 au repos bas']])
-            return
-        if held:
-            self.packet(*held)
-        if ptype == 'FRAME' and who == HOST and pdata[0] == 0 and not pdata[1]:
-            self.held = (ss, es, data)
-            return
-        self.packet(ss, es, data)
-
-    def packet(self, ss, es, data):
-        ptype, rxtx, pdata = data
-        who = HOST if rxtx == 0 else MECH
-        if ptype == 'INVALID STARTBIT':
-            self.glitch[who] = True
-        elif ptype == 'FRAME':
-            value, valid = pdata
-            if self.glitch[who]:
-                self.glitch[who] = False
-                self.put_error(ss, es, 'Bruit sur la ligne %s' % ('D0' if who == HOST else 'S7'))
-                return
-            if valid:
-                self.bit[who] = (es - ss) / 10.0
+        kind, who, pdata = data
+        if kind == 'FRAME':
+            value, valid, self.bit[who] = pdata
             self.byte(who, ss, es, value, valid)
-        elif ptype == 'BREAK':
+        elif kind == 'SILENCE':
+            self.silence()
+        elif kind == 'REST_LOW':
+            self.ann(ss, es, 0, 'Ligne D0 au repos bas')
+        elif kind == 'NOISE':
+            self.ann(ss, es, 2, 'Bruit sur la ligne %s' % LINE[who])
+        elif kind == 'STUCK':
             # The station holds its last data bit while it listens: a low
             # that begins inside a command's last byte is that bit.
             if who == HOST and self.last and self.last[2] <= ss <= self.last[3]:
                 return
-            self.put_error(ss, es, 'Ligne bloquée (%s)' % ('D0' if who == HOST else 'S7'))
+            self.ann(ss, es, 2, 'Ligne bloquée (%s)' % LINE[who])

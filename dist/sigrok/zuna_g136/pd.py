@@ -1,5 +1,6 @@
 ##
-## zuna07: NRI G13.6000 character link, stacked on sigrok's UART decoder.
+## zuna07: NRI G13.6000 character link,
+## stacked on the station's serial lines (zuna_uart).
 ##
 ## The station sends single characters and hexadecimal pairs; the mechanism
 ## answers a block read, "I", "W" and "T" with hexadecimal text (a pair per
@@ -11,7 +12,7 @@
 import sigrokdecode as srd
 
 HOST, MECH = 0, 1
-IDLE_FRAMES = 40   # frames of silence after which an awaited answer is missing
+LINE = ('D0', 'S7')
 HEX = '0123456789ABCDEF'
 
 def block_name(a):
@@ -36,7 +37,7 @@ class Decoder(srd.Decoder):
     longname = 'zuna07 NRI G13.6000 link'
     desc = 'NRI G13.6000 coin mechanism commands and replies (zuna07).'
     license = 'gplv2+'
-    inputs = ['uart']
+    inputs = ['zuna_uart']
     outputs = []
     tags = ['Embedded/industrial']
     options = (
@@ -62,9 +63,6 @@ class Decoder(srd.Decoder):
         self.writing = None  # [ss, address or None, digits] after "Z"
         self.expect = None   # what the last command awaits: (kind, address, ss, es)
         self.bit = {HOST: 0, MECH: 0}
-        self.glitch = {HOST: False, MECH: False}
-        self.idle = 0
-        self.held = None     # a host 00 with a bad stop bit, until the next packet tells what it was
 
     def start(self):
         self.out_ann = self.register(srd.OUTPUT_ANN)
@@ -211,45 +209,15 @@ class Decoder(srd.Decoder):
             self.expect = None
 
     def decode(self, ss, es, data):
-        ptype, rxtx, pdata = data
-        who = HOST if rxtx == 0 else MECH
-        if ptype == 'IDLE':
-            # The mechanism's line has idled a frame's time: a command that
-            # waits for an answer and gets none is told after IDLE_FRAMES.
-            if who == MECH:
-                self.idle += 1
-                if self.idle == IDLE_FRAMES:
-                    self.silence()
-            return
-        if ptype not in ('FRAME', 'BREAK', 'INVALID STARTBIT'):
-            return
-        self.idle = 0
-        held, self.held = self.held, None
-        if ptype == 'BREAK' and who == HOST and held:
-            # A 00 without its stop bit, then the line low: the station's
-            # line at rest low (the module's transfers hold D0 at 0).
-            self.put(held[0], es, self.out_ann, [0, ['Ligne D0 au repos bas']])
-            return
-        if held:
-            self.packet(*held)
-        if ptype == 'FRAME' and who == HOST and pdata[0] == 0 and not pdata[1]:
-            self.held = (ss, es, data)
-            return
-        self.packet(ss, es, data)
-
-    def packet(self, ss, es, data):
-        ptype, rxtx, pdata = data
-        who = HOST if rxtx == 0 else MECH
-        if ptype == 'INVALID STARTBIT':
-            self.glitch[who] = True
-        elif ptype == 'FRAME':
-            value, valid = pdata
-            if self.glitch[who]:
-                self.glitch[who] = False
-                self.ann(ss, es, 2, 'Bruit sur la ligne %s' % ('D0' if who == HOST else 'S7'))
-                return
-            if valid:
-                self.bit[who] = (es - ss) / 10.0
+        kind, who, pdata = data
+        if kind == 'FRAME':
+            value, valid, self.bit[who] = pdata
             self.byte(who, ss, es, value, valid)
-        elif ptype == 'BREAK':
-            self.ann(ss, es, 2, 'Ligne bloquée (%s)' % ('D0' if who == HOST else 'S7'))
+        elif kind == 'SILENCE':
+            self.silence()
+        elif kind == 'REST_LOW':
+            self.ann(ss, es, 0, 'Ligne D0 au repos bas')
+        elif kind == 'NOISE':
+            self.ann(ss, es, 2, 'Bruit sur la ligne %s' % LINE[who])
+        elif kind == 'STUCK':
+            self.ann(ss, es, 2, 'Ligne bloquée (%s)' % LINE[who])

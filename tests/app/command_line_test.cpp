@@ -276,15 +276,15 @@ TEST(CommandLine, EveryFamilyUnderEveryLineFault)
         {"c220b", "noise", saved, differs, written, ""},
         {"c220b", "power-cut=1", saved, differs, cut, ""},
         // Writes kept wrong once are written again until they read back as sent
-        // (wrong-readback=2: byte 255 of the checksum word); the other family refused.
+        // (the 4th: the last checksum word, byte 255 with seed 1); the other family refused.
         {"c120", "wrong-readback=1", saved, differs, written, ""},
-        {"c120", "wrong-readback=2", saved, differs, written, ""},
-        {"c120", "lost-write=3", saved, differs, written, ""},
+        {"c120", "wrong-readback=4", saved, differs, written, ""},
+        {"c120", "lost-write=4", saved, differs, written, ""},
         {"c120", "lost-checksum", saved, differs, written, ""},
         {"c120", "other-family", not_saved, not_read, not_read, "Le monayeur ne répond pas."},
         {"c220b", "wrong-readback=1", saved, differs, written, ""},
-        {"c220b", "wrong-readback=2", saved, differs, written, ""},
-        {"c220b", "lost-write=3", saved, differs, written, ""},
+        {"c220b", "wrong-readback=4", saved, differs, written, ""},
+        {"c220b", "lost-write=4", saved, differs, written, ""},
         {"c220b", "lost-checksum", saved, differs, written, ""},
         {"c220b", "other-family", not_saved, not_read, not_read, "Le monayeur ne répond pas."},
         {"c220", "silent", not_saved, not_read, not_read, "Le monayeur ne répond pas."},

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "ui/c_canal.h"
+#include "ui/settings_panel.h"
 #include "ui/shell.h"
 #include "app/windows.h"
 #include "c120/c220b.h"
@@ -127,6 +128,41 @@ TEST_F(C220BWindow, AjustOfChannel16WritesWords24_40_56)
     click("Button5");
     expect_table_is_memory();
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+}
+
+// The C220B has no checksum repair: a save says a checksum that does not
+// hold and keeps no file; a write through the window mends it, also when the
+// mechanism keeps the first checksum word wrong (written again), and the table
+// shows what the mechanism holds.
+TEST_F(C220BWindow, ASaveSaysAChecksumThatDoesNotHoldAndAWriteMendsIt)
+{
+    sim::Faults f = parse("lost-checksum");
+    mech = static_cast<sim::SerialMech*>(setup.plug("c220b"));
+    mech->set_faults(f);
+    mech->memory()[254] += 17;
+    SettingsPanel* panel = w->settings_panel();
+    const QString path = dir.filePath("somme.zuna.json");
+    panel->choose_file = [&](bool) { return path; };
+    panel->tell = [this](const QString& m) { messages << m; };
+    click("Button5");
+    click("Sauvegarder");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("La somme de contrôle du monnayeur est fausse (lue ")) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains("une écriture depuis la fenêtre C220B la remet à jour")) << messages[0].toStdString();
+    EXPECT_FALSE(QFile::exists(path));
+    messages.clear();
+    answer_prompt(16);
+    click("Button3");
+    child<QSpinBox>(w.get(), "l1")->setValue(201);
+    const int writes = mech->word_writes();
+    click("ok");
+    EXPECT_EQ(mech->word_writes() - writes, 8); // the first word twice, then two more, each with its checksum word
+    EXPECT_TRUE(mech->checksum_holds());
+    expect_table_is_memory();
+    EXPECT_EQ(text(16, 1), "201");
+    click("Sauvegarder");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith("Réglages enregistrés")) << messages[0].toStdString();
 }
 
 TEST_F(C220BWindow, SaveChangeThreeRestoreThenCloneTwoMore)

@@ -672,6 +672,7 @@ TEST_F(Rm3Bench, RestoreWritesOnlyTheChangedChannelsAndTheMechanismThenEqualsThe
         settings::Outcome::Kind kind;
         std::vector<int> channels_written;
         std::vector<std::string> verified;
+        std::deque<uint8_t> garble = {}; // reads of channel 2 from the restore's first read on
     };
     const std::vector<Change> rm3 = {{2, 0, 1300, "Canal 2/HFU/max"}, {2, 9, 4, "Canal 2/Sortie"},
                                      {5, 8, 3, "Canal 5/Options"}};
@@ -686,6 +687,10 @@ TEST_F(Rm3Bench, RestoreWritesOnlyTheChangedChannelsAndTheMechanismThenEqualsThe
          {"Canal 2/HFU/max", "Canal 2/Sortie"}},
         {"RM4, power lost at the first record", &kRm4, rm4, 1, false, K::NoAnswer, {1}, {}},
         {"RM4 unplugged", &kRm4, rm4, 0, true, K::NoAnswer, {}, {}},
+        // Channel 2 read back twice unlike: not believed, channel 5 written
+        // all the same, and the last read finds both as the file says.
+        {"RM3, two read-backs of channel 2 disagree", &kRm3, rm3, 0, false, K::Held, {2, 5},
+         {"Canal 2/HFU/max", "Canal 2/Sortie", "Canal 5/Options"}, {0x00, 0x01, 0x02}},
     };
     for (const Row& r : rows) {
         sim::SeciMech* m = plug(*r.family);
@@ -708,6 +713,7 @@ TEST_F(Rm3Bench, RestoreWritesOnlyTheChangedChannelsAndTheMechanismThenEqualsThe
             names.push_back(c.name);
         }
         m->set_power_cut_after(r.cut_after);
+        m->garble_reads(2, r.garble);
         if (r.unplugged)
             setup.plug("none"); // m is gone
         RecordingPort rec(*station.port);

@@ -147,11 +147,11 @@ TEST(PcStalls, StretchABitWrittenByTheStallLength)
         bool masked;
         uint64_t bit;    // ticks between the two writes
     } rows[] = {
-        {50, 300, false, 400},  // inside the pause
-        {50, 300, true, 400},   // inside a masked section
-        {1, 20, false, 120},    // at the first access of the pause
+        {50, 300, false, 400},    // inside the pause
+        {50, 300, true, 400},     // inside a masked section
+        {1, 20, false, 120},      // at the first access of the pause
         {100, 2000, false, 2100}, // at the write that ends the bit
-        {101, 300, false, 100}, // after it
+        {101, 300, false, 100},   // after it
     };
     for (const Row& r : rows) {
         SCOPED_TRACE("stall at " + std::to_string(r.at));
@@ -198,7 +198,7 @@ TEST(PcStalls, SeededDrawReproducedOverALongPause)
         std::vector<StallFault::Stall> expected;
         if (r.per_second > 0) {
             std::mt19937 rng(r.seed);
-            std::exponential_distribution<double> gap(r.per_second / 1e6);
+            std::exponential_distribution<double> gap(1 / (1e6 / r.per_second)); // mean 1/R s
             std::uniform_real_distribution<double> length(std::log(20.0), std::log(2000.0));
             uint64_t from = 0, end = pause;
             for (;;) {

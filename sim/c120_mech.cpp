@@ -296,7 +296,28 @@ void SerialMech::execute(const std::vector<uint8_t>& c, uint64_t now)
     }
 }
 
-C120Mech::C120Mech(Bench& bench) : SerialMech(bench, 139.0) { memory_ = factory_memory(); }
+C120Mech::C120Mech(Bench& bench) : SerialMech(bench, 139.0), wake_ticks_(bench.mech_ticks(kWakeMicros))
+{
+    memory_ = factory_memory();
+}
+
+void C120Mech::start()
+{
+    SerialMech::start();
+    if (bench_)
+        high_since_ = bench_->now(); // a line high when plugged counts from then
+}
+
+void C120Mech::on_data(uint64_t now, uint8_t old_value, uint8_t value)
+{
+    const bool was_high = old_value & kWakeLine, high = value & kWakeLine;
+    if (!was_high && high)
+        high_since_ = now;
+    else if (was_high && !high && now - high_since_ >= wake_ticks_)
+        awake_ = true; // before the receive line is looked at: a start bit may fall with it
+    if (awake_)
+        SerialMech::on_data(now, old_value, value);
+}
 
 std::array<uint8_t, 256> C120Mech::factory_memory()
 {

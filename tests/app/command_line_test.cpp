@@ -49,6 +49,7 @@ TEST(CommandLine, HelpUnknownOptionsAndMissingPorts)
         {"--simulate --trace /nonexistent-dir/t.vcd --data-dir /tmp/zuna-cli-test", 1, "Impossible de créer la trace"},
         {"--simulate --check-port", 0, "OK        Le module répond à sa mesure : 100 lectures"},
         {"--simulate --check-port --sim-fault=no-module", 1, "(pas de base de temps sur le bit d'état 5, mesure 5000)"},
+        {"--simulate=g13 --check-port", 0, "bit d'état 7 (broche 11) : bloqué à 0."}, // the G13 heard no pulse
     };
     for (const auto& c : cases) {
         const Result r = run(c.args);

@@ -12,6 +12,7 @@ StationPort open_station_port(const Options& opt, RealtimeGuard::Notice notice)
         sim::parse_faults(opt.sim_faults, faults, nullptr);
         faults.seed = opt.sim_seed;
         out.bench = std::make_unique<sim::SimSetup>(opt.sim_speed, faults, "");
+        out.bench->set_pause_floor_ns(opt.pause_floor_ns); // real time: the bench's pauses keep it too
         if (!opt.sim_family.empty())
             out.bench->fix_family(opt.sim_family);
         if (opt.sim_pace_real)

@@ -222,16 +222,18 @@ void measure(Port* port, const char* no_access, SysCalls& sys, double floor_ns, 
         return loop + ", " + duration_text(shortest_run([&] { pause(floored); })) + " avec le plancher de " +
                floor_text(floor_ns) + " ns par pas (au moins " + duration_text(double(steps) * floor_ns * 1e-9) + ")";
     };
+    // The bench counts a step 10 ns of a PC of speed 1, or the floor when it is longer.
+    const auto bench = [&](uint64_t steps) {
+        return " sur ce PC ; le banc simulé la compte " +
+               duration_text(double(steps) * std::max(10.0, floor_ns) * 1e-9) + " à la vitesse 1.";
+    };
     lines.push_back({Verdict::Measure, "Pause courte du module (" + std::to_string(kShortPauseSteps) +
                                            " pas de boucle, horloge de la mémoire du module) : " +
-                                           timed(module_short_pause, kShortPauseSteps) +
-                                           " sur ce PC ; le banc simulé la compte " +
-                                           duration_text(kShortPauseSteps * 1e-6) + "."});
+                                           timed(module_short_pause, kShortPauseSteps) + bench(kShortPauseSteps)});
     lines.push_back({Verdict::Measure, "Pause longue du module (4 × " + std::to_string(kLongPauseSteps) +
                                            " pas, impulsion de réveil et ouverture des lectures) : " +
                                            timed(module_long_pause, 4 * kLongPauseSteps) +
-                                           " sur ce PC ; le banc simulé la compte " +
-                                           duration_text(4 * kLongPauseSteps * 1e-6) + "."});
+                                           bench(4 * kLongPauseSteps)});
 }
 
 // Connector pins of the status bits 3 to 7 and of the data lines.

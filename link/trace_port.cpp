@@ -80,9 +80,12 @@ uint8_t TracePort::read_status_port()
 
 void TracePort::idle(uint64_t loop_steps)
 {
-    // The pause shows as elapsed time: one step per loop step, as the bench counts it.
+    // The pause shows as elapsed time: 10 ns a loop step (the default floor,
+    // and the bench's step at speed 1), the hundredths of a µs carried over.
     inner_.idle(loop_steps);
-    time_ += loop_steps;
+    const uint64_t hundredths = loop_steps + idle_carry_;
+    time_ += hundredths / 100;
+    idle_carry_ = hundredths % 100;
 }
 
 } // namespace zuna

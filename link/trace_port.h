@@ -1,6 +1,6 @@
 #pragma once
 // Wraps any port and writes a Value Change Dump of what went over the line:
-// one microsecond step per port access, wires D0..D7 (data as written) and
+// one microsecond step per port access, 10 ns per loop step of a pause, wires D0..D7 (data as written) and
 // S3..S7 (status as read), value changes only. PulseView, GTKWave and
 // sigrok-cli open it.
 #include <cstdio>
@@ -30,6 +30,7 @@ private:
     Port& inner_;
     std::FILE* file_ = nullptr;
     uint64_t time_ = 0;
+    uint64_t idle_carry_ = 0; // hundredths of a µs of the pauses not yet counted
     uint64_t written_time_ = UINT64_MAX;
     uint8_t data_ = 0;
     uint8_t status_ = 0;

@@ -4,9 +4,15 @@
 #include <cassert>
 #include <cmath>
 
+#include "link/hardware_port.h"
+
 namespace zuna::sim {
 
-Bench::Bench(double speed) : speed_(speed > 0 ? speed : 1.0) { recompute_status(); }
+Bench::Bench(double speed) : speed_(speed > 0 ? speed : 1.0)
+{
+    set_pause_floor_ns(kDefaultPauseFloorNs);
+    recompute_status();
+}
 
 Bench::~Bench()
 {
@@ -20,12 +26,23 @@ uint64_t Bench::ticks(double microseconds) const
     return t < 1 ? 1 : uint64_t(t);
 }
 
+void Bench::set_pause_floor_ns(double ns)
+{
+    // floor ns a step = floor × speed / 1000 ticks = floor × speed × 1000 millionths.
+    const double floored = ns > 0 ? std::llround(ns * speed_ * 1000) : 0;
+    step_micro_ticks_ = std::max(kStepMicroTicks, uint64_t(floored));
+}
+
 void Bench::idle(uint64_t loop_steps)
 {
-    uint64_t target = now_ + loop_steps;
+    constexpr uint64_t kMicro = 1000000;
+    const uint64_t span = loop_steps * step_micro_ticks_ + pause_carry_;
+    pause_carry_ = span % kMicro;
+    uint64_t target = now_ + span / kMicro;
     uint64_t stalled = stalled_;
+    // A device may move the clock on while it runs (a stalled PC): never back.
     while (next_ <= target) {
-        now_ = next_;
+        now_ = std::max(now_, next_);
         run_due();
         target += stall_since(stalled);
     }

@@ -1,8 +1,13 @@
 #pragma once
-// The simulated bench: a Port whose time is virtual (one port access is one
-// tick; an idle loop step is one tick too). The module and one mechanism are
-// Devices plugged into it. The hot path (a status read with nothing due) is an
-// increment, one comparison and a load.
+// The simulated bench: a Port whose time is virtual. A port access is one
+// tick (1 µs at speed 1, 1/speed µs at --sim-speed=speed); an empty loop step
+// of a pause is 10 ns of the simulated PC's time, 0.01 tick, unless the
+// pause floor (real time, ns per step, as on the hardware ports) makes the
+// pause longer: a pause of n steps lasts max(n × 0.01, n × floor × speed /
+// 1000) ticks. Fractions of a tick are carried from one pause to the next,
+// so no pause is rounded away and totals are exact. The module and one
+// mechanism are Devices plugged into it. The hot path (a status read with
+// nothing due) is an increment, one comparison and a load.
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -45,6 +50,12 @@ public:
             --mask_depth_;
     }
     void idle(uint64_t loop_steps) override;
+
+    // The pauses' real-time floor in ns per loop step (0: none), as the
+    // configuration file gives it to the hardware ports; 10 until set.
+    void set_pause_floor_ns(double ns);
+    // Length of a loop step in millionths of a tick.
+    static constexpr uint64_t kStepMicroTicks = 10000;
 
     // Devices (not owned). A device plugged drives its bits from then on.
     void plug(Device& d);
@@ -97,6 +108,8 @@ private:
     uint64_t stalled_ = 0; // ticks stood still since the start
     double speed_;
     double drift_percent_ = 0;
+    uint64_t step_micro_ticks_ = kStepMicroTicks;
+    uint64_t pause_carry_ = 0; // millionths of a tick left over by the pauses
     std::vector<Device*> devices_;
 };
 

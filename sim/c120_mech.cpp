@@ -321,14 +321,33 @@ void SerialMech::store_word(int address, uint8_t first, uint8_t second)
         memory_[2 * address + 1] = second;
 }
 
-C120Mech::C120Mech(Bench& bench) : SerialMech(bench, 139.0) { memory_ = factory_memory(); }
+C120Mech::C120Mech(Bench& bench) : SerialMech(bench, 139.0), wake_ticks_(bench.mech_ticks(kWakeMicros))
+{
+    memory_ = factory_memory();
+}
 
-// The other family: a C220B on the C120's line, with a C220B's memory.
+void C120Mech::on_data(uint64_t now, uint8_t old_value, uint8_t value)
+{
+    const bool was_high = old_value & kWakeLine, high = value & kWakeLine;
+    if (!was_high && high)
+        high_since_ = now;
+    else if (was_high && !high && now - high_since_ >= wake_ticks_)
+        awake_ = true; // before the receive line is looked at: a start bit may fall with it
+    if (awake_)
+        SerialMech::on_data(now, old_value, value);
+}
+
+// The other family: a C220B on the C120's line, with a C220B's memory,
+// awake from power-up as a C220B is.
 void C120Mech::start()
 {
-    if (faults_.other_family)
+    if (faults_.other_family) {
         memory_ = C220BMech::factory_memory();
+        awake_ = true;
+    }
     SerialMech::start();
+    if (bench_)
+        high_since_ = bench_->now(); // a line high when plugged counts from then
 }
 
 int C120Mech::command_length(const std::vector<uint8_t>& begun) const

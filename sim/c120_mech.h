@@ -175,7 +175,9 @@ private:
 };
 
 // The C120: twelve channels, bit time of 139 accesses at speed 1 (the default
-// C120 delay count of 138, plus one).
+// C120 delay count of 138, plus one). It sleeps from power-up until a wake-up
+// pulse: data bit 1 held high at least 1 ms (its own clock), then low. A
+// shorter pulse is ignored; asleep, it hears nothing on its receive line.
 class C120Mech : public SerialMech {
 public:
     explicit C120Mech(Bench& bench);
@@ -183,11 +185,20 @@ public:
     static std::array<uint8_t, 256> factory_memory();
     // With the other-family fault it is a C220B: its commands, its memory.
     void start() override;
+    void on_data(uint64_t now, uint8_t old_value, uint8_t value) override;
+    bool awake() const { return awake_; }
+    static constexpr uint8_t kWakeLine = 0x02;
+    static constexpr double kWakeMicros = 1000;
 
 protected:
     int command_length(const std::vector<uint8_t>& begun) const override;
     bool acts_before_stop() const override { return !faults_.other_family; }
     void execute(const std::vector<uint8_t>& c, uint64_t now) override;
+
+private:
+    uint64_t wake_ticks_;
+    uint64_t high_since_ = 0;
+    bool awake_ = false;
 };
 
 } // namespace zuna::sim

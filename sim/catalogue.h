@@ -101,6 +101,8 @@ public:
     // not be read and the factory content is used.
     std::string attach_module_file(const std::string& path);
 
+    // The pauses' real-time floor of the configuration file (ns per loop step, 0: none).
+    void set_pause_floor_ns(double ns) { bench_.set_pause_floor_ns(ns); }
     // At least 1 µs of wall time per tick from now on (--sim-pace=real).
     void pace_real_time();
 

@@ -53,13 +53,14 @@ void G13Mechanism::on_data(uint64_t now, uint8_t old_value, uint8_t value)
     line_ = value & 1;
     if (line_) {
         rise_ = now;
-        if (now - fall_ < rx_[1].bit.ticks(1.0 / 8)) { // a pulse no receiver can take: a wake-up probe
+        if (fell_ && now - fall_ < rx_[1].bit.ticks(1.0 / 8)) { // a pulse no receiver can take: a wake-up probe
             wake_due_ = rx_[0].bit.at(now, 1);
             schedule();
         }
         return;
     }
     fall_ = now;
+    fell_ = true;
     // A falling edge: a start bit for every receiver free to take it.
     for (Receiver& r : rx_) {
         if (r.busy)

@@ -107,6 +107,7 @@ private:
     bool line_ = false;     // host line level (data bit 0)
     uint64_t rise_ = 0;     // tick of the last rise to level 1
     uint64_t fall_ = 0;     // tick of the last fall to level 0
+    bool fell_ = false;     // a fall seen since plugging: a line low from the start makes no pulse
     uint64_t wake_due_ = kNever; // answer to a burst of short pulses
     std::deque<Edge> tx_;   // line changes still to come
     uint64_t tx_end_ = 0;   // end of the last character queued

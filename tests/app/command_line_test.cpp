@@ -49,6 +49,7 @@ TEST(CommandLine, HelpUnknownOptionsAndMissingPorts)
         {"--simulate --trace /nonexistent-dir/t.vcd --data-dir /tmp/zuna-cli-test", 1, "Impossible de créer la trace"},
         {"--simulate --check-port", 0, "OK        Le module répond à sa mesure : 100 lectures"},
         {"--simulate --check-port --sim-fault=no-module", 1, "(pas de base de temps sur le bit d'état 5, mesure 5000)"},
+        {"--simulate=g13 --check-port", 0, "bit d'état 7 (broche 11) : bloqué à 0."}, // the G13 heard no pulse
     };
     for (const auto& c : cases) {
         const Result r = run(c.args);
@@ -70,6 +71,30 @@ TEST(CommandLine, APauseFloorThatIsNoNumberStopsEveryRun)
                              "« vite » refusé"),
                   std::string::npos)
             << r.out;
+    }
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
+// The floor of zuna07.conf reaches the bench as it reaches a hardware port.
+// On a PC six times faster the C120's wake-up pulse lasts 1 ms only with it:
+// without it the C120 sleeps, and its silence is told, nothing saved.
+TEST(CommandLine, TheConfigurationFileFloorWakesTheC120OnAFastPc)
+{
+    const std::string dir = "/tmp/zuna-cli-floor";
+    ::setenv("XDG_CONFIG_HOME", (dir + "/conf").c_str(), 1);
+    struct Case { const char* conf; int code; const char* words; } cases[] = {
+        {"", 0, "C120 : 85 réglages enregistrés"},
+        {"pause_floor_ns=0", 1, "Le monayeur ne répond pas. Rien n'est enregistré."},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir + "/conf/zuna07 " + dir + "/data && printf '[port]\\n" +
+                               c.conf + "\\n' > " + dir + "/conf/zuna07/zuna07.conf").c_str()),
+                  0);
+        const Result r = run("--simulate=c120 --sim-speed=6 --data-dir " + dir + "/data --save " + dir +
+                             "/f.zuna.json --family c120");
+        EXPECT_EQ(r.code, c.code) << c.conf << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.words), std::string::npos) << c.conf << "\n" << r.out;
+        EXPECT_EQ(QFile::exists(QString::fromStdString(dir + "/f.zuna.json")), c.code == 0) << c.conf;
     }
     ::unsetenv("XDG_CONFIG_HOME");
 }

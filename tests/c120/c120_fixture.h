@@ -3,6 +3,7 @@
 // module measurement as at start-up.
 #include <gtest/gtest.h>
 
+#include "c120/c120_link.h"
 #include "link/module.h"
 #include "link/station.h"
 #include "sim/c120_mech.h"
@@ -15,6 +16,8 @@ struct C120Bench : ::testing::Test {
         mech = static_cast<zuna::sim::SerialMech*>(setup.plug("c120"));
         station.measured_module_count = zuna::measure_module(*station.port);
         zuna::load_delay_counts(station);
+        if (mech && setup.family() == "c120")
+            zuna::c120::wake_up(station); // from power-up it sleeps until its pulse
         framing_before = mech ? mech->framing_errors() : 0; // the module's own traffic
     }
     int framing_errors() const { return mech->framing_errors() - framing_before; }

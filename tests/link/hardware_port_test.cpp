@@ -341,7 +341,7 @@ TEST(PortCheck, EachCheckNamesTheCauseAndTheRemedy)
          "/etc/security/limits.d/95-zuna07.conf avec les lignes « @lp - rtprio 99 »", V::Warning, true},
         {"port timed", "/dev/parport0", [](FakeSys&) {}, "Un accès au port (lecture de l'état) :", V::Measure, true},
         {"port not timed", "/dev/parport0", [](FakeSys& s) { s.fail_at = "open"; s.fail_errno = EACCES; }, "non mesuré", V::Measure, false},
-        {"long pause", "/dev/parport0", [](FakeSys&) {}, "le banc simulé la compte 400 ms", V::Measure, true},
+        {"long pause", "/dev/parport0", [](FakeSys&) {}, "le banc simulé la compte 4 ms à la vitesse 1.", V::Measure, true},
         {"pause floor", "/dev/parport0", [](FakeSys&) {}, "avec le plancher de 10 ns par pas (au moins 4 ms)", V::Measure, true},
         {"module silent", "/dev/parport0", [](FakeSys&) {}, "Le module ne répond pas à sa mesure (bit d'état 5 bloqué à 0", V::Failed, true},
         {"ioperm granted", "io:0x278", [](FakeSys&) {}, "accordé aux registres 0x278 à 0x27A", V::Ok, true},

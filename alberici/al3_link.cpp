@@ -77,7 +77,7 @@ bool attend(Station& s, int64_t wait)
     return true;
 }
 
-uint8_t decode(Station& s)
+uint8_t decode(Station& s, bool* framed)
 {
     auto& runs = s.run_table;
     uint8_t v = 0;
@@ -89,6 +89,10 @@ uint8_t decode(Station& s)
         if (--runs[i] == 0)
             ++i; // at most 9 steps: never beyond entry 8
     }
+    // The stop bit: the stretch after the eighth data bit is at level 1 and
+    // lasts at least one unit (an odd entry not used up).
+    if (framed)
+        *framed = i % 2 == 1 && runs[i] > 0;
     return v;
 }
 
@@ -97,8 +101,14 @@ Reply exchange(Station& s, uint8_t c)
     ecrir_nb(s, c);
     Reply r;
     r.heard = s.run_table[0] != 0;
-    r.value = decode(s);
+    r.value = decode(s, &r.framed);
     return r;
+}
+
+bool echoes(Station& s, uint8_t c)
+{
+    const Reply r = exchange(s, c);
+    return r.good() && r.value == c;
 }
 
 bool test_vitesse(Station& s)
@@ -129,13 +139,16 @@ std::string tolerance_text(uint8_t b) { return b > 15 ? "no" : std::to_string(b)
 
 std::optional<Record> channel_read(Station& s, int record)
 {
-    ecrir_nb(s, 'A');
-    ecrir_nb(s, 'R');
-    ecrir_nb(s, uint8_t(record));
+    // "A", "R" and the record number come back as sent from a mechanism that
+    // understood them; any other answer (0xFA to a character it could not
+    // frame, a misread byte) makes the read's bytes untrustworthy.
+    bool echoed = echoes(s, 'A');
+    echoed = echoes(s, 'R') && echoed;
+    echoed = echoes(s, uint8_t(record)) && echoed;
     Reply r = exchange(s, '0');
     Record out{};
     for (int i = 0; i < kRecordBytes; ++i) {
-        if (!r.heard)
+        if (!r.good() || !echoed)
             return std::nullopt;
         out[size_t(i)] = r.value;
         // The 15th byte goes back with bit 7 cleared, as the mechanism expects.
@@ -212,10 +225,11 @@ void type_write(Station& s, uint8_t type)
 
 std::optional<uint8_t> measurement_read(Station& s, int n)
 {
-    ecrir_nb(s, 'm');
-    ecrir_nb(s, uint8_t(n));
+    // "m" and n echoed as sent, as in a channel read.
+    bool echoed = echoes(s, 'm');
+    echoed = echoes(s, uint8_t(n)) && echoed;
     const Reply v = exchange(s, '0');
-    if (!v.heard)
+    if (!v.good() || !echoed)
         return std::nullopt;
     ecrir_nb(s, v.value);
     return v.value;

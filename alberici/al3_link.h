@@ -52,17 +52,24 @@ bool lit_al3(Station& s, int64_t budget);
 // not cleared. True when a start bit came (otherwise nothing was written).
 bool attend(Station& s, int64_t wait = kCoinWait);
 // The first character of the run table (start bit and eight data bits); the
-// entries it reads are used up. An empty capture decodes as 0.
-uint8_t decode(Station& s);
+// entries it reads are used up. An empty capture decodes as 0. framed (when
+// given) tells whether a stop bit (level 1) followed the eighth data bit.
+uint8_t decode(Station& s, bool* framed = nullptr);
 
-// An exchange: the character sent, the reply decoded, and whether a start
-// bit came at all (entry 0 not 0 before decoding): a reply that did not come
-// is never taken for the byte 0.
+// An exchange: the character sent, the reply decoded, whether a start bit
+// came at all (entry 0 not 0 before decoding) and whether the reply had its
+// stop bit: a reply that did not come is never taken for the byte 0, nor a
+// misframed one for a byte.
 struct Reply {
     uint8_t value = 0;
     bool heard = false;
+    bool framed = false;
+    bool good() const { return heard && framed; }
 };
 Reply exchange(Station& s, uint8_t c);
+// An exchange whose reply is c itself, well framed: the mechanism's echo of
+// a character it understood.
+bool echoes(Station& s, uint8_t c);
 
 // "A", "S", "0": true when the reply to "0" is "F". Uses the ALB count as
 // the station holds it; false at once for a count below 1. The frequency
@@ -88,7 +95,9 @@ std::string tolerance_text(uint8_t b);
 // ---- Transactions of the AL3 window ---------------------------------------
 
 // "A", "R", record, "0" -> r1, each byte sent back for the next (r15 with
-// bit 7 cleared), r18 sent back. Stops at the first reply that did not come.
+// bit 7 cleared), r18 sent back. Nothing when "A", "R" or the record number
+// did not come back as sent; stops at the first reply that did not come or
+// had no stop bit.
 std::optional<Record> channel_read(Station& s, int record);
 // The closing "S", "0".
 void closing(Station& s);
@@ -103,7 +112,9 @@ void byte_write(Station& s, int record, int address, uint8_t value, bool with_a 
 std::optional<uint8_t> byte_read(Station& s, int record, int address);
 std::optional<uint8_t> type_read(Station& s);
 void type_write(Station& s, uint8_t type);
-// "m", n, "0" -> v, v sent back (n = 8..13: measurement n - 7).
+// "m", n, "0" -> v, v sent back (n = 8..13: measurement n - 7). Nothing
+// (v not sent back) when "m" or n did not come back as sent or v had no stop
+// bit.
 std::optional<uint8_t> measurement_read(Station& s, int n);
 
 // ---- One operation per window action --------------------------------------

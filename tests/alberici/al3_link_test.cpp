@@ -152,10 +152,13 @@ struct LineRow {
     const char* what;
     std::function<void(Station&)> run;
     std::function<std::string(sim::Al3Mech&)> expected;
+    const char* faults = "";
 };
 
 TEST(Al3Line, TransactionsPutTheirCharactersOnTheLineInOrder)
 {
+    const sim::Al3Mech::Coin coin = {0x35, 0xA2, 0x7F, 0x10, 0xC4, 0x80};
+    std::array<sim::Al3Mech::Record, kChannels> held{};
     const std::vector<LineRow> rows = {
         {"speed test", [](Station& s) { EXPECT_TRUE(test_vitesse(s)); },
          [](sim::Al3Mech&) { return std::string("41+ 53+ 30+"); }},
@@ -179,6 +182,33 @@ TEST(Al3Line, TransactionsPutTheirCharactersOnTheLineInOrder)
              return std::string("41+ 6D+ 08+ 30+ 01+ 6D+ 09+ 30+ 02+ 6D+ 0A+ 30+ 03+ 6D+ 0B+ 30+ 04+ "
                                 "6D+ 0C+ 30+ 05+ 6D+ 0D+ 30+ 80+ 53+ 30+");
          }},
+        // A mechanism whose clock runs 7 % or 6 % slow misreads characters
+        // and answers them with their echo as misread or 0xFA: nothing it
+        // answered is shown.
+        {"coin test 7 % slow: ends at the first echo that differs",
+         [&](Station& s) {
+             const auto m = coin_test(s);
+             for (size_t k = 0; k < m.size(); ++k)
+                 EXPECT_TRUE(!m[k] || *m[k] == coin[k]) << "measurement " << k + 1 << ": " << int(*m[k]);
+         },
+         [&](sim::Al3Mech& m) {
+             m.last_coin() = coin;
+             return std::string("41+ 6D+ 08+ 30+ 53+ 30+");
+         },
+         "drift=7"},
+        {"read of all channels 6 % slow: no byte shown wrong",
+         [&](Station& s) {
+             const ReadAll r = lecture(s);
+             for (size_t c = 0; c < r.channel.size(); ++c)
+                 EXPECT_TRUE(!r.channel[c] || *r.channel[c] == held[c]) << "channel " << c + 1;
+         },
+         [&](sim::Al3Mech& m) {
+             for (int c = 0; c < kChannels; ++c)
+                 held[size_t(c)] = m.record(c);
+             // The opening's "0" taken as 0xB0; the read ends at channel 1.
+             return std::string("41+ 67+ 03+ 2E+ 30+ B0+ B0+ B0+ 53+ 30+ 41+ 52+ 00+ 30+ 53+ 30+");
+         },
+         "drift=6"},
         {"type and levels", [](Station& s) { read_type(s); },
          [](sim::Al3Mech& m) {
              m.type() = 2;
@@ -215,7 +245,7 @@ TEST(Al3Line, TransactionsPutTheirCharactersOnTheLineInOrder)
          }},
     };
     for (const LineRow& row : rows) {
-        Al3Bench b;
+        Al3Bench b(row.faults);
         const std::string expected = row.expected(*b.mech);
         row.run(b.station);
         EXPECT_EQ(b.line(), expected) << row.what;
@@ -282,6 +312,7 @@ struct CaptureRow {
     std::vector<int32_t> entries; // run table 0..n
     int value;
     bool heard;
+    bool unframed = false; // heard, but no stop bit after the eighth data bit
 };
 
 TEST(Al3Capture, RepliesAreCapturedAndDecodedFromTheRunTable)
@@ -293,6 +324,8 @@ TEST(Al3Capture, RepliesAreCapturedAndDecodedFromTheRunTable)
         {"F", 150, {2, 2, 3, 1, 1}, {2, 2, 3, 1, 1, kEndMark}, 'F', true},
         {"A", 10, {1, 1, 5, 1, 1}, {1, 1, 5, 1, 1, kEndMark}, 'A', true},
         {"a reply that starts after the budget", 78 * 68, {1}, {0}, 0, false},
+        {"0x00 whose stop bit is at level 0: not a byte", 150, {10}, {10, kEndMark, 0}, 0x00, true, true},
+        {"0xFF followed by level 0 where its stop bit is", 150, {1, 8, 3}, {1, 8, 3, kEndMark}, 0xFF, true, true},
     };
     for (const CaptureRow& row : rows) {
         ScriptPort port;
@@ -306,8 +339,11 @@ TEST(Al3Capture, RepliesAreCapturedAndDecodedFromTheRunTable)
         for (size_t j = 0; j < row.entries.size(); ++j)
             EXPECT_EQ(s.run_table[j], row.entries[j]) << row.what << " entry " << j;
         EXPECT_EQ(s.run_table[1001], 7) << "entries beyond 1000 are not cleared";
-        const Reply r{decode(s), s.run_table[0] != 0};
+        Reply r;
+        r.heard = s.run_table[0] != 0;
+        r.value = decode(s, &r.framed);
         EXPECT_EQ(r.value, row.value) << row.what;
+        EXPECT_EQ(r.good(), row.heard && !row.unframed) << row.what;
     }
 }
 

@@ -245,6 +245,7 @@ int decode_nibbles(const std::array<int32_t, kRunTableSize>& runs, std::array<ui
         return 0;
     int64_t i = 0;
     int64_t r = entry(0) - 1; // the first start bit is used up
+    int64_t first = 0;        // the stretch of the current character's start bit
     unsigned s = 0;
     int b = 0, k = 0, n = 0;
     for (;;) {
@@ -254,7 +255,9 @@ int decode_nibbles(const std::array<int32_t, kRunTableSize>& runs, std::array<ui
             // A level 0 there means the bits were counted wrong (a stretch
             // read a unit long or short): the character is dropped and the
             // decoding ends, rather than go on out of step.
-            const bool stop = (i % 2 == 1) ? r > 0 : (r == 0 && entry(i + 1) > 0);
+            // A character that is one level 0 stretch (0x00) is kept however
+            // long it was counted: no bit of it can have moved.
+            const bool stop = (i % 2 == 1) ? r > 0 : ((r == 0 || i == first) && entry(i + 1) > 0);
             if (!stop) {
                 n -= 2;
                 break;
@@ -264,6 +267,7 @@ int decode_nibbles(const std::array<int32_t, kRunTableSize>& runs, std::array<ui
             if (e == 0 || e >= 9000)
                 break;
             r = e - 1;
+            first = i;
             k = 0;
         }
         if (r == 0) {

@@ -245,15 +245,29 @@ int decode_nibbles(const std::array<int32_t, kRunTableSize>& runs, std::array<ui
         return 0;
     int64_t i = 0;
     int64_t r = entry(0) - 1; // the first start bit is used up
+    int64_t first = 0;        // the stretch of the current character's start bit
     unsigned s = 0;
     int b = 0, k = 0, n = 0;
     for (;;) {
-        if (k == 2) { // eight data bits taken: on to the next start bit
+        if (k == 2) { // eight data bits taken: the stop bit, then the next start bit
+            // The stop bit is a level 1 unit: what is left of a level 1
+            // stretch, or the level 1 stretch behind a level 0 one used up.
+            // A level 0 there means the bits were counted wrong (a stretch
+            // read a unit long or short): the character is dropped and the
+            // decoding ends, rather than go on out of step.
+            // A character that is one level 0 stretch (0x00) is kept however
+            // long it was counted: no bit of it can have moved.
+            const bool stop = (i % 2 == 1) ? r > 0 : ((r == 0 || i == first) && entry(i + 1) > 0);
+            if (!stop) {
+                n -= 2;
+                break;
+            }
             i += (i % 2 == 1) ? 1 : 2;
             const int64_t e = entry(i);
             if (e == 0 || e >= 9000)
                 break;
             r = e - 1;
+            first = i;
             k = 0;
         }
         if (r == 0) {
@@ -320,6 +334,23 @@ Record decode_with(Station& s, const Family& f, int* chars)
 Record decode(const Line& l, int* chars) { return decode_with(l.s, *l.family, chars); }
 Record decode_rm3(Station& s, int* chars) { return decode_with(s, kRm3, chars); }
 Record decode_rm4(Station& s, int* chars) { return decode_with(s, kRm4, chars); }
+
+std::optional<Record> decode_channel(Station& s, const Family& f, int* chars)
+{
+    int n = 0;
+    const Record r = decode_with(s, f, &n);
+    if (chars)
+        *chars = n;
+    if (n < f.chars)
+        return std::nullopt;
+    // The high nibbles of the last two characters are fixed (RM3 0xF_ 0x9_,
+    // RM4 0x1_ 0x2_): others mean characters out of step, not a record.
+    auto high = [&](int c) { return s.symbols[size_t(2 * c + 1)]; };
+    const bool rm4 = &f == &kRm4;
+    if (high(f.chars - 2) != (rm4 ? 0x1 : 0xF) || high(f.chars - 1) != (rm4 ? 0x2 : 0x9))
+        return std::nullopt;
+    return r;
+}
 
 RunList nb_envoi(Station& s, uint16_t value)
 {
@@ -495,9 +526,7 @@ ChannelRead channel_read(const Line& l, int n)
     ChannelRead c;
     idle_first(l);
     c.heard = l.family->channel_request(l, n);
-    const Record r = decode(l, &c.chars);
-    if (c.chars >= l.family->chars)
-        c.record = r;
+    c.record = decode_channel(l.s, *l.family, &c.chars);
     return c;
 }
 
@@ -556,16 +585,12 @@ WriteResult write_and_read_back(const Line& l, int n, const Record& r)
     f.record_write(l, n, list);
     w.sent = true;
     w.readback.heard = f.read_back_request(l, n);
-    const Record back = decode(l, &w.readback.chars);
-    if (w.readback.chars >= f.chars)
-        w.readback.record = back;
+    w.readback.record = decode_channel(l.s, *l.family, &w.readback.chars);
     if (w.readback.record && *w.readback.record != w.expected) {
         // One differing read is not believed: the channel is read once more.
         ChannelRead again;
         again.heard = f.channel_request(l, n);
-        const Record second = decode(l, &again.chars);
-        if (again.chars >= f.chars)
-            again.record = second;
+        again.record = decode_channel(l.s, *l.family, &again.chars);
         w.settled = !again.record || *again.record == w.expected || *again.record == *w.readback.record;
         w.readback = again;
         if (!w.settled)

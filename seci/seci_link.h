@@ -106,6 +106,9 @@ Record rm4_record(const std::array<uint8_t, kSymbolBufferSize>& symbols);
 Record decode(const Line& l, int* chars = nullptr);
 Record decode_rm3(Station& s, int* chars = nullptr);
 Record decode_rm4(Station& s, int* chars = nullptr);
+// A channel reply of the family: its record only when all its characters
+// came framed and its fixed nibbles hold; nothing otherwise (unread).
+std::optional<Record> decode_channel(Station& s, const Family& f, int* chars = nullptr);
 
 // The run list of the 16-bit value as two characters, high byte first,
 // written into symbol buffer entries 0..300; returned as well.

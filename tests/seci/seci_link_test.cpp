@@ -333,6 +333,8 @@ TEST(Rm3Decode, RecordsAndCharacterCounts)
         int chars;
         Rm3Record record;
         Record (*decode)(Station&, int*) = decode_rm3;
+        int slow_char = -1;       // the stretch opening this character is read one unit long
+        bool out_of_step = false; // whole, yet not a channel's record
     };
     const std::vector<Row> rows = {
         {"channel 2", {0x04, 0xB0, 0x04, 0x4C, 0x09, 0x60, 0x08, 0xFC, 0x0E, 0x10, 0x0D, 0xAC, 0xF5, 0x93}, 14,
@@ -345,18 +347,52 @@ TEST(Rm3Decode, RecordsAndCharacterCounts)
         {"RM4 channel 11", {0xC8, 0xB4, 0x5A, 0x50, 0x96, 0x8C, 0x75, 0x30, 0x71, 0x48, 0x12, 0x2C}, 12, kRm4Example,
          decode_rm4},
         {"RM4, last character ends with a 1 bit", {1, 2, 3, 4, 5, 0xFF, 0x12, 0x34, 0x56, 0x78, 0x1F, 0xAF}, 12,
-         {{1, 2, 3, 4, 5, 255, 0x1234, 0x5678}, 15, 7}, decode_rm4},
+         {{1, 2, 3, 4, 5, 255, 0x1234, 0x5678}, 15, 7}, decode_rm4, -1, true},
         {"RM4 emptied channel", {255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 0x18, 0x2F}, 12,
          {{255, 255, 255, 255, 255, 255, 65535, 65535}, 8, 7}, decode_rm4},
         {"RM4 cut after 7 characters", {0xC8, 0xB4, 0x5A, 0x50, 0x96, 0x8C, 0x75}, 7,
          {{200, 180, 90, 80, 150, 140, 0x7500, 0}, 0, 0}, decode_rm4},
+        // A clock 6 % slow: seven units of level 0 (0x40) counted as eight. The
+        // character has no stop bit where it should: it and the rest are dropped.
+        {"RM4 0x40 from a slow clock", {84, 74, 0x40, 54, 94, 84, 0x55, 0xF0, 0x52, 0x08, 0x14, 0x2D}, 2,
+         {{84, 74, 0, 0, 0, 0, 0, 0}, 0, 0}, decode_rm4, 2},
+        {"RM3 0x40 from a slow clock", {0x04, 0xB0, 0x04, 0x40, 0x09, 0x60, 0x08, 0xFC, 0x0E, 0x10, 0x0D, 0xAC, 0xF5, 0x93},
+         3, {{1200, 0x0400, 0, 0, 0, 0}, 0, 0}, decode_rm3, 3},
+        {"RM3 0x04 from a slow clock", {0x04, 0xB0, 0x04, 0x4C, 0x09, 0x60, 0x08, 0xFC, 0x0E, 0x10, 0x0D, 0xAC, 0xF5, 0x93},
+         0, {}, decode_rm3, 0},
+        {"0x00 read a unit long is still 0x00", {0x12, 0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0x9F}, 14,
+         {{0x1234, 0, 0, 0, 0, 0}, 8, 15}, decode_rm3, 2},
+        // Whole, but the fixed high nibbles of the last two characters do not hold.
+        {"RM4 character 10 not 0x1_", {0xC8, 0xB4, 0x5A, 0x50, 0x96, 0x8C, 0x75, 0x30, 0x71, 0x48, 0x32, 0x2C}, 12,
+         kRm4Example, decode_rm4, -1, true},
+        {"RM4 character 11 not 0x2_", {0xC8, 0xB4, 0x5A, 0x50, 0x96, 0x8C, 0x75, 0x30, 0x71, 0x48, 0x12, 0xAC}, 12,
+         kRm4Example, decode_rm4, -1, true},
+        {"RM3 character 12 not 0xF_", {0x04, 0xB0, 0x04, 0x4C, 0x09, 0x60, 0x08, 0xFC, 0x0E, 0x10, 0x0D, 0xAC, 0x75, 0x93},
+         14, {{1200, 1100, 2400, 2300, 3600, 3500}, 5, 3}, decode_rm3, -1, true},
+        {"RM3 character 13 not 0x9_", {0x04, 0xB0, 0x04, 0x4C, 0x09, 0x60, 0x08, 0xFC, 0x0E, 0x10, 0x0D, 0xAC, 0xF5, 0x13},
+         14, {{1200, 1100, 2400, 2300, 3600, 3500}, 5, 3}, decode_rm3, -1, true},
     };
     for (const Row& r : rows) {
         test::CountingPort p;
         Station s(p);
         s.run_table = runs_of(r.bytes);
+        if (r.slow_char >= 0) {
+            // The characters before it end with their stop stretch: it opens the next one.
+            const auto before = runs_of({r.bytes.begin(), r.bytes.begin() + r.slow_char});
+            size_t j = 0;
+            while (r.slow_char > 0 && before[j] != 0)
+                ++j;
+            ++s.run_table[j];
+        }
         int chars = -1;
         EXPECT_EQ(r.decode(s, &chars), r.record) << r.what;
+        EXPECT_EQ(chars, r.chars) << r.what;
+        // The same reply as a channel's: a record only when whole and in step.
+        const Family& f = r.decode == decode_rm4 ? kRm4 : kRm3;
+        const std::optional<Record> want =
+            r.chars == f.chars && !r.out_of_step ? std::optional<Record>(r.record) : std::nullopt;
+        chars = -1;
+        EXPECT_EQ(decode_channel(s, f, &chars), want) << r.what;
         EXPECT_EQ(chars, r.chars) << r.what;
     }
 }

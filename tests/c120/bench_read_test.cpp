@@ -194,22 +194,41 @@ TEST_F(C120Bench, WriteThatDoesNotHoldIsReportedAndTheImageFollowsTheMechanism)
 }
 
 // The simulated mechanism samples mid-bit from the start edge: it understands
-// a delay count a few percent off its own bit time, not more.
+// a delay count a few percent off its own bit time, not more. A C220B whose
+// clock drifts 10 % answers a coin test with values out of their places:
+// no coin is shown.
 TEST(C120Timing, MechanismAcceptsAFewPercentOfBitTime)
 {
-    struct Case { double speed; int32_t delay_delta; bool understood; } cases[] = {
+    struct Case { double speed; int32_t delay_delta; bool understood; const char* family = "c120"; int drift = 0; }
+    cases[] = {
         {1.0, 0, true}, {1.0, -4, true}, {1.0, +4, true}, {1.0, -14, false}, {1.0, +14, false}, {2.0, 0, true},
+        {1.0, 0, true, "c220b"}, {1.0, 0, false, "c220b", 10},
     };
     for (const Case& c : cases) {
-        sim::SimSetup setup(c.speed, {}, "");
-        auto* mech = static_cast<sim::SerialMech*>(setup.plug("c120"));
+        SCOPED_TRACE(std::string(c.family) + " " + std::to_string(c.speed) + " " + std::to_string(c.delay_delta) +
+                     " drift " + std::to_string(c.drift));
+        const bool c120 = c.family == std::string("c120");
+        sim::Faults f;
+        f.drift_percent = c.drift;
+        sim::SimSetup setup(c.speed, f, "");
+        auto* mech = static_cast<sim::SerialMech*>(setup.plug(c.family));
         Station s(setup.bench());
         s.measured_module_count = measure_module(*s.port);
         load_delay_counts(s);
         s.delay.c120 += c.delay_delta;
         const int reads = mech->word_reads();
-        EXPECT_EQ(lect_mem_mech(s, 1), c.understood) << c.speed << " " << c.delay_delta;
-        EXPECT_EQ(mech->word_reads() > reads, c.understood) << c.speed << " " << c.delay_delta;
+        if (c120) {
+            EXPECT_EQ(lect_mem_mech(s, 1), c.understood);
+            EXPECT_EQ(mech->word_reads() > reads, c.understood);
+        } else {
+            EXPECT_EQ(c220b::lecture_c220(s, nullptr) == kWordCount, c.understood);
+        }
+        mech->queue_coin(120, 131, 77);
+        const CoinReply r = c120 ? test_coin(s) : c220b::test_coin(s);
+        EXPECT_EQ(r.measured, c.understood);
+        if (r.measured)
+            EXPECT_EQ((std::array<uint8_t, 3>{s.symbols[3], s.symbols[6], s.symbols[9]}),
+                      (std::array<uint8_t, 3>{120, 131, 77}));
     }
 }
 

@@ -172,9 +172,11 @@ int lecture_monayeur(Station& s, int32_t* runs, int capacity)
     return record_reply(*s.port, s.delay.c120, {ReplyEnd::TimeOut, s.c120_read_timeout}, runs, capacity);
 }
 
-void decode_table(const int32_t* runs, int run_count, uint8_t* out, int capacity)
+Placed decode_table(const int32_t* runs, int run_count, uint8_t* out, int capacity)
 {
     std::fill(out, out + std::min(capacity, kDecodedCleared), uint8_t(0));
+    Placed placed;
+    auto bit = [](int place) { return uint64_t(1) << std::min(place, 63); };
     const int limit = std::min(run_count, kDecodeEntries);
     int idx = -1;      // current entry
     int64_t left = 0;  // bit times left of it
@@ -213,7 +215,9 @@ void decode_table(const int32_t* runs, int run_count, uint8_t* out, int capacity
         left -= k;
         if (bits < 8)
             continue;
+        const int place = o;
         out[o++] = byte;
+        placed.bytes |= bit(place);
         bits = 0;
         byte = 0;
         if (o >= capacity)
@@ -221,6 +225,8 @@ void decode_table(const int32_t* runs, int run_count, uint8_t* out, int capacity
         if (left == 0 && !take())
             break;
         const int64_t stop = left; // the stop level
+        if ((idx & 1) && stop > 4) // a level 0 past the eighth bit is no stop bit
+            placed.paused |= bit(place);
         if (stop >= 99996)
             break;
         if (stop > 4) { // a pause: the next byte lands two places further
@@ -234,6 +240,13 @@ void decode_table(const int32_t* runs, int run_count, uint8_t* out, int capacity
             expect_start = false;
         }
     }
+    return placed;
+}
+
+bool coin_reply_readable(const uint8_t* symbols, const Placed& placed)
+{
+    constexpr uint64_t kPlaces = (1u << 0) | (1u << 3) | (1u << 6) | (1u << 9);
+    return symbols[0] == kAck && placed.bytes == kPlaces && placed.paused == kPlaces;
 }
 
 namespace {
@@ -527,9 +540,10 @@ CoinReply measure_coin(Station& s, bool twice)
         return r;
     r.acknowledged = true;
     n = record(s);
-    decode_table(s.run_table.data(), n, s.symbols.data(), kSymbolBufferSize);
-    // Nothing (time-out) or a glitch taken for a reply must not pass for a coin.
-    r.measured = n > 0 && s.symbols[0] == kAck;
+    const Placed placed = decode_table(s.run_table.data(), n, s.symbols.data(), kSymbolBufferSize);
+    // Nothing (time-out), a glitch taken for a reply or a reply whose values
+    // did not decode in their places must not pass for a coin.
+    r.measured = n > 0 && coin_reply_readable(s.symbols.data(), placed);
     return r;
 }
 

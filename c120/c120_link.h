@@ -89,9 +89,21 @@ int record_reply(Port& port, int32_t delay, ReplyEnd end, int32_t* runs, int cap
 // The C120 recorder: the C120 delay count and read time-out.
 int lecture_monayeur(Station& s, int32_t* runs, int capacity);
 
+// Where decode_table put bytes: bit i for place i (places 63 and beyond all
+// on bit 63).
+struct Placed {
+    uint64_t bytes = 0;  // a byte decoded into the place
+    uint64_t paused = 0; // ... followed by a pause: more than four bit times at the stop level
+};
+
 // Decodes reply runs into bytes (bytes after long pauses land 3 apart).
 // Never writes beyond capacity (at least 21).
-void decode_table(const int32_t* runs, int run_count, uint8_t* out, int capacity);
+Placed decode_table(const int32_t* runs, int run_count, uint8_t* out, int capacity);
+
+// A measurement reply as the mechanism sends it: the acknowledge and the
+// three values alone in places 0, 3, 6 and 9, each followed by its pause.
+// Any other decoding is unreadable: its values are not the coin's.
+bool coin_reply_readable(const uint8_t* symbols, const Placed& placed);
 
 // Sends a command and records (and decodes, when asked) its reply into the
 // station's run table and symbol buffer. Returns decoded byte 0.
@@ -154,7 +166,7 @@ void close_link(Station& s);
 // and symbol buffer: symbols[3], [6], [9] are the three values.
 struct CoinReply {
     bool acknowledged = false; // the first reply's byte 0 was 5
-    bool measured = false;     // the measurement reply came and begins with 5
+    bool measured = false;     // the measurement reply came and is readable (coin_reply_readable)
 };
 CoinReply measure_coin(Station& s, bool twice);
 

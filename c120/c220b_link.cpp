@@ -197,9 +197,10 @@ c120::CoinReply measure_coin_c220(Station& s)
     r.acknowledged = send_table(s, kMeasureCoin, kWinMeasure) == c120::kAck;
     std::fill(s.run_table.begin(), s.run_table.begin() + c120::kLocalRuns, 0);
     const int n = c120::lecture_monayeur(s, s.run_table.data(), kRunTableSize);
-    c120::decode_table(s.run_table.data(), n, s.symbols.data(), kSymbolBufferSize);
-    // Nothing (time-out) or a glitch taken for an answer must not pass for a coin.
-    r.measured = n > 0 && s.symbols[0] == c120::kAck;
+    const c120::Placed placed = c120::decode_table(s.run_table.data(), n, s.symbols.data(), kSymbolBufferSize);
+    // Nothing (time-out), a glitch taken for an answer or an answer whose
+    // values did not decode in their places must not pass for a coin.
+    r.measured = n > 0 && c120::coin_reply_readable(s.symbols.data(), placed);
     return r;
 }
 

@@ -196,28 +196,50 @@ TEST_F(C120Bench, WriteThatDoesNotHoldIsReportedAndTheImageFollowsTheMechanism)
 // The simulated mechanism samples mid-bit from the start edge: it understands
 // a delay count a few percent off its own bit time, not more. It wakes on a
 // pulse of 1 ms at least: the long pause of a fast PC needs the floor. (At
-// speed 9 and more the reply's pauses pass the recorder's 10000 reads.)
+// speed 9 and more the reply's pauses pass the recorder's 10000 reads.) A
+// C220B whose clock drifts 10 % answers a coin test with values out of their
+// places: no coin is shown.
 TEST(C120Timing, MechanismAcceptsAFewPercentOfBitTimeOnceWoken)
 {
-    struct Case { double speed; int32_t delay_delta; double floor_ns; bool understood; } cases[] = {
+    struct Case {
+        double speed;
+        int32_t delay_delta;
+        double floor_ns;
+        bool understood;
+        const char* family = "c120";
+        int drift = 0;
+    } cases[] = {
         {1.0, 0, 10, true},   {1.0, -4, 10, true}, {1.0, +4, 10, true}, {1.0, -14, 10, false},
         {1.0, +14, 10, false}, {2.0, 0, 10, true},  {1.0, 0, 0, true},    {6.0, 0, 0, false},
-        {6.0, 0, 10, true},
+        {6.0, 0, 10, true},   {1.0, 0, 10, true, "c220b"}, {1.0, 0, 10, false, "c220b", 10},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "speed " << c.speed << ", delay " << c.delay_delta << ", floor "
-                                        << c.floor_ns);
-        sim::SimSetup setup(c.speed, {}, "");
+        SCOPED_TRACE(testing::Message() << c.family << " speed " << c.speed << ", delay " << c.delay_delta
+                                        << ", floor " << c.floor_ns << ", drift " << c.drift);
+        const bool c120 = c.family == std::string("c120");
+        sim::Faults f;
+        f.drift_percent = c.drift;
+        sim::SimSetup setup(c.speed, f, "");
         setup.set_pause_floor_ns(c.floor_ns);
-        auto* mech = static_cast<sim::SerialMech*>(setup.plug("c120"));
+        auto* mech = static_cast<sim::SerialMech*>(setup.plug(c.family));
         Station s(setup.bench());
         s.measured_module_count = measure_module(*s.port);
         load_delay_counts(s);
         s.delay.c120 += c.delay_delta;
         wake_up(s);
         const int reads = mech->word_reads();
-        EXPECT_EQ(lect_mem_mech(s, 1), c.understood);
-        EXPECT_EQ(mech->word_reads() > reads, c.understood);
+        if (c120) {
+            EXPECT_EQ(lect_mem_mech(s, 1), c.understood);
+            EXPECT_EQ(mech->word_reads() > reads, c.understood);
+        } else {
+            EXPECT_EQ(c220b::lecture_c220(s, nullptr) == kWordCount, c.understood);
+        }
+        mech->queue_coin(120, 131, 77);
+        const CoinReply r = c120 ? test_coin(s) : c220b::test_coin(s);
+        EXPECT_EQ(r.measured, c.understood);
+        if (r.measured)
+            EXPECT_EQ((std::array<uint8_t, 3>{s.symbols[3], s.symbols[6], s.symbols[9]}),
+                      (std::array<uint8_t, 3>{120, 131, 77}));
     }
 }
 

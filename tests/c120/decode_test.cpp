@@ -55,6 +55,7 @@ TEST(C120Decode, BytesLandWhereTheirStopsPutThem)
         const char* what;
         std::vector<std::pair<uint8_t, int>> bytes;
         std::vector<std::pair<int, uint8_t>> expect; // index -> byte
+        int coin = -1; // 1: a readable coin reply, 0: an unreadable one (never shown), -1: not asked
     } cases[] = {
         {"long pauses: every third place",
          {{5, 8}, {0x21, 8}, {0xC8, 8}, {0x96, 8}, {0x99, 8}},
@@ -64,11 +65,20 @@ TEST(C120Decode, BytesLandWhereTheirStopsPutThem)
         {"stop of 5 is a pause", {{0xF0, 5}, {0x0F, 8}}, {{0, 0xF0}, {1, 0}, {3, 0x0F}}},
         {"all-zero and all-one bytes", {{0x00, 6}, {0xFF, 6}, {0x80, 6}}, {{0, 0x00}, {3, 0xFF}, {6, 0x80}}},
         {"short stop before a byte starting with 1", {{0x01, 2}, {0x01, 9}}, {{0, 1}, {1, 1}}},
+        {"coin reply", {{5, 8}, {120, 8}, {131, 8}, {77, 8}}, {{0, 5}, {3, 120}, {6, 131}, {9, 77}}, 1},
+        {"coin reply, a value after a short stop", {{5, 8}, {120, 3}, {131, 8}, {77, 8}},
+         {{0, 5}, {3, 120}, {4, 131}, {6, 0}, {7, 77}, {9, 0}}, 0},
+        {"coin reply, one byte more", {{5, 8}, {120, 8}, {131, 8}, {77, 8}, {0x12, 8}}, {{9, 77}, {12, 0x12}}, 0},
+        {"coin reply, a value missing", {{5, 8}, {120, 8}, {131, 8}}, {{0, 5}, {6, 131}, {9, 0}}, 0},
     };
     for (const Case& c : cases) {
-        const auto out = decode(runs_of(c.bytes));
+        const auto runs = runs_of(c.bytes);
+        std::vector<uint8_t> out(kSymbolBufferSize, 0xEE);
+        const Placed placed = decode_table(runs.data(), int(runs.size()), out.data(), kSymbolBufferSize);
         for (auto [i, b] : c.expect)
             EXPECT_EQ(out[i], b) << c.what << " index " << i;
+        if (c.coin >= 0)
+            EXPECT_EQ(coin_reply_readable(out.data(), placed), c.coin == 1) << c.what;
     }
 }
 

@@ -176,8 +176,7 @@ TEST_F(C120Bench, WriteThatDoesNotHoldIsReportedAndTheImageFollowsTheMechanism)
 
 // The simulated mechanism samples mid-bit from the start edge: it understands
 // a delay count a few percent off its own bit time, not more. It wakes on a
-// pulse of 1 ms at least: the long pause of a fast PC needs the floor. (At
-// speed 9 and more the reply's pauses pass the recorder's 10000 reads.)
+// pulse of 1 ms at least: the long pause of a fast PC needs the floor.
 TEST(C120Timing, MechanismAcceptsAFewPercentOfBitTimeOnceWoken)
 {
     struct Case { double speed; int32_t delay_delta; double floor_ns; bool understood; } cases[] = {

@@ -106,7 +106,7 @@ void steps(sim::Bench& bench, Progress& p, int count, uint64_t ticks_each)
 {
     p.start(count);
     for (int i = 0; i < count && !p.stop_requested(); ++i) {
-        bench.idle(ticks_each);
+        bench.idle(ticks_each * 100); // a loop step is 0.01 tick
         p.step();
     }
     p.finish();
@@ -287,6 +287,8 @@ TEST(Transfer, ArreterEndsEveryCoinWaitLikeItsTimeOut)
         Station station(setup.bench());
         station.measured_module_count = measure_module(*station.port);
         load_delay_counts(station);
+        if (c.family == std::string("c120"))
+            c120::wake_up(station); // plugged at the start: asleep until its pulse
         setup.pace_real_time();
         TickCount counter(setup.bench());
         GiveUpPort guard(counter);

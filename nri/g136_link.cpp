@@ -512,12 +512,14 @@ CoinTest coin_test(Station& s, Progress* progress)
     }
     const RunList w = cmd_coin_test();
     const CoinWait coin_wait; // "Arrêter" may end the wait for the coin
-    if (g136::ecrir_octet_b(s, w, 7) && decode_g136(s) >= kMeasures) {
+    const bool replied = g136::ecrir_octet_b(s, w, 7);
+    if (replied && decode_g136(s) >= kMeasures) {
         Measures m{};
         std::copy(s.symbols.begin(), s.symbols.begin() + kMeasures, m.begin());
         c.measures = m;
     } else {
-        c.message = kNoCoin;
+        // A reply that came but does not hold the measures is unreadable, not "no coin".
+        c.message = replied ? kGarbled : kNoCoin;
     }
     return c;
 }

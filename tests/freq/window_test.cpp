@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include "app/windows.h"
+#include "c120/c120_link.h"
 #include "freq/pc_dialogs.h"
 #include "freq/zuna07_window.h"
 #include "link/module.h"
@@ -259,8 +260,20 @@ TEST(FreqWindow, ReCalibPlugsTheFamilyAndWritesWhatItFound)
     // fixed: the mechanism is plugged before the station starts (--simulate=FAMILY),
     // so it sees every zone 0 transfer of the start and of the window; each
     // search then runs `searches` times in a row, each followed by its zone 0 write.
-    struct Case { const char* button; Family f; int offset; bool silent; const char* fixed; int searches; int found; } cases[] = {
-        {"Button3", Family::C120, kZ0C120, false, "", 1, 138},
+    // The simulated C120 sleeps until a wake-up pulse and "Re calib." sends
+    // none: it finds the C120 that a transfer before it has woken.
+    struct Case {
+        const char* button;
+        Family f;
+        int offset;
+        bool silent;
+        const char* fixed;
+        int searches;
+        int found;
+        bool woken = false;
+    } cases[] = {
+        {"Button3", Family::C120, kZ0C120, false, "", 1, 138, true},
+        {"Button3", Family::C120, kZ0C120, false, "", 1, 120},
         {"Button4", Family::C220B, kZ0C220b, false, "", 1, 143},
         {"Button7", Family::RM3, kZ0Rm3, false, "", 1, 65},
         {"Button10", Family::RM4, kZ0Rm4, false, "", 1, 68},
@@ -277,9 +290,14 @@ TEST(FreqWindow, ReCalibPlugsTheFamilyAndWritesWhatItFound)
         faults.silent = c.silent;
         Rig rig(faults, c.fixed);
         rig.type(c.f, 120);
+        if (c.woken) {
+            rig.setup.window_opened("c120");
+            c120::wake_up(rig.station);
+        }
+        const bool answered = !c.silent && c.found != 120;
         for (int k = 0; k < c.searches; ++k) {
             rig.w->findChild<QPushButton*>(c.button)->click();
-            EXPECT_EQ(rig.messages.size(), c.silent ? 1 : 0) << k;
+            EXPECT_EQ(rig.messages.size(), answered ? 0 : 1) << k;
             const int found = freq::count(rig.station, c.f);
             EXPECT_EQ(found, c.found) << k;
             EXPECT_EQ(rig.zone0_word(c.offset), found) << k;

@@ -15,6 +15,9 @@ using namespace zuna::sim;
 
 namespace {
 
+// Lets `ticks` of bench time pass: a pause step is 10 ns, 100 steps a tick.
+void pass(Bench& b, uint64_t ticks) { b.idle(ticks * 100); }
+
 // Sends one character the way a station would: data bit 0, start bit low,
 // eight data bits (least significant first), stop bit high, `bit` ticks each.
 void send_char(Bench& b, uint8_t c, uint64_t bit)
@@ -22,7 +25,7 @@ void send_char(Bench& b, uint8_t c, uint64_t bit)
     for (int k = 0; k < 10; ++k) {
         const bool high = k == 0 ? false : k == 9 ? true : bool((c >> (k - 1)) & 1);
         b.write_data_port(high ? 1 : 0);
-        b.idle(bit - 1);
+        pass(b, bit - 1);
     }
 }
 
@@ -72,10 +75,13 @@ TEST(MechanismDrift, ReplyEdgesFollowTheDriftedClock)
             Bench b;
             b.set_mechanism_drift(drift);
             auto mech = mechanism_factories().at(row.family)(b);
-            b.write_data_port(1);
+            // Data bit 1 high over 1 ms, then low: the C120's wake-up pulse.
+            b.write_data_port(3);
             b.plug(*mech);
             mech->start();
-            b.idle(20 * uint64_t(row.bit_micros));
+            pass(b, 1100);
+            b.write_data_port(1);
+            pass(b, 20 * uint64_t(row.bit_micros));
             const uint64_t bit = uint64_t(std::llround(row.bit_micros * (1 + drift / 100)));
             for (uint8_t c : row.command)
                 send_char(b, c, bit);
@@ -108,7 +114,7 @@ TEST(MechanismDrift, C220HandshakeClockFollowsTheDriftedClock)
         b.plug(*mech);
         mech->start();
         b.write_data_port(0x08); // the request
-        b.idle(b.ticks(250000));
+        pass(b, b.ticks(250000));
         ASSERT_EQ(b.read_status_port() & 0x10, 0); // answered: a coin came
         b.write_data_port(0x00);                 // withdrawn: the clock starts
         const uint64_t withdrawn = b.now();
@@ -161,14 +167,14 @@ TEST(PcStalls, StretchABitWrittenByTheStallLength)
         b.plug(stalls);
         b.plug(rec);
         stalls.start();
-        b.idle(10);
+        pass(b, 10);
         if (r.masked)
             b.mask_interrupts();
         b.write_data_port(1);
         stalls.stall_at(b.now() + r.at, r.length);
-        b.idle(99);
+        pass(b, 99);
         b.write_data_port(0);
-        b.idle(500);
+        pass(b, 500);
         b.unmask_interrupts();
         ASSERT_EQ(rec.changes.size(), 2u);
         EXPECT_EQ(rec.changes[1] - rec.changes[0], r.bit);
@@ -213,7 +219,7 @@ TEST(PcStalls, SeededDrawReproducedOverALongPause)
         } else {
             EXPECT_EQ(setup.stalls(), nullptr);
         }
-        setup.bench().idle(pause);
+        pass(setup.bench(), pause);
         std::vector<StallFault::Stall> got = setup.stalls() ? setup.stalls()->stalls() : std::vector<StallFault::Stall>{};
         ASSERT_EQ(got.size(), expected.size());
         uint64_t total = 0;

@@ -170,6 +170,16 @@ public:
                         "mémoire.";
             return rep;
         }
+        // Each word write's checksum is computed over the image: over one
+        // whose checksum does not hold (a reply garbled into passing its check
+        // in the read, or a memory left so) it would be wrong for the
+        // mechanism, and its read-back would confirm it all the same.
+        if (!checksum_holds(s.memory_image)) {
+            rep.error = "La somme de contrôle de la mémoire lue est fausse (lue " +
+                        std::to_string(s.memory_image[kChecksumByte + 1]) + ", attendue " +
+                        std::to_string(checksum(s.memory_image)) + ") : relisez le monnayeur avant d'écrire.";
+            return rep;
+        }
         // The words holding a changed setting, in address order, each with
         // the names it holds.
         std::map<int, std::vector<const Field*>> words;

@@ -8,6 +8,7 @@
 
 #include "c120/c120_link.h"
 #include "c120/c120_memory.h"
+#include "c120/c120_settings.h"
 #include "c120/c220b_link.h"
 #include "link/module.h"
 #include "sim/c120_mech.h"
@@ -313,5 +314,46 @@ TEST(C120Write, AReadBackThatDisagreesIsReadAgainBeforeItIsBelieved)
         }
         EXPECT_EQ(got, r.result);
         EXPECT_EQ(s.memory_image[0], r.drifts ? 0 : 1);
+    }
+}
+
+// A settings write computes each word's checksum over the image. An image
+// whose checksum does not hold (a read reply garbled into passing its check:
+// byte 62 read as 128, as a PC stall did) is refused: its checksum word would
+// be wrong for the mechanism and read back as written. C120 and C220B.
+TEST(C120Write, ASettingsWriteOverAnImageWhoseChecksumDoesNotHoldIsRefused)
+{
+    struct Row {
+        const char* family;
+        int garbled; // image byte changed after the read, -1: none
+        bool written;
+    } rows[] = {
+        {"c120", -1, true},
+        {"c120", 62, false},
+        {"c220b", -1, true},
+        {"c220b", 62, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.family) + (r.garbled < 0 ? ", sound image" : ", garbled image"));
+        const bool c120 = r.family == std::string("c120");
+        sim::SimSetup setup(1.0, {}, "");
+        auto* mech = static_cast<sim::SerialMech*>(setup.plug(r.family));
+        Station s(setup.bench());
+        s.measured_module_count = measure_module(*s.port);
+        load_delay_counts(s);
+        ASSERT_EQ(c120 ? lecture(s, nullptr) : c220b::lecture_c220(s, nullptr), 128);
+        if (r.garbled >= 0)
+            s.memory_image[size_t(r.garbled + 1)] ^= 0x80;
+        auto family = c120 ? make_c120_settings() : make_c220b_settings();
+        settings::Snapshot target;
+        target.values = family->from_image(std::vector<uint8_t>(mech->memory().begin(), mech->memory().end()));
+        const std::string name = "Canal 1/Mesure 1/max";
+        target.values[name] -= 2;
+        const int writes = mech->word_writes();
+        const settings::WriteReport w = family->write(s, target, {name}, nullptr);
+        EXPECT_EQ(w.verified.size(), r.written ? 1u : 0u);
+        EXPECT_EQ(w.error.empty(), r.written) << w.error;
+        EXPECT_EQ(mech->word_writes() - writes, r.written ? 2 : 0);
+        EXPECT_TRUE(mech->checksum_holds());
     }
 }

@@ -138,18 +138,20 @@ std::string C220Settings::read(Station& s, Progress* p, settings::Snapshot& out)
 {
     Link& l = link_for(s);
     activate(l);
-    // A read whose checksum does not hold may be a garbled line: it counts only
-    // when a second read gives the same bytes (the mechanism really holds them).
+    // The checksum is a sum: two bits flipped the opposite ways on a noisy
+    // line cancel in it. A read counts only when a second read gives the
+    // same bytes (the mechanism really holds them), checksum or not.
     std::optional<Image> previous;
     for (int tries = 0;; ++tries) {
         const ReadResult r = lit_c220(l, p);
         if (std::string e = read_error(r, l); !e.empty())
             return e;
-        if (r.checksum_holds || (previous && *previous == l.image))
+        if (previous && *previous == l.image)
             break;
         if (tries == 2)
-            return "Les lectures du monayeur ne concordent pas (somme de contrôle fausse) : ligne perturbée ? "
-                   "Rien n'est lu.";
+            return "Les lectures du monayeur ne concordent pas" +
+                   std::string(r.checksum_holds ? "" : " (somme de contrôle fausse)") +
+                   " : ligne perturbée ? Rien n'est lu.";
         previous = l.image;
     }
     // Two reads agree on a word 63 that no C220 holds: another mechanism.

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "link/sys_text.h"
+#include "store/codepage.h"
 
 namespace zuna::settings {
 
@@ -74,25 +75,6 @@ std::string parse_error_text(QJsonParseError::ParseError e)
     case QJsonParseError::DocumentTooLarge: return "document trop grand";
     case QJsonParseError::GarbageAtEnd: return "du texte suit la fin du document";
     default: return "erreur de syntaxe";
-    }
-}
-
-void put_utf8(std::string& out, uint32_t cp)
-{
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
     }
 }
 
@@ -228,7 +210,7 @@ private:
                     else
                         at_ = low_at;
                 }
-                put_utf8(*out, cp);
+                store::append_utf8(*out, char32_t(cp));
                 continue;
             }
             default: break;

@@ -8,6 +8,7 @@
 // so no pause is rounded away and totals are exact. The module and one
 // mechanism are Devices plugged into it. The hot path (a status read with
 // nothing due) is an increment, one comparison and a load.
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -76,7 +77,11 @@ public:
     uint64_t ticks(double microseconds) const;
     // A mechanism's own time: nominal microseconds on its clock, which runs
     // drift % slow (drift > 0) or fast; the module and the PC stay exact.
-    uint64_t mech_ticks(double microseconds) const { return ticks(microseconds * (1 + drift_percent_ / 100)); }
+    uint64_t mech_ticks(double microseconds) const
+    {
+        const double t = std::round(mech_units(microseconds));
+        return t < 1 ? 1 : uint64_t(t);
+    }
     // The same, not rounded: a unit of a mechanism's clock (see MechClock).
     double mech_units(double microseconds) const { return microseconds * speed_ * (1 + drift_percent_ / 100); }
     void set_mechanism_drift(double percent) { drift_percent_ = percent; }

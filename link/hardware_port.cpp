@@ -107,6 +107,7 @@ void PpdevPort::write_data_port(uint8_t value)
     unsigned char v = value;
     if (sys_.ioctl(fd_, PPWDATA, &v) != 0 && last_error_.empty())
         last_error_ = "Écriture refusée sur " + device_ + " : " + sys_error(errno);
+    gaps_.access();
 }
 
 uint8_t PpdevPort::read_status_port()
@@ -114,10 +115,15 @@ uint8_t PpdevPort::read_status_port()
     unsigned char v = 0;
     if (sys_.ioctl(fd_, PPRSTATUS, &v) != 0 && last_error_.empty())
         last_error_ = "Lecture refusée sur " + device_ + " : " + sys_error(errno);
+    gaps_.access();
     return v;
 }
 
-void PpdevPort::idle(uint64_t loop_steps) { floored_idle(sys_, loop_steps, floor_ns_); }
+void PpdevPort::idle(uint64_t loop_steps)
+{
+    floored_idle(sys_, loop_steps, floor_ns_);
+    gaps_.pause();
+}
 
 DirectPort::DirectPort(uint16_t base, SysCalls& sys, RealtimeGuard::Notice notice, double pause_floor_ns)
     : sys_(sys), base_(base), guard_(std::move(notice)), floor_ns_(pause_floor_ns)
@@ -140,7 +146,11 @@ DirectPort::DirectPort(uint16_t base, SysCalls& sys, RealtimeGuard::Notice notic
 
 DirectPort::~DirectPort() { sys_.ioperm(base_, 3, 0); }
 
-void DirectPort::idle(uint64_t loop_steps) { floored_idle(sys_, loop_steps, floor_ns_); }
+void DirectPort::idle(uint64_t loop_steps)
+{
+    floored_idle(sys_, loop_steps, floor_ns_);
+    gaps_.pause();
+}
 
 std::optional<uint16_t> direct_port_base(const std::string& where)
 {

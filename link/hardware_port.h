@@ -33,6 +33,30 @@ std::optional<double> parse_pause_floor(const std::string& text, std::string* er
 // run inside masked sections, and a sleep would last far longer than asked).
 void floored_idle(SysCalls& sys, uint64_t steps, double floor_ns);
 
+// Notices the thread standing still between two port accesses: one steady
+// clock reading per access (tens of ns, against the microsecond an access to
+// the port costs); a gap longer than kGapNs, which no access takes, is counted
+// whole as a stall. The gap across a pause is not measured.
+class GapClock {
+public:
+    static constexpr uint64_t kGapNs = 10000;
+    explicit GapClock(SysCalls& sys) : sys_(sys) {}
+    void access()
+    {
+        const uint64_t t = sys_.steady_ns();
+        if (last_ != 0 && t - last_ > kGapNs)
+            stalled_ += t - last_;
+        last_ = t;
+    }
+    void pause() { last_ = 0; }
+    uint64_t stalled_ns() const { return stalled_; }
+
+private:
+    SysCalls& sys_;
+    uint64_t last_ = 0; // 0: no access since the port opened or the last pause
+    uint64_t stalled_ = 0;
+};
+
 // Linux ppdev: /dev/parportN, claimed for the whole run, released and closed
 // on every exit path.
 class PpdevPort : public Port {
@@ -48,6 +72,7 @@ public:
     void mask_interrupts() override { guard_.enter(); }
     void unmask_interrupts() override { guard_.leave(); }
     void idle(uint64_t loop_steps) override;
+    uint64_t stalled_ns() const override { return gaps_.stalled_ns(); }
 
     // Set when an ioctl failed during a transfer (the transfer goes on; the
     // window reports it once it is over).
@@ -63,6 +88,7 @@ private:
     std::string last_error_;
     RealtimeGuard guard_;
     double floor_ns_;
+    GapClock gaps_{sys_};
 };
 
 // Direct register access with ioperm at 0x378..0x37A (needs CAP_SYS_RAWIO).
@@ -74,17 +100,28 @@ public:
     DirectPort(const DirectPort&) = delete;
     DirectPort& operator=(const DirectPort&) = delete;
 
-    void write_data_port(uint8_t value) override { sys_.outb(value, base_); }
-    uint8_t read_status_port() override { return sys_.inb(uint16_t(base_ + 1)); }
+    void write_data_port(uint8_t value) override
+    {
+        sys_.outb(value, base_);
+        gaps_.access();
+    }
+    uint8_t read_status_port() override
+    {
+        const uint8_t v = sys_.inb(uint16_t(base_ + 1));
+        gaps_.access();
+        return v;
+    }
     void mask_interrupts() override { guard_.enter(); }
     void unmask_interrupts() override { guard_.leave(); }
     void idle(uint64_t loop_steps) override;
+    uint64_t stalled_ns() const override { return gaps_.stalled_ns(); }
 
 private:
     SysCalls& sys_;
     uint16_t base_;
     RealtimeGuard guard_;
     double floor_ns_;
+    GapClock gaps_{sys_};
 };
 
 // An empty counted loop the compiler must keep.

@@ -14,6 +14,25 @@ public:
     virtual void mask_interrupts() = 0;               // start of a time-critical transfer
     virtual void unmask_interrupts() = 0;
     virtual void idle(uint64_t loop_steps) = 0;       // an empty counted loop (pauses)
+    // Time the port has stood still since it opened, in ns: its clock ran on
+    // while the thread made no access and ran no pause of its own (preempted,
+    // an interrupt). Read around a measured reply: a level counted across such
+    // a gap is not the level on the line. 0 on a port that cannot tell.
+    virtual uint64_t stalled_ns() const { return 0; }
+};
+
+// The stalls over a stretch of port work: started at construction, or again
+// with restart().
+class StallWatch {
+public:
+    explicit StallWatch(const Port& port) : port_(port), start_(port.stalled_ns()) {}
+    void restart() { start_ = port_.stalled_ns(); }
+    uint64_t stalled_ns() const { return port_.stalled_ns() - start_; }
+    bool stalled() const { return stalled_ns() > 0; }
+
+private:
+    const Port& port_;
+    uint64_t start_;
 };
 
 // Masks interrupts for the lifetime of the object, so every exit path unmasks.

@@ -80,19 +80,26 @@ private:
 constexpr int64_t kStopPollReads = 1024;
 
 // The wait for the start of a reply: count_while, except that inside a coin
-// wait a stop request ends it as its time-out does (it returns limit).
-inline int64_t wait_reply(Port& port, uint8_t mask, bool level, int64_t limit)
+// wait a stop request ends it as its time-out does (it returns limit). With a
+// StallWatch, the watch is restarted every kStopPollReads reads, so once the
+// level changed it covers the last stretch of the wait (a stall there may
+// have cut the start of the reply) and what the caller reads after it, and
+// not a stall long before the reply began.
+inline int64_t wait_reply(Port& port, uint8_t mask, bool level, int64_t limit, StallWatch* watch = nullptr)
 {
-    if (!CoinWait::active())
+    const bool coin = CoinWait::active();
+    if (!coin && !watch)
         return count_while(port, mask, level, limit);
     int64_t n = 0;
     while (n < limit) {
+        if (watch)
+            watch->restart();
         const int64_t chunk = std::min(limit - n, kStopPollReads);
         const int64_t k = count_while(port, mask, level, chunk);
         n += k;
         if (k < chunk)
             return n;
-        if (StopScope::stop_requested())
+        if (coin && StopScope::stop_requested())
             return limit;
     }
     return n;

@@ -21,6 +21,7 @@ public:
     void mask_interrupts() override { inner_.mask_interrupts(); }
     void unmask_interrupts() override { inner_.unmask_interrupts(); }
     void idle(uint64_t loop_steps) override;
+    uint64_t stalled_ns() const override { return inner_.stalled_ns(); }
 
     void flush();
     uint64_t time() const { return time_; }

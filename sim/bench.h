@@ -73,6 +73,8 @@ public:
     // devices due meanwhile. A pause under way is lengthened by the stall.
     void stall(uint64_t ticks) { stall_pending_ += ticks; }
     uint64_t stalled_ticks() const { return stalled_; }
+    // The bench's clock minus its accesses and pauses is exactly the stalls.
+    uint64_t stalled_ns() const override { return uint64_t(std::llround(double(stalled_) * 1000 / speed_)); }
 
     uint64_t ticks(double microseconds) const;
     // A mechanism's own time: nominal microseconds on its clock, which runs

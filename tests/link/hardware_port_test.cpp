@@ -266,10 +266,39 @@ TEST(HardwarePort, TheFloorChangesNoPortAccess)
         const auto [plain, plain_reads] = run(direct, 0);
         const auto [floored, floored_reads] = run(direct, kDefaultPauseFloorNs);
         EXPECT_EQ(floored, plain) << direct;
-        EXPECT_EQ(plain_reads, 0) << direct;
+        EXPECT_EQ(plain_reads, 3) << direct << ": one reading per access, for the stalls";
         // 4 × 1.00001 ms and 2.01 µs at 100 ns a reading.
-        EXPECT_EQ(floored_reads, 4 * (1 + 10001) + (1 + 21)) << direct;
+        EXPECT_EQ(floored_reads, 3 + 4 * (1 + 10001) + (1 + 21)) << direct;
     }
+}
+
+TEST(HardwarePort, AGapBetweenTwoAccessesIsAStallAndAPauseIsNot)
+{
+    // Clock readings at each access; the gap before an access is the step.
+    struct Case {
+        uint64_t step; // ns between two readings
+        bool pause;    // a pause between the second and third access
+        uint64_t stalled_ns;
+    } cases[] = {
+        {1000, false, 0},           // accesses a microsecond apart
+        {10000, false, 0},          // the longest gap an access may take
+        {10001, false, 2 * 10001},  // two gaps a thread stood still
+        {50000, true, 50000},       // the gap across the pause is not measured
+    };
+    for (const bool direct : {false, true})
+        for (const auto& c : cases) {
+            FakeSys sys;
+            sys.clock_ns = 1;
+            sys.clock_step = c.step;
+            std::unique_ptr<Port> port = direct ? std::unique_ptr<Port>(new DirectPort(0x378, sys, {}, 0))
+                                                : std::unique_ptr<Port>(new PpdevPort("/dev/parport0", sys, {}, 0));
+            port->write_data_port(0x63);
+            (void)port->read_status_port();
+            if (c.pause)
+                module_short_pause(*port);
+            (void)port->read_status_port();
+            EXPECT_EQ(port->stalled_ns(), c.stalled_ns) << direct << " " << c.step;
+        }
 }
 
 TEST(HardwarePort, PauseFloorTexts)

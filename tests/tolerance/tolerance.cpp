@@ -77,6 +77,21 @@ Change change_of(const std::string& family)
     return changes.at(family);
 }
 
+// The longest a step may take in port time, stalls taken out, in seconds:
+// read, write, coin test (the coin drops at once).
+struct Bound {
+    double seconds[3];
+};
+const Bound& bound_of(const std::string& family)
+{
+    static const std::map<std::string, Bound> bounds = {
+        {"c120", {{1e9, 1e9, 1e9}}}, {"c220b", {{1e9, 1e9, 1e9}}}, {"c220", {{1e9, 1e9, 1e9}}},
+        {"g13", {{1e9, 1e9, 1e9}}},  {"g136", {{1e9, 1e9, 1e9}}},  {"rm3", {{1e9, 1e9, 1e9}}},
+        {"rm4", {{1e9, 1e9, 1e9}}},  {"al3", {{1e9, 1e9, 1e9}}},
+    };
+    return bounds.at(family);
+}
+
 // The mechanism's memory, copied from one simulated mechanism to another of
 // the same family (what its settings are read from).
 void copy_memory(const std::string& family, sim::Mechanism& from, sim::Mechanism& to)
@@ -251,8 +266,16 @@ struct Point {
     double stalls = 0;
 };
 
+// Port time of a step with the stalls taken out, in seconds of bench time
+// at speed 1 (a tick is a microsecond).
+double port_seconds(const sim::Bench& b, uint64_t since_ticks, uint64_t since_stalled)
+{
+    return double((b.now() - since_ticks) - (b.stalled_ticks() - since_stalled)) / 1e6;
+}
+
 struct Run {
     bool read = false, write = false, coin = false;
+    double seconds[3] = {0, 0, 0}; // read, write, coin test
     std::vector<std::string> wrong; // wrong values, described
     // Right: all three succeeded and nothing shown, stored or confirmed was wrong.
     bool ok() const { return read && write && coin && wrong.empty(); }
@@ -275,8 +298,11 @@ Run run_once(const std::string& family, const Point& p, uint32_t seed, const set
         return out;
     std::unique_ptr<settings::Family> f = make_settings_family(family);
 
+    sim::Bench& b = setup.bench();
+    uint64_t t = b.now(), st = b.stalled_ticks();
     settings::Snapshot read;
     out.read = f->read(*s, nullptr, read).empty();
+    out.seconds[0] = port_seconds(b, t, st);
     if (out.read) {
         for (const auto& [name, v] : truth.values)
             if (!read.values.count(name) || read.values.at(name) != v)
@@ -293,7 +319,9 @@ Run run_once(const std::string& family, const Point& p, uint32_t seed, const set
     settings::Snapshot target = out.read ? read : truth;
     target.values[change.name] += change.step;
     wait_a_while(setup.bench(), rng);
+    t = b.now(), st = b.stalled_ticks();
     const settings::WriteReport w = f->write(*s, target, {change.name}, nullptr);
+    out.seconds[1] = port_seconds(b, t, st);
     const bool confirmed = std::find(w.verified.begin(), w.verified.end(), change.name) != w.verified.end();
     out.write = confirmed && w.failed.empty() && w.error.empty();
     if (confirmed) {
@@ -314,7 +342,9 @@ Run run_once(const std::string& family, const Point& p, uint32_t seed, const set
     }
 
     wait_a_while(setup.bench(), rng);
+    t = b.now(), st = b.stalled_ticks();
     const Coin c = coin_test(family, m, *s);
+    out.seconds[2] = port_seconds(b, t, st);
     out.coin = c.shown;
     if (c.wrong)
         out.wrong.push_back(c.what);
@@ -559,9 +589,37 @@ int main(int argc, char** argv)
         std::printf("\n");
     }
 
+    // The longest port time of each step over every point, stalls taken out,
+    // against its bound: a garbled reply may be asked again, but no drift or
+    // stall may make a step outlast what the family's retries allow.
+    std::printf("\nLongest port time of each step over every point, stalls taken out (clean point → longest, "
+                "bound):\n\n| Family | Read | Write | Coin test |\n|---|---|---|---|\n");
+    bool too_long = false;
+    const char* steps[3] = {"read", "write", "coin test"};
+    for (size_t f = 0; f < opt.families.size(); ++f) {
+        const Bound& bound = bound_of(opt.families[f]);
+        std::printf("| %s |", make_settings_family(opt.families[f])->title().c_str());
+        for (int k = 0; k < 3; ++k) {
+            double clean = 0, longest = 0;
+            for (size_t p = 0; p < points.size(); ++p)
+                for (const Run& r : results[f][p]) {
+                    longest = std::max(longest, r.seconds[k]);
+                    if (points[p].drift == 0 && points[p].stalls == 0)
+                        clean = std::max(clean, r.seconds[k]);
+                }
+            std::printf(" %.2f → %.2f s (%.1f s) |", clean, longest, bound.seconds[k]);
+            if (longest > bound.seconds[k]) {
+                too_long = true;
+                std::fprintf(stderr, "LONG %s %s: %.2f s of port time, bound %.1f s\n", opt.families[f].c_str(),
+                             steps[k], longest, bound.seconds[k]);
+            }
+        }
+        std::printf("\n");
+    }
+
     const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     std::printf("\n%zu runs in %.0f s (%d threads).\n", tasks.size(), secs, std::min<int>(opt.jobs, int(tasks.size())));
     if (clean_failed)
         std::fprintf(stderr, "zuna_tolerance: runs failed with no drift and no stall\n");
-    return wrong_total == 0 && !clean_failed ? 0 : 1;
+    return wrong_total == 0 && !clean_failed && !too_long ? 0 : 1;
 }

@@ -18,6 +18,10 @@ struct CountingPort : Port {
     uint8_t last = 0;
     std::vector<uint8_t> written; // only when record is true
     bool record = false;
+    int64_t stall_at_read = -1;  // that read waits 100 µs first (a stall)
+    int64_t status_from_read = -1; // from that read on, the status reads `later`
+    uint8_t later = 0;
+    uint64_t stalled = 0;
 
     void write_data_port(uint8_t v) override
     {
@@ -28,8 +32,9 @@ struct CountingPort : Port {
     }
     uint8_t read_status_port() override
     {
-        ++reads;
-        return status;
+        if (++reads == stall_at_read)
+            stalled += 100000;
+        return status_from_read >= 0 && reads >= status_from_read ? later : status;
     }
     void mask_interrupts() override { ++masks; }
     void unmask_interrupts() override { ++unmasks; }
@@ -38,6 +43,7 @@ struct CountingPort : Port {
         idle_steps += n;
         ++idle_calls;
     }
+    uint64_t stalled_ns() const override { return stalled; }
 };
 
 } // namespace zuna::test

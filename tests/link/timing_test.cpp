@@ -104,3 +104,34 @@ TEST(Timing, ACoinWaitEndsAtTheNextLookOnceStopIsAsked)
     EXPECT_FALSE(CoinWait::active());
     EXPECT_FALSE(StopScope::stop_requested());
 }
+
+TEST(Timing, AReplyWaitWatchesOnlyTheStretchBeforeTheReply)
+{
+    // The reply starts at read 5000; the watch covers the look of
+    // kStopPollReads reads in which it started and what is read after.
+    struct Case {
+        int64_t stall_at;
+        bool coin_wait;
+        bool stalled;
+    } cases[] = {
+        {100, false, false},                          // long before the reply
+        {100, true, false},
+        {4 * kStopPollReads, false, false},           // the last read before the last look
+        {4 * kStopPollReads + 1, false, true},        // the first of the last look
+        {5000, true, true},                           // the read that sees the reply
+        {-1, false, false},
+    };
+    for (const Case& c : cases) {
+        test::CountingPort p;
+        p.status = 0x20;
+        p.status_from_read = 5000;
+        p.stall_at_read = c.stall_at;
+        std::optional<CoinWait> coin;
+        if (c.coin_wait)
+            coin.emplace();
+        StallWatch watch(p);
+        EXPECT_EQ(wait_reply(p, 0x20, true, 100000, &watch), 4999) << c.stall_at;
+        EXPECT_EQ(p.reads, 5000) << c.stall_at;
+        EXPECT_EQ(watch.stalled(), c.stalled) << c.stall_at;
+    }
+}

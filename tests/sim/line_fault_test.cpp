@@ -229,6 +229,7 @@ TEST(PcStalls, SeededDrawReproducedOverALongPause)
             total += got[i].length;
         }
         EXPECT_EQ(setup.bench().stalled_ticks(), total);
+        EXPECT_EQ(setup.bench().stalled_ns(), total * 1000);
         EXPECT_EQ(setup.bench().now(), pause + total);
         runs.push_back(got);
     }

@@ -49,7 +49,7 @@ std::optional<double> parse_pause_floor(const std::string& text, std::string* er
         return value;
     if (error)
         *error = "Plancher des pauses « " + text + " » refusé : il faut un nombre de nanosecondes par pas de "
-                 "boucle, de 0 (sans plancher) à 1000 ; par défaut 10.";
+                 "boucle, de 0 (sans plancher) à 10 (par défaut).";
     return std::nullopt;
 }
 

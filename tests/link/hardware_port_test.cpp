@@ -307,9 +307,9 @@ TEST(HardwarePort, PauseFloorTexts)
         std::string text;
         std::optional<double> floor;
     } cases[] = {
-        {"10", 10}, {"0", 0}, {" 2.5 ", 2.5}, {"2,5", 2.5}, {"1000", 1000}, {"0.125", 0.125},
+        {"10", 10}, {"0", 0}, {" 2.5 ", 2.5}, {"2,5", 2.5}, {"10.0", 10}, {"0.125", 0.125},
         {"", std::nullopt}, {"abc", std::nullopt}, {"-1", std::nullopt}, {"1e3", std::nullopt},
-        {"nan", std::nullopt}, {"1000.5", std::nullopt}, {"99999999999999999999", std::nullopt},
+        {"nan", std::nullopt}, {"10.5", std::nullopt}, {"1000", std::nullopt}, {"99999999999999999999", std::nullopt},
         {"1.2.3", std::nullopt}, {".", std::nullopt}, {"10 ns", std::nullopt},
     };
     for (const auto& c : cases) {

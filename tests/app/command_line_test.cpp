@@ -8,10 +8,23 @@
 #include <cstdlib>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "tests/common/sigrok.h"
 
 namespace {
+// Folders of this test process's own, so that two copies of the tests may
+// run at once; removed when the process ends.
+struct TmpBase {
+    const std::string path = "/tmp/zuna-cli-" + std::to_string(::getpid());
+    ~TmpBase() { (void)std::system(("rm -rf " + path).c_str()); }
+};
+std::string tmp(const std::string& name)
+{
+    static TmpBase base;
+    return base.path + "/" + name;
+}
+
 struct Result {
     int code;
     std::string out;
@@ -46,7 +59,7 @@ TEST(CommandLine, HelpUnknownOptionsAndMissingPorts)
         {"--port /dev/zuna-no-such-port", 1, "zuna07 --check-port /dev/zuna-no-such-port"},
         {"--port io:junk", 1, "Adresse de port invalide"},
         {"--check-port /dev/zuna-no-such-port", 1, "ÉCHEC     Impossible d'ouvrir le port /dev/zuna-no-such-port"},
-        {"--simulate --trace /nonexistent-dir/t.vcd --data-dir /tmp/zuna-cli-test", 1, "Impossible de créer la trace"},
+        {"--simulate --trace /nonexistent-dir/t.vcd --data-dir " + tmp("test"), 1, "Impossible de créer la trace"},
         {"--simulate --check-port", 0, "OK        Le module répond à sa mesure : 100 lectures"},
         {"--simulate --check-port --sim-fault=no-module", 1, "(pas de base de temps sur le bit d'état 5, mesure 5000)"},
         {"--simulate=g13 --check-port", 0, "bit d'état 7 (broche 11) : bloqué à 0."}, // the G13 heard no pulse
@@ -60,15 +73,17 @@ TEST(CommandLine, HelpUnknownOptionsAndMissingPorts)
 
 TEST(CommandLine, APauseFloorThatIsNoNumberStopsEveryRun)
 {
-    ASSERT_EQ(std::system("mkdir -p /tmp/zuna-cli-conf/zuna07 && printf '[port]\\npause_floor_ns=vite\\n' "
-                          "> /tmp/zuna-cli-conf/zuna07/zuna07.conf"),
+    const std::string conf = tmp("conf");
+    ASSERT_EQ(std::system(("mkdir -p " + conf + "/zuna07 && printf '[port]\\npause_floor_ns=vite\\n' > " + conf +
+                           "/zuna07/zuna07.conf")
+                              .c_str()),
               0);
-    ::setenv("XDG_CONFIG_HOME", "/tmp/zuna-cli-conf", 1);
+    ::setenv("XDG_CONFIG_HOME", conf.c_str(), 1);
     for (const char* args : {"--simulate --check-port", "--check-port /dev/zuna-no-such-port", "--simulate"}) {
         const Result r = run(args);
         EXPECT_EQ(r.code, 2) << args << "\n" << r.out;
-        EXPECT_NE(r.out.find("/tmp/zuna-cli-conf/zuna07/zuna07.conf, [port] pause_floor_ns : Plancher des pauses "
-                             "« vite » refusé"),
+        EXPECT_NE(r.out.find(conf + "/zuna07/zuna07.conf, [port] pause_floor_ns : Plancher des pauses "
+                                    "« vite » refusé"),
                   std::string::npos)
             << r.out;
     }
@@ -82,7 +97,7 @@ TEST(CommandLine, APauseFloorThatIsNoNumberStopsEveryRun)
 // stops at the first 0xFF byte, whose run outlasts the recorder's 10000 reads.)
 TEST(CommandLine, WithoutTheFloorAFastPcDoesNotWakeTheC120)
 {
-    const std::string dir = "/tmp/zuna-cli-floor";
+    const std::string dir = tmp("floor");
     ::setenv("XDG_CONFIG_HOME", (dir + "/conf").c_str(), 1);
     struct Case { const char* speed; int code; const char* words; } cases[] = {
         {"1", 0, "C120 : 85 réglages enregistrés"},
@@ -107,7 +122,7 @@ TEST(CommandLine, ASignalEndsTheProgramInEveryStateWithExitCode0)
     // The station ended as a desktop session or a script ends it: idle, on
     // the start-up prompt, on the model library's repair notice. It exits 0
     // and leaves no process behind.
-    const std::string dir = "/tmp/zuna-cli-signal";
+    const std::string dir = tmp("signal");
     // A library with one whole record after its count (an append cut short): repaired with a notice.
     const std::string lib = dir + "/mall7.dbf";
     const std::string cut_append = "n=$(od -An -tu2 -j10 -N2 " + lib + ") && truncate -s -1 " + lib +
@@ -146,7 +161,7 @@ TEST(CommandLine, WithoutADisplayItSaysSoInFrenchAndWhatToDo)
         {"env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb DISPLAY=:97", "l'écran n'a pas pu être ouvert"},
     };
     for (const auto& c : cases) {
-        const Result r = run("--simulate --data-dir /tmp/zuna-cli-display", "", c.env);
+        const Result r = run("--simulate --data-dir " + tmp("display"), "", c.env);
         EXPECT_EQ(r.code, 1) << c.env << "\n" << r.out;
         EXPECT_NE(r.out.find(c.words), std::string::npos) << c.env << "\n" << r.out;
         EXPECT_NE(r.out.find("xvfb-run -a zuna07"), std::string::npos) << r.out;
@@ -159,7 +174,7 @@ TEST(CommandLine, WithoutADisplayItSaysSoInFrenchAndWhatToDo)
 // and refused, each with its exit code; the log grows by one line per restore.
 TEST(CommandLine, SettingsFilesWithoutAWindow)
 {
-    const std::string dir = "/tmp/zuna-cli-settings";
+    const std::string dir = tmp("settings");
     ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir).c_str()), 0);
     const std::string bench = "--simulate --data-dir " + dir + " ";
     const Result saved = run(bench + "--save " + dir + "/rm3.zuna.json --family rm3");
@@ -250,7 +265,7 @@ QJsonObject json_file(const std::string& path)
 // power loss names what it could not verify.
 TEST(CommandLine, EveryFamilyUnderEveryLineFault)
 {
-    const std::string dir = "/tmp/zuna-cli-faults";
+    const std::string dir = tmp("faults");
     ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir).c_str()), 0);
     const std::string bench = "--simulate --data-dir " + dir + " ";
     // The files restored differ from the bench mechanism in two settings of two channels.
@@ -401,7 +416,7 @@ TEST(CommandLine, DryRunWritesNothingOnTheLineAndARestoreOnlyTheChangedWord)
 {
     if (!zuna::test::have_sigrok())
         GTEST_SKIP() << "sigrok-cli not installed";
-    const std::string dir = "/tmp/zuna-cli-trace";
+    const std::string dir = tmp("trace");
     ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir).c_str()), 0);
     const std::string bench = "--simulate --data-dir " + dir + " ";
     ASSERT_EQ(run(bench + "--save " + dir + "/c120.zuna.json --family c120").code, 0);

@@ -86,8 +86,9 @@ struct ReplyEnd {
 // counted in the level around it; of two short levels in a row the shorter is
 // the glitch. Returns the entries written (0: nothing answered). A reply
 // during which the port stood still (from the last stretch of the wait for
-// its first level to its end) is garbled: its entries are all 0, so that it
-// decodes to nothing, and the count says it answered.
+// its first level until its last level has held a whole character) is
+// garbled: its entries are all 0, so that it decodes to nothing, and the
+// count says it answered.
 int record_reply(Port& port, int32_t delay, ReplyEnd end, int32_t* runs, int capacity);
 
 // The C120 recorder: the C120 delay count and read time-out.

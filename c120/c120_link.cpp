@@ -83,10 +83,15 @@ namespace {
 // reads counted in the level around it. Of two short levels in a row the
 // shorter is the glitch, so a spike just after a real edge does not take the
 // level that began at that edge. The read that sees a level change is counted
-// in neither level. Every read counts against `budget`.
+// in neither level. Every read counts against `budget`. The wait for the
+// reply restarts `watch` as it goes, so that the watch covers only the last
+// stretch of the wait and what follows it.
 class LevelReader {
 public:
-    LevelReader(Port& port, int64_t half, int64_t budget) : port_(port), half_(half), budget_(budget) {}
+    LevelReader(Port& port, int64_t half, int64_t budget, StallWatch& watch)
+        : port_(port), half_(half), budget_(budget), watch_(watch)
+    {
+    }
     // Counts `level` on from `run` reads up to `limit` reads. True when the
     // level changed: `run` is its length and `next` the reads already made
     // of the next level. False when the limit or the budget was reached.
@@ -98,6 +103,7 @@ private:
     Port& port_;
     int64_t half_;
     int64_t budget_;
+    StallWatch& watch_;
     int64_t used_ = 0;
 };
 
@@ -108,7 +114,8 @@ int64_t LevelReader::reads(bool level, int64_t limit, bool& changed, bool wait)
         changed = false;
         return 0;
     }
-    const int64_t k = wait ? wait_reply(port_, kReplyMask, level, limit) : count_while(port_, kReplyMask, level, limit);
+    const int64_t k = wait ? wait_reply(port_, kReplyMask, level, limit, &watch_)
+                           : count_while(port_, kReplyMask, level, limit);
     changed = k < limit; // the read that saw the other level is one more
     used_ += k + (changed ? 1 : 0);
     return k;
@@ -144,7 +151,8 @@ int record_reply(Port& port, int32_t delay, ReplyEnd end, int32_t* runs, int cap
 {
     const int64_t unit = std::max<int32_t>(delay, 1);
     const bool window = end.kind == ReplyEnd::Window;
-    LevelReader line(port, unit / 2, window ? end.reads : INT64_MAX);
+    StallWatch watch(port);
+    LevelReader line(port, unit / 2, window ? end.reads : INT64_MAX, watch);
     int64_t wait = 0;
     int64_t run = 0;
     line.waiting = true;
@@ -152,18 +160,32 @@ int record_reply(Port& port, int32_t delay, ReplyEnd end, int32_t* runs, int cap
         return 0;
     line.waiting = false;
     const int64_t run_limit = window ? INT64_MAX : kRunEnd;
+    // A level held for a whole character has ended the character it was
+    // part of: a stall past that point can hide only characters after the
+    // last one, never change a level counted (see README.md).
+    const int64_t character = kCharacterBits * unit;
     int count = 0;
     bool level = true;
+    uint64_t stalled = 0; // the port stood still, up to the reply's end
     while (count < capacity) {
         int64_t next = 0;
-        if (!line.hold(level, run, run_limit, next)) { // the end: a long run, or the window used up
+        bool changed = line.hold(level, run, std::min(run_limit, character), next);
+        stalled = watch.stalled_ns();
+        if (!changed)
+            changed = line.hold(level, run, run_limit, next); // the same count, on to its limit
+        if (!changed) { // the end: a long run, or the window used up
             runs[count++] = window ? int32_t(div_round_even(run, unit)) : kRunEnd;
             break;
         }
+        stalled = watch.stalled_ns();
         runs[count++] = int32_t(div_round_even(run, unit));
         level = !level;
         run = next;
     }
+    // The port stood still while the reply ran on: the levels counted are
+    // not the line's. Something answered, nothing of it is readable.
+    if (stalled > 0)
+        std::fill(runs, runs + count, 0);
     return count;
 }
 

@@ -33,6 +33,7 @@ constexpr int kLocalDecoded = 22;
 constexpr int kDecodedCleared = 21;  // decode clears this many bytes first
 constexpr int kDecodeEntries = 200;  // decode looks at no more entries
 constexpr int32_t kRunEnd = 10000;   // a run this long (raw reads) ends a reply
+constexpr int kCharacterBits = 10;   // start bit, eight data bits, stop bit
 constexpr int kWordCount = 128;
 constexpr int kChecksumWord = 127;   // word address of the checksum word
 constexpr int kWordTries = 30;
@@ -83,7 +84,11 @@ struct ReplyEnd {
 // such a count beforehand), rounded halves to even. A pulse shorter than half
 // a bit time is a glitch: it is dropped with both its edges and its reads
 // counted in the level around it; of two short levels in a row the shorter is
-// the glitch. Returns the entries written (0: nothing answered).
+// the glitch. Returns the entries written (0: nothing answered). A reply
+// during which the port stood still (from the last stretch of the wait for
+// its first level until its last level has held a whole character) is
+// garbled: its entries are all 0, so that it decodes to nothing, and the
+// count says it answered.
 int record_reply(Port& port, int32_t delay, ReplyEnd end, int32_t* runs, int capacity);
 
 // The C120 recorder: the C120 delay count and read time-out.

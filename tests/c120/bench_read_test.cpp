@@ -357,3 +357,66 @@ TEST(C120Write, ASettingsWriteOverAnImageWhoseChecksumDoesNotHoldIsRefused)
         EXPECT_TRUE(mech->checksum_holds());
     }
 }
+
+// A PC stall inside a reply (one bit time, half a bit into a level, or
+// longer): the levels counted are not the line's, so the reply is garbled,
+// however well framed: a word read is asked again, a coin is not measured.
+// A stall after the reply's last character, or in the wait for a coin long
+// before it, changes nothing counted. C120 and C220B.
+TEST(C120Stalls, AStallInsideAReplyIsAskedAgainOrNoCoin)
+{
+    enum Op { Coin, Word };
+    struct Row {
+        const char* what;
+        const char* family;
+        Op op;
+        int reply;         // the reply stalled in (coin: 0 the acknowledge, 1 the values); -1: none
+        double at_bits;    // from its start bit (reply -1: from the operation's start)
+        uint64_t length;   // ticks
+        bool taken;        // the coin measured, the word read from the first reply
+    } rows[] = {
+        {"in the first value", "c120", Coin, 1, 22.5, 139, false},   // 184 read for 120
+        {"in the third value", "c120", Coin, 1, 54.5, 300, false},   // 209 read for 77
+        {"over its last bit", "c120", Coin, 1, 58.8, 300, false},     // 205 read for 77
+        {"after the last value", "c120", Coin, 1, 75, 2000, true},
+        {"in the wait for the coin", "c120", Coin, -1, 700, 2000, true},
+        {"in the first value", "c220b", Coin, 1, 18.5, 300, false},  // 222 read for 120
+        {"after the last value", "c220b", Coin, 1, 75, 2000, true},
+        {"in the word", "c120", Word, 0, 27, 300, false},
+        {"over the word and its check", "c220b", Word, 0, 40.5, 2000, false}, // 197 0 read for 133 123
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.family) + (r.op == Coin ? " coin, " : " word, ") + r.what);
+        const bool c120 = r.family == std::string("c120");
+        sim::SimSetup setup(1.0, {}, "");
+        auto* mech = static_cast<sim::SerialMech*>(setup.plug(r.family));
+        Station s(setup.bench());
+        s.measured_module_count = measure_module(*s.port);
+        load_delay_counts(s);
+        if (c120)
+            wake_up(s);
+        s.c120_read_timeout = kTimeoutTest;
+        ReplyStall stall(setup.bench());
+        const uint64_t at = uint64_t(r.at_bits * double(mech->bit_ticks()));
+        if (r.reply < 0)
+            stall.stalls.stall_at(setup.bench().now() + at, r.length);
+        else
+            stall.arm(r.reply, at, r.length, 20 * mech->bit_ticks());
+        if (r.op == Coin) {
+            mech->queue_coin(120, 131, 77);
+            const CoinReply got = c120 ? measure_coin(s, false) : c220b::measure_coin_c220(s);
+            EXPECT_EQ(got.measured, r.taken);
+            if (got.measured) {
+                EXPECT_EQ((std::array<uint8_t, 3>{s.symbols[3], s.symbols[6], s.symbols[9]}),
+                          (std::array<uint8_t, 3>{120, 131, 77}));
+            }
+        } else {
+            const int reads = mech->word_reads();
+            EXPECT_TRUE(c120 ? lect_mem_mech(s, 12) : c220b::lect_mem_mech_c220(s, 12));
+            EXPECT_EQ(mech->word_reads() - reads, r.taken ? 1 : 2);
+            EXPECT_EQ(s.memory_image[word_index(11)], mech->memory()[22]);
+            EXPECT_EQ(s.memory_image[word_index(11) + 1], mech->memory()[23]);
+        }
+        EXPECT_EQ(stall.stalls.stalls().size(), 1u);
+    }
+}

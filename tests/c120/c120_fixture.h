@@ -8,6 +8,7 @@
 #include "link/station.h"
 #include "sim/c120_mech.h"
 #include "sim/catalogue.h"
+#include "sim/stall_fault.h"
 
 struct C120Bench : ::testing::Test {
     explicit C120Bench(const char* faults = "", double speed = 1.0)
@@ -33,6 +34,52 @@ struct C120Bench : ::testing::Test {
     zuna::Station station;
     zuna::sim::SerialMech* mech = nullptr;
     int framing_before = 0;
+};
+
+// A PC stall placed inside a reply: once armed, it watches the reply line
+// (status bit 7, at rest low) and stalls the station `offset` ticks after the
+// start bit of the `reply`-th reply (0: the first; a reply begins after the
+// line rested two characters), for `length` ticks.
+struct ReplyStall : zuna::sim::Device {
+    explicit ReplyStall(zuna::sim::Bench& b) : bench(b), stalls(b, 0, 1)
+    {
+        bench.plug(stalls);
+        bench.plug(*this);
+        stalls.start();
+    }
+    ~ReplyStall() override
+    {
+        bench.unplug(*this);
+        bench.unplug(stalls);
+    }
+    void arm(int reply_index, uint64_t offset_ticks, uint64_t length_ticks, uint64_t rest_ticks)
+    {
+        reply = reply_index;
+        offset = offset_ticks;
+        length = length_ticks;
+        rest = rest_ticks;
+        low_since = bench.now();
+        bench.wake_at(*this, bench.now() + 1);
+    }
+    void on_data(uint64_t, uint8_t, uint8_t) override {}
+    void on_wake(uint64_t now) override
+    {
+        const bool high = bench.status() & 0x80;
+        if (high && !was_high && now - low_since >= rest && reply-- == 0) {
+            stalls.stall_at(now + offset, length);
+            return;
+        }
+        if (!high && was_high)
+            low_since = now;
+        was_high = high;
+        bench.wake_at(*this, now + 1);
+    }
+
+    zuna::sim::Bench& bench;
+    zuna::sim::StallFault stalls;
+    int reply = 0;
+    uint64_t offset = 0, length = 0, rest = 0, low_since = 0;
+    bool was_high = false;
 };
 
 // A channel window (Tc_120 or Tc220b) open on that bench, with the tables and

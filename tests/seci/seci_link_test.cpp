@@ -738,6 +738,11 @@ TEST_F(Rm3Bench, RestoreWritesOnlyTheChangedChannelsAndTheMechanismThenEqualsThe
         // all the same, and the last read finds both as the file says.
         {"RM3, two read-backs of channel 2 disagree", &kRm3, rm3, 0, false, K::Held, {2, 5},
          {"Canal 2/HFU/max", "Canal 2/Sortie", "Canal 5/Options"}, {0x00, 0x01, 0x02}},
+        // Channel 2 read back twice alike with its first byte changed, then
+        // no read after the writes: the output, which held, is not claimed
+        // either, since the record it went in does not hold.
+        {"RM3, channel 2 read back otherwise, then the power lost", &kRm3, rm3, 2, false, K::NoAnswer, {2, 5}, {},
+         {0x00, 0x01, 0x01}},
     };
     for (const Row& r : rows) {
         sim::SeciMech* m = plug(*r.family);

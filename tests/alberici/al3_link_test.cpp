@@ -566,44 +566,59 @@ TEST(Al3Bench, TeachEndsAtItsCountOrTheFirstEmptyWait)
 namespace {
 
 // The station's port for a stall test: forwards to the recording port, tells
-// the bench's stalls, and stalls the PC inside the n-th reply the station
-// reads (a reply starts at a level 0 after more than ten units of none).
-struct StallInReply : Port {
-    StallInReply(Al3Bench& b, int reply, int64_t after, uint64_t length)
-        : inner(b.rec), bench(b.setup.bench()), stalls(bench, 0, 1), reply(reply), after(after), length(length)
+// the bench's stalls, and stalls the PC `after` port accesses into the n-th
+// reply the station reads (a reply starts at a level 0 after more than ten
+// units of none) or, with `sent`, into the n-th character it sends.
+struct StallAt : Port {
+    StallAt(Al3Bench& b, int n, int64_t after, uint64_t length, bool sent = false)
+        : inner(b.rec), bench(b.setup.bench()), stalls(bench, 0, 1), n(n), after(after), length(length), sent(sent)
     {
         bench.plug(stalls);
         stalls.start();
         b.station.port = this;
     }
-    ~StallInReply() override { bench.unplug(stalls); }
-    void write_data_port(uint8_t v) override { inner.write_data_port(v); }
+    ~StallAt() override { bench.unplug(stalls); }
+    void write_data_port(uint8_t v) override
+    {
+        count();
+        inner.write_data_port(v);
+    }
     uint8_t read_status_port() override
     {
+        count();
         const uint8_t st = inner.read_status_port();
         if (st & kReply) {
-            if (bench.now() - last_low > 10 * 69 && ++seen == reply)
-                reads = 0;
+            if (!sent && bench.now() - last_low > 10 * 69 && ++replies == n)
+                accesses = 1;
             last_low = bench.now();
         }
-        if (reads >= 0 && reads++ == after)
-            stalls.stall_at(bench.now() + 1, length);
         return st;
     }
-    void mask_interrupts() override { inner.mask_interrupts(); }
+    void mask_interrupts() override
+    {
+        if (sent && ++chars == n)
+            accesses = 0;
+        inner.mask_interrupts();
+    }
     void unmask_interrupts() override { inner.unmask_interrupts(); }
     void idle(uint64_t steps) override { inner.idle(steps); }
     uint64_t stalled_ns() const override { return bench.stalled_ns(); }
+    void count()
+    {
+        if (accesses >= 0 && accesses++ == after)
+            stalls.stall_at(bench.now() + 1, length);
+    }
 
     Port& inner;
     sim::Bench& bench;
     sim::StallFault stalls;
-    int reply;
+    int n;
     int64_t after;
     uint64_t length;
-    int seen = 0;
+    bool sent;
+    int replies = 0, chars = 0;
     uint64_t last_low = 0;
-    int64_t reads = -1;
+    int64_t accesses = -1;
 };
 
 } // namespace
@@ -613,14 +628,14 @@ struct StallInReply : Port {
 // for any garbled reply. A stall after the reply's stop bit changes nothing.
 TEST(Al3Bench, AStallInsideAReplyIsNeverTakenForAValue)
 {
-    using Coin = std::array<std::optional<uint8_t>, 6>;
     struct Row {
         const char* what;
-        int reply;       // the reply stalled (1: the first the operation reads)
-        int64_t after;   // reads after its start bit
+        int n;           // the reply stalled (1: the first the operation reads)
+        int64_t after;   // port accesses after its start bit
         uint64_t length; // ticks
         std::function<std::string(Station&)> run;
         std::string expected;
+        bool sent = false; // n counts the characters sent, not the replies
     };
     auto record = [](const std::optional<Record>& r) {
         std::string s = r ? "" : "nothing";
@@ -630,19 +645,28 @@ TEST(Al3Bench, AStallInsideAReplyIsNeverTakenForAValue)
     };
     auto byte = [](const std::optional<uint8_t>& b) { return b ? std::to_string(*b) : std::string("nothing"); };
     auto channel_5 = [&](Station& s) { return record(adjust_read(s, 5)); };
+    auto coin = [](Station& s) {
+        std::string t;
+        for (const auto& m : coin_test(s))
+            t += (t.empty() ? "" : " ") + (m ? std::to_string(*m) : std::string("-"));
+        return t;
+    };
     const std::string factory_5 = "170 6 121 6 182 6 86 6 241 6 122 6 32 90 100 4 90 165";
     const std::vector<Row> rows = {
         {"no stall", 0, 0, 0, channel_5, factory_5},
         {"a record byte", 5, 80, 140, channel_5, "nothing"},
         {"after the stop bit of a record byte", 5, 800, 140, channel_5, factory_5},
-        {"the second measurement", 8, 80, 140,
-         [](Station& s) {
-             std::string t;
-             for (const auto& m : coin_test(s))
-                 t += (t.empty() ? "" : " ") + (m ? std::to_string(*m) : std::string("-"));
-             return t;
+        {"the second measurement", 8, 80, 140, coin, "53 - - - - -"},
+        // Characters of the coin test sent: "A", "m", 8, "0", 0x35 sent back, "m", 9, "0".
+        {"a bit of the \"0\" asking the second measurement", 8, 250, 69, coin, "53 - - - - -", true},
+        {"the start of the second measurement, in the wait", 8, 760, 100, coin, "53 - - - - -", true},
+        {"a bit of the first measurement sent back", 5, 250, 69, coin, "- - - - - -", true},
+        {"a record byte, then a coin test", 5, 80, 140,
+         [&](Station& s) {
+             const std::string read = record(adjust_read(s, 5));
+             return read + " / " + coin(s);
          },
-         "53 - - - - -"},
+         "nothing / - - - - - -"},
         {"the type", 3, 80, 140, [&](Station& s) { return byte(type_read(s)); }, "nothing"},
         {"the output levels", 5, 80, 140, [&](Station& s) { return byte(byte_read(s, 12, 5)); }, "nothing"},
         {"the second count of a teach", 14, 80, 140,
@@ -660,9 +684,9 @@ TEST(Al3Bench, AStallInsideAReplyIsNeverTakenForAValue)
     for (const Row& r : rows) {
         Al3Bench b;
         b.mech->last_coin() = {0x35, 0xA2, 0x7F, 0x10, 0xC4, 0x80};
-        StallInReply port(b, r.reply, r.after, r.length);
+        StallAt port(b, r.n, r.after, r.length, r.sent);
         EXPECT_EQ(r.run(b.station), r.expected) << r.what;
-        EXPECT_EQ(port.stalls.stalls().size(), r.reply ? 1u : 0u) << r.what;
+        EXPECT_EQ(port.stalls.stalls().size(), r.n ? 1u : 0u) << r.what;
     }
 }
 

@@ -655,7 +655,10 @@ TEST(Al3Bench, AStallInsideAReplyIsNeverTakenForAValue)
     const std::vector<Row> rows = {
         {"no stall", 0, 0, 0, channel_5, factory_5},
         {"a record byte", 5, 80, 140, channel_5, "nothing"},
-        {"after the stop bit of a record byte", 5, 800, 140, channel_5, factory_5},
+        {"two units after the stop bit of a record byte", 5, 1000, 140, channel_5, factory_5},
+        // 6: level 0 for two units, 1 for two, 0 for five; the stall hides the
+        // last five, and the byte would end in the stretch the budget ends.
+        {"the last bits of a record byte", 5, 200, 450, channel_5, "nothing"},
         {"the second measurement", 8, 80, 140, coin, "53 - - - - -"},
         // Characters of the coin test sent: "A", "m", 8, "0", 0x35 sent back, "m", 9, "0".
         {"a bit of the \"0\" asking the second measurement", 8, 250, 69, coin, "53 - - - - -", true},

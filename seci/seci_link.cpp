@@ -84,11 +84,31 @@ void forget_reply(Station& s, int entries)
     std::fill(s.run_table.begin(), s.run_table.begin() + std::min(entries, kRunTableSize), 0);
 }
 
+// Units into a stretch within which a stall may have hidden a character's
+// edges: its ten, and two for a mechanism whose clock runs slow.
+constexpr int64_t kCharacterUnits = 12;
+
+// count_while for one stretch of a reply, in two parts when it runs longer
+// than a character (the same reads): `seen` is called after the first, so
+// that a stall that may have hidden the last character's level 0 bits in the
+// idle the capture ends on is counted, and one later is not.
+template <class Seen> int64_t count_stretch(const Line& l, bool level, int64_t limit, Seen seen)
+{
+    Port& port = *l.s.port;
+    const int64_t reach = kCharacterUnits * int64_t(divisor(l));
+    int64_t n = count_while(port, kReply, level, std::min(reach, limit));
+    if (n == reach && n < limit) {
+        seen();
+        n += count_while(port, kReply, level, limit - n);
+    }
+    return n;
+}
+
 // Budgeted capture: the counter bounds the wait for the start bit and the
 // whole reply together; the stretch running when it runs out is the end mark.
 // The watch runs from before the command list sent, through the wait, to the
-// end of the last stretch measured (a stall in the stretch the budget ended
-// changes nothing).
+// end of the last stretch measured and a character's length into the one
+// the budget ends.
 bool capture_budget(const Line& l, int64_t budget, const StallWatch& watch)
 {
     Port& port = *l.s.port;
@@ -102,7 +122,7 @@ bool capture_budget(const Line& l, int64_t budget, const StallWatch& watch)
     uint64_t during = watch.stalled_ns();
     int j = 0;
     for (; j < kRunTableSize - 1; ++j) {
-        const int64_t n = count_while(port, kReply, j % 2 == 0, budget - c);
+        const int64_t n = count_stretch(l, j % 2 == 0, budget - c, [&] { during = watch.stalled_ns(); });
         c += n;
         if (c >= budget) {
             runs[size_t(j)] = kEndMark;
@@ -152,7 +172,8 @@ bool capture_waiting(const Line& l, int64_t wait, const StallWatch* sent = nullp
     uint64_t during = port.stalled_ns() - since;
     int j = 0;
     for (; j < kRunTableSize - 1; ++j) {
-        const int64_t n = count_while(port, kReply, j % 2 == 0, kEndMark);
+        const int64_t n =
+            count_stretch(l, j % 2 == 0, kEndMark, [&] { during = port.stalled_ns() - since; });
         if (n >= kEndMark) {
             runs[size_t(j)] = kEndMark;
             break;

@@ -297,7 +297,8 @@ TEST(Rm3Capture, LengthsRoundHalvesToEven)
         {&kRm4, 70, 104, 1}, {&kRm4, 70, 105, 2}, {&kRm4, 70, 175, 2}, {&kRm4, 70, 176, 3}, {&kRm4, 70, 245, 4},
         {&kRm3, 68, 170, 0, 100},  // inside the level 0 stretch
         {&kRm3, 68, 170, 0, 5},    // at the read that saw the start bit
-        {&kRm4, 70, 175, 2, 1000}, // in the idle the capture ends on
+        {&kRm4, 70, 175, 0, 600},  // in the idle the capture ends on, where it may hide a last character
+        {&kRm4, 70, 175, 2, 1500}, // in that idle, past a character
     };
     for (const Row& r : rows)
         for (bool waiting : {false, true}) {

@@ -47,9 +47,10 @@ void ecrir_nb(Station& s, uint8_t value, bool* stalled = nullptr);
 // answer; the stretch running when it runs out is the end mark; three units
 // of 0x61 after an answer, none when no start bit came. True when one came.
 // stalled (when given) tells whether the port stood still (Port::stalled_ns)
-// between the last read before the start bit and the end of the stretch
-// that completes the character's ten units: its levels were then not
-// counted as they were on the line, and the character is garbled.
+// from the stop bit's write, through the wait, to twelve units after the
+// start bit (the character's ten, and room for a slow clock): its levels
+// were then not counted as they were on the line (a level cut short, edges
+// hidden), and the character is garbled.
 bool lit_al3(Station& s, int64_t budget, bool* stalled = nullptr);
 // Waiting capture (a coin): up to 10 000 000 reads for the start bit, each
 // stretch counted from 0 up to the end mark; no closing units, the run table

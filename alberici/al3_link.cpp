@@ -212,7 +212,7 @@ bool test_vitesse(Station& s)
     exchange(s, 'A');
     exchange(s, 'S');
     const Reply r = exchange(s, '0');
-    return r.good() && r.value == kAnswerF;
+    return r.heard && !r.stalled && r.value == kAnswerF;
 }
 
 int output_index(uint8_t b)
@@ -479,7 +479,7 @@ TeachResult teach(Station& s, const Teach& t, Progress* p)
     const int record = t.channel - 1;
     const int n = std::clamp(t.coins, 1, 20);
     const Reply a = exchange(s, 'A');
-    res.answered = a.good() && a.value == 'A';
+    res.answered = a.heard && !a.stalled && a.value == 'A';
     if (!res.answered)
         return res;
     byte_write(s, record, kToleranceAddr, uint8_t(t.tolerance), false);

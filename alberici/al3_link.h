@@ -79,7 +79,7 @@ Reply exchange(Station& s, uint8_t c);
 // a character it understood.
 bool echoes(Station& s, uint8_t c);
 
-// "A", "S", "0": true when the reply to "0" is "F", well framed and not stalled. Uses the ALB count as
+// "A", "S", "0": true when the reply to "0" is "F" (and not stalled). Uses the ALB count as
 // the station holds it; false at once for a count below 1. The frequency
 // window calls it while it changes the count.
 bool test_vitesse(Station& s);

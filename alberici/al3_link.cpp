@@ -1,6 +1,7 @@
 #include "alberici/al3_link.h"
 
 #include <algorithm>
+#include <deque>
 
 #include "link/rounding.h"
 #include "link/timing.h"
@@ -9,11 +10,22 @@ namespace zuna::alberici {
 
 bool alb_usable(const Station& s) { return s.delay.alb >= 1; }
 
+namespace {
+// Units after a reply's start bit in which a stall garbles it: its ten, and
+// two for a mechanism whose clock runs slow.
+constexpr int64_t kCharacterUnits = 12;
+} // namespace
+
 void ecrir_bit_2(Station& s, uint8_t value) { hold_bit(*s.port, s.delay.alb, value); }
 
-bool lit_al3(Station& s, int64_t budget)
+bool lit_al3(Station& s, int64_t budget, bool* stalled)
 {
     Port& port = *s.port;
+    // From the stop bit on: a stall at its write held the last data bit on
+    // (the mechanism may have taken a bad stop bit or another character); a
+    // stall in the wait may have hidden the start of the reply, whose later
+    // edge is then taken for its start. The wait is a few units only.
+    const StallWatch watch(port);
     port.write_data_port(kLevel1); // the stop bit of the character just sent
     int64_t c = 0;
     uint8_t st = port.read_status_port();
@@ -21,16 +33,33 @@ bool lit_al3(Station& s, int64_t budget)
         ++c;
         st = port.read_status_port();
     }
+    if (stalled)
+        *stalled = false;
     if (c >= budget)
         return false;
     auto& runs = s.run_table;
     int64_t mark = c;
+    // Up to twelve units after the start bit seen: the character's ten
+    // (start bit, eight data bits, stop bit), with room for a mechanism's
+    // slow clock. A stall there may have hidden edges even in the stretch
+    // the budget ends (its level 0 bits gone by while the port stood still).
+    const int64_t char_end = c + kCharacterUnits * int64_t(s.delay.alb);
+    uint64_t during = watch.stalled_ns();
+    bool done = false;
+    auto look = [&] {
+        if (!done) {
+            during = watch.stalled_ns();
+            done = c >= char_end;
+        }
+    };
     for (int j = 0; j < kRunTableSize - 1; ++j) {
         const uint8_t level = (j % 2 == 0) ? kReply : 0;
         st = port.read_status_port();
         while ((st & kReply) == level && c < budget) {
             ++c;
             st = port.read_status_port();
+            if (c == char_end)
+                look();
         }
         if (c >= budget) {
             runs[size_t(j)] = kEndMark;
@@ -38,42 +67,107 @@ bool lit_al3(Station& s, int64_t budget)
         }
         runs[size_t(j)] = int32_t(div_round_even(c - mark, s.delay.alb));
         mark = c;
+        look();
     }
+    if (!done)
+        during = watch.stalled_ns();
+    if (stalled)
+        *stalled = during > 0;
     for (int u = 0; u < 3; ++u)
         ecrir_bit_2(s, kLevel1);
     return true;
 }
 
-void ecrir_nb(Station& s, uint8_t value)
+void ecrir_nb(Station& s, uint8_t value, bool* stalled)
 {
+    if (stalled)
+        *stalled = false;
     if (!alb_usable(s))
         return;
     std::fill(s.run_table.begin(), s.run_table.begin() + kClearedEntries, 0);
     MaskedSection masked(*s.port);
+    // A bit stretched by a stall moves the mechanism's sampling of the bits
+    // after it: it may take another character and answer that one (an echo
+    // of it, say), so the answer is garbled too.
+    const StallWatch sending(*s.port);
     ecrir_bit_2(s, kLevel0);
     for (int b = 0; b < 8; ++b)
         ecrir_bit_2(s, ((value >> b) & 1) ? kLevel1 : kLevel0);
-    lit_al3(s, kBudgetUnits * s.delay.alb);
+    const bool sent_stalled = sending.stalled();
+    lit_al3(s, kBudgetUnits * s.delay.alb, stalled);
+    if (stalled && sent_stalled)
+        *stalled = true;
 }
 
-bool attend(Station& s, int64_t wait)
+bool attend(Station& s, int64_t wait, bool* stalled)
 {
+    if (stalled)
+        *stalled = false;
     if (!alb_usable(s))
         return false;
     Port& port = *s.port;
     port.write_data_port(kLevel1);
     const CoinWait coin_wait; // "Arrêter" may end the wait for the coin
-    if (wait_reply(port, kReply, false, wait) >= wait)
-        return false;
+    // The wait for the count, in blocks of kStopPollReads reads with a look
+    // at the stop request between them. The stalls are taken from a
+    // character's length before the start bit seen: a stall that hid the
+    // real start edge ended less than a character before the edge taken.
+    const int64_t character = 10 * (int64_t(s.delay.alb) + 1);
+    std::deque<std::pair<int64_t, uint64_t>> looks; // reads so far, stalled_ns then
+    int64_t n = 0;
+    for (;;) {
+        if (n >= wait)
+            return false;
+        looks.emplace_back(n, port.stalled_ns());
+        while (looks.size() > 1 && looks[1].first <= n - character)
+            looks.pop_front();
+        const int64_t chunk = std::min(wait - n, kStopPollReads);
+        const int64_t k = count_while(port, kReply, false, chunk);
+        n += k;
+        if (k < chunk)
+            break;
+        if (StopScope::stop_requested())
+            return false;
+    }
+    while (looks.size() > 1 && looks[1].first <= n - character)
+        looks.pop_front();
+    const uint64_t since = looks.front().second;
     auto& runs = s.run_table;
+    // Then up to twelve units after the start bit, as in lit_al3 (a stretch
+    // counted in two parts when the character ends inside it: the same reads).
+    const int64_t char_reads = kCharacterUnits * int64_t(s.delay.alb);
+    int64_t elapsed = 0;
+    uint64_t during = port.stalled_ns() - since;
+    bool done = false;
     for (int j = 0; j < kRunTableSize - 1; ++j) {
-        const int64_t n = count_while(port, kReply, j % 2 == 0, kEndMark);
-        if (n >= kEndMark) {
+        const bool level = j % 2 == 0;
+        int64_t len = 0;
+        if (!done && elapsed < char_reads && char_reads - elapsed < kEndMark) {
+            const int64_t first = char_reads - elapsed;
+            len = count_while(port, kReply, level, first);
+            if (len == first) {
+                during = port.stalled_ns() - since;
+                done = true;
+                len += count_while(port, kReply, level, kEndMark - first);
+            }
+        } else {
+            len = count_while(port, kReply, level, kEndMark);
+        }
+        if (len >= kEndMark) {
             runs[size_t(j)] = kEndMark;
             break;
         }
-        runs[size_t(j)] = int32_t(div_round_even(n, s.delay.alb));
+        runs[size_t(j)] = int32_t(div_round_even(len, s.delay.alb));
+        elapsed += len;
+        if (!done) {
+            during = port.stalled_ns() - since;
+            done = elapsed >= char_reads;
+        }
     }
+    if (!done)
+        during = port.stalled_ns() - since;
+    if (stalled)
+        *stalled = during > 0;
     return true;
 }
 
@@ -98,8 +192,8 @@ uint8_t decode(Station& s, bool* framed)
 
 Reply exchange(Station& s, uint8_t c)
 {
-    ecrir_nb(s, c);
     Reply r;
+    ecrir_nb(s, c, &r.stalled);
     r.heard = s.run_table[0] != 0;
     r.value = decode(s, &r.framed);
     return r;
@@ -118,7 +212,7 @@ bool test_vitesse(Station& s)
     exchange(s, 'A');
     exchange(s, 'S');
     const Reply r = exchange(s, '0');
-    return r.heard && r.value == kAnswerF;
+    return r.heard && !r.stalled && r.value == kAnswerF;
 }
 
 int output_index(uint8_t b)
@@ -153,10 +247,16 @@ std::optional<Record> channel_read(Station& s, int record)
         out[size_t(i)] = r.value;
         // The 15th byte goes back with bit 7 cleared, as the mechanism expects.
         const uint8_t back = i == 14 ? uint8_t(r.value & 0x7F) : r.value;
-        if (i == kRecordBytes - 1)
-            ecrir_nb(s, back);
-        else
+        if (i == kRecordBytes - 1) {
+            // The last byte sent back: stretched by a stall, the mechanism
+            // may take another character and be out of step with what follows.
+            bool stalled = false;
+            ecrir_nb(s, back, &stalled);
+            if (stalled)
+                return std::nullopt;
+        } else {
             r = exchange(s, back);
+        }
     }
     return out;
 }
@@ -203,8 +303,9 @@ std::optional<uint8_t> byte_read(Station& s, int record, int address)
     const Reply v = exchange(s, '0');
     if (!v.heard)
         return std::nullopt;
-    ecrir_nb(s, v.value);
-    return v.value;
+    bool stalled = false; // v sent back, as in a channel read
+    ecrir_nb(s, v.value, &stalled);
+    return v.good() && !stalled ? std::optional<uint8_t>(v.value) : std::nullopt;
 }
 
 std::optional<uint8_t> type_read(Station& s)
@@ -212,7 +313,7 @@ std::optional<uint8_t> type_read(Station& s)
     ecrir_nb(s, 'A');
     ecrir_nb(s, 'V');
     const Reply t = exchange(s, '0');
-    return t.heard ? std::optional<uint8_t>(t.value) : std::nullopt;
+    return t.good() ? std::optional<uint8_t>(t.value) : std::nullopt;
 }
 
 void type_write(Station& s, uint8_t type)
@@ -231,8 +332,9 @@ std::optional<uint8_t> measurement_read(Station& s, int n)
     const Reply v = exchange(s, '0');
     if (!v.good() || !echoed)
         return std::nullopt;
-    ecrir_nb(s, v.value);
-    return v.value;
+    bool stalled = false; // v sent back, as in a channel read
+    ecrir_nb(s, v.value, &stalled);
+    return stalled ? std::nullopt : std::optional<uint8_t>(v.value);
 }
 
 ReadAll lecture(Station& s, Progress* p)
@@ -377,7 +479,7 @@ TeachResult teach(Station& s, const Teach& t, Progress* p)
     const int record = t.channel - 1;
     const int n = std::clamp(t.coins, 1, 20);
     const Reply a = exchange(s, 'A');
-    res.answered = a.heard && a.value == 'A';
+    res.answered = a.heard && !a.stalled && a.value == 'A';
     if (!res.answered)
         return res;
     byte_write(s, record, kToleranceAddr, uint8_t(t.tolerance), false);
@@ -393,11 +495,19 @@ TeachResult teach(Station& s, const Teach& t, Progress* p)
         }
         // A wait that saw no coin leaves the previous capture in the table:
         // it is not decoded.
-        if (!attend(s)) {
+        bool stalled = false;
+        if (!attend(s, kCoinWait, &stalled)) {
             res.no_coin = true;
             break;
         }
-        const int k = decode(s);
+        // A garbled count says nothing of where the mechanism's teach is:
+        // the teach ends there, as after a wait with no coin.
+        bool framed = false;
+        const int k = decode(s, &framed);
+        if (stalled || !framed) {
+            res.garbled = true;
+            break;
+        }
         res.counts.push_back(k);
         // The progress value follows the count received (the window shows it).
         for (; p && shown < std::min(k, n); ++shown)
@@ -408,7 +518,7 @@ TeachResult teach(Station& s, const Teach& t, Progress* p)
     if (p)
         p->finish();
     closing(s); // the teach's own end, before the channel settings
-    if (!res.stopped && !res.no_coin) {
+    if (!res.stopped && !res.no_coin && !res.garbled) {
         Settings v;
         v.value = t.value;
         v.time_ms = t.time_ms;
@@ -429,13 +539,18 @@ TeachResult teach(Station& s, const Teach& t, Progress* p)
 std::array<std::optional<uint8_t>, 6> coin_test(Station& s)
 {
     std::array<std::optional<uint8_t>, 6> m{};
-    ecrir_nb(s, 'A');
+    // A mechanism still inside another transaction (one left half way after
+    // a garbled reply) takes "A" as a data byte and echoes what follows: its
+    // answer to "0" would be an echo, not a measurement. "A" must come back.
+    const bool ready = echoes(s, 'A');
     for (int k = 0; k < 6; ++k) {
         m[size_t(k)] = measurement_read(s, 8 + k);
         if (!m[size_t(k)])
             break;
     }
     closing(s);
+    if (!ready)
+        m = {};
     return m;
 }
 

@@ -41,37 +41,45 @@ void ecrir_bit_2(Station& s, uint8_t value);
 // Sends one character and captures the answer, masked from the start bit to
 // the end of the capture: clears run table entries 0..1000, start bit, eight
 // data bits, then lit_al3 with 78 x ALB. No stop unit: the capture's idle
-// write is the stop bit.
-void ecrir_nb(Station& s, uint8_t value);
+// write is the stop bit. stalled: as lit_al3's.
+void ecrir_nb(Station& s, uint8_t value, bool* stalled = nullptr);
 // Budgeted capture: one write of 0x61, one counter for the wait and the
 // answer; the stretch running when it runs out is the end mark; three units
 // of 0x61 after an answer, none when no start bit came. True when one came.
-bool lit_al3(Station& s, int64_t budget);
+// stalled (when given) tells whether the port stood still (Port::stalled_ns)
+// from the stop bit's write, through the wait, to twelve units after the
+// start bit (the character's ten, and room for a slow clock): its levels
+// were then not counted as they were on the line (a level cut short, edges
+// hidden), and the character is garbled.
+bool lit_al3(Station& s, int64_t budget, bool* stalled = nullptr);
 // Waiting capture (a coin): up to 10 000 000 reads for the start bit, each
 // stretch counted from 0 up to the end mark; no closing units, the run table
 // not cleared. True when a start bit came (otherwise nothing was written).
-bool attend(Station& s, int64_t wait = kCoinWait);
+// stalled: as lit_al3's, from the last stretch of the wait.
+bool attend(Station& s, int64_t wait = kCoinWait, bool* stalled = nullptr);
 // The first character of the run table (start bit and eight data bits); the
 // entries it reads are used up. An empty capture decodes as 0. framed (when
 // given) tells whether a stop bit (level 1) followed the eighth data bit.
 uint8_t decode(Station& s, bool* framed = nullptr);
 
 // An exchange: the character sent, the reply decoded, whether a start bit
-// came at all (entry 0 not 0 before decoding) and whether the reply had its
-// stop bit: a reply that did not come is never taken for the byte 0, nor a
-// misframed one for a byte.
+// came at all (entry 0 not 0 before decoding), whether the reply had its
+// stop bit and whether the port stood still while it was counted: a reply
+// that did not come is never taken for the byte 0, nor a misframed or
+// stalled one (heard, but garbled) for a byte.
 struct Reply {
     uint8_t value = 0;
     bool heard = false;
     bool framed = false;
-    bool good() const { return heard && framed; }
+    bool stalled = false;
+    bool good() const { return heard && framed && !stalled; }
 };
 Reply exchange(Station& s, uint8_t c);
 // An exchange whose reply is c itself, well framed: the mechanism's echo of
 // a character it understood.
 bool echoes(Station& s, uint8_t c);
 
-// "A", "S", "0": true when the reply to "0" is "F". Uses the ALB count as
+// "A", "S", "0": true when the reply to "0" is "F" (and not stalled). Uses the ALB count as
 // the station holds it; false at once for a count below 1. The frequency
 // window calls it while it changes the count.
 bool test_vitesse(Station& s);
@@ -108,8 +116,10 @@ void reading_opening(Station& s);
 // "A", "w", value, address, record, "0" -> r, r sent back (with_a false
 // leaves the leading "A" out).
 void byte_write(Station& s, int record, int address, uint8_t value, bool with_a = true);
-// "A", "r", address, record, "0" -> v, v sent back.
+// "A", "r", address, record, "0" -> v, v sent back when heard. Nothing when
+// v did not come or is garbled (no stop bit, a stall while it was counted).
 std::optional<uint8_t> byte_read(Station& s, int record, int address);
+// "A", "V", "0" -> the type; nothing when it did not come or is garbled.
 std::optional<uint8_t> type_read(Station& s);
 void type_write(Station& s, uint8_t type);
 // "m", n, "0" -> v, v sent back (n = 8..13: measurement n - 7). Nothing
@@ -183,6 +193,7 @@ struct TeachResult {
     bool answered = false;   // the first "A" came back as "A"
     std::vector<int> counts; // the counts received, one per coin
     bool no_coin = false;    // a coin wait ended with no coin
+    bool garbled = false;    // a count came garbled (no stop bit, a stall): not taken
     bool stopped = false;    // "Arrêter" between coins
     WriteResult write;       // the channel settings written and read back
 };

@@ -47,12 +47,15 @@ bool emptied(const settings::Snapshot& t, int n)
 }
 
 // Sorts the names of one unit into verified and failed by what was read back.
+// A unit writes every byte of its record (or the type and the levels): when
+// the read-back does not hold all of them as written (another byte taken
+// wrong, reads that never agreed), none of its settings is verified.
 void verify(settings::WriteReport& rep, const std::vector<std::string>& names,
-            const std::map<std::string, int>& got, const settings::Snapshot& target)
+            const std::map<std::string, int>& got, const settings::Snapshot& target, bool unit_confirmed)
 {
     for (const std::string& name : names) {
         const auto it = got.find(name);
-        const bool holds = it != got.end() && it->second == target.values.at(name);
+        const bool holds = unit_confirmed && it != got.end() && it->second == target.values.at(name);
         (holds ? rep.verified : rep.failed).push_back(name);
     }
 }
@@ -189,7 +192,7 @@ settings::WriteReport Al3Settings::write(Station& s, const settings::Snapshot& t
             std::map<std::string, int> got{{"Type", *w.readback.type}};
             for (int k = 0; k <= 6; ++k)
                 got[level_name(k)] = (*w.readback.levels >> k) & 1 ? 0 : 1;
-            verify(rep, names, got, target);
+            verify(rep, names, got, target, w.confirmed());
             zuna::step(p);
             continue;
         }
@@ -197,8 +200,11 @@ settings::WriteReport Al3Settings::write(Station& s, const settings::Snapshot& t
         if (!want)
             continue;
         std::optional<Record> back;
+        bool confirmed = true; // the whole unit read back as written
         if (emptied(target, n)) {
-            back = vider(s, n).readback;
+            const WriteResult w = vider(s, n);
+            back = w.readback;
+            confirmed = w.confirmed();
         } else {
             const bool tolerance = std::find(names.begin(), names.end(), head(n) + "Tolérance") != names.end();
             if (tolerance)
@@ -216,7 +222,9 @@ settings::WriteReport Al3Settings::write(Station& s, const settings::Snapshot& t
                 v.time_ms = target.values.at(head(n) + "Temps");
                 v.value = target.values.at(head(n) + "Valeur");
                 v.validated = target.values.at(head(n) + "Validé") != 0;
-                back = write_channel(s, n, v).readback;
+                const WriteResult w = write_channel(s, n, v);
+                back = w.readback;
+                confirmed = w.confirmed();
             }
         }
         if (!back) {
@@ -225,7 +233,7 @@ settings::WriteReport Al3Settings::write(Station& s, const settings::Snapshot& t
         }
         std::map<std::string, int> got;
         put_channel(got, n, *back);
-        verify(rep, names, got, target);
+        verify(rep, names, got, target, confirmed);
         zuna::step(p);
     }
     zuna::finish(p);

@@ -543,8 +543,10 @@ void Talber_3::BitBtn6Click()
         show_message("Le monayeur ne répond pas : l'apprentissage n'a pas commencé.");
         return;
     }
-    if (r.stopped || r.no_coin) {
-        const QString why = r.stopped ? QString("Apprentissage arrêté") : QString("Aucune pièce reçue");
+    if (r.stopped || r.no_coin || r.garbled) {
+        const QString why = r.stopped   ? QString("Apprentissage arrêté")
+                            : r.garbled ? QString("Comptage illisible reçu")
+                                        : QString("Aucune pièce reçue");
         show_message(QString("%1 après %2 pièce(s) : le canal %3 n'est pas écrit.")
                          .arg(why)
                          .arg(r.counts.size())

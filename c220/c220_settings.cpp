@@ -211,7 +211,9 @@ settings::WriteReport C220Settings::write(Station& s, const settings::Snapshot& 
             uint8_t got[2] = {check.got[0], check.got[1]};
             Place local = *place;
             local.byte = place->byte % 2;
-            const bool holds = check.settled && value_at(got, local) == target.values.at(place->name);
+            // The checksum word is part of the write: a mechanism left with
+            // a checksum that does not hold has not taken it.
+            const bool holds = r.confirmed() && value_at(got, local) == target.values.at(place->name);
             (holds ? rep.verified : rep.failed).push_back(place->name);
         }
         zuna::step(p);

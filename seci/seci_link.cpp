@@ -1,6 +1,7 @@
 #include "seci/seci_link.h"
 
 #include <algorithm>
+#include <deque>
 
 #include "link/rounding.h"
 #include "link/timing.h"
@@ -73,9 +74,42 @@ int32_t divisor(const Line& l)
     return d > 0 ? d : 1;
 }
 
+// A capture during which the port stood still (Port::stalled_ns) holds no
+// reply: a level counted across a stall is not the level on the line, and a
+// command list stretched by one may have been taken for another. Its run
+// table is emptied, so that it decodes as no character; the capture still
+// says that a reply came (heard, but garbled).
+void forget_reply(Station& s, int entries)
+{
+    std::fill(s.run_table.begin(), s.run_table.begin() + std::min(entries, kRunTableSize), 0);
+}
+
+// Units into a stretch within which a stall may have hidden a character's
+// edges: its ten, and two for a mechanism whose clock runs slow.
+constexpr int64_t kCharacterUnits = 12;
+
+// count_while for one stretch of a reply, in two parts when it runs longer
+// than a character (the same reads): `seen` is called after the first, so
+// that a stall that may have hidden the last character's level 0 bits in the
+// idle the capture ends on is counted, and one later is not.
+template <class Seen> int64_t count_stretch(const Line& l, bool level, int64_t limit, Seen seen)
+{
+    Port& port = *l.s.port;
+    const int64_t reach = kCharacterUnits * int64_t(divisor(l));
+    int64_t n = count_while(port, kReply, level, std::min(reach, limit));
+    if (n == reach && n < limit) {
+        seen();
+        n += count_while(port, kReply, level, limit - n);
+    }
+    return n;
+}
+
 // Budgeted capture: the counter bounds the wait for the start bit and the
 // whole reply together; the stretch running when it runs out is the end mark.
-bool capture_budget(const Line& l, int64_t budget)
+// The watch runs from before the command list sent, through the wait, to the
+// end of the last stretch measured and a character's length into the one
+// the budget ends.
+bool capture_budget(const Line& l, int64_t budget, const StallWatch& watch)
 {
     Port& port = *l.s.port;
     ecrir_bit_2(l, kLevel1);
@@ -85,36 +119,70 @@ bool capture_budget(const Line& l, int64_t budget)
     if (c >= budget)
         return false;
     auto& runs = l.s.run_table;
-    for (int j = 0; j < kRunTableSize - 1; ++j) {
-        const int64_t n = count_while(port, kReply, j % 2 == 0, budget - c);
+    uint64_t during = watch.stalled_ns();
+    int j = 0;
+    for (; j < kRunTableSize - 1; ++j) {
+        const int64_t n = count_stretch(l, j % 2 == 0, budget - c, [&] { during = watch.stalled_ns(); });
         c += n;
         if (c >= budget) {
             runs[size_t(j)] = kEndMark;
             break;
         }
         runs[size_t(j)] = int32_t(div_round_even(n, divisor(l)));
+        during = watch.stalled_ns();
     }
+    if (during > 0)
+        forget_reply(l.s, j + 1);
     return true;
 }
 
 // Waiting capture: a long wait for the start bit, then each stretch counted
-// from 0 up to the end mark.
-bool capture_waiting(const Line& l, int64_t wait)
+// from 0 up to the end mark. The wait goes in blocks of kStopPollReads reads
+// (a look at the stop request between them, as in a coin wait). A stall
+// counts from a character's length before the start bit seen (one that hid
+// the real start edge ended less than a character before the edge taken),
+// and while the list was sent when `sent` is given.
+bool capture_waiting(const Line& l, int64_t wait, const StallWatch* sent = nullptr)
 {
     Port& port = *l.s.port;
     ecrir_bit_2(l, kLevel1);
+    const bool list_stretched = sent && sent->stalled();
     const CoinWait coin_wait; // only coins are waited for here: "Arrêter" may end the wait
-    if (wait <= 0 || wait_reply(port, kReply, false, wait) >= wait)
-        return false;
+    const int64_t character = 10 * (int64_t(divisor(l)) + 1);
+    std::deque<std::pair<int64_t, uint64_t>> looks; // reads so far, stalled_ns then
+    int64_t k = 0;
+    for (;;) {
+        if (k >= wait)
+            return false;
+        looks.emplace_back(k, port.stalled_ns());
+        while (looks.size() > 1 && looks[1].first <= k - character)
+            looks.pop_front();
+        const int64_t chunk = std::min(wait - k, kStopPollReads);
+        const int64_t got = count_while(port, kReply, false, chunk);
+        k += got;
+        if (got < chunk)
+            break;
+        if (StopScope::stop_requested())
+            return false;
+    }
+    while (looks.size() > 1 && looks[1].first <= k - character)
+        looks.pop_front();
+    const uint64_t since = looks.front().second;
     auto& runs = l.s.run_table;
-    for (int j = 0; j < kRunTableSize - 1; ++j) {
-        const int64_t n = count_while(port, kReply, j % 2 == 0, kEndMark);
+    uint64_t during = port.stalled_ns() - since;
+    int j = 0;
+    for (; j < kRunTableSize - 1; ++j) {
+        const int64_t n =
+            count_stretch(l, j % 2 == 0, kEndMark, [&] { during = port.stalled_ns() - since; });
         if (n >= kEndMark) {
             runs[size_t(j)] = kEndMark;
             break;
         }
         runs[size_t(j)] = int32_t(div_round_even(n, divisor(l)));
+        during = port.stalled_ns() - since;
     }
+    if (list_stretched || during > 0)
+        forget_reply(l.s, j + 1);
     return true;
 }
 
@@ -200,8 +268,9 @@ bool ecrir_octet(const Line& l, std::span<const int32_t> list, int limit)
     clear_tables(l.s);
     const Reading r = read_list(list, limit);
     MaskedSection masked(*l.s.port);
+    const StallWatch watch(*l.s.port);
     send(l, list, r.sent);
-    return capture_budget(l, int64_t(r.wait) * l.delay());
+    return capture_budget(l, int64_t(r.wait) * l.delay(), watch);
 }
 
 void ecrir_octet_s(const Line& l, std::span<const int32_t> list)
@@ -217,14 +286,15 @@ bool ecrir_octet_a(const Line& l, std::span<const int32_t> list, int64_t wait)
     clear_tables(l.s);
     const Reading r = read_list(list, kShortListLimit);
     MaskedSection masked(*l.s.port);
+    const StallWatch watch(*l.s.port);
     send(l, list, r.sent);
-    return capture_waiting(l, wait);
+    return capture_waiting(l, wait, &watch);
 }
 
 bool lit_rm3(const Line& l, int64_t budget)
 {
     MaskedSection masked(*l.s.port);
-    return capture_budget(l, budget);
+    return capture_budget(l, budget, StallWatch(*l.s.port));
 }
 
 bool lit_rm3_a(const Line& l, int64_t wait)

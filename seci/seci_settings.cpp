@@ -171,9 +171,12 @@ WriteReport SeciSettings::write(Station& s, const Snapshot& target, const std::v
             rep.error = "Le monnayeur ne répond pas à la relecture du canal " + std::to_string(n) + ".";
             break;
         }
-        // Each setting against what the mechanism gives back of the record.
+        // Each setting against what the mechanism gives back of the record;
+        // the record is written whole, so a read-back that differs anywhere
+        // (another field taken wrong) verifies none of them.
         for (const auto& [name, field] : names)
-            (field_of(*w.readback.record, field) == field_of(w.expected, field) ? rep.verified : rep.failed)
+            (w.confirmed() && field_of(*w.readback.record, field) == field_of(w.expected, field) ? rep.verified
+                                                                                                 : rep.failed)
                 .push_back(name);
         step(p);
     }

@@ -14,6 +14,7 @@
 #include "link/rounding.h"
 #include "sim/al3_mech.h"
 #include "sim/catalogue.h"
+#include "sim/stall_fault.h"
 #include "tests/common/settings_rows.h"
 #include "tests/common/recording_port.h"
 #include "settings_file/settings_file.h"
@@ -564,6 +565,136 @@ TEST(Al3Bench, TeachEndsAtItsCountOrTheFirstEmptyWait)
 
 namespace {
 
+// The station's port for a stall test: forwards to the recording port, tells
+// the bench's stalls, and stalls the PC `after` port accesses into the n-th
+// reply the station reads (a reply starts at a level 0 after more than ten
+// units of none) or, with `sent`, into the n-th character it sends.
+struct StallAt : Port {
+    StallAt(Al3Bench& b, int n, int64_t after, uint64_t length, bool sent = false)
+        : inner(b.rec), bench(b.setup.bench()), stalls(bench, 0, 1), n(n), after(after), length(length), sent(sent)
+    {
+        bench.plug(stalls);
+        stalls.start();
+        b.station.port = this;
+    }
+    ~StallAt() override { bench.unplug(stalls); }
+    void write_data_port(uint8_t v) override
+    {
+        count();
+        inner.write_data_port(v);
+    }
+    uint8_t read_status_port() override
+    {
+        count();
+        const uint8_t st = inner.read_status_port();
+        if (st & kReply) {
+            if (!sent && bench.now() - last_low > 10 * 69 && ++replies == n)
+                accesses = 1;
+            last_low = bench.now();
+        }
+        return st;
+    }
+    void mask_interrupts() override
+    {
+        if (sent && ++chars == n)
+            accesses = 0;
+        inner.mask_interrupts();
+    }
+    void unmask_interrupts() override { inner.unmask_interrupts(); }
+    void idle(uint64_t steps) override { inner.idle(steps); }
+    uint64_t stalled_ns() const override { return bench.stalled_ns(); }
+    void count()
+    {
+        if (accesses >= 0 && accesses++ == after)
+            stalls.stall_at(bench.now() + 1, length);
+    }
+
+    Port& inner;
+    sim::Bench& bench;
+    sim::StallFault stalls;
+    int n;
+    int64_t after;
+    uint64_t length;
+    bool sent;
+    int replies = 0, chars = 0;
+    uint64_t last_low = 0;
+    int64_t accesses = -1;
+};
+
+} // namespace
+
+// A stall cuts short a level the station counts without breaking the
+// framing: the reply is garbled, never a value, and the operation ends as
+// for any garbled reply. A stall after the reply's stop bit changes nothing.
+TEST(Al3Bench, AStallInsideAReplyIsNeverTakenForAValue)
+{
+    struct Row {
+        const char* what;
+        int n;           // the reply stalled (1: the first the operation reads)
+        int64_t after;   // port accesses after its start bit
+        uint64_t length; // ticks
+        std::function<std::string(Station&)> run;
+        std::string expected;
+        bool sent = false; // n counts the characters sent, not the replies
+    };
+    auto record = [](const std::optional<Record>& r) {
+        std::string s = r ? "" : "nothing";
+        for (size_t i = 0; r && i < r->size(); ++i)
+            s += (i ? " " : "") + std::to_string((*r)[i]);
+        return s;
+    };
+    auto byte = [](const std::optional<uint8_t>& b) { return b ? std::to_string(*b) : std::string("nothing"); };
+    auto channel_5 = [&](Station& s) { return record(adjust_read(s, 5)); };
+    auto coin = [](Station& s) {
+        std::string t;
+        for (const auto& m : coin_test(s))
+            t += (t.empty() ? "" : " ") + (m ? std::to_string(*m) : std::string("-"));
+        return t;
+    };
+    const std::string factory_5 = "170 6 121 6 182 6 86 6 241 6 122 6 32 90 100 4 90 165";
+    const std::vector<Row> rows = {
+        {"no stall", 0, 0, 0, channel_5, factory_5},
+        {"a record byte", 5, 80, 140, channel_5, "nothing"},
+        {"two units after the stop bit of a record byte", 5, 1000, 140, channel_5, factory_5},
+        // 6: level 0 for two units, 1 for two, 0 for five; the stall hides the
+        // last five, and the byte would end in the stretch the budget ends.
+        {"the last bits of a record byte", 5, 200, 450, channel_5, "nothing"},
+        {"the second measurement", 8, 80, 140, coin, "53 - - - - -"},
+        // Characters of the coin test sent: "A", "m", 8, "0", 0x35 sent back, "m", 9, "0".
+        {"a bit of the \"0\" asking the second measurement", 8, 250, 69, coin, "53 - - - - -", true},
+        {"the start of the second measurement, in the wait", 8, 760, 100, coin, "53 - - - - -", true},
+        {"a bit of the first measurement sent back", 5, 250, 69, coin, "- - - - - -", true},
+        {"a record byte, then a coin test", 5, 80, 140,
+         [&](Station& s) {
+             const std::string read = record(adjust_read(s, 5));
+             return read + " / " + coin(s);
+         },
+         "nothing / - - - - - -"},
+        {"the type", 3, 80, 140, [&](Station& s) { return byte(type_read(s)); }, "nothing"},
+        {"the output levels", 5, 80, 140, [&](Station& s) { return byte(byte_read(s, 12, 5)); }, "nothing"},
+        {"the second count of a teach", 14, 80, 140,
+         [](Station& s) {
+             Teach t;
+             t.coins = 3;
+             const TeachResult r = teach(s, t);
+             std::string c;
+             for (int k : r.counts)
+                 c += std::to_string(k) + " ";
+             return c + (r.write.sent ? "written" : "not written");
+         },
+         "1 not written"},
+    };
+    for (const Row& r : rows) {
+        Al3Bench b;
+        b.mech->last_coin() = {0x35, 0xA2, 0x7F, 0x10, 0xC4, 0x80};
+        StallAt port(b, r.n, r.after, r.length, r.sent);
+        EXPECT_EQ(r.run(b.station), r.expected) << r.what;
+        EXPECT_EQ(port.stalls.stalls().size(), r.n ? 1u : 0u) << r.what;
+    }
+}
+
+namespace {
+
 // Asks to stop once the operation has stepped `after` times.
 struct StopAfter : Progress {
     explicit StopAfter(int n) : after(n) {}
@@ -650,6 +781,15 @@ TEST(Al3Bench, RestoreWritesOnlyTheChangedRecords)
         {"a byte beside the changed one kept with a bit changed",
          [](Al3Bench& b) { b.mech->set_faults(Al3Bench::parse("wrong-readback=33")); }, settings::Outcome::NotHeld,
          three, {}, {"record 1", "record 4", "record 12", "type"}, {"Canal 2/Delta 6"}},
+        // The read after the writes does not come: each unit counts as
+        // written only when its whole read-back held what it wrote.
+        {"a byte beside the changed one taken wrong, then the power lost",
+         [](Al3Bench& b) {
+             b.mech->set_faults(Al3Bench::parse("wrong-readback=33"));
+             b.mech->set_power_cut_after(b.mech->byte_writes() + 33);
+         },
+         settings::Outcome::NoAnswer, {"Type"}, {"Canal 2/Paramètre 3", "Canal 5/Tolérance"},
+         {"record 1", "record 4", "record 12", "type"}},
         {"the tolerance lost", [](Al3Bench& b) { b.mech->set_faults(Al3Bench::parse("lost-write=34")); },
          settings::Outcome::NotHeld, {"Canal 2/Paramètre 3", "Type"}, {}, {"record 1", "record 4", "record 12", "type"},
          {"Canal 5/Tolérance"}},

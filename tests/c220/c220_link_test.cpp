@@ -560,6 +560,18 @@ TEST(C220Bench, RestoreWritesOnlyTheChangedWords)
              r.mech->set_faults(f);
          },
          settings::Outcome::NotHeld, three, {}, {1, 23, 55, 63}, {"Canal 2/Bas 1"}},
+        // Word 1 holds, but its checksum and the repair were lost; the power
+        // goes on the next word and nothing reads after: word 1's setting is
+        // not claimed, since the mechanism was left with a checksum that fails.
+        {"checksum of the first word lost, then the power lost",
+         [](Rig& r) {
+             sim::Faults f;
+             f.lost_checksum = true;
+             f.lost_write_at = r.mech->writes() + 3;
+             r.mech->set_faults(f);
+             r.mech->set_power_cut_after(r.mech->writes() + 3);
+         },
+         settings::Outcome::NoAnswer, {}, three, {1, 23, 63}},
     };
     for (const Row& r : rows) {
         Rig rig;

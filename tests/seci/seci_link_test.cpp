@@ -268,37 +268,49 @@ TEST(Rm3Line, DelayCountAtOrBelowZero)
 
 // Stretch lengths are reads divided by the family's count, halves to even,
 // in both captures: 1.5 gives 2 (truncation 1), 2.5 gives 2 (half up 3).
+// A stall (the port standing still) up to the end of the last stretch
+// measured garbles the reply: the run table is emptied, the capture still
+// heard one. A stall in the stretch the capture ended changes nothing.
 TEST(Rm3Capture, LengthsRoundHalvesToEven)
 {
-    // Idle for 5 reads, level 0 for `low` reads, then idle.
+    // Idle for 5 reads, level 0 for `low` reads, then idle; the port stood
+    // still for 50 µs before read `stall` (0: never).
     struct Script : test::CountingPort {
         int64_t low = 0;
+        int64_t stall = 0;
         uint8_t read_status_port() override
         {
             const int64_t at = reads++;
             return at >= 5 && at < 5 + low ? kReply : 0;
         }
+        uint64_t stalled_ns() const override { return stall > 0 && reads >= stall ? 50000 : 0; }
     };
     struct Row {
         const Family* family;
         int32_t count;
         int64_t reads; // of the level 0 stretch, counted
         int32_t entry;
+        int64_t stall = 0;
     };
     const Row rows[] = {
         {&kRm3, 68, 101, 1}, {&kRm3, 68, 102, 2}, {&kRm3, 68, 170, 2}, {&kRm3, 68, 171, 3}, {&kRm3, 68, 238, 4},
         {&kRm4, 70, 104, 1}, {&kRm4, 70, 105, 2}, {&kRm4, 70, 175, 2}, {&kRm4, 70, 176, 3}, {&kRm4, 70, 245, 4},
+        {&kRm3, 68, 170, 0, 100},  // inside the level 0 stretch
+        {&kRm3, 68, 170, 0, 5},    // at the read that saw the start bit
+        {&kRm4, 70, 175, 0, 600},  // in the idle the capture ends on, where it may hide a last character
+        {&kRm4, 70, 175, 2, 1500}, // in that idle, past a character
     };
     for (const Row& r : rows)
         for (bool waiting : {false, true}) {
             Script port;
+            port.stall = r.stall;
             port.low = r.reads + 1; // the read ending the wait is not counted
             Station s(port);
             s.delay.rm3 = s.delay.rm4 = r.count;
             const Line l{s, r.family};
             EXPECT_TRUE(waiting ? lit_rm3_a(l, 100000) : lit_rm3(l, 16000 * r.count));
             EXPECT_EQ(s.run_table[0], r.entry) << r.family->name << " " << r.reads << (waiting ? " waiting" : "");
-            EXPECT_EQ(s.run_table[1], kEndMark) << r.reads;
+            EXPECT_EQ(s.run_table[1], r.entry ? kEndMark : 0) << r.reads;
         }
 }
 
@@ -727,6 +739,11 @@ TEST_F(Rm3Bench, RestoreWritesOnlyTheChangedChannelsAndTheMechanismThenEqualsThe
         // all the same, and the last read finds both as the file says.
         {"RM3, two read-backs of channel 2 disagree", &kRm3, rm3, 0, false, K::Held, {2, 5},
          {"Canal 2/HFU/max", "Canal 2/Sortie", "Canal 5/Options"}, {0x00, 0x01, 0x02}},
+        // Channel 2 read back twice alike with its first byte changed, then
+        // no read after the writes: the output, which held, is not claimed
+        // either, since the record it went in does not hold.
+        {"RM3, channel 2 read back otherwise, then the power lost", &kRm3, rm3, 2, false, K::NoAnswer, {2, 5}, {},
+         {0x00, 0x01, 0x01}},
     };
     for (const Row& r : rows) {
         sim::SeciMech* m = plug(*r.family);

@@ -27,6 +27,8 @@ class StallWatch {
 public:
     explicit StallWatch(const Port& port) : port_(port), start_(port.stalled_ns()) {}
     void restart() { start_ = port_.stalled_ns(); }
+    // Counts from an earlier reading of port.stalled_ns().
+    void restart_from(uint64_t stalled_ns) { start_ = stalled_ns; }
     uint64_t stalled_ns() const { return port_.stalled_ns() - start_; }
     bool stalled() const { return stalled_ns() > 0; }
 

@@ -81,19 +81,24 @@ constexpr int64_t kStopPollReads = 1024;
 
 // The wait for the start of a reply: count_while, except that inside a coin
 // wait a stop request ends it as its time-out does (it returns limit). With a
-// StallWatch, the watch is restarted every kStopPollReads reads, so once the
-// level changed it covers the last stretch of the wait (a stall there may
-// have cut the start of the reply) and what the caller reads after it, and
-// not a stall long before the reply began.
+// StallWatch, the watch is moved on at every look of kStopPollReads reads to
+// the start of the look before, so once the level changed it covers the last
+// two looks of the wait (a stall there may have cut the start of the reply,
+// including one a hardware port charges to the read before the edge) and
+// what the caller reads after it, and not a stall long before the reply.
 inline int64_t wait_reply(Port& port, uint8_t mask, bool level, int64_t limit, StallWatch* watch = nullptr)
 {
     const bool coin = CoinWait::active();
     if (!coin && !watch)
         return count_while(port, mask, level, limit);
     int64_t n = 0;
+    uint64_t look_before = watch ? port.stalled_ns() : 0;
     while (n < limit) {
-        if (watch)
-            watch->restart();
+        if (watch) {
+            const uint64_t now = port.stalled_ns();
+            watch->restart_from(std::min(look_before, now));
+            look_before = now;
+        }
         const int64_t chunk = std::min(limit - n, kStopPollReads);
         const int64_t k = count_while(port, mask, level, chunk);
         n += k;

@@ -108,7 +108,8 @@ TEST(Timing, ACoinWaitEndsAtTheNextLookOnceStopIsAsked)
 TEST(Timing, AReplyWaitWatchesOnlyTheStretchBeforeTheReply)
 {
     // The reply starts at read 5000; the watch covers the look of
-    // kStopPollReads reads in which it started and what is read after.
+    // kStopPollReads reads in which it started, the look before, and what is
+    // read after.
     struct Case {
         int64_t stall_at;
         bool coin_wait;
@@ -116,8 +117,8 @@ TEST(Timing, AReplyWaitWatchesOnlyTheStretchBeforeTheReply)
     } cases[] = {
         {100, false, false},                          // long before the reply
         {100, true, false},
-        {4 * kStopPollReads, false, false},           // the last read before the last look
-        {4 * kStopPollReads + 1, false, true},        // the first of the last look
+        {3 * kStopPollReads, false, false},           // the last read before the last two looks
+        {3 * kStopPollReads + 1, false, true},        // the first of the look before the last
         {5000, true, true},                           // the read that sees the reply
         {-1, false, false},
     };

@@ -587,6 +587,17 @@ TEST(G13OnBench, WritesThatAreNotConfirmed)
          },
          "Canal 1 non relu : le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?). Les valeurs "
          "affichées sont celles d'avant."},
+        {"", // a stall inside the identity's reply: no identity, the channels read
+         [](G13Bench& b) {
+             const StallOnce stall(b.setup.bench(), 2200000, 2000);
+             const Reading r = lecture(b.s, nullptr);
+             EXPECT_FALSE(r.identity);
+             EXPECT_TRUE(r.mode);
+             EXPECT_TRUE(r.unread.empty());
+             return r.message;
+         },
+         "Le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?) : l'identification n'a pas été "
+         "lue."},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.fault);

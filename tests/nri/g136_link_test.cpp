@@ -1041,6 +1041,11 @@ TEST(G136OnBench, SilentAndNoisyLinesNeverHang)
             EXPECT_TRUE(c.no_coin);
             EXPECT_EQ(c.measured, 0);
             EXPECT_EQ(c.message, "Pas de pièce reçue : lecture arrêtée après 0 pièce(s).");
+        } else if (name == "noise") { // a coin answered garbled is not said to be missing
+            EXPECT_FALSE(c.no_coin);
+            EXPECT_EQ(c.measured, 0);
+            EXPECT_EQ(c.message, "Le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?) : lecture "
+                                 "arrêtée après 0 pièce(s).");
         }
         EXPECT_EQ(bench.mask_depth(), 0);
     }

@@ -576,6 +576,17 @@ TEST(G13OnBench, WritesThatAreNotConfirmed)
              return c.message;
          },
          "Le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?) : rien n'a été mesuré."},
+        {"", // a stall inside the first taught coin's reply: the collect stops, no coin counted
+         [](G13Bench& b) {
+             b.mech->push_coin({120, 80, 200, 35});
+             b.mech->push_coin({121, 81, 201, 36});
+             const StallOnce stall(b.setup.bench(), 330000, 1000);
+             const Collect c = collect_coins(b.s, 2, {0, 0, 0, 0}, {255, 255, 255, 255}, nullptr);
+             EXPECT_EQ(c.measured, 0);
+             EXPECT_TRUE(c.coins.empty());
+             return c.message;
+         },
+         "Le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?) : lecture arrêtée après 0 pièce(s)."},
         {"", // a stall inside channel 1's reply: channel 1 not read, the others read
          [](G13Bench& b) {
              const StallOnce stall(b.setup.bench(), 3330000, 1000);

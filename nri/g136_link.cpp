@@ -381,9 +381,20 @@ ChannelWrite block_write(Station& s, int channel, const Block& block)
     const Block sent = limited(block);
     send_block(s, channel, sent);
     w.sent = true;
-    w.read_back = to_block(block_bytes(s, channel + 2, kTableBytes));
+    bool heard = false;
+    w.read_back = to_block(block_bytes(s, channel + 2, kTableBytes, &heard));
     w.confirmed = w.read_back && *w.read_back == sent;
-    if (!w.read_back) {
+    if (!w.read_back && heard) {
+        // A read-back heard but unreadable is read once more, as one that
+        // differs: only a second read as written confirms the write.
+        separator(s, 12);
+        const std::optional<Block> again = to_block(block_bytes(s, channel + 2, kTableBytes));
+        w.confirmed = again == sent;
+        if (w.confirmed)
+            w.read_back = again;
+        else
+            w.message = unconfirmed_channel(channel, Unconfirmed::Illegible);
+    } else if (!w.read_back) {
         w.message = unconfirmed_channel(channel, Unconfirmed::NoReadBack);
     } else if (!w.confirmed) {
         separator(s, 12);
@@ -684,10 +695,15 @@ Collect collect_coins(Station& s, int count, const Measures& largest, const Meas
         }
         const RunList t = cmd_coin_teach();
         const CoinWait coin_wait; // "Arrêter" may end the wait for the coin
-        if (!g136::ecrir_octet_b_a(s, t, 7) || decode_g136(s) < kMeasures) {
+        const bool heard = g136::ecrir_octet_b_a(s, t, 7);
+        if (!heard || decode_g136(s) < kMeasures) {
             // No coin within the wait: empty tables are not a coin of zeros.
-            c.no_coin = true;
-            c.message = format("Pas de pièce reçue : lecture arrêtée après %d pièce(s).", c.measured);
+            // A reply without its sixteen measurements is no coin either.
+            c.no_coin = !heard;
+            c.message = heard ? format("Le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?) : "
+                                       "lecture arrêtée après %d pièce(s).",
+                                       c.measured)
+                              : format("Pas de pièce reçue : lecture arrêtée après %d pièce(s).", c.measured);
             break;
         }
         ++c.measured;

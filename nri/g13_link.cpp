@@ -209,7 +209,10 @@ Exchange capture_runs(Station& s, const Listening& how)
         hold_bit_write_once(port, how.count, kG13Level1);
         x.accesses = 2 + uint64_t(std::max<int64_t>(0, how.count));
     }
-    const int64_t waited = wait_reply(port, kG13Reply, false, how.first_wait);
+    // The watch covers the last stretch of the wait (a stall there may have
+    // cut the start bit) and the reply.
+    StallWatch watch(port);
+    const int64_t waited = wait_reply(port, kG13Reply, false, how.first_wait, &watch);
     x.accesses += uint64_t(waited) + 1;
     if (waited >= how.first_wait)
         return x;
@@ -219,17 +222,40 @@ Exchange capture_runs(Station& s, const Listening& how)
     // A capture also stops before a new stretch once the reply has lasted
     // how.reply_units: no reply is that long, so only a noisy line gets there.
     const int64_t longest = unit * how.reply_units;
+    // The mechanism sends its characters back to back: once the line has
+    // been idle for kQuietUnits the reply is over, and a stall in the rest of
+    // that stretch changes nothing of it. Counted in two parts, with the
+    // same reads as one count.
+    const int64_t quiet = unit * kQuietUnits;
+    const bool split = quiet < kG13StretchLimit;
+    uint64_t stalled_by_quiet = 0;
+    bool ended_quiet = false;
     int64_t total = 0;
     for (int j = 0; j < kRunTableSize - 1 && total < longest; ++j) {
-        const int64_t n = count_while(port, kG13Reply, j % 2 == 0, kG13StretchLimit);
+        int64_t n = 0;
+        if (j % 2 == 1 && split) {
+            n = count_while(port, kG13Reply, false, quiet);
+            if (n == quiet) {
+                stalled_by_quiet = watch.stalled_ns();
+                n += count_while(port, kG13Reply, false, kG13StretchLimit - quiet);
+            }
+        } else {
+            n = count_while(port, kG13Reply, j % 2 == 0, kG13StretchLimit);
+        }
         total += n + 1;
         if (n >= kG13StretchLimit) {
             s.run_table[size_t(j)] = kG13StretchLimit;
+            ended_quiet = j % 2 == 1 && split;
             break;
         }
         s.run_table[size_t(j)] = int32_t(div_round_even(n, unit));
     }
     x.accesses += uint64_t(total);
+    // A stall inside the reply stretches or cuts a level being counted while
+    // the framing may still hold: whatever it decodes to is not the reply.
+    x.stalled = ended_quiet ? stalled_by_quiet > 0 : watch.stalled();
+    if (x.stalled)
+        s.run_table.fill(0);
     return x;
 }
 
@@ -392,6 +418,17 @@ Exchange send_b(Station& s, const RunList& list, int last, int64_t first_wait)
     return x;
 }
 
+// ecrir_octet: the whole list, then the reply.
+Exchange send_listen(Station& s, const RunList& list, int last)
+{
+    clear_tables(s);
+    MaskedSection masked(*s.port);
+    Exchange x;
+    x.accesses = send(s, list, 0, last);
+    x.add(listen(s, kG13LongWait));
+    return x;
+}
+
 uint64_t reset_frames(Station& s)
 {
     set_fast(s);
@@ -435,22 +472,22 @@ Exchange open_sequence(Station& s, int64_t reply_wait)
 
 void ecrir_octet_s(Station& s, const RunList& list, int last) { send_masked(s, list, last); }
 
-bool ecrir_octet(Station& s, const RunList& list, int last)
-{
-    clear_tables(s);
-    MaskedSection masked(*s.port);
-    send(s, list, 0, last);
-    return lit_g13(s);
-}
+bool ecrir_octet(Station& s, const RunList& list, int last) { return send_listen(s, list, last).heard; }
 
 bool ecrir_octet_b(Station& s, const RunList& list, int last) { return send_b(s, list, last, kG13LongWait).heard; }
 
-bool ecrir_octet_b_a(Station& s, const RunList& list, int last)
+namespace {
+Exchange send_b_a(Station& s, const RunList& list, int last)
 {
     MaskedSection masked(*s.port);
-    send(s, list, 0, last);
-    return lit_g13(s);
+    Exchange x;
+    x.accesses = send(s, list, 0, last);
+    x.add(listen(s, kG13LongWait));
+    return x;
 }
+} // namespace
+
+bool ecrir_octet_b_a(Station& s, const RunList& list, int last) { return send_b_a(s, list, last).heard; }
 
 bool lit_g13(Station& s) { return listen(s, kG13LongWait).heard; }
 
@@ -597,26 +634,30 @@ int32_t test_v(Station& s, Progress* progress, TuneOutcome* outcome)
     return result;
 }
 
-std::string Ajust(Station& s, bool* answered)
+std::string Ajust(Station& s, bool* answered, bool* garbled)
 {
     const CoinWait coin_wait; // "Arrêter" may end the wait for the coin
     set_fast(s);
     const RunList w = cmd_coin_test();
-    const bool got = ecrir_octet_b(s, w, 7);
+    const Exchange x = send_b(s, w, 7, kG13LongWait);
     if (answered)
-        *answered = got;
+        *answered = x.readable();
+    if (garbled)
+        *garbled = x.stalled;
     decode_nb_g13(s);
     return coin_text(s.symbols);
 }
 
-std::string Ajust_a(Station& s, bool* answered)
+std::string Ajust_a(Station& s, bool* answered, bool* garbled)
 {
     const CoinWait coin_wait; // "Arrêter" may end the wait for the coin
     set_fast(s);
     const RunList t = cmd_coin_teach();
-    const bool got = ecrir_octet_b_a(s, t, 6);
+    const Exchange x = send_b_a(s, t, 6);
     if (answered)
-        *answered = got;
+        *answered = x.readable();
+    if (garbled)
+        *garbled = x.stalled;
     decode_nb_g13(s);
     return coin_text(s.symbols);
 }
@@ -671,6 +712,12 @@ const char kReadAsG136[] = "Ce monnayeur répond comme un G13.6000 (07 36), pas 
 const char kModeNotRead[] = "Le monnayeur ne répond pas : le mode de mesure n'a pas été relu.";
 const char kModeStopped[] = "Changement de mode arrêté : rien n'a été écrit.";
 const char kNoCoin[] = "Aucune pièce reçue : rien n'a été mesuré.";
+const char kCoinGarbled[] = "Le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?) : rien n'a été "
+                            "mesuré.";
+const char kModeGarbled[] = "Le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?) : le mode de "
+                            "mesure n'a pas été lu.";
+const char kIdentityGarbled[] = "Le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?) : "
+                                "l'identification n'a pas été lue.";
 const char kTestStopped[] = "Test arrêté : aucune pièce mesurée.";
 const char kWriteStopped[] = "Écriture arrêtée : rien n'a été écrit.";
 
@@ -705,11 +752,15 @@ std::array<int, 4> values_sent(const std::array<int, 4>& v)
 std::string digit(const std::array<uint8_t, kSymbolBufferSize>& sym, int i) { return std::to_string(sym[size_t(i)]); }
 
 // "V" and the digit at the fast rate; the channel's two lines, absent when no
-// reply came (no reply is not a record of zeros).
-std::optional<ChannelLines> read_channel(Station& s, int channel)
+// reply came (no reply is not a record of zeros) or when it came garbled
+// (*garbled, optional, then says so).
+std::optional<ChannelLines> read_channel(Station& s, int channel, bool* garbled = nullptr)
 {
     const RunList v = cmd_channel_read(channel);
-    if (!ecrir_octet_b(s, v, v.last()))
+    const Exchange x = send_b(s, v, v.last(), kG13LongWait);
+    if (garbled)
+        *garbled = x.stalled;
+    if (!x.readable())
         return std::nullopt;
     decode_nb_g13(s);
     return ChannelLines{channel_line(s.symbols, 0), channel_line(s.symbols, 12)};
@@ -748,20 +799,33 @@ std::string unconfirmed_channel(int channel, Unconfirmed why)
                                                        "canal est inconnu, relisez le monnayeur."
                       : why == Unconfirmed::Differs  ? "la relecture diffère de ce qui a été écrit. Les valeurs "
                                                        "affichées sont celles relues."
+                      : why == Unconfirmed::Illegible ? "la relecture est illisible (ligne perturbée ?). Le contenu "
+                                                        "du canal est inconnu, relisez le monnayeur."
                                                      : "deux relectures ne concordent pas (ligne perturbée ?). Le "
                                                        "contenu du canal est inconnu, relisez le monnayeur.";
     return "Écriture du canal " + std::to_string(channel) + " non confirmée : " + how;
 }
 
-std::string unread_message(const std::vector<int>& channels)
+std::string unread_message(const std::vector<int>& channels, const std::vector<int>& garbled)
 {
-    if (channels.empty())
-        return {};
-    std::string list;
+    std::vector<int> silent, illegible;
     for (int c : channels)
-        list += (list.empty() ? "" : ", ") + std::to_string(c);
-    return (channels.size() == 1 ? "Canal " + list + " non relu" : "Canaux " + list + " non relus") +
-           " : le monnayeur ne répond pas. Les valeurs affichées sont celles d'avant.";
+        (std::find(garbled.begin(), garbled.end(), c) != garbled.end() ? illegible : silent).push_back(c);
+    auto line = [](const std::vector<int>& list, const char* why) -> std::string {
+        if (list.empty())
+            return {};
+        std::string names;
+        for (int c : list)
+            names += (names.empty() ? "" : ", ") + std::to_string(c);
+        return (list.size() == 1 ? "Canal " + names + " non relu" : "Canaux " + names + " non relus") + why +
+               " Les valeurs affichées sont celles d'avant.";
+    };
+    std::string text = line(silent, " : le monnayeur ne répond pas.");
+    const std::string other = line(illegible, " : le monnayeur répond, mais sa réponse est illisible (ligne "
+                                              "perturbée ?).");
+    if (!other.empty())
+        text += (text.empty() ? "" : "\n") + other;
+    return text;
 }
 
 std::string delay_refusal(const Station& s)
@@ -831,19 +895,21 @@ Reading lecture(Station& s, Progress* progress)
         set_slow(s);
         ecrir_octet_s(s, hold, hold.last());
         const RunList u = cmd_mode_read();
-        ecrir_octet(s, u, u.last());
+        r.mode_garbled = send_listen(s, u, u.last()).stalled;
         decode_nb_g13(s);
-        r.mode = mode_text(s.symbols);
+        if (!r.mode_garbled)
+            r.mode = mode_text(s.symbols);
         step(progress);
 
         ecrir_octet_s(s, hold, hold.last());
         const RunList z = cmd_identity();
-        const bool identity = ecrir_octet(s, z, z.last());
+        const Exchange identity = send_listen(s, z, z.last());
+        r.identity_garbled = identity.stalled;
         const RunList end = cmd_end_identification();
         ecrir_octet_s(s, end, end.last());
         set_fast(s);
         decode_nb_g13(s);
-        if (identity)
+        if (identity.readable())
             r.identity = identity_text(s.symbols);
         step(progress);
 
@@ -853,14 +919,21 @@ Reading lecture(Station& s, Progress* progress)
                 r.stopped_at = n;
                 break;
             }
-            r.channels[size_t(n - 1)] = read_channel(s, n);
+            bool garbled = false;
+            r.channels[size_t(n - 1)] = read_channel(s, n, &garbled);
             if (!r.channels[size_t(n - 1)])
                 r.unread.push_back(n);
+            if (garbled)
+                r.garbled.push_back(n);
             step(progress);
         }
     }
     finish(progress);
-    add_line(r.message, unread_message(r.unread));
+    if (r.mode_garbled)
+        add_line(r.message, kModeGarbled);
+    if (r.identity_garbled)
+        add_line(r.message, kIdentityGarbled);
+    add_line(r.message, unread_message(r.unread, r.garbled));
     if (r.stopped_at == 6)
         add_line(r.message, "Lecture arrêtée au canal 6 : le canal 6 n'a pas été relu, "
                             "ses valeurs affichées sont celles d'avant.");
@@ -879,13 +952,14 @@ CoinTest coin_test(Station& s, Progress* progress)
         c.message = kTestStopped;
         return c;
     }
-    const std::string text = Ajust(s, &c.measured);
+    bool garbled = false;
+    const std::string text = Ajust(s, &c.measured, &garbled);
     if (c.measured) {
         c.text = text;
         c.values = parse_values(text);
     } else {
-        // Without a reply nothing was measured: no channel holds the coin.
-        c.message = kNoCoin;
+        // Without a readable reply nothing was measured: no channel holds the coin.
+        c.message = garbled ? kCoinGarbled : kNoCoin;
     }
     return c;
 }
@@ -903,8 +977,15 @@ Collect collect_coins(Station& s, int count, const std::array<int, 4>& largest, 
             c.message = format("Lecture arrêtée après %d pièce(s).", c.measured);
             break;
         }
-        bool coin = false;
-        const std::array<int, 4> v = parse_values(Ajust_a(s, &coin));
+        bool coin = false, garbled = false;
+        const std::array<int, 4> v = parse_values(Ajust_a(s, &coin, &garbled));
+        if (garbled) {
+            // A coin came, but its measurement is unreadable: it is not counted.
+            c.message = format("Le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?) : lecture "
+                               "arrêtée après %d pièce(s).",
+                               c.measured);
+            break;
+        }
         if (!coin) {
             // No coin within the wait: the symbols are those of an older
             // reply, not a measurement. Stop rather than count them.
@@ -953,17 +1034,27 @@ ChannelWrite write_channel(Station& s, int channel, const std::array<int, 4>& ma
     ecrir_octet_s(s, date, date.last());
     step(progress);
     const RunList z = cmd_identity();
-    if (ecrir_octet(s, z, z.last()))
+    if (send_listen(s, z, z.last()).readable())
         w.reprogramming = reprogramming_text(s.symbols);
     step(progress);
     set_fast(s);
     if (selected) {
-        w.read_back = read_channel(s, channel);
+        bool garbled = false;
+        w.read_back = read_channel(s, channel, &garbled);
         auto as_written = [&](const ChannelLines& l) {
             return parse_values(l.upper) == values_sent(maxima) && parse_values(l.lower) == values_sent(minima);
         };
         w.confirmed = w.read_back && as_written(*w.read_back);
-        if (!w.read_back) {
+        if (garbled) {
+            // A garbled read-back is read once more, as one that differs:
+            // only a readable second read as written confirms the write.
+            const std::optional<ChannelLines> again = read_channel(s, channel);
+            w.confirmed = again && as_written(*again);
+            if (w.confirmed)
+                w.read_back = again;
+            else
+                w.message = unconfirmed_channel(channel, Unconfirmed::Illegible);
+        } else if (!w.read_back) {
             w.message = unconfirmed_channel(channel, Unconfirmed::NoReadBack);
         } else if (!w.confirmed) {
             // Believed only when a second read gives the same lines.
@@ -1003,7 +1094,9 @@ ModeWrite write_mode(Station& s, int mode, Progress* progress)
     set_slow(s);
     ecrir_octet_s(s, hold, hold.last());
     const RunList u = cmd_mode_read();
-    m.read = ecrir_octet(s, u, u.last());
+    const Exchange x = send_listen(s, u, u.last());
+    m.read = x.readable();
+    m.garbled = x.stalled;
     decode_nb_g13(s);
     if (m.read)
         m.mode = mode_text(s.symbols);
@@ -1014,7 +1107,10 @@ ModeWrite write_mode(Station& s, int mode, Progress* progress)
     step(progress);
     finish(progress);
     m.confirmed = m.mode == format("%02d", std::clamp(mode, 0, 99));
-    if (!m.read)
+    if (m.garbled)
+        m.message = "Le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?) : le mode de mesure n'a "
+                    "pas été relu.";
+    else if (!m.read)
         m.message = kModeNotRead;
     else if (!m.confirmed)
         m.message = format("Mode de mesure non confirmé : le monnayeur relit %s au lieu de %02d.",

@@ -66,13 +66,18 @@ std::span<const uint8_t> char_row(uint8_t c);
 // ---- What the G13.0000 and G13.6000 links share -------------------------
 
 // What an exchange took and whether anything came back: port accesses (one
-// tick of port time each), and whether a capture saw a start bit.
+// tick of port time each), whether a capture saw a start bit, and whether
+// the port stood still during a reply it heard (that reply is garbled: its
+// stretches were cleared, nothing of it is read).
 struct Exchange {
     bool heard = false;
+    bool stalled = false;
     uint64_t accesses = 0;
+    bool readable() const { return heard && !stalled; }
     void add(const Exchange& o)
     {
         heard = heard || o.heard;
+        stalled = stalled || o.stalled;
         accesses += o.accesses;
     }
 };
@@ -95,13 +100,19 @@ struct Listening {
 };
 // Waits for a start bit and stores the stretch lengths into the run table
 // (even entries level 0); a stretch of kG13StretchLimit reads ends it,
-// stored as it is. Nothing is stored when no start bit came.
+// stored as it is. Nothing is stored when no start bit came. When the port
+// stood still between the last stretch of the wait and the reply's end (the
+// line idle for kQuietUnits), the reply is garbled: the run table is
+// cleared and the exchange says stalled (heard, nothing readable).
+constexpr int64_t kQuietUnits = 20;
 Exchange capture_runs(Station& s, const Listening& how);
 
 // What the operator is told of a channel write that did not verify (both
 // links): no read-back, a read-back that differs (read twice the same), or
 // two read-backs that disagree.
-enum class Unconfirmed { NoReadBack, Differs, ReadsDisagree };
+// A garbled read-back (heard while the port stood still) is read once more;
+// Illegible: the second read did not show what was written either.
+enum class Unconfirmed { NoReadBack, Differs, ReadsDisagree, Illegible };
 std::string unconfirmed_channel(int channel, Unconfirmed why);
 
 // Command run lists, built from the character rows.
@@ -168,11 +179,12 @@ enum class TuneOutcome { Tuned, Silent, Garbled, Stopped };
 int32_t test_v(Station& s, Progress* progress = nullptr, TuneOutcome* outcome = nullptr);
 
 // Coin measurement reads: "W" (test) and "T" (teach); the text of four groups.
-// *answered tells whether a reply came within the wait.
-std::string Ajust(Station& s, bool* answered = nullptr);
+// *answered tells whether a readable reply came within the wait; *garbled
+// whether one came but the port stood still during it (its text is zeros).
+std::string Ajust(Station& s, bool* answered = nullptr, bool* garbled = nullptr);
 // *answered tells whether a coin was measured; when none came within the wait
 // the text is that of the previous capture, since the tables are not cleared.
-std::string Ajust_a(Station& s, bool* answered = nullptr);
+std::string Ajust_a(Station& s, bool* answered = nullptr, bool* garbled = nullptr);
 
 // Text of symbols first..first+11 in groups of three, each group followed by
 // two spaces (a channel line), or without the last two spaces cut at 19 (a
@@ -209,8 +221,9 @@ std::optional<std::string> mode_text(const std::array<uint8_t, kSymbolBufferSize
 Identity identity_text(const std::array<uint8_t, kSymbolBufferSize>& symbols);
 std::string reprogramming_text(const std::array<uint8_t, kSymbolBufferSize>& symbols);
 
-// "Canal 2 non relu : ..." for channels whose read-back did not answer; "" for none.
-std::string unread_message(const std::vector<int>& channels);
+// "Canal 2 non relu : ..." for channels whose read-back did not answer, or
+// answered garbled (those also in `garbled`); "" for none.
+std::string unread_message(const std::vector<int>& channels, const std::vector<int>& garbled = {});
 
 struct Activation {
     bool tuned = false;   // a tuning found a count, now the stored count of this run
@@ -235,7 +248,10 @@ struct Reading {
     std::optional<std::string> mode;
     std::optional<Identity> identity;
     std::array<std::optional<ChannelLines>, 6> channels; // absent: not read
-    std::vector<int> unread;  // channels asked that did not answer
+    std::vector<int> unread;  // channels asked that did not answer, or answered garbled
+    std::vector<int> garbled; // those of them heard garbled
+    bool mode_garbled = false;     // the mode reply came garbled: no mode
+    bool identity_garbled = false; // the identity reply came garbled: no identity
     int stopped_at = 0;       // first channel not asked because of a stop (0: none)
     std::string message;
 };
@@ -296,7 +312,8 @@ ChannelWrite write_channel(Station& s, int channel, const std::array<int, 4>& ma
 
 struct ModeWrite {
     std::optional<std::string> mode; // the mode read back
-    bool read = false;               // the "U" read-back answered
+    bool read = false;               // the "U" read-back answered, readable
+    bool garbled = false;            // it answered, garbled
     bool confirmed = false;          // read back as written
     bool stopped = false;            // stopped before anything was sent
     std::string message;

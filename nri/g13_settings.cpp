@@ -136,14 +136,15 @@ std::string G13Settings::read(Station& s, Progress* p, settings::Snapshot& out)
     if (!r.unread.empty())
         return r.message;
     if (!r.mode)
-        return "Le monnayeur ne répond pas : le mode de mesure n'a pas été lu.";
+        return r.mode_garbled ? r.message : "Le monnayeur ne répond pas : le mode de mesure n'a pas été lu.";
+    // The identity is kept with the settings: a read without it is not whole.
+    if (!r.identity)
+        return r.identity_garbled ? r.message : "Le monnayeur ne répond pas : l'identification n'a pas été lue.";
     settings::Snapshot snap;
     snap.family = code();
     snap.delay = s.delay.g13;
-    if (r.identity) {
-        snap.identity.push_back({"Equipement n°", r.identity->equipment});
-        snap.identity.push_back({"Date de production", r.identity->production});
-    }
+    snap.identity.push_back({"Equipement n°", r.identity->equipment});
+    snap.identity.push_back({"Date de production", r.identity->production});
     snap.values[kG13Mode] = std::stoi(*r.mode);
     for (int n = 1; n <= kChannels; ++n) {
         const ChannelLines& l = *r.channels[size_t(n - 1)];
@@ -171,7 +172,8 @@ settings::WriteReport G13Settings::write(Station& s, const settings::Snapshot& t
             return rep;
         if (!m.read) {
             rep.failed.push_back(kG13Mode);
-            rep.error = "Le monnayeur ne répond pas : le mode de mesure n'a pas été relu après l'écriture.";
+            rep.error = m.garbled ? m.message
+                                  : "Le monnayeur ne répond pas : le mode de mesure n'a pas été relu après l'écriture.";
             return rep;
         }
         verdict(kG13Mode, m.mode && std::stoi(*m.mode) == mode);

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <functional>
+#include <optional>
 #include <QtGlobal>
 #include <cstdio>
 #include <random>
@@ -443,10 +444,24 @@ struct HookPort : Port {
     }
     void unmask_interrupts() override { inner_.unmask_interrupts(); }
     void idle(uint64_t n) override { inner_.idle(n); }
+    uint64_t stalled_ns() const override { return inner_.stalled_ns(); }
     std::function<void()> on_mask;
 
 private:
     Port& inner_;
+};
+
+// The PC stands still once, for `length` ticks, `after` ticks from now.
+struct StallOnce {
+    sim::Bench& bench;
+    sim::StallFault fault{bench, 0, 1};
+    StallOnce(sim::Bench& b, uint64_t after, uint64_t length) : bench(b)
+    {
+        bench.plug(fault);
+        fault.start();
+        fault.stall_at(bench.now() + after, length);
+    }
+    ~StallOnce() { bench.unplug(fault); }
 };
 
 struct G136Bench {
@@ -455,6 +470,9 @@ struct G136Bench {
     RecordingPort rec{setup.bench()};
     HookPort hook{rec};
     Station s{hook};
+    // For a station whose port tells its stalls (the recording port does not).
+    HookPort direct{setup.bench()};
+    std::optional<StallOnce> stall;
     explicit G136Bench(const sim::Faults& f = {}) : setup(1.0, f, "")
     {
         mech = static_cast<sim::G136Mechanism*>(setup.plug("g136"));
@@ -636,6 +654,44 @@ TEST(G136OnBench, WritesThatAreNotConfirmed)
              return w.message;
          },
          "Écriture du canal 4 non confirmée : la relecture diffère"},
+        {"channel read back while the PC stalls: read again, confirmed",
+         [](G136Bench& b) {
+             b.s.port = &b.direct;
+             // The read-back's exchange begins: the write is over, nothing read back yet.
+             b.direct.on_mask = [&b] {
+                 const auto& log = b.mech->log();
+                 if (!b.stall && std::count(log.begin(), log.end(), "W06:24") == 1 &&
+                     std::count(log.begin(), log.end(), "R06") == 0)
+                     b.stall.emplace(b.setup.bench(), 20000, 300); // two units, inside the reply
+             };
+         },
+         [](Station& s) {
+             const auto w = g136::write_channel(s, 4, kBlock, nullptr);
+             EXPECT_EQ(s.port->stalled_ns(), 300000u);
+             EXPECT_TRUE(w.confirmed);
+             EXPECT_EQ(w.read_back, kBlock);
+             return w.message;
+         },
+         ""},
+        {"coin measured while the PC stalls: illegible, nothing shown",
+         [](G136Bench& b) {
+             b.s.port = &b.direct;
+             b.mech->push_coin({100, 107, 114, 121, 128, 135, 142, 149, 156, 163, 170, 177, 184, 191, 198, 205});
+             // The "W" exchange begins: "I" answered, "W" not yet sent.
+             b.direct.on_mask = [&b] {
+                 const auto& log = b.mech->log();
+                 if (!b.stall && std::count(log.begin(), log.end(), "I") == 1 &&
+                     std::count(log.begin(), log.end(), "W") == 0)
+                     b.stall.emplace(b.setup.bench(), 216000, 100); // 0.7 unit inside the reply
+             };
+         },
+         [](Station& s) {
+             const auto c = g136::coin_test(s, nullptr);
+             EXPECT_EQ(s.port->stalled_ns(), 100000u);
+             EXPECT_FALSE(c.measures);
+             return c.message;
+         },
+         "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?)."},
         {"channel not read back", [](G136Bench& b) { b.mech->set_power_cut_after(1); },
          [](Station& s) {
              const auto w = g136::write_channel(s, 4, kBlock, nullptr);
@@ -985,6 +1041,11 @@ TEST(G136OnBench, SilentAndNoisyLinesNeverHang)
             EXPECT_TRUE(c.no_coin);
             EXPECT_EQ(c.measured, 0);
             EXPECT_EQ(c.message, "Pas de pièce reçue : lecture arrêtée après 0 pièce(s).");
+        } else if (name == "noise") { // a coin answered garbled is not said to be missing
+            EXPECT_FALSE(c.no_coin);
+            EXPECT_EQ(c.measured, 0);
+            EXPECT_EQ(c.message, "Le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?) : lecture "
+                                 "arrêtée après 0 pièce(s).");
         }
         EXPECT_EQ(bench.mask_depth(), 0);
     }

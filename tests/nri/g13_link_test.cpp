@@ -358,6 +358,19 @@ sim::Faults fault_set(const char* text)
     return f;
 }
 
+// The PC stands still once, for `length` ticks, `after` ticks from now.
+struct StallOnce {
+    sim::Bench& bench;
+    sim::StallFault fault{bench, 0, 1};
+    StallOnce(sim::Bench& b, uint64_t after, uint64_t length) : bench(b)
+    {
+        bench.plug(fault);
+        fault.start();
+        fault.stall_at(bench.now() + after, length);
+    }
+    ~StallOnce() { bench.unplug(fault); }
+};
+
 struct G13Bench {
     sim::SimSetup setup;
     sim::G13Mechanism* mech;
@@ -469,7 +482,8 @@ TEST(G13OnBench, ChannelReadAndWrite)
 }
 
 // A mechanism that keeps a write wrong, or not at all, or answers as the
-// other family: the operator is told, and only what was read is shown.
+// other family, or a PC that stalls for two fast units inside a reply: the
+// operator is told, and only what was read is shown.
 TEST(G13OnBench, WritesThatAreNotConfirmed)
 {
     const std::array<int, 4> up{130, 90, 210, 45}, down{100, 60, 190, 20};
@@ -543,6 +557,58 @@ TEST(G13OnBench, WritesThatAreNotConfirmed)
          },
          "Ce monnayeur répond comme un G13.6000 (07 36), pas comme un G13.0000 : rien n'est lu ni écrit. Ouvrez la "
          "fenêtre NRI G13.6000."},
+        {"", // a stall inside the read-back: read once more, confirmed by the second read
+         [&](G13Bench& b) {
+             const StallOnce stall(b.setup.bench(), 770000, 1000);
+             const ChannelWrite w = write_channel(b.s, 3, up, down, fast_units(b.s), {12, 7, 26}, nullptr);
+             EXPECT_TRUE(w.confirmed);
+             EXPECT_EQ(std::count(b.mech->log().begin(), b.mech->log().end(), "V3"), 2);
+             EXPECT_EQ(w.read_back ? w.read_back->upper : "", "130  090  210  045  ");
+             return w.message;
+         },
+         ""},
+        {"", // a stall inside the coin's reply: no measurement
+         [](G13Bench& b) {
+             b.mech->push_coin({120, 80, 200, 35});
+             const StallOnce stall(b.setup.bench(), 330000, 1000);
+             const CoinTest c = coin_test(b.s, nullptr);
+             EXPECT_FALSE(c.measured);
+             return c.message;
+         },
+         "Le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?) : rien n'a été mesuré."},
+        {"", // a stall inside the first taught coin's reply: the collect stops, no coin counted
+         [](G13Bench& b) {
+             b.mech->push_coin({120, 80, 200, 35});
+             b.mech->push_coin({121, 81, 201, 36});
+             const StallOnce stall(b.setup.bench(), 330000, 1000);
+             const Collect c = collect_coins(b.s, 2, {0, 0, 0, 0}, {255, 255, 255, 255}, nullptr);
+             EXPECT_EQ(c.measured, 0);
+             EXPECT_TRUE(c.coins.empty());
+             return c.message;
+         },
+         "Le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?) : lecture arrêtée après 0 pièce(s)."},
+        {"", // a stall inside channel 1's reply: channel 1 not read, the others read
+         [](G13Bench& b) {
+             const StallOnce stall(b.setup.bench(), 3330000, 1000);
+             const Reading r = lecture(b.s, nullptr);
+             EXPECT_FALSE(r.channels[0]);
+             EXPECT_EQ(r.unread, std::vector<int>{1});
+             EXPECT_EQ(r.channels[1] ? r.channels[1]->upper : "", "150  104  183  058  ");
+             return r.message;
+         },
+         "Canal 1 non relu : le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?). Les valeurs "
+         "affichées sont celles d'avant."},
+        {"", // a stall inside the identity's reply: no identity, the channels read
+         [](G13Bench& b) {
+             const StallOnce stall(b.setup.bench(), 2200000, 2000);
+             const Reading r = lecture(b.s, nullptr);
+             EXPECT_FALSE(r.identity);
+             EXPECT_TRUE(r.mode);
+             EXPECT_TRUE(r.unread.empty());
+             return r.message;
+         },
+         "Le monnayeur répond, mais sa réponse est illisible (ligne perturbée ?) : l'identification n'a pas été "
+         "lue."},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.fault);

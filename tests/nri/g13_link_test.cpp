@@ -774,6 +774,43 @@ TEST(G13OnBench, SilentAndNoisyLinesNeverHang)
     }
 }
 
+// Every window operation, on a mechanism that answers and on one unplugged
+// after the tuning, ends within its bound of port time (coin waits
+// included). ZUNA_PORT_TIMES=1 prints each (the table of link/README.md).
+TEST(G13OnBench, EveryOperationEndsWithinItsPortTime)
+{
+    const bool print = std::getenv("ZUNA_PORT_TIMES") != nullptr;
+    for (const bool silent : {false, true}) {
+        G13Bench b;
+        sim::Bench& bench = b.setup.bench();
+        auto ticks = [&](const char* what, uint64_t bound_s, const std::function<void()>& act) {
+            const uint64_t t0 = bench.now();
+            act();
+            const uint64_t t = bench.now() - t0;
+            if (print)
+                std::printf("G13.0000 %-7s %-34s %8.2f s\n", silent ? "silent" : "normal", what, double(t) * 1e-6);
+            EXPECT_LE(t, bound_s * 1000000) << what << (silent ? " silent" : "");
+        };
+        ticks("opening, tuning", 250, [&] { activate(b.s, true, nullptr); });
+        if (silent)
+            b.setup.plug("none");
+        ticks("opening, known count", 1, [&] { activate(b.s, false, nullptr); });
+        ticks("LECTURE", 12, [&] { lecture(b.s, nullptr); });
+        if (!silent) // b.mech is gone once unplugged
+            b.mech->push_coin({120, 80, 200, 35});
+        ticks("Test", 11, [&] { coin_test(b.s, nullptr); });
+        if (!silent)
+            b.mech->push_coin({120, 80, 200, 35});
+        ticks("Teach, one coin", 11, [&] { collect_coins(b.s, 1, {}, {}, nullptr); });
+        const std::array<int, 4> up = {130, 90, 210, 45}, down = {110, 70, 190, 25};
+        ticks("AJUST, OK", 21, [&] { write_channel(b.s, 3, up, down, fast_units(b.s), {12, 7, 26}, nullptr); });
+        ticks("Mode mesure, OK", 12, [&] { write_mode(b.s, 6, nullptr); });
+        ticks("Voir modèle, OK", 21,
+              [&] { write_channel(b.s, 3, up, down, model_write_units(b.s), {12, 7, 26}, nullptr); });
+        ticks("closing", 1, [&] { close_link(b.s); });
+    }
+}
+
 // The line as sigrok's own UART decoder sees it: the host's "V5" on D0 and
 // the mechanism's reply on S7 (inverted: status bit 7 set = level 0).
 TEST(G13Trace, ChannelReadDecodesWithSigrok)

@@ -609,10 +609,10 @@ int main(int argc, char** argv)
                     if (points[p].drift == 0 && points[p].stalls == 0)
                         clean = std::max(clean, r.seconds[k]);
                 }
-            std::printf(" %.2f → %.2f s (%.1f s) |", clean, longest, bound.seconds[k]);
+            std::printf(" %.2f → %.2f s (%g s) |", clean, longest, bound.seconds[k]);
             if (longest > bound.seconds[k]) {
                 too_long = true;
-                std::fprintf(stderr, "LONG %s %s: %.2f s of port time, bound %.1f s\n", opt.families[f].c_str(),
+                std::fprintf(stderr, "LONG %s %s: %.2f s of port time, bound %g s\n", opt.families[f].c_str(),
                              steps[k], longest, bound.seconds[k]);
             }
         }

@@ -1,7 +1,6 @@
 #include "alberici/al3_link.h"
 
 #include <algorithm>
-#include <deque>
 
 #include "link/rounding.h"
 #include "link/timing.h"
@@ -113,25 +112,10 @@ bool attend(Station& s, int64_t wait, bool* stalled)
     // character's length before the start bit seen: a stall that hid the
     // real start edge ended less than a character before the edge taken.
     const int64_t character = 10 * (int64_t(s.delay.alb) + 1);
-    std::deque<std::pair<int64_t, uint64_t>> looks; // reads so far, stalled_ns then
-    int64_t n = 0;
-    for (;;) {
-        if (n >= wait)
-            return false;
-        looks.emplace_back(n, port.stalled_ns());
-        while (looks.size() > 1 && looks[1].first <= n - character)
-            looks.pop_front();
-        const int64_t chunk = std::min(wait - n, kStopPollReads);
-        const int64_t k = count_while(port, kReply, false, chunk);
-        n += k;
-        if (k < chunk)
-            break;
-        if (StopScope::stop_requested())
-            return false;
-    }
-    while (looks.size() > 1 && looks[1].first <= n - character)
-        looks.pop_front();
-    const uint64_t since = looks.front().second;
+    StallWatch watch(port);
+    if (wait_reply(port, kReply, false, wait, &watch, character) >= wait)
+        return false;
+    const uint64_t since = port.stalled_ns() - watch.stalled_ns();
     auto& runs = s.run_table;
     // Then up to twelve units after the start bit, as in lit_al3 (a stretch
     // counted in two parts when the character ends inside it: the same reads).

@@ -4,6 +4,8 @@
 // read by the caller at each call, so a change applies to the next bit.
 #include <algorithm>
 #include <cstdint>
+#include <deque>
+#include <utility>
 
 #include "link/port.h"
 #include "link/progress.h"
@@ -81,31 +83,42 @@ constexpr int64_t kStopPollReads = 1024;
 
 // The wait for the start of a reply: count_while, except that inside a coin
 // wait a stop request ends it as its time-out does (it returns limit). With a
-// StallWatch, the watch is moved on at every look of kStopPollReads reads to
-// the start of the look before, so once the level changed it covers the last
-// two looks of the wait (a stall there may have cut the start of the reply,
-// including one a hardware port charges to the read before the edge) and
-// what the caller reads after it, and not a stall long before the reply.
-inline int64_t wait_reply(Port& port, uint8_t mask, bool level, int64_t limit, StallWatch* watch = nullptr)
+// StallWatch, the wait looks at the port's stalled time at each look of
+// kStopPollReads reads, and once it ends the watch counts from the look that
+// began at least `lookback` reads before its end: a stall there may have cut
+// the start of the reply (a hardware port may also charge it to the read
+// just before the edge), one long before the reply does not count. Give a
+// reply's character length as `lookback` when it may be longer than a look.
+inline int64_t wait_reply(Port& port, uint8_t mask, bool level, int64_t limit, StallWatch* watch = nullptr,
+                          int64_t lookback = kStopPollReads)
 {
     const bool coin = CoinWait::active();
     if (!coin && !watch)
         return count_while(port, mask, level, limit);
+    std::deque<std::pair<int64_t, uint64_t>> looks; // reads before each look, stalled_ns then
     int64_t n = 0;
-    uint64_t look_before = watch ? port.stalled_ns() : 0;
+    auto keep_lookback = [&] {
+        while (looks.size() > 1 && looks[1].first <= n - lookback)
+            looks.pop_front();
+    };
     while (n < limit) {
         if (watch) {
-            const uint64_t now = port.stalled_ns();
-            watch->restart_from(std::min(look_before, now));
-            look_before = now;
+            looks.emplace_back(n, port.stalled_ns());
+            keep_lookback();
         }
         const int64_t chunk = std::min(limit - n, kStopPollReads);
         const int64_t k = count_while(port, mask, level, chunk);
         n += k;
         if (k < chunk)
-            return n;
-        if (coin && StopScope::stop_requested())
-            return limit;
+            break;
+        if (coin && StopScope::stop_requested()) {
+            n = limit;
+            break;
+        }
+    }
+    if (watch && !looks.empty()) {
+        keep_lookback();
+        watch->restart_from(looks.front().second);
     }
     return n;
 }

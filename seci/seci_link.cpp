@@ -1,7 +1,6 @@
 #include "seci/seci_link.h"
 
 #include <algorithm>
-#include <deque>
 
 #include "link/rounding.h"
 #include "link/timing.h"
@@ -149,25 +148,10 @@ bool capture_waiting(const Line& l, int64_t wait, const StallWatch* sent = nullp
     const bool list_stretched = sent && sent->stalled();
     const CoinWait coin_wait; // only coins are waited for here: "Arrêter" may end the wait
     const int64_t character = 10 * (int64_t(divisor(l)) + 1);
-    std::deque<std::pair<int64_t, uint64_t>> looks; // reads so far, stalled_ns then
-    int64_t k = 0;
-    for (;;) {
-        if (k >= wait)
-            return false;
-        looks.emplace_back(k, port.stalled_ns());
-        while (looks.size() > 1 && looks[1].first <= k - character)
-            looks.pop_front();
-        const int64_t chunk = std::min(wait - k, kStopPollReads);
-        const int64_t got = count_while(port, kReply, false, chunk);
-        k += got;
-        if (got < chunk)
-            break;
-        if (StopScope::stop_requested())
-            return false;
-    }
-    while (looks.size() > 1 && looks[1].first <= k - character)
-        looks.pop_front();
-    const uint64_t since = looks.front().second;
+    StallWatch watch(port);
+    if (wait_reply(port, kReply, false, wait, &watch, character) >= wait)
+        return false;
+    const uint64_t since = port.stalled_ns() - watch.stalled_ns();
     auto& runs = l.s.run_table;
     uint64_t during = port.stalled_ns() - since;
     int j = 0;

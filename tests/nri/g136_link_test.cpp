@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/stall_once.h"
 #include "link/module.h"
 #include "nri/g136_link.h"
 #include "sim/catalogue.h"
@@ -451,18 +452,7 @@ private:
     Port& inner_;
 };
 
-// The PC stands still once, for `length` ticks, `after` ticks from now.
-struct StallOnce {
-    sim::Bench& bench;
-    sim::StallFault fault{bench, 0, 1};
-    StallOnce(sim::Bench& b, uint64_t after, uint64_t length) : bench(b)
-    {
-        bench.plug(fault);
-        fault.start();
-        fault.stall_at(bench.now() + after, length);
-    }
-    ~StallOnce() { bench.unplug(fault); }
-};
+using test::StallOnce;
 
 struct G136Bench {
     sim::SimSetup setup;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/counting_port.h"
+#include "common/stall_once.h"
 #include "link/module.h"
 #include "link/trace_port.h"
 #include "nri/g13_link.h"
@@ -358,18 +359,7 @@ sim::Faults fault_set(const char* text)
     return f;
 }
 
-// The PC stands still once, for `length` ticks, `after` ticks from now.
-struct StallOnce {
-    sim::Bench& bench;
-    sim::StallFault fault{bench, 0, 1};
-    StallOnce(sim::Bench& b, uint64_t after, uint64_t length) : bench(b)
-    {
-        bench.plug(fault);
-        fault.start();
-        fault.stall_at(bench.now() + after, length);
-    }
-    ~StallOnce() { bench.unplug(fault); }
-};
+using test::StallOnce;
 
 struct G13Bench {
     sim::SimSetup setup;

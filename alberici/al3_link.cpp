@@ -215,15 +215,24 @@ std::string value_text(uint8_t b)
 
 std::string tolerance_text(uint8_t b) { return b > 15 ? "no" : std::to_string(b); }
 
-std::optional<Record> channel_read(Station& s, int record)
+std::optional<Record> channel_read(Station& s, int record, bool* heard)
 {
+    bool any = false;
+    auto echo = [&](uint8_t c) {
+        const Reply e = exchange(s, c);
+        any = any || e.heard;
+        return e.good() && e.value == c;
+    };
     // "A", "R" and the record number come back as sent from a mechanism that
     // understood them; any other answer (0xFA to a character it could not
     // frame, a misread byte) makes the read's bytes untrustworthy.
-    bool echoed = echoes(s, 'A');
-    echoed = echoes(s, 'R') && echoed;
-    echoed = echoes(s, uint8_t(record)) && echoed;
+    bool echoed = echo('A');
+    echoed = echo('R') && echoed;
+    echoed = echo(uint8_t(record)) && echoed;
     Reply r = exchange(s, '0');
+    any = any || r.heard;
+    if (heard)
+        *heard = any;
     Record out{};
     for (int i = 0; i < kRecordBytes; ++i) {
         if (!r.good() || !echoed)
@@ -335,9 +344,10 @@ ReadAll lecture(Station& s, Progress* p)
             break;
         }
         closing(s);
-        res.channel[size_t(n - 1)] = channel_read(s, n - 1);
+        bool heard = false;
+        res.channel[size_t(n - 1)] = channel_read(s, n - 1, &heard);
         if (!res.channel[size_t(n - 1)]) {
-            res.silent = true;
+            (heard ? res.garbled : res.silent) = true;
             break;
         }
         res.done = n;

@@ -105,8 +105,9 @@ std::string tolerance_text(uint8_t b);
 // "A", "R", record, "0" -> r1, each byte sent back for the next (r15 with
 // bit 7 cleared), r18 sent back. Nothing when "A", "R" or the record number
 // did not come back as sent; stops at the first reply that did not come or
-// had no stop bit.
-std::optional<Record> channel_read(Station& s, int record);
+// had no stop bit. heard (when given) is set when any reply came, readable
+// or not.
+std::optional<Record> channel_read(Station& s, int record, bool* heard = nullptr);
 // The closing "S", "0".
 void closing(Station& s);
 // Channel n (1..12): the closing first for n >= 2, then the channel read.
@@ -135,7 +136,8 @@ std::optional<uint8_t> measurement_read(Station& s, int n);
 struct ReadAll {
     std::array<std::optional<Record>, kChannels> channel{};
     int done = 0;        // channels read whole
-    bool silent = false; // a reply did not come
+    bool silent = false;  // a channel's replies did not come
+    bool garbled = false; // a channel's replies came, unreadable (garbled, misframed, a stall)
     bool stopped = false;
 };
 ReadAll lecture(Station& s, Progress* p = nullptr);

@@ -142,6 +142,9 @@ std::string Al3Settings::read(Station& s, Progress* p, settings::Snapshot& out)
     const ReadAll all = lecture(s, p);
     if (all.stopped)
         return "Lecture arrêtée après le canal " + std::to_string(all.done) + " : les canaux suivants ne sont pas lus.";
+    if (all.garbled)
+        return "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?) au canal " +
+               std::to_string(all.done + 1) + ".";
     if (all.silent || all.done < kChannels)
         return kSilent;
     const TypeLevels t = read_type(s);

@@ -488,6 +488,10 @@ void Talber_3::Button1Click()
     refresh_views();
     if (r.stopped)
         show_message(QString("Lecture arrêtée après le canal %1 : les canaux suivants ne sont pas lus.").arg(r.done));
+    else if (r.garbled)
+        show_message(QString("Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?) : lecture "
+                             "arrêtée au canal %1, les canaux suivants ne sont pas lus.")
+                         .arg(r.done + 1));
     else if (r.silent)
         show_message(kSilent);
 }

@@ -420,6 +420,10 @@ TEST(Al3Bench, DeadLinesAnswerNothingAndAreSeenAsSuch)
             EXPECT_FALSE(test_vitesse(b.station)) << fault << " " << alb;
         }
         b.station.delay.alb = 68;
+        const ReadAll all = lecture(b.station);
+        EXPECT_EQ(all.silent, std::string(fault) == "silent") << fault;
+        EXPECT_EQ(all.garbled, std::string(fault) == "noise") << fault; // heard, never read
+        EXPECT_EQ(all.done, 0) << fault;
         if (std::string(fault) == "silent") {
             // Three exchanges of 9 units and 78 units of budget, no closing
             // units: under 3.5 s of port time for the 149 counts.

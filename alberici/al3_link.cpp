@@ -115,13 +115,12 @@ bool attend(Station& s, int64_t wait, bool* stalled)
     StallWatch watch(port);
     if (wait_reply(port, kReply, false, wait, &watch, character) >= wait)
         return false;
-    const uint64_t since = port.stalled_ns() - watch.stalled_ns();
     auto& runs = s.run_table;
     // Then up to twelve units after the start bit, as in lit_al3 (a stretch
     // counted in two parts when the character ends inside it: the same reads).
     const int64_t char_reads = kCharacterUnits * int64_t(s.delay.alb);
     int64_t elapsed = 0;
-    uint64_t during = port.stalled_ns() - since;
+    uint64_t during = watch.stalled_ns();
     bool done = false;
     for (int j = 0; j < kRunTableSize - 1; ++j) {
         const bool level = j % 2 == 0;
@@ -130,7 +129,7 @@ bool attend(Station& s, int64_t wait, bool* stalled)
             const int64_t first = char_reads - elapsed;
             len = count_while(port, kReply, level, first);
             if (len == first) {
-                during = port.stalled_ns() - since;
+                during = watch.stalled_ns();
                 done = true;
                 len += count_while(port, kReply, level, kEndMark - first);
             }
@@ -144,12 +143,12 @@ bool attend(Station& s, int64_t wait, bool* stalled)
         runs[size_t(j)] = int32_t(div_round_even(len, s.delay.alb));
         elapsed += len;
         if (!done) {
-            during = port.stalled_ns() - since;
+            during = watch.stalled_ns();
             done = elapsed >= char_reads;
         }
     }
     if (!done)
-        during = port.stalled_ns() - since;
+        during = watch.stalled_ns();
     if (stalled)
         *stalled = during > 0;
     return true;

@@ -84,8 +84,8 @@ namespace {
 // shorter is the glitch, so a spike just after a real edge does not take the
 // level that began at that edge. The read that sees a level change is counted
 // in neither level. Every read counts against `budget`. The wait for the
-// reply restarts `watch` as it goes, so that the watch covers only the last
-// stretch of the wait and what follows it.
+// reply moves `watch` on to the last stretch of the wait, so that it covers
+// that stretch and what follows it.
 class LevelReader {
 public:
     LevelReader(Port& port, int64_t half, int64_t budget, StallWatch& watch)

@@ -21,12 +21,11 @@ public:
     virtual uint64_t stalled_ns() const { return 0; }
 };
 
-// The stalls over a stretch of port work: started at construction, or again
-// with restart().
+// The stalls over a stretch of port work: from construction, or from an
+// earlier reading given to restart_from().
 class StallWatch {
 public:
     explicit StallWatch(const Port& port) : port_(port), start_(port.stalled_ns()) {}
-    void restart() { start_ = port_.stalled_ns(); }
     // Counts from an earlier reading of port.stalled_ns().
     void restart_from(uint64_t stalled_ns) { start_ = stalled_ns; }
     uint64_t stalled_ns() const { return port_.stalled_ns() - start_; }

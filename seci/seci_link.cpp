@@ -151,19 +151,18 @@ bool capture_waiting(const Line& l, int64_t wait, const StallWatch* sent = nullp
     StallWatch watch(port);
     if (wait_reply(port, kReply, false, wait, &watch, character) >= wait)
         return false;
-    const uint64_t since = port.stalled_ns() - watch.stalled_ns();
     auto& runs = l.s.run_table;
-    uint64_t during = port.stalled_ns() - since;
+    uint64_t during = watch.stalled_ns();
     int j = 0;
     for (; j < kRunTableSize - 1; ++j) {
         const int64_t n =
-            count_stretch(l, j % 2 == 0, kEndMark, [&] { during = port.stalled_ns() - since; });
+            count_stretch(l, j % 2 == 0, kEndMark, [&] { during = watch.stalled_ns(); });
         if (n >= kEndMark) {
             runs[size_t(j)] = kEndMark;
             break;
         }
         runs[size_t(j)] = int32_t(div_round_even(n, divisor(l)));
-        during = port.stalled_ns() - since;
+        during = watch.stalled_ns();
     }
     if (list_stretched || during > 0)
         forget_reply(l.s, j + 1);

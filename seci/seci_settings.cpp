@@ -121,6 +121,9 @@ std::string SeciSettings::read(Station& s, Progress* p, Snapshot& out)
     for (int n = 1; n <= f_.channels; ++n) {
         const auto& rec = r.channel[size_t(n - 1)].record;
         // A channel that did not answer in full is not a channel of zeros.
+        if (!rec && r.channel[size_t(n - 1)].heard)
+            return "Le monnayeur répond, mais ses réponses sont illisibles (ligne perturbée ?) (canal " +
+                   std::to_string(n) + ") : rien n'est lu.";
         if (!rec)
             return "Le monnayeur ne répond pas (canal " + std::to_string(n) + ") : rien n'est lu.";
         for (int v = 0; v < f_.values; ++v)

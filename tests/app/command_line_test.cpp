@@ -358,6 +358,8 @@ TEST(CommandLine, EveryFamilyUnderEveryLineFault)
         {"rm3", "silent", not_saved, not_read, not_read, "Le monnayeur ne répond pas (canal 1)"},
         {"rm3", "stuck-low", not_saved, not_read, not_read, "Le compte de délai RM3 vaut 0"},
         {"rm3", "noise", not_saved, not_read, not_read, ""},
+        // A PC that stalls: a channel reply heard but counted across a stall is illegible, not silence.
+        {"rm3", "stall=100", not_saved, not_read, not_read, "Le monnayeur répond, mais ses réponses sont illisibles"},
         {"rm3", "power-cut=1", saved, differs, cut, ""},
         // Channel 1 kept with a bit of its HFU max changed, or not kept.
         {"rm3", "wrong-readback=1", saved, differs, not_held, ""},
